@@ -1,0 +1,40 @@
+#pragma once
+
+#include "api/QueryResult.h"
+#include "api/ServiceError.h"
+#include "api/TokenPair.h"
+#include "api/UrlSession.h"
+#include "diagnostics/QorLogger.h"
+
+#include <QUrl>
+
+#include <memory>
+#include <variant>
+
+namespace kernwell {
+
+using TokenPairResult = std::variant<TokenPair, ServiceError>;
+
+// Every request to the service's API. Holds no token; never retries.
+class Client {
+public:
+    Client(QUrl apiRoot, std::shared_ptr<UrlSession> urlSession, std::shared_ptr<QorLogger> logger);
+
+    // Exchanges `token` at "/1/access/users". Never throws.
+    QCoro::Task<TokenPairResult> fetchTokenPair(QString token) const;
+    // The sync websocket, created but not started; nullptr if none.
+    std::shared_ptr<WebSocketTask> makeSyncSocket(const QString& accessToken) const;
+    // The catalog's fonts for `styleIds`; throws transport and decoding errors.
+    QCoro::Task<QList<QueryResult::Font>> queryFonts(QString accessToken, QStringList styleIds) const;
+
+    const QUrl& apiRoot() const { return m_apiRoot; }
+
+private:
+    UrlRequest request(const QString& path, const QString& token) const;
+
+    QUrl m_apiRoot;
+    std::shared_ptr<UrlSession> m_urlSession;
+    std::shared_ptr<QorLogger> m_logger;
+};
+
+} // namespace kernwell

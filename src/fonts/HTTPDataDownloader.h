@@ -1,0 +1,18 @@
+#pragma once
+
+#include <QByteArray>
+#include <QUrl>
+
+#include <QCoro/QCoroTask>
+
+namespace kernwell {
+
+class HTTPDataDownloader {
+public:
+    virtual ~HTTPDataDownloader() = default;
+    // The whole body for a 200–299 answer; throws ServiceError::network (as
+    // kernwell::Error) for any other answer and transport errors unchanged.
+    virtual QCoro::Task<QByteArray> downloadData(QUrl url) = 0;
+};
+
+} // namespace kernwell
