@@ -1,0 +1,139 @@
+#pragma once
+
+#include "api/Client.h"
+#include "api/QorTokenStorage.h"
+#include "api/TokenPair.h"
+#include "api/WebSocketTask.h"
+#include "diagnostics/QorLogger.h"
+#include "fonts/FontStore.h"
+#include "fonts/QorFileManager.h"
+#include "sync/Cancellation.h"
+#include "sync/ClientNotification.h"
+#include "sync/ConnectionState.h"
+#include "sync/KeychainWriter.h"
+#include "sync/NotificationSummary.h"
+#include "sync/ProviderEnvironment.h"
+#include "sync/Sleeper.h"
+#include "sync/UpdateWork.h"
+
+#include <QList>
+#include <QObject>
+#include <QString>
+#include <QUrl>
+
+#include <QCoro/QCoroTask>
+
+#include <functional>
+#include <memory>
+#include <optional>
+
+namespace kernwell {
+
+// The signed-in session with the font service and everything the windows show
+// about it. Lives on the main thread; every operation is a coroutine on it.
+// Each published property signals on every assignment, also when the value
+// does not change.
+class MacOSProvider : public QObject {
+    Q_OBJECT
+    Q_PROPERTY(bool signedIn READ signedIn NOTIFY signedInChanged)
+    // Empty when absent.
+    Q_PROPERTY(QString username READ usernameText NOTIFY usernameChanged)
+    Q_PROPERTY(QList<kernwell::NotificationSummary> notifications READ notifications WRITE setNotifications NOTIFY
+            notificationsChanged)
+    // Empty when absent.
+    Q_PROPERTY(QString visibleError READ visibleErrorText NOTIFY visibleErrorChanged)
+    Q_PROPERTY(qint64 reconnectSecondsRemaining READ reconnectSecondsRemaining NOTIFY reconnectSecondsRemainingChanged)
+    Q_PROPERTY(kernwell::ConnectionState connectionState READ connectionState NOTIFY connectionStateChanged)
+
+public:
+    using NotificationCallback = std::function<void(const QString& title, const QString& body)>;
+
+    // Creates the font folder (throws kernwell::Error with the system's
+    // description when it cannot) and, when credentials are stored, schedules
+    // startSync() for the next turn of the event loop.
+    MacOSProvider(QUrl apiRoot, NotificationCallback notificationCallback, std::shared_ptr<QorTokenStorage> tokenStorage,
+        std::shared_ptr<QorLogger> logger, ProviderEnvironment environment = {}, QObject* parent = nullptr);
+    // Ends every wait and finishes the queued keychain writes.
+    ~MacOSProvider() override;
+
+    bool signedIn() const { return m_signedIn; }
+    const std::optional<QString>& username() const { return m_username; }
+    QString usernameText() const { return m_username.value_or(QString()); }
+    const QList<NotificationSummary>& notifications() const { return m_notifications; }
+    void setNotifications(QList<NotificationSummary> notifications);
+    const std::optional<QString>& visibleError() const { return m_visibleError; }
+    QString visibleErrorText() const { return m_visibleError.value_or(QString()); }
+    qint64 reconnectSecondsRemaining() const { return m_reconnectSecondsRemaining; }
+    ConnectionState connectionState() const { return m_connectionState; }
+
+    FontStore& fontStore() { return *m_fontStore; }
+    // The folder that holds the synced font files.
+    const QString& fontFolder() const { return m_fontFolder; }
+
+    // Exchanges the sign-in callback's token; retries while the network is down.
+    QCoro::Task<> signIn(QString token, QString email);
+    // Runs the sync connection; returns when the signed-in state has ended or
+    // when it refuses to start.
+    QCoro::Task<> startSync();
+    // Ends the session in whatever state it is, and deletes the keychain item.
+    QCoro::Task<> signOut();
+
+    // The two steps of one sync message, as the receive loop runs them.
+    // Nothing means the message counts as a connection failure.
+    QCoro::Task<std::optional<UpdateWork>> handleMessage(WebSocketMessage message);
+    QCoro::Task<std::optional<QList<ClientNotification>>> applyUpdate(QList<FontForAppend> toAdd, QList<FontForRemove> toRemove);
+
+signals:
+    void signedInChanged();
+    void usernameChanged();
+    void notificationsChanged();
+    void visibleErrorChanged();
+    void reconnectSecondsRemainingChanged();
+    void connectionStateChanged();
+
+private:
+    enum class Outcome { Connect, Refresh, End };
+
+    void setSignedIn(bool value);
+    void setUsername(std::optional<QString> value);
+    void setVisibleError(std::optional<QString> value);
+    void setReconnectSecondsRemaining(qint64 value);
+    void setConnectionState(ConnectionState value);
+
+    QCoro::Task<> refreshAndConnect(QString refreshToken, std::shared_ptr<Cancellation> session);
+    QCoro::Task<> connectAndReceive(QString accessToken, std::shared_ptr<Cancellation> session);
+    QCoro::Task<> pingTask(std::shared_ptr<WebSocketTask> socket, std::shared_ptr<Cancellation> cancellation);
+    QCoro::Task<> updateSuccessTask();
+    void growBackOff();
+    void deleteStoredCredentials();
+    void end();
+    void resetToSignedOut();
+
+    QString m_identifier;
+    QString m_build;
+    NotificationCallback m_notificationCallback;
+    std::shared_ptr<QorLogger> m_logger;
+    std::shared_ptr<QorTokenStorage> m_tokenStorage;
+    std::shared_ptr<QorFileManager> m_fileManager;
+    QString m_fontFolder;
+    std::unique_ptr<Client> m_client;
+    std::unique_ptr<FontStore> m_fontStore;
+    Sleeper m_sleeper;
+    KeychainWriter m_keychain;
+
+    bool m_signedIn = false;
+    std::optional<QString> m_username;
+    QList<NotificationSummary> m_notifications;
+    std::optional<QString> m_visibleError;
+    qint64 m_reconnectSecondsRemaining = 0;
+    ConnectionState m_connectionState = ConnectionState::SignedOut;
+
+    std::optional<TokenPair> m_tokenPair;
+    std::shared_ptr<WebSocketTask> m_socketTask;
+    // Cancelled at destruction; parent of every other cancellation.
+    std::shared_ptr<Cancellation> m_lifetime;
+    // The running sign-in retry or sync connection; cancelled by signOut().
+    std::shared_ptr<Cancellation> m_session;
+};
+
+} // namespace kernwell

@@ -1,0 +1,58 @@
+#pragma once
+
+#include "sync/ClientNotification.h"
+
+#include <QList>
+#include <QMetaType>
+#include <QString>
+#include <QStringList>
+#include <QUuid>
+
+namespace kernwell {
+
+// One line of the notification list.
+struct NotificationSummary {
+    // Whether the line reports an error or a change, with the line itself.
+    class Kind {
+    public:
+        enum class Case { Error, Update };
+
+        static Kind error(QString text) { return Kind(Case::Error, std::move(text)); }
+        static Kind update(QString text) { return Kind(Case::Update, std::move(text)); }
+
+        Case kindCase() const { return m_case; }
+        bool isError() const { return m_case == Case::Error; }
+        const QString& text() const { return m_text; }
+
+        friend bool operator==(const Kind&, const Kind&) = default;
+
+    private:
+        Kind(Case c, QString text)
+            : m_case(c)
+            , m_text(std::move(text))
+        {
+        }
+
+        Case m_case = Case::Update;
+        QString m_text;
+    };
+
+    QUuid id = QUuid::createUuid();
+    Kind kind = Kind::update(QString());
+
+    const QString& text() const { return kind.text(); }
+
+    friend bool operator==(const NotificationSummary&, const NotificationSummary&) = default;
+};
+
+// The first name spelled out, the others counted: "A", "A and 1 other",
+// "A and 4 others"; empty for no names.
+QString nameList(const QStringList& names);
+
+// The lines of one update: error lines in record order, then at most one
+// "Added …" line, then at most one "Removed …" line.
+QList<NotificationSummary> makeSummaries(const QList<ClientNotification>& records);
+
+} // namespace kernwell
+
+Q_DECLARE_METATYPE(kernwell::NotificationSummary)

@@ -1,0 +1,18 @@
+#pragma once
+
+#include "fonts/FontWork.h"
+
+#include <QList>
+
+namespace kernwell {
+
+// The font work of one sync message.
+struct UpdateWork {
+    QList<FontForAppend> toAdd;
+    QList<FontForRemove> toRemove;
+    QList<FontError> setAside; // fonts that cannot be added, with the reason
+
+    friend bool operator==(const UpdateWork&, const UpdateWork&) = default;
+};
+
+} // namespace kernwell
