@@ -1,6 +1,7 @@
 #pragma once
 
 #include "diagnostics/QorLogger.h"
+#include "fonts/BackgroundExecutor.h"
 #include "fonts/HTTPDataDownloader.h"
 #include "fonts/MacOSFontManager.h"
 
@@ -13,21 +14,36 @@
 
 namespace kernwell {
 
-// Owns the font folder: one file per font, named by its fontId.
+// Owns the font folder: one file per font, named by its fontId. The folder
+// listing is the store's whole state; registrations go through the font
+// manager, whose cache is flushed once at the end of every operation.
 class FontStore {
 public:
+    static constexpr auto errorDomain = "FontStore";
+    static constexpr int invalidFontId = 1; // addFont refused the identifier
+    static constexpr int notAFile = 2; // a folder entry that is not a regular file
+    static constexpr int writeFailed = 3; // the downloaded font could not be written
+
     FontStore(QString rootDir, std::shared_ptr<QorLogger> logger, std::shared_ptr<HTTPDataDownloader> downloader,
         std::shared_ptr<MacOSFontManager> fontManager);
+    FontStore(const FontStore&) = delete;
+    FontStore& operator=(const FontStore&) = delete;
 
-    // True when `fontId` can be a file name inside the folder (not empty, no
-    // "/", no NUL, not "." or "..").
+    // True when `fontId` names a file directly inside the folder that the
+    // font system will read: not empty, not hidden (no leading "."), no "/",
+    // no NUL, at most 255 bytes.
     static bool isValidFontId(const QString& fontId);
 
-    // True if the font was registered and is now unregistered. Deletes the file.
+    // True if the font was registered and is now unregistered. Deletes the
+    // file. Failures are logged; an invalid name is refused and logged.
     bool removeFont(const QString& name);
-    // Downloads (unless present), writes and registers; true if registered now.
-    // Throws the download's or the write's error.
+    // Downloads (unless present), writes and registers; true if registered
+    // now. Throws an invalid name's, the download's or the write's error. A
+    // file that turns out not to be a font is reported and deleted, so that
+    // a later sync fetches it again. The file is written and registered on a
+    // worker thread; await one addFont at a time.
     QCoro::Task<bool> addFont(QString name, QUrl remoteURL);
+    // Walk the folder once; failures are logged, each entry on its own.
     void unregisterAllFonts();
     void registerAllFonts();
 
@@ -38,6 +54,7 @@ private:
     std::shared_ptr<QorLogger> m_logger;
     std::shared_ptr<HTTPDataDownloader> m_downloader;
     std::shared_ptr<MacOSFontManager> m_fontManager;
+    BackgroundExecutor m_executor;
 };
 
 } // namespace kernwell

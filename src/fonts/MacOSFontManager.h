@@ -2,40 +2,79 @@
 
 #include "diagnostics/Error.h"
 
+#include <QHash>
+#include <QMutex>
 #include <QString>
+
+#include <optional>
 
 namespace kernwell {
 
 // Registers the fonts of one file for this process or for every application
 // of the user. true = a real change; false = already registered / not
 // registered; any other refusal throws kernwell::Error.
+//
+// systemWide links the file (hard link; symbolic link across file systems)
+// into $XDG_DATA_HOME/fonts/<bundle id>/, which fontconfig scans for every
+// application of the user, Flatpak ones included. The link is named like the
+// file, so files with the same name replace each other's registration.
+// processWide uses QFontDatabase and so needs a QGuiApplication.
 class MacOSFontManager {
 public:
     enum class RegistrationScope { processWide, systemWide };
 
-    // The error domain of the two silent outcomes (codes below).
+    // The font manager's error domain and its codes.
     static constexpr auto errorDomain = "MacOSFontManagerErrorDomain";
+    static constexpr int fileNotFound = 101;
+    static constexpr int unrecognizedFormat = 103; // not a font file at all
+    static constexpr int invalidFontData = 104; // a font file, but truncated or damaged
     static constexpr int alreadyRegistered = 105;
+    static constexpr int invalidFileName = 110; // no link can carry this name
     static constexpr int notRegistered = 201;
 
     // FontManagerError::unexpected(text) as an error value.
     struct FontManagerError {
+        static constexpr auto domain = "MacOSFontManager.FontManagerError";
         static Error unexpected(const QString& text);
     };
 
     explicit MacOSFontManager(RegistrationScope registrationScope);
+    MacOSFontManager(const MacOSFontManager&) = delete;
+    MacOSFontManager& operator=(const MacOSFontManager&) = delete;
 
     RegistrationScope registrationScope() const { return m_registrationScope; }
 
+    // Safe to call from any thread.
     bool registerFont(const QString& filePath);
     bool unregisterFont(const QString& filePath);
 
     // Makes the changes since the last flush visible to other applications
-    // (one font-cache refresh per batch). No-op for processWide.
+    // through one font-cache refresh for the whole batch. Best effort: a
+    // stale cache only makes the next fontconfig client rescan the folder.
+    // No-op for processWide.
     void flush();
 
+    // True when `error` says the file is there but is no usable font (not a
+    // font, truncated), as opposed to a missing file or a system refusal.
+    static bool isBadFontFile(const Error& error);
+
+    // Where systemWide registrations live.
+    const QString& linkDirectory() const { return m_linkDirectory; }
+
 private:
-    RegistrationScope m_registrationScope;
+    std::optional<Error> systemRegister(const QString& absolutePath);
+    std::optional<Error> systemUnregister(const QString& absolutePath);
+    std::optional<Error> linkIntoDirectory(const QString& absolutePath);
+    std::optional<Error> removeLink(const QString& absolutePath);
+    std::optional<Error> addApplicationFont(const QString& absolutePath);
+    std::optional<Error> removeApplicationFont(const QString& absolutePath);
+    QString linkPath(const QString& absolutePath) const;
+
+    const RegistrationScope m_registrationScope;
+    const QString m_linkDirectory;
+    // processWide bookkeeping: file path → QFontDatabase id.
+    QMutex m_applicationFontsMutex;
+    QHash<QString, int> m_applicationFonts;
 };
 
 } // namespace kernwell

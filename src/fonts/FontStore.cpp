@@ -1,0 +1,244 @@
+#include "fonts/FontStore.h"
+
+#include "fonts/PosixError.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QSaveFile>
+#include <QStringList>
+
+#include <QCoro/QCoroFuture>
+
+#include <dirent.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <filesystem>
+#include <optional>
+#include <system_error>
+
+namespace kernwell {
+
+namespace {
+
+QString printable(QString text)
+{
+    return text.replace(QChar(0), QStringLiteral("\\0"));
+}
+
+QString addFontError() { return QStringLiteral("FontStore addFont error: "); }
+QString removeFileError() { return QStringLiteral("FontStore removeFile error: "); }
+
+// Deletes a file, a symbolic link, or a folder with its contents.
+std::optional<Error> deleteEntry(const QString& path)
+{
+    const QByteArray nativePath = QFile::encodeName(path);
+    const QString action = QStringLiteral("Could not remove “%1”").arg(QFileInfo(path).fileName());
+    struct stat status { };
+    if (::lstat(nativePath.constData(), &status) != 0) {
+        const int failure = errno;
+        return PosixError::make(failure, action);
+    }
+    if (S_ISDIR(status.st_mode)) {
+        std::error_code failure;
+        std::filesystem::remove_all(nativePath.toStdString(), failure);
+        return failure ? std::optional(PosixError::make(failure.value(), action)) : std::nullopt;
+    }
+    if (::unlink(nativePath.constData()) != 0) {
+        const int failure = errno;
+        return PosixError::make(failure, action);
+    }
+    return std::nullopt;
+}
+
+// Whole or absent: the bytes go to a temporary file in the folder, which is
+// renamed into place only once everything is written.
+void writeFile(const QString& path, const QByteArray& bytes)
+{
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit()) {
+        throw Error(QLatin1String(FontStore::errorDomain), FontStore::writeFailed,
+            QStringLiteral("Could not write the font file “%1”: %2.")
+                .arg(QFileInfo(path).fileName(), file.errorString()));
+    }
+}
+
+// Registers a file of the folder on behalf of addFont. A file that is no
+// font is reported and deleted: it would otherwise count as present forever.
+bool registerForAdd(QorLogger& logger, MacOSFontManager& fontManager, const QString& path)
+{
+    try {
+        const bool registered = fontManager.registerFont(path);
+        if (registered) {
+            fontManager.flush();
+        }
+        return registered;
+    } catch (const Error& error) {
+        logger.logMessage(addFontError() + error.description());
+        if (MacOSFontManager::isBadFontFile(error)) {
+            if (const auto failure = deleteEntry(path)) {
+                logger.logMessage(removeFileError() + failure->description());
+            }
+        }
+        return false;
+    }
+}
+
+bool isRegularFile(const QString& path)
+{
+    struct stat status { };
+    return ::lstat(QFile::encodeName(path).constData(), &status) == 0 && S_ISREG(status.st_mode);
+}
+
+bool entryExists(const QString& path)
+{
+    struct stat status { };
+    return ::lstat(QFile::encodeName(path).constData(), &status) == 0;
+}
+
+// The names in `folder`, hidden ones included; no value when it cannot be
+// listed (reported).
+std::optional<QStringList> listFolder(const QString& folder, QorLogger& logger)
+{
+    DIR* directory = ::opendir(QFile::encodeName(folder).constData());
+    if (!directory) {
+        const int failure = errno;
+        logger.logError(PosixError::make(failure, QStringLiteral("Could not list the font folder “%1”").arg(folder)));
+        return std::nullopt;
+    }
+    QStringList names;
+    while (const dirent* entry = ::readdir(directory)) {
+        const QString name = QFile::decodeName(entry->d_name);
+        if (name != QLatin1String(".") && name != QLatin1String("..")) {
+            names.append(name);
+        }
+    }
+    ::closedir(directory);
+    return names;
+}
+
+} // namespace
+
+FontStore::FontStore(QString rootDir, std::shared_ptr<QorLogger> logger, std::shared_ptr<HTTPDataDownloader> downloader,
+    std::shared_ptr<MacOSFontManager> fontManager)
+    : m_rootDir(std::move(rootDir))
+    , m_logger(std::move(logger))
+    , m_downloader(std::move(downloader))
+    , m_fontManager(std::move(fontManager))
+{
+}
+
+bool FontStore::isValidFontId(const QString& fontId)
+{
+    constexpr qsizetype longestFileName = 255; // bytes, as the file system counts
+    return !fontId.isEmpty() && !fontId.startsWith(QLatin1Char('.')) && !fontId.contains(QLatin1Char('/'))
+        && !fontId.contains(QChar(0)) && QFile::encodeName(fontId).size() <= longestFileName;
+}
+
+bool FontStore::removeFont(const QString& name)
+{
+    if (!isValidFontId(name)) {
+        m_logger->logMessage(QStringLiteral("FontStore removeFont error: The font identifier “%1” is not a file name "
+                                            "in the font folder; nothing was removed.")
+                                 .arg(printable(name)));
+        return false;
+    }
+    const QString path = m_rootDir + QLatin1Char('/') + name;
+    bool result = false;
+    try {
+        result = m_fontManager->unregisterFont(path);
+    } catch (const Error& error) {
+        m_logger->logMessage(QStringLiteral("FontStore removeFont error: ") + error.description());
+    }
+    if (result) {
+        m_fontManager->flush();
+    }
+    if (const auto failure = deleteEntry(path)) {
+        m_logger->logMessage(removeFileError() + failure->description());
+    }
+    return result;
+}
+
+QCoro::Task<bool> FontStore::addFont(QString name, QUrl remoteURL)
+{
+    if (!isValidFontId(name)) {
+        throw Error(QLatin1String(errorDomain), invalidFontId,
+            QStringLiteral("The font identifier “%1” cannot be used as a file name in the font folder.")
+                .arg(printable(name)));
+    }
+    const QString path = m_rootDir + QLatin1Char('/') + name;
+    // The jobs hold their own references: they must not depend on `this`.
+    const QString rootDir = m_rootDir;
+    const std::shared_ptr<QorLogger> logger = m_logger;
+    const std::shared_ptr<MacOSFontManager> fontManager = m_fontManager;
+
+    const std::optional<bool> present = co_await m_executor.run([=]() -> std::optional<bool> {
+        if (isRegularFile(path)) {
+            return registerForAdd(*logger, *fontManager, path);
+        }
+        if (entryExists(path)) {
+            // Something else holds the name; it is not ours to replace.
+            logger->logMessage(addFontError()
+                + QStringLiteral("“%1” in the font folder is not a regular file.").arg(printable(name)));
+            return false;
+        }
+        std::error_code failure;
+        std::filesystem::create_directories(QFile::encodeName(rootDir).toStdString(), failure);
+        if (failure) {
+            throw PosixError::make(
+                failure.value(), QStringLiteral("Could not create the font folder “%1”").arg(rootDir));
+        }
+        return std::nullopt;
+    });
+    if (present) {
+        co_return *present;
+    }
+
+    const QByteArray bytes = co_await m_downloader->downloadData(std::move(remoteURL));
+    co_return co_await m_executor.run([=] {
+        writeFile(path, bytes);
+        return registerForAdd(*logger, *fontManager, path);
+    });
+}
+
+void FontStore::unregisterAllFonts()
+{
+    const auto names = listFolder(m_rootDir, *m_logger);
+    if (!names) {
+        return;
+    }
+    for (const QString& name : *names) {
+        try {
+            m_fontManager->unregisterFont(m_rootDir + QLatin1Char('/') + name);
+        } catch (const Error& error) {
+            m_logger->logError(error);
+        }
+    }
+    m_fontManager->flush();
+}
+
+void FontStore::registerAllFonts()
+{
+    const auto names = listFolder(m_rootDir, *m_logger);
+    if (!names) {
+        return;
+    }
+    for (const QString& name : *names) {
+        const QString path = m_rootDir + QLatin1Char('/') + name;
+        // Only files of the folder itself: a link could lead anywhere.
+        if (!isRegularFile(path)) {
+            m_logger->logError(Error(QLatin1String(errorDomain), notAFile,
+                QStringLiteral("“%1” in the font folder is not a regular file; it was not registered.").arg(name)));
+            continue;
+        }
+        try {
+            m_fontManager->registerFont(path);
+        } catch (const Error& error) {
+            m_logger->logError(error);
+        }
+    }
+    m_fontManager->flush();
+}
+
+} // namespace kernwell

@@ -1,0 +1,170 @@
+#include "fonts/FontValidator.h"
+
+#include "fonts/MacOSFontManager.h"
+#include "fonts/PosixError.h"
+
+#include <QFile>
+#include <QFileInfo>
+
+#include <ft2build.h>
+#include FT_FREETYPE_H
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdint>
+#include <memory>
+
+namespace kernwell {
+
+namespace {
+
+Error fontError(int code, const QString& description)
+{
+    return { QLatin1String(MacOSFontManager::errorDomain), code, description };
+}
+
+QString quoted(const QString& path) { return QStringLiteral("“%1”").arg(QFileInfo(path).fileName()); }
+
+Error truncated(const QString& path)
+{
+    return fontError(MacOSFontManager::invalidFontData,
+        QStringLiteral("The font file %1 is truncated or damaged.").arg(quoted(path)));
+}
+
+std::uint32_t bigEndian32(const QByteArray& bytes, qsizetype at)
+{
+    const auto* p = reinterpret_cast<const unsigned char*>(bytes.constData() + at);
+    return (std::uint32_t { p[0] } << 24) | (std::uint32_t { p[1] } << 16) | (std::uint32_t { p[2] } << 8) | p[3];
+}
+
+std::uint16_t bigEndian16(const QByteArray& bytes, qsizetype at)
+{
+    const auto* p = reinterpret_cast<const unsigned char*>(bytes.constData() + at);
+    return static_cast<std::uint16_t>((p[0] << 8) | p[1]);
+}
+
+// An open file and its size.
+struct FontFile {
+    int descriptor;
+    qint64 size;
+};
+
+// Reads exactly `length` bytes at `offset`, or returns an empty array.
+QByteArray readAt(const FontFile& file, qint64 offset, qint64 length)
+{
+    if (offset < 0 || length <= 0 || offset + length > file.size) {
+        return {};
+    }
+    QByteArray bytes(length, Qt::Uninitialized);
+    const ssize_t read = ::pread(file.descriptor, bytes.data(), static_cast<size_t>(length), offset);
+    return read == length ? bytes : QByteArray {};
+}
+
+// FreeType opens a font whose later tables lie past the end of the file (it
+// loads tables lazily), so a cut-off download would pass as a font. Every
+// table of every face must lie inside the file.
+void checkSfntTables(const QString& path, const FontFile& file, qint64 directoryOffset)
+{
+    const QByteArray header = readAt(file, directoryOffset, 12);
+    if (header.isEmpty()) {
+        throw truncated(path);
+    }
+    const qint64 tableCount = bigEndian16(header, 4);
+    const QByteArray records = readAt(file, directoryOffset + 12, tableCount * 16);
+    if (tableCount == 0 || records.isEmpty()) {
+        throw truncated(path);
+    }
+    for (qint64 i = 0; i < tableCount; ++i) {
+        const qint64 offset = bigEndian32(records, i * 16 + 8);
+        const qint64 length = bigEndian32(records, i * 16 + 12);
+        if (offset + length > file.size) {
+            throw truncated(path);
+        }
+    }
+}
+
+// True when the file says it is an sfnt font (TrueType, OpenType or a
+// collection of them); then every table of every face must lie inside it.
+bool checkSfntContainer(const QString& path, const QByteArray& nativePath, qint64 size)
+{
+    const int descriptor = ::open(nativePath.constData(), O_RDONLY | O_CLOEXEC);
+    if (descriptor < 0) {
+        const int failure = errno;
+        throw PosixError::make(failure, QStringLiteral("Could not read the font file %1").arg(quoted(path)));
+    }
+    const std::unique_ptr<const int, void (*)(const int*)> closer(&descriptor, [](const int* fd) { ::close(*fd); });
+    const FontFile file { descriptor, size };
+    const QByteArray head = readAt(file, 0, 4);
+    if (head.isEmpty()) {
+        return false;
+    }
+    const std::uint32_t tag = bigEndian32(head, 0);
+    constexpr std::uint32_t collection = 0x74746366; // 'ttcf'
+    constexpr std::uint32_t trueType = 0x00010000;
+    constexpr std::uint32_t openType = 0x4F54544F; // 'OTTO'
+    constexpr std::uint32_t appleTrueType = 0x74727565; // 'true'
+    if (tag == collection) {
+        const QByteArray header = readAt(file, 0, 12);
+        if (header.isEmpty()) {
+            throw truncated(path);
+        }
+        const qint64 faceCount = bigEndian32(header, 8);
+        const QByteArray offsets = readAt(file, 12, faceCount * 4);
+        if (offsets.isEmpty()) {
+            throw truncated(path);
+        }
+        for (qint64 i = 0; i < faceCount; ++i) {
+            checkSfntTables(path, file, bigEndian32(offsets, i * 4));
+        }
+        return true;
+    }
+    if (tag == trueType || tag == openType || tag == appleTrueType) {
+        checkSfntTables(path, file, 0);
+        return true;
+    }
+    return false;
+}
+
+} // namespace
+
+void FontValidator::validate(const QString& absolutePath)
+{
+    const QByteArray nativePath = QFile::encodeName(absolutePath);
+    struct stat status { };
+    if (::stat(nativePath.constData(), &status) != 0) {
+        const int failure = errno;
+        if (failure == ENOENT) {
+            throw fontError(MacOSFontManager::fileNotFound,
+                QStringLiteral("The font file %1 does not exist.").arg(quoted(absolutePath)));
+        }
+        throw PosixError::make(failure, QStringLiteral("Could not read the font file %1").arg(quoted(absolutePath)));
+    }
+    if (!S_ISREG(status.st_mode) || status.st_size == 0) {
+        throw fontError(MacOSFontManager::unrecognizedFormat,
+            QStringLiteral("The file %1 is not a font file.").arg(quoted(absolutePath)));
+    }
+
+    const bool sfnt = checkSfntContainer(absolutePath, nativePath, status.st_size);
+
+    FT_Library library = nullptr;
+    if (FT_Init_FreeType(&library) != 0) {
+        throw MacOSFontManager::FontManagerError::unexpected(QStringLiteral("Could not start the font engine."));
+    }
+    const std::unique_ptr<FT_LibraryRec_, decltype(&FT_Done_FreeType)> libraryGuard(library, &FT_Done_FreeType);
+    FT_Face face = nullptr;
+    const FT_Error opened = FT_New_Face(library, nativePath.constData(), 0, &face);
+    if (opened == FT_Err_Unknown_File_Format && !sfnt) {
+        throw fontError(MacOSFontManager::unrecognizedFormat,
+            QStringLiteral("The file %1 is not a font file.").arg(quoted(absolutePath)));
+    }
+    if (opened != 0) {
+        // Damaged beyond what FreeType accepts, or an sfnt cut short.
+        throw truncated(absolutePath);
+    }
+    FT_Done_Face(face);
+}
+
+} // namespace kernwell

@@ -1,0 +1,192 @@
+#include "fonts/MacOSFontManager.h"
+
+#include "support/FontFiles.h"
+#include "TestMain.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QTemporaryDir>
+
+#include <sys/stat.h>
+
+using kernwell::Error;
+using kernwell::MacOSFontManager;
+using kernwell::test::FontFiles;
+
+namespace {
+constexpr auto serif = "/usr/share/fonts/truetype/dejavu/DejaVuSerif.ttf";
+constexpr auto mono = "/usr/share/fonts/truetype/liberation2/LiberationMono-Regular.ttf";
+
+dev_t deviceOf(const QString& path)
+{
+    struct stat status { };
+    return ::stat(QFile::encodeName(path).constData(), &status) == 0 ? status.st_dev : 0;
+}
+} // namespace
+
+class TestMacOSFontManager : public QObject {
+    Q_OBJECT
+public:
+    explicit TestMacOSFontManager(const kernwell::test::Sandbox& sandbox)
+        : m_storeDir(sandbox.dataHome() + QStringLiteral("/" KERNWELL_BUNDLE_IDENTIFIER "/fonts"))
+        , m_linkDir(sandbox.dataHome() + QStringLiteral("/fonts/" KERNWELL_BUNDLE_IDENTIFIER))
+    {
+    }
+
+private:
+    QString storeFile(const QString& name, const QByteArray& bytes)
+    {
+        const QString path = m_storeDir + QLatin1Char('/') + name;
+        QFile::remove(path);
+        FontFiles::write(path, bytes);
+        return path;
+    }
+
+    const QString m_storeDir;
+    const QString m_linkDir;
+
+private slots:
+    void init()
+    {
+        QDir(m_storeDir).removeRecursively();
+        QDir(m_linkDir).removeRecursively();
+    }
+
+    void linksIntoTheUserFontFolder()
+    {
+        MacOSFontManager manager(MacOSFontManager::RegistrationScope::systemWide);
+        QCOMPARE(manager.linkDirectory(), m_linkDir);
+    }
+
+    void otherProcessesSeeTheRegistration()
+    {
+        MacOSFontManager manager(MacOSFontManager::RegistrationScope::systemWide);
+        const QString path = storeFile(QStringLiteral("serif-regular"), FontFiles::read(QLatin1String(serif)));
+
+        QVERIFY(manager.registerFont(path));
+        manager.flush();
+        QCOMPARE(FontFiles::fcList(m_linkDir),
+            QStringList { QStringLiteral("DejaVu Serif|") + m_linkDir + QStringLiteral("/serif-regular") });
+
+        QVERIFY(manager.unregisterFont(path));
+        manager.flush();
+        QCOMPARE(FontFiles::fcList(m_linkDir), QStringList {});
+        QVERIFY(QFileInfo::exists(path));
+    }
+
+    // R = registerFont, U = unregisterFont; t/f = the result expected.
+    void outcomes_data()
+    {
+        QTest::addColumn<QString>("calls");
+        QTest::addColumn<QString>("results");
+        QTest::newRow("register twice") << "RR"
+                                        << "tf";
+        QTest::newRow("unregister, never registered") << "U"
+                                                      << "f";
+        QTest::newRow("unregister twice") << "RUU"
+                                          << "ttf";
+        QTest::newRow("register again after unregistering") << "RURR"
+                                                            << "tttf";
+    }
+    void outcomes()
+    {
+        QFETCH(QString, calls);
+        QFETCH(QString, results);
+        MacOSFontManager manager(MacOSFontManager::RegistrationScope::systemWide);
+        const QString path = storeFile(QStringLiteral("mono"), FontFiles::read(QLatin1String(mono)));
+        QString actual;
+        for (const QChar call : calls) {
+            const bool changed = call == QLatin1Char('R') ? manager.registerFont(path) : manager.unregisterFont(path);
+            actual += changed ? QLatin1Char('t') : QLatin1Char('f');
+        }
+        QCOMPARE(actual, results);
+    }
+
+    void badFilesAreRefusedWithoutALink_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QByteArray>("content"); // null: no file at all
+        QTest::addColumn<int>("code");
+        QTest::newRow("missing") << "missing" << QByteArray() << MacOSFontManager::fileNotFound;
+        QTest::newRow("truncated") << "cut" << FontFiles::truncatedFont() << MacOSFontManager::invalidFontData;
+        QTest::newRow("HTML page") << "page" << FontFiles::htmlPage() << MacOSFontManager::unrecognizedFormat;
+        QTest::newRow("empty") << "empty" << QByteArray("") << MacOSFontManager::unrecognizedFormat;
+        QTest::newRow("header only") << "header" << FontFiles::read(QLatin1String(serif)).left(40)
+                                     << MacOSFontManager::invalidFontData;
+        QTest::newRow("hidden name") << ".hidden" << FontFiles::read(QLatin1String(serif))
+                                     << MacOSFontManager::invalidFileName;
+    }
+    void badFilesAreRefusedWithoutALink()
+    {
+        QFETCH(QString, name);
+        QFETCH(QByteArray, content);
+        QFETCH(int, code);
+        MacOSFontManager manager(MacOSFontManager::RegistrationScope::systemWide);
+        const QString path
+            = content.isNull() ? m_storeDir + QLatin1Char('/') + name : storeFile(name, content);
+        try {
+            manager.registerFont(path);
+            QFAIL("registerFont did not throw");
+        } catch (const Error& error) {
+            QCOMPARE(error.domain(), QLatin1String(MacOSFontManager::errorDomain));
+            QCOMPARE(error.code(), code);
+            QVERIFY2(!error.description().isEmpty(), error.what());
+        }
+        QCOMPARE(FontFiles::entries(m_linkDir), QStringList {});
+    }
+
+    void aFolderIsNotAFont()
+    {
+        MacOSFontManager manager(MacOSFontManager::RegistrationScope::systemWide);
+        QDir().mkpath(m_storeDir + QStringLiteral("/folder"));
+        try {
+            manager.registerFont(m_storeDir + QStringLiteral("/folder"));
+            QFAIL("registerFont did not throw");
+        } catch (const Error& error) {
+            QCOMPARE(error.code(), MacOSFontManager::unrecognizedFormat);
+        }
+    }
+
+    // A file re-downloaded under the same name is a new file; its registration
+    // must replace the old one, not be mistaken for it.
+    void aReplacedFileTakesOverItsName()
+    {
+        MacOSFontManager manager(MacOSFontManager::RegistrationScope::systemWide);
+        const QString path = storeFile(QStringLiteral("font"), FontFiles::read(QLatin1String(serif)));
+        QVERIFY(manager.registerFont(path));
+        storeFile(QStringLiteral("font"), FontFiles::read(QLatin1String(mono)));
+
+        QVERIFY(manager.registerFont(path));
+        QVERIFY(!manager.registerFont(path));
+        manager.flush();
+        QCOMPARE(FontFiles::fcList(m_linkDir),
+            QStringList { QStringLiteral("Liberation Mono|") + m_linkDir + QStringLiteral("/font") });
+    }
+
+    void acrossFileSystemsTheLinkIsSymbolic()
+    {
+        QTemporaryDir elsewhere(QStringLiteral("/dev/shm/kernwell-test-XXXXXX"));
+        if (!elsewhere.isValid() || deviceOf(elsewhere.path()) == deviceOf(QDir::tempPath())) {
+            QSKIP("needs a second file system at /dev/shm");
+        }
+        MacOSFontManager manager(MacOSFontManager::RegistrationScope::systemWide);
+        const QString path = elsewhere.filePath(QStringLiteral("remote-serif"));
+        FontFiles::write(path, FontFiles::read(QLatin1String(serif)));
+
+        QVERIFY(manager.registerFont(path));
+        QVERIFY(!manager.registerFont(path));
+        const QFileInfo link(m_linkDir + QStringLiteral("/remote-serif"));
+        QVERIFY(link.isSymLink());
+        QCOMPARE(link.symLinkTarget(), path);
+        manager.flush();
+        QCOMPARE(FontFiles::fcListFiles(m_linkDir), QStringList { link.filePath() });
+
+        QVERIFY(manager.unregisterFont(path));
+        QVERIFY(!manager.unregisterFont(path));
+        manager.flush();
+        QCOMPARE(FontFiles::fcListFiles(m_linkDir), QStringList {});
+    }
+};
+
+KERNWELL_TEST_MAIN(TestMacOSFontManager)
+#include "tst_MacOSFontManager.moc"
