@@ -167,20 +167,27 @@ QCoro::Task<bool> FontStore::addFont(QString name, QUrl remoteURL)
             QStringLiteral("The font identifier “%1” cannot be used as a file name in the font folder.")
                 .arg(printable(name)));
     }
-    const QString path = m_rootDir + QLatin1Char('/') + name;
-    // The jobs hold their own references: they must not depend on `this`.
-    const QString rootDir = m_rootDir;
-    const std::shared_ptr<QorLogger> logger = m_logger;
-    const std::shared_ptr<MacOSFontManager> fontManager = m_fontManager;
+    std::optional<bool> present = co_await registerIfPresent(name);
+    if (present) {
+        co_return *present;
+    }
+    QByteArray bytes = co_await m_downloader->downloadData(std::move(remoteURL));
+    co_return co_await writeAndRegister(name, std::move(bytes));
+}
 
-    const std::optional<bool> present = co_await m_executor.run([=]() -> std::optional<bool> {
+// The jobs are built outside the coroutine and hold their own references:
+// they must not depend on `this` or on the coroutine's frame.
+QFuture<std::optional<bool>> FontStore::registerIfPresent(const QString& name)
+{
+    return m_executor.run([name, path = m_rootDir + QLatin1Char('/') + name, rootDir = m_rootDir, logger = m_logger,
+                              fontManager = m_fontManager]() -> std::optional<bool> {
         if (isRegularFile(path)) {
             return registerForAdd(*logger, *fontManager, path);
         }
         if (entryExists(path)) {
             // Something else holds the name; it is not ours to replace.
-            logger->logMessage(addFontError()
-                + QStringLiteral("“%1” in the font folder is not a regular file.").arg(printable(name)));
+            logger->logMessage(
+                addFontError() + QStringLiteral("“%1” in the font folder is not a regular file.").arg(name));
             return false;
         }
         std::error_code failure;
@@ -191,12 +198,12 @@ QCoro::Task<bool> FontStore::addFont(QString name, QUrl remoteURL)
         }
         return std::nullopt;
     });
-    if (present) {
-        co_return *present;
-    }
+}
 
-    const QByteArray bytes = co_await m_downloader->downloadData(std::move(remoteURL));
-    co_return co_await m_executor.run([=] {
+QFuture<bool> FontStore::writeAndRegister(const QString& name, QByteArray bytes)
+{
+    return m_executor.run([path = m_rootDir + QLatin1Char('/') + name, bytes = std::move(bytes), logger = m_logger,
+                              fontManager = m_fontManager] {
         writeFile(path, bytes);
         return registerForAdd(*logger, *fontManager, path);
     });

@@ -11,6 +11,7 @@
 #include <QCoro/QCoroTask>
 
 #include <memory>
+#include <optional>
 
 namespace kernwell {
 
@@ -50,6 +51,9 @@ public:
     const QString& rootDir() const { return m_rootDir; }
 
 private:
+    QFuture<std::optional<bool>> registerIfPresent(const QString& name);
+    QFuture<bool> writeAndRegister(const QString& name, QByteArray bytes);
+
     QString m_rootDir;
     std::shared_ptr<QorLogger> m_logger;
     std::shared_ptr<HTTPDataDownloader> m_downloader;

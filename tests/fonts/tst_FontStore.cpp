@@ -1,0 +1,362 @@
+#include "fonts/FontStore.h"
+
+#include "api/ServiceError.h"
+
+#include "RecordingLogger.h"
+#include "RunTask.h"
+#include "TestMain.h"
+#include "support/FakeDownloader.h"
+#include "support/FontFiles.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+#include <sys/resource.h>
+
+#include <csignal>
+
+using kernwell::Error;
+using kernwell::FontStore;
+using kernwell::MacOSFontManager;
+using kernwell::test::FakeDownloader;
+using kernwell::test::FontFiles;
+using kernwell::test::RecordingLogger;
+using kernwell::test::runTask;
+
+namespace {
+constexpr auto serif = "/usr/share/fonts/truetype/dejavu/DejaVuSerif.ttf";
+constexpr auto mono = "/usr/share/fonts/truetype/liberation2/LiberationMono-Regular.ttf";
+constexpr auto sans = "/usr/share/fonts/truetype/liberation2/LiberationSans-Bold.ttf";
+
+// Limits the size of any file this process writes, as a full disk would.
+class FileSizeLimit {
+public:
+    explicit FileSizeLimit(rlim_t bytes)
+    {
+        ::getrlimit(RLIMIT_FSIZE, &m_saved);
+        m_savedHandler = std::signal(SIGXFSZ, SIG_IGN);
+        rlimit limit = m_saved;
+        limit.rlim_cur = bytes;
+        ::setrlimit(RLIMIT_FSIZE, &limit);
+    }
+    ~FileSizeLimit()
+    {
+        ::setrlimit(RLIMIT_FSIZE, &m_saved);
+        std::signal(SIGXFSZ, m_savedHandler);
+    }
+    FileSizeLimit(const FileSizeLimit&) = delete;
+    FileSizeLimit& operator=(const FileSizeLimit&) = delete;
+
+private:
+    rlimit m_saved {};
+    void (*m_savedHandler)(int) = nullptr;
+};
+} // namespace
+
+class TestFontStore : public QObject {
+    Q_OBJECT
+public:
+    explicit TestFontStore(const kernwell::test::Sandbox& sandbox)
+        : m_appDir(sandbox.dataHome() + QStringLiteral("/" KERNWELL_BUNDLE_IDENTIFIER))
+        , m_rootDir(m_appDir + QStringLiteral("/fonts"))
+        , m_linkDir(sandbox.dataHome() + QStringLiteral("/fonts/" KERNWELL_BUNDLE_IDENTIFIER))
+    {
+    }
+
+private:
+    const QString m_appDir;
+    const QString m_rootDir;
+    const QString m_linkDir;
+    std::shared_ptr<RecordingLogger> m_logger;
+    std::shared_ptr<FakeDownloader> m_downloader;
+    std::unique_ptr<FontStore> m_store;
+
+    static QUrl urlOf(const QString& name) { return QUrl(QStringLiteral("https://fonts.example/files/") + name); }
+    QString pathOf(const QString& name) const { return m_rootDir + QLatin1Char('/') + name; }
+    QStringList registered() const { return FontFiles::fcListFiles(m_linkDir); }
+    QString linkOf(const QString& name) const { return m_linkDir + QLatin1Char('/') + name; }
+
+    bool add(const QString& name, const char* font)
+    {
+        m_downloader->answer(FontFiles::read(QLatin1String(font)));
+        return runTask(m_store->addFont(name, urlOf(name)));
+    }
+
+private slots:
+    void init()
+    {
+        QDir(m_appDir).removeRecursively();
+        QDir(m_linkDir).removeRecursively();
+        QDir().mkpath(m_rootDir);
+        m_logger = std::make_shared<RecordingLogger>();
+        m_downloader = std::make_shared<FakeDownloader>();
+        m_store = std::make_unique<FontStore>(m_rootDir, m_logger, m_downloader,
+            std::make_shared<MacOSFontManager>(MacOSFontManager::RegistrationScope::systemWide));
+    }
+
+    void addFontDownloadsWritesAndRegisters()
+    {
+        QVERIFY(add(QStringLiteral("serif-1"), serif));
+        QCOMPARE(m_downloader->requests(), QList { urlOf(QStringLiteral("serif-1")) });
+        QCOMPARE(FontFiles::read(pathOf(QStringLiteral("serif-1"))), FontFiles::read(QLatin1String(serif)));
+        QCOMPARE(FontFiles::fcList(m_linkDir), QStringList { QStringLiteral("DejaVu Serif|") + linkOf(QStringLiteral("serif-1")) });
+        QCOMPARE(FontFiles::entries(m_rootDir), QStringList { QStringLiteral("serif-1") });
+        QCOMPARE(m_logger->messages(), QStringList {});
+    }
+
+    void aPresentFileIsNeverDownloadedAgain()
+    {
+        QVERIFY(add(QStringLiteral("mono"), mono));
+        QVERIFY(!add(QStringLiteral("mono"), mono)); // still registered
+        m_store->unregisterAllFonts();
+        QCOMPARE(registered(), QStringList {});
+        QVERIFY(add(QStringLiteral("mono"), mono)); // registered again from the file
+        QCOMPARE(m_downloader->requests().size(), 1);
+        QCOMPARE(registered(), QStringList { linkOf(QStringLiteral("mono")) });
+        QCOMPARE(m_logger->messages(), QStringList {});
+        QCOMPARE(m_logger->errors(), QList<Error> {});
+    }
+
+    void aDeletedFolderIsCreatedAgain()
+    {
+        QVERIFY(QDir(m_appDir).removeRecursively());
+        QVERIFY(add(QStringLiteral("sans"), sans));
+        QCOMPARE(FontFiles::entries(m_rootDir), QStringList { QStringLiteral("sans") });
+        QCOMPARE(registered(), QStringList { linkOf(QStringLiteral("sans")) });
+    }
+
+    void aFailedDownloadWritesNothing()
+    {
+        const Error failure = kernwell::toError(kernwell::ServiceError::network);
+        m_downloader->fail(failure);
+        try {
+            runTask(m_store->addFont(QStringLiteral("serif"), urlOf(QStringLiteral("serif"))));
+            QFAIL("addFont did not throw");
+        } catch (const Error& error) {
+            QCOMPARE(error, failure);
+        }
+        QCOMPARE(FontFiles::entries(m_rootDir), QStringList {});
+        QCOMPARE(m_logger->messages(), QStringList {});
+    }
+
+    // A download that is no font is reported, then deleted so that the next
+    // sync fetches it again.
+    void aDownloadThatIsNoFontIsReportedAndDeleted_data()
+    {
+        QTest::addColumn<QByteArray>("body");
+        QTest::addColumn<QString>("description");
+        QTest::newRow("HTML page") << FontFiles::htmlPage() << "The file “f” is not a font file.";
+        QTest::newRow("truncated") << FontFiles::truncatedFont() << "The font file “f” is truncated or damaged.";
+        QTest::newRow("empty") << QByteArray("") << "The file “f” is not a font file.";
+    }
+    void aDownloadThatIsNoFontIsReportedAndDeleted()
+    {
+        QFETCH(QByteArray, body);
+        QFETCH(QString, description);
+        m_downloader->answer(body);
+        QVERIFY(!runTask(m_store->addFont(QStringLiteral("f"), urlOf(QStringLiteral("f")))));
+        QCOMPARE(m_logger->messages(), QStringList { QStringLiteral("FontStore addFont error: ") + description });
+        QCOMPARE(FontFiles::entries(m_rootDir), QStringList {});
+        QCOMPARE(FontFiles::entries(m_linkDir), QStringList {});
+
+        QVERIFY(add(QStringLiteral("f"), serif));
+        QCOMPARE(m_downloader->requests().size(), 2);
+        QCOMPARE(registered(), QStringList { linkOf(QStringLiteral("f")) });
+    }
+
+    // A file cut short by an earlier run counts as present; it must not
+    // block the font for good.
+    void aPartialFileFromEarlierIsReportedAndDeleted()
+    {
+        FontFiles::write(pathOf(QStringLiteral("f")), FontFiles::truncatedFont());
+        QVERIFY(!add(QStringLiteral("f"), serif));
+        QCOMPARE(m_downloader->requests().size(), 0);
+        QCOMPARE(m_logger->messages(),
+            QStringList { QStringLiteral("FontStore addFont error: The font file “f” is truncated or damaged.") });
+        QVERIFY(!QFileInfo::exists(pathOf(QStringLiteral("f"))));
+
+        QVERIFY(add(QStringLiteral("f"), serif));
+        QCOMPARE(m_downloader->requests().size(), 1);
+    }
+
+    void anInterruptedWriteLeavesNothingBehind()
+    {
+        m_downloader->answer(FontFiles::read(QLatin1String(serif)));
+        try {
+            const FileSizeLimit diskFull(64 * 1024);
+            runTask(m_store->addFont(QStringLiteral("serif"), urlOf(QStringLiteral("serif"))));
+            QFAIL("addFont did not throw");
+        } catch (const Error& error) {
+            QCOMPARE(error.domain(), QLatin1String(FontStore::errorDomain));
+            QCOMPARE(error.code(), FontStore::writeFailed);
+            QVERIFY2(error.description().startsWith(QStringLiteral("Could not write the font file “serif”: ")),
+                error.what());
+        }
+        QCOMPARE(FontFiles::entries(m_rootDir), QStringList {});
+        QCOMPARE(FontFiles::entries(m_linkDir), QStringList {});
+
+        QVERIFY(add(QStringLiteral("serif"), serif));
+    }
+
+    void unsafeIdentifiersAreRefused_data()
+    {
+        QTest::addColumn<QString>("fontId");
+        QTest::newRow("empty") << QString();
+        QTest::newRow("dot") << QStringLiteral(".");
+        QTest::newRow("dot dot") << QStringLiteral("..");
+        QTest::newRow("hidden") << QStringLiteral(".font");
+        QTest::newRow("separator") << QStringLiteral("a/b");
+        QTest::newRow("parent") << QStringLiteral("../x");
+        QTest::newRow("absolute") << m_appDir + QStringLiteral("/x");
+        QTest::newRow("NUL") << QStringLiteral("x") + QChar(0) + QStringLiteral("b");
+        QTest::newRow("too long") << QString(256, QLatin1Char('a'));
+    }
+    void unsafeIdentifiersAreRefused()
+    {
+        QFETCH(QString, fontId);
+        // What an unchecked name would reach: the folder's neighbour "x" and
+        // a font "x" inside it.
+        FontFiles::write(m_appDir + QStringLiteral("/x"), FontFiles::read(QLatin1String(serif)));
+        FontFiles::write(pathOf(QStringLiteral("x")), FontFiles::read(QLatin1String(mono)));
+        m_downloader->answer(FontFiles::read(QLatin1String(sans)));
+
+        QVERIFY(!FontStore::isValidFontId(fontId));
+        try {
+            runTask(m_store->addFont(fontId, urlOf(QStringLiteral("x"))));
+            QFAIL("addFont did not throw");
+        } catch (const Error& error) {
+            QCOMPARE(error.domain(), QLatin1String(FontStore::errorDomain));
+            QCOMPARE(error.code(), FontStore::invalidFontId);
+        }
+        QVERIFY(m_downloader->requests().isEmpty());
+
+        QVERIFY(!m_store->removeFont(fontId));
+        QCOMPARE(m_logger->messages().size(), 1);
+        QVERIFY(m_logger->messages().constFirst().startsWith(QStringLiteral("FontStore removeFont error: ")));
+
+        QCOMPARE(FontFiles::read(m_appDir + QStringLiteral("/x")), FontFiles::read(QLatin1String(serif)));
+        QCOMPARE(FontFiles::read(pathOf(QStringLiteral("x"))), FontFiles::read(QLatin1String(mono)));
+        QCOMPARE(FontFiles::entries(m_rootDir), QStringList { QStringLiteral("x") });
+        QCOMPARE(FontFiles::entries(m_appDir), (QStringList { QStringLiteral("fonts"), QStringLiteral("x") }));
+        QCOMPARE(FontFiles::entries(m_linkDir), QStringList {});
+    }
+
+    void ordinaryIdentifiersAreAccepted_data()
+    {
+        QTest::addColumn<QString>("fontId");
+        QTest::newRow("uuid") << QStringLiteral("6f1c2e0a-8d7b-4c3e-9a51-0b2f3c4d5e6f");
+        QTest::newRow("inner dots") << QStringLiteral("font..v2.otf");
+        QTest::newRow("non-ASCII") << QStringLiteral("Schrift-Größe");
+        QTest::newRow("255 bytes") << QString(255, QLatin1Char('a'));
+    }
+    void ordinaryIdentifiersAreAccepted()
+    {
+        QFETCH(QString, fontId);
+        QVERIFY(add(fontId, mono));
+        QCOMPARE(registered(), QStringList { linkOf(fontId) });
+        QVERIFY(m_store->removeFont(fontId));
+    }
+
+    void removeFontUnregistersAndDeletes()
+    {
+        QVERIFY(add(QStringLiteral("serif"), serif));
+        QVERIFY(m_store->removeFont(QStringLiteral("serif")));
+        QCOMPARE(FontFiles::entries(m_rootDir), QStringList {});
+        QCOMPARE(registered(), QStringList {});
+        QCOMPARE(m_logger->messages(), QStringList {});
+    }
+
+    void removeFontOfAnUnregisteredFileDeletesIt()
+    {
+        FontFiles::write(pathOf(QStringLiteral("serif")), FontFiles::read(QLatin1String(serif)));
+        QVERIFY(!m_store->removeFont(QStringLiteral("serif")));
+        QCOMPARE(FontFiles::entries(m_rootDir), QStringList {});
+        QCOMPARE(m_logger->messages(), QStringList {});
+    }
+
+    void removeFontWithoutAFileReportsTheDeletion()
+    {
+        QVERIFY(!m_store->removeFont(QStringLiteral("ghost")));
+        QCOMPARE(m_logger->messages(),
+            QStringList { QStringLiteral(
+                "FontStore removeFile error: Could not remove “ghost”: No such file or directory.") });
+    }
+
+    // A font whose file vanished while registered is still withdrawn.
+    void removeFontAfterTheFileVanished()
+    {
+        QVERIFY(add(QStringLiteral("serif"), serif));
+        QVERIFY(QFile::remove(pathOf(QStringLiteral("serif"))));
+        QVERIFY(m_store->removeFont(QStringLiteral("serif")));
+        QCOMPARE(registered(), QStringList {});
+        QCOMPARE(m_logger->messages().size(), 1);
+        QVERIFY(m_logger->messages().constFirst().startsWith(QStringLiteral("FontStore removeFile error: ")));
+    }
+
+    void bulkWalksRegisterOnlyFontFilesOfTheFolder()
+    {
+        for (const auto& [name, font] : { std::pair { "a", serif }, std::pair { "b", mono }, std::pair { "c", sans } }) {
+            FontFiles::write(pathOf(QLatin1String(name)), FontFiles::read(QLatin1String(font)));
+        }
+        FontFiles::write(pathOf(QStringLiteral("page")), FontFiles::htmlPage());
+        QDir().mkpath(pathOf(QStringLiteral("folder")));
+        FontFiles::write(m_appDir + QStringLiteral("/outside"), FontFiles::read(QLatin1String(serif)));
+        QVERIFY(QFile::link(m_appDir + QStringLiteral("/outside"), pathOf(QStringLiteral("link"))));
+        const QStringList fonts { linkOf(QStringLiteral("a")), linkOf(QStringLiteral("b")), linkOf(QStringLiteral("c")) };
+
+        for (int walk = 0; walk < 2; ++walk) {
+            m_logger->clear();
+            m_store->registerAllFonts();
+            QCOMPARE(registered(), fonts);
+            QCOMPARE(m_logger->messages(), QStringList {});
+            QStringList failed;
+            for (const Error& error : m_logger->errors()) {
+                failed.append(QString::number(error.code()) + QLatin1Char(' ') + error.description());
+            }
+            failed.sort();
+            QCOMPARE(failed,
+                (QStringList {
+                    QStringLiteral("103 The file “page” is not a font file."),
+                    QStringLiteral("2 “folder” in the font folder is not a regular file; it was not registered."),
+                    QStringLiteral("2 “link” in the font folder is not a regular file; it was not registered."),
+                }));
+        }
+
+        m_logger->clear();
+        m_store->unregisterAllFonts();
+        QCOMPARE(registered(), QStringList {});
+        QCOMPARE(m_logger->errors(), QList<Error> {});
+        QCOMPARE(FontFiles::entries(m_rootDir).size(), 6);
+        QCOMPARE(FontFiles::entries(m_linkDir), QStringList {});
+    }
+
+    void bulkWalksOnAnEmptyFolderDoNothing()
+    {
+        m_store->registerAllFonts();
+        m_store->unregisterAllFonts();
+        QCOMPARE(m_logger->errors(), QList<Error> {});
+        QCOMPARE(m_logger->messages(), QStringList {});
+    }
+
+    void bulkWalksOnAMissingFolderReportTheListing_data()
+    {
+        QTest::addColumn<bool>("registering");
+        QTest::newRow("registerAllFonts") << true;
+        QTest::newRow("unregisterAllFonts") << false;
+    }
+    void bulkWalksOnAMissingFolderReportTheListing()
+    {
+        QFETCH(bool, registering);
+        QVERIFY(QDir(m_rootDir).removeRecursively());
+        registering ? m_store->registerAllFonts() : m_store->unregisterAllFonts();
+        QCOMPARE(m_logger->errors(),
+            QList { Error(QStringLiteral("NSPOSIXErrorDomain"), ENOENT,
+                QStringLiteral("Could not list the font folder “%1”: No such file or directory.").arg(m_rootDir)) });
+        QCOMPARE(m_logger->messages(), QStringList {});
+        QVERIFY(!QFileInfo::exists(m_rootDir));
+    }
+};
+
+KERNWELL_TEST_MAIN(TestFontStore)
+#include "tst_FontStore.moc"
