@@ -1,0 +1,42 @@
+#pragma once
+
+#include "Accounts.h"
+#include "FaultPlan.h"
+#include "FontCatalog.h"
+#include "LibrarySync.h"
+#include "Router.h"
+#include "ServiceOptions.h"
+#include "SocketRegistry.h"
+
+#include <boost/asio/io_context.hpp>
+
+#include <memory>
+
+namespace kernwell::localservice {
+
+class Listener;
+
+// The whole service on one io_context: catalog, accounts, sockets, faults
+// and the listener. Everything runs on the thread that runs the context.
+class LocalFontService {
+public:
+    // Scans the fonts, loads the state and binds the port; throws
+    // std::runtime_error (or boost::system::system_error) when it cannot.
+    LocalFontService(boost::asio::io_context& context, const ServiceOptions& options);
+    ~LocalFontService();
+
+    // "http://<host>:<port>", no trailing slash.
+    QString baseUrl() const { return m_router.baseUrl(); }
+    const FontCatalog& catalog() const { return m_catalog; }
+
+private:
+    FontCatalog m_catalog;
+    Accounts m_accounts;
+    FaultPlan m_faults;
+    SocketRegistry m_sockets;
+    LibrarySync m_library;
+    Router m_router;
+    std::shared_ptr<Listener> m_listener;
+};
+
+} // namespace kernwell::localservice

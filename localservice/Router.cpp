@@ -1,0 +1,214 @@
+#include "Router.h"
+
+#include "Accounts.h"
+#include "FaultPlan.h"
+#include "FontCatalog.h"
+#include "graphql/CatalogQuery.h"
+#include "graphql/GraphQlError.h"
+#include "graphql/GraphQlParser.h"
+
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+
+namespace kernwell::localservice {
+
+namespace http = boost::beast::http;
+
+namespace {
+
+QString text(boost::beast::string_view view)
+{
+    return QString::fromUtf8(view.data(), static_cast<qsizetype>(view.size()));
+}
+
+Reply plainReply(http::status status, const std::string& body, const char* contentType)
+{
+    Reply reply;
+    reply.response.result(status);
+    reply.response.set(http::field::server, "kernwell-localservice");
+    reply.response.set(http::field::content_type, contentType);
+    reply.response.body() = body;
+    reply.response.prepare_payload();
+    return reply;
+}
+
+Reply graphQlError(http::status status, const QString& message, int line = 0, int column = 0)
+{
+    QJsonObject error { { QStringLiteral("message"), message } };
+    if (line > 0) {
+        error.insert(QStringLiteral("locations"), QJsonArray { QJsonObject { { QStringLiteral("line"), line }, { QStringLiteral("column"), column } } });
+    }
+    return Router::jsonReply(status, QJsonObject { { QStringLiteral("errors"), QJsonArray { error } } });
+}
+
+} // namespace
+
+Router::Router(Accounts& accounts, const FontCatalog& catalog, FaultPlan& faults, SocketRegistry& sockets, LibrarySync& library)
+    : m_accounts(accounts)
+    , m_catalog(catalog)
+    , m_faults(faults)
+    , m_control(accounts, catalog, faults, sockets, library, m_log)
+{
+}
+
+Reply Router::jsonReply(http::status status, const QJsonObject& body)
+{
+    return plainReply(status, QJsonDocument(body).toJson(QJsonDocument::Compact).toStdString(), "application/json");
+}
+
+Reply Router::errorReply(http::status status, const QString& message)
+{
+    return jsonReply(status, QJsonObject { { QStringLiteral("error"), message } });
+}
+
+std::optional<QString> Router::bearerToken(const HttpRequest& request)
+{
+    const auto field = request.find(http::field::authorization);
+    if (field == request.end()) {
+        return std::nullopt;
+    }
+    const QString value = text(field->value());
+    if (!value.startsWith(QLatin1String("Bearer "))) {
+        return std::nullopt;
+    }
+    return value.mid(7);
+}
+
+Reply Router::handle(const HttpRequest& request, const boost::asio::ip::address& remote)
+{
+    const QString target = text(request.target());
+    const qsizetype queryStart = target.indexOf(QLatin1Char('?'));
+    const QString path = target.left(queryStart);
+    const QString query = queryStart < 0 ? QString() : target.mid(queryStart + 1);
+
+    if (path.startsWith(QLatin1String("/_control/"))) {
+        if (!remote.is_loopback()) {
+            return errorReply(http::status::forbidden, QStringLiteral("The control API answers only on the loopback interface."));
+        }
+        return m_control.handle(request.method(), path.mid(10), query, QByteArray::fromStdString(request.body()));
+    }
+
+    const auto header = [&](http::field name) {
+        const auto it = request.find(name);
+        return it == request.end() ? QString() : text(it->value());
+    };
+    m_log.record({ text(request.method_string()), target, header(http::field::authorization), header(http::field::content_type),
+        QByteArray::fromStdString(request.body()) });
+
+    const auto onlyMethod = [&](http::verb verb) {
+        return request.method() == verb ? std::optional<Reply>()
+                                        : errorReply(http::status::method_not_allowed,
+                                              QStringLiteral("%1 is not allowed here.").arg(text(request.method_string())));
+    };
+    if (path == QLatin1String("/1/access/users")) {
+        if (auto refused = onlyMethod(http::verb::post)) {
+            return std::move(*refused);
+        }
+        return exchangeTokens(request);
+    }
+    if (path == QLatin1String("/1/catalog/query")) {
+        if (auto refused = onlyMethod(http::verb::post)) {
+            return std::move(*refused);
+        }
+        return queryCatalog(request);
+    }
+    if (path == QLatin1String("/1/users/sync")) {
+        return errorReply(http::status::upgrade_required, QStringLiteral("This endpoint is a websocket."));
+    }
+    if (path.startsWith(QLatin1String("/fonts/"))) {
+        if (auto refused = onlyMethod(http::verb::get)) {
+            return std::move(*refused);
+        }
+        return serveFont(path.mid(7));
+    }
+    return errorReply(http::status::not_found, QStringLiteral("Nothing is at %1.").arg(path));
+}
+
+Reply Router::exchangeTokens(const HttpRequest& request)
+{
+    const std::optional<QString> token = bearerToken(request);
+    const std::optional<Accounts::TokenPair> pair = token ? m_accounts.exchange(*token) : std::nullopt;
+    if (!pair) {
+        return errorReply(http::status::unauthorized, QStringLiteral("The token is unknown, used or revoked."));
+    }
+    Reply reply = jsonReply(http::status::ok, QJsonObject {});
+    reply.response.set("st-access-token", pair->accessToken.toStdString());
+    reply.response.set("st-refresh-token", pair->refreshToken.toStdString());
+    return reply;
+}
+
+Reply Router::queryCatalog(const HttpRequest& request)
+{
+    const std::optional<QString> token = bearerToken(request);
+    if (!token || m_accounts.checkAccessToken(*token).status != Accounts::AccessStatus::Valid) {
+        return graphQlError(http::status::unauthorized, QStringLiteral("A valid access token is required."));
+    }
+    QJsonParseError parseError {};
+    const QJsonDocument body = QJsonDocument::fromJson(QByteArray::fromStdString(request.body()), &parseError);
+    if (parseError.error != QJsonParseError::NoError) {
+        return graphQlError(http::status::bad_request, QStringLiteral("The request body is not JSON: %1.").arg(parseError.errorString()));
+    }
+    const QJsonValue queryText = body.object().value(QLatin1String("query"));
+    if (!body.isObject() || !queryText.isString()) {
+        return graphQlError(http::status::bad_request, QStringLiteral("The request body must be a JSON object with a \"query\" string."));
+    }
+    try {
+        const GraphQlDocument document = GraphQlParser::parse(queryText.toString());
+        const CatalogQuery executor(m_catalog, m_baseUrl + QStringLiteral("/fonts"));
+        return jsonReply(http::status::ok, QJsonObject { { QStringLiteral("data"), executor.execute(document) } });
+    } catch (const GraphQlError& error) {
+        return graphQlError(http::status::bad_request, error.message(), error.line(), error.column());
+    }
+}
+
+Reply Router::serveFont(const QString& id)
+{
+    const CatalogFont* font = m_catalog.find(id);
+    if (!font) {
+        return errorReply(http::status::not_found, QStringLiteral("No font has the id \"%1\".").arg(id));
+    }
+    QFile file(font->path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        return errorReply(http::status::internal_server_error, QStringLiteral("The font file cannot be read: %1").arg(file.errorString()));
+    }
+    QByteArray bytes = file.readAll();
+    const DownloadFault fault = m_faults.takeDownloadFault();
+    if (fault.kind == DownloadFault::Kind::Html) {
+        return plainReply(http::status::ok, "<!DOCTYPE html>\n<html><head><title>Maintenance</title></head><body><h1>Back soon</h1></body></html>\n",
+            "text/html; charset=utf-8");
+    }
+    if (fault.kind == DownloadFault::Kind::Truncate) {
+        bytes.truncate(bytes.size() / 2);
+    }
+    Reply reply = plainReply(http::status::ok, bytes.toStdString(), font->mimeType().toLatin1().constData());
+    reply.fault = fault;
+    return reply;
+}
+
+Router::HandshakeDecision Router::handshake(const HttpRequest& request)
+{
+    const QString target = text(request.target());
+    if (target.left(target.indexOf(QLatin1Char('?'))) != QLatin1String("/1/users/sync")) {
+        return { errorReply(http::status::not_found, QStringLiteral("No websocket is at %1.").arg(target)), {} };
+    }
+    m_log.record({ text(request.method_string()), target, text(request[http::field::authorization]), {}, {} });
+    if (const std::optional<int> status = m_faults.takeHandshakeRefusal()) {
+        return { errorReply(static_cast<http::status>(*status), QStringLiteral("Refused on request.")), {} };
+    }
+    const std::optional<QString> token = bearerToken(request);
+    const Accounts::AccessCheck check = token ? m_accounts.checkAccessToken(*token) : Accounts::AccessCheck {};
+    switch (check.status) {
+    case Accounts::AccessStatus::Valid:
+        return { std::nullopt, check.email };
+    case Accounts::AccessStatus::Revoked:
+        return { errorReply(http::status::forbidden, QStringLiteral("The account is revoked.")), {} };
+    case Accounts::AccessStatus::Expired:
+        return { errorReply(http::status::unauthorized, QStringLiteral("The access token has expired.")), {} };
+    case Accounts::AccessStatus::Unknown:
+        break;
+    }
+    return { errorReply(http::status::unauthorized, QStringLiteral("A valid access token is required.")), {} };
+}
+
+} // namespace kernwell::localservice

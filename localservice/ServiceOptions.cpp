@@ -1,0 +1,90 @@
+#include "ServiceOptions.h"
+
+#include <QCommandLineParser>
+#include <QDir>
+#include <QFileInfo>
+
+#include <boost/asio/ip/address.hpp>
+
+#include <stdexcept>
+
+namespace kernwell::localservice {
+
+namespace {
+
+void addOptions(QCommandLineParser& parser)
+{
+    parser.setApplicationDescription(QStringLiteral("The local font service: demo backend and test peer of Kernwell."));
+    parser.addOption({ QStringLiteral("host"), QStringLiteral("Address to listen on (default 127.0.0.1)."), QStringLiteral("ADDRESS") });
+    parser.addOption({ QStringLiteral("port"), QStringLiteral("Port to listen on; 0 picks a free one (default 0)."), QStringLiteral("N") });
+    parser.addOption({ QStringLiteral("fonts-dir"), QStringLiteral("Folder of the catalog's font files (default /usr/share/fonts)."), QStringLiteral("DIR") });
+    parser.addOption({ QStringLiteral("data-dir"), QStringLiteral("Folder for the service's state (default: a temporary folder)."), QStringLiteral("DIR") });
+    parser.addOption({ QStringLiteral("access-token-lifetime"), QStringLiteral("Lifetime of access tokens in seconds (default 3600)."), QStringLiteral("SECONDS") });
+    parser.addOption({ { QStringLiteral("h"), QStringLiteral("help") }, QStringLiteral("Show this help.") });
+}
+
+int positiveNumber(const QString& text, const QString& option, int minimum, int maximum)
+{
+    bool ok = false;
+    const int value = text.toInt(&ok);
+    if (!ok || value < minimum || value > maximum) {
+        throw std::invalid_argument(QStringLiteral("--%1 needs a whole number from %2 to %3, not \"%4\".")
+                                        .arg(option).arg(minimum).arg(maximum).arg(text).toStdString());
+    }
+    return value;
+}
+
+} // namespace
+
+ServiceOptions ServiceOptions::parse(const QStringList& arguments)
+{
+    QCommandLineParser parser;
+    addOptions(parser);
+    if (!parser.parse(arguments)) {
+        throw std::invalid_argument(parser.errorText().toStdString());
+    }
+    if (parser.isSet(QStringLiteral("help"))) {
+        throw std::invalid_argument(usage().toStdString());
+    }
+    if (!parser.positionalArguments().isEmpty()) {
+        throw std::invalid_argument(QStringLiteral("Unexpected argument \"%1\".").arg(parser.positionalArguments().first()).toStdString());
+    }
+    ServiceOptions options;
+    if (parser.isSet(QStringLiteral("host"))) {
+        options.host = parser.value(QStringLiteral("host"));
+        boost::system::error_code invalid;
+        boost::asio::ip::make_address(options.host.toStdString(), invalid);
+        if (invalid) {
+            throw std::invalid_argument(QStringLiteral("--host needs an IP address, not \"%1\".").arg(options.host).toStdString());
+        }
+    }
+    if (parser.isSet(QStringLiteral("port"))) {
+        options.port = static_cast<quint16>(positiveNumber(parser.value(QStringLiteral("port")), QStringLiteral("port"), 0, 65535));
+    }
+    if (parser.isSet(QStringLiteral("fonts-dir"))) {
+        options.fontsDir = parser.value(QStringLiteral("fonts-dir"));
+    }
+    if (!QFileInfo(options.fontsDir).isDir()) {
+        throw std::invalid_argument(QStringLiteral("The fonts folder \"%1\" does not exist.").arg(options.fontsDir).toStdString());
+    }
+    if (parser.isSet(QStringLiteral("data-dir"))) {
+        options.dataDir = parser.value(QStringLiteral("data-dir"));
+        if (options.dataDir.isEmpty() || !QDir().mkpath(options.dataDir)) {
+            throw std::invalid_argument(QStringLiteral("The data folder \"%1\" cannot be created.").arg(options.dataDir).toStdString());
+        }
+    }
+    if (parser.isSet(QStringLiteral("access-token-lifetime"))) {
+        options.accessTokenLifetime = std::chrono::seconds(
+            positiveNumber(parser.value(QStringLiteral("access-token-lifetime")), QStringLiteral("access-token-lifetime"), 1, 365 * 24 * 3600));
+    }
+    return options;
+}
+
+QString ServiceOptions::usage()
+{
+    QCommandLineParser parser;
+    addOptions(parser);
+    return parser.helpText();
+}
+
+} // namespace kernwell::localservice

@@ -1,0 +1,24 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+#include <chrono>
+
+namespace kernwell::localservice {
+
+// The command line of kernwell-localservice.
+struct ServiceOptions {
+    QString host = QStringLiteral("127.0.0.1");
+    quint16 port = 0; // 0: any free port
+    QString fontsDir = QStringLiteral("/usr/share/fonts");
+    QString dataDir; // empty: a temporary directory, removed at exit
+    std::chrono::seconds accessTokenLifetime { 3600 };
+
+    // Throws std::invalid_argument with a message for the user. `arguments`
+    // starts with the program name.
+    static ServiceOptions parse(const QStringList& arguments);
+    static QString usage();
+};
+
+} // namespace kernwell::localservice

@@ -1,0 +1,152 @@
+#include "HttpSession.h"
+
+#include "Router.h"
+#include "WebSocketSession.h"
+
+#include <boost/beast/websocket/rfc6455.hpp>
+
+#include <sstream>
+
+namespace kernwell::localservice {
+
+namespace asio = boost::asio;
+namespace beast = boost::beast;
+namespace http = boost::beast::http;
+
+namespace {
+
+// Idle keep-alive connections and stalled peers are let go after this.
+constexpr std::chrono::seconds ioTimeout { 120 };
+// Request bodies are small JSON documents and form posts.
+constexpr std::uint64_t bodyLimit = 1024 * 1024;
+
+} // namespace
+
+HttpSession::HttpSession(asio::ip::tcp::socket socket, Router& router, SocketRegistry& registry)
+    : m_stream(std::move(socket))
+    , m_timer(m_stream.get_executor())
+    , m_router(router)
+    , m_registry(registry)
+{
+}
+
+void HttpSession::run()
+{
+    doRead();
+}
+
+void HttpSession::doRead()
+{
+    m_parser.emplace();
+    m_parser->body_limit(bodyLimit);
+    m_stream.expires_after(ioTimeout);
+    http::async_read(m_stream, m_buffer, *m_parser, [self = shared_from_this()](beast::error_code ec, std::size_t) { self->onRead(ec); });
+}
+
+void HttpSession::onRead(beast::error_code ec)
+{
+    if (ec == http::error::body_limit) {
+        auto reply = std::make_shared<Reply>(Router::errorReply(http::status::payload_too_large, QStringLiteral("The request body is too large.")));
+        reply->response.keep_alive(false);
+        writeWhole(std::move(reply));
+        return;
+    }
+    if (ec) {
+        shutdown();
+        return;
+    }
+    HttpRequest request = m_parser->release();
+    if (beast::websocket::is_upgrade(request)) {
+        Router::HandshakeDecision decision = m_router.handshake(request);
+        if (decision.refusal) {
+            auto reply = std::make_shared<Reply>(std::move(*decision.refusal));
+            reply->response.keep_alive(false);
+            writeWhole(std::move(reply));
+            return;
+        }
+        m_stream.expires_never();
+        std::make_shared<WebSocketSession>(m_stream.release_socket(), m_registry, decision.email)->run(std::move(request));
+        return;
+    }
+    beast::error_code ignored;
+    const auto remote = m_stream.socket().remote_endpoint(ignored).address();
+    auto reply = std::make_shared<Reply>(m_router.handle(request, remote));
+    reply->response.keep_alive(request.keep_alive());
+    deliver(std::move(reply));
+}
+
+void HttpSession::deliver(std::shared_ptr<Reply> reply)
+{
+    switch (reply->fault.kind) {
+    case DownloadFault::Kind::Delay:
+        m_timer.expires_after(reply->fault.delay);
+        m_timer.async_wait([self = shared_from_this(), reply](beast::error_code ec) {
+            if (!ec) {
+                self->writeWhole(reply);
+            }
+        });
+        return;
+    case DownloadFault::Kind::Drop:
+    case DownloadFault::Kind::Stall:
+        writeSplit(std::move(reply));
+        return;
+    default:
+        writeWhole(std::move(reply));
+        return;
+    }
+}
+
+void HttpSession::writeWhole(std::shared_ptr<Reply> reply)
+{
+    m_stream.expires_after(ioTimeout);
+    const bool keepAlive = reply->response.keep_alive();
+    http::async_write(m_stream, reply->response, [self = shared_from_this(), reply, keepAlive](beast::error_code ec, std::size_t) {
+        self->afterWrite(ec, keepAlive);
+    });
+}
+
+// Sends the header and half the body, then either ends the connection
+// (Drop) or waits and sends the rest (Stall).
+void HttpSession::writeSplit(std::shared_ptr<Reply> reply)
+{
+    std::ostringstream serialized;
+    serialized << reply->response;
+    auto wire = std::make_shared<std::string>(serialized.str());
+    const std::size_t bodySize = reply->response.body().size();
+    const std::size_t cut = wire->size() - bodySize + bodySize / 2;
+    const bool keepAlive = reply->response.keep_alive();
+    m_stream.expires_after(ioTimeout);
+    asio::async_write(m_stream, asio::buffer(wire->data(), cut), [self = shared_from_this(), reply, wire, cut, keepAlive](beast::error_code ec, std::size_t) {
+        if (ec || reply->fault.kind == DownloadFault::Kind::Drop) {
+            self->shutdown();
+            return;
+        }
+        self->m_timer.expires_after(reply->fault.delay);
+        self->m_timer.async_wait([self, wire, cut, keepAlive](beast::error_code waitError) {
+            if (waitError) {
+                return;
+            }
+            self->m_stream.expires_after(ioTimeout);
+            asio::async_write(self->m_stream, asio::buffer(wire->data() + cut, wire->size() - cut),
+                [self, wire, keepAlive](beast::error_code writeError, std::size_t) { self->afterWrite(writeError, keepAlive); });
+        });
+    });
+}
+
+void HttpSession::afterWrite(beast::error_code ec, bool keepAlive)
+{
+    if (ec || !keepAlive) {
+        shutdown();
+        return;
+    }
+    doRead();
+}
+
+void HttpSession::shutdown()
+{
+    beast::error_code ignored;
+    m_stream.socket().shutdown(asio::ip::tcp::socket::shutdown_both, ignored);
+    m_stream.close();
+}
+
+} // namespace kernwell::localservice

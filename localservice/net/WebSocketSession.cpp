@@ -1,0 +1,113 @@
+#include "WebSocketSession.h"
+
+#include "SocketRegistry.h"
+
+namespace kernwell::localservice {
+
+namespace beast = boost::beast;
+namespace websocket = boost::beast::websocket;
+
+WebSocketSession::WebSocketSession(boost::asio::ip::tcp::socket socket, SocketRegistry& registry, QString email)
+    : m_ws(std::move(socket))
+    , m_registry(registry)
+    , m_email(std::move(email))
+{
+}
+
+void WebSocketSession::run(HttpRequest request)
+{
+    m_ws.set_option(websocket::stream_base::timeout::suggested(beast::role_type::server));
+    m_ws.set_option(websocket::stream_base::decorator([](websocket::response_type& response) {
+        response.set(beast::http::field::server, "kernwell-localservice");
+    }));
+    m_ws.async_accept(request, [self = shared_from_this()](beast::error_code ec) {
+        if (ec) {
+            return;
+        }
+        self->m_registry.add(self);
+        self->doRead();
+    });
+}
+
+void WebSocketSession::doRead()
+{
+    m_ws.async_read(m_buffer, [self = shared_from_this()](beast::error_code ec, std::size_t) {
+        if (ec) {
+            self->finish();
+            return;
+        }
+        self->m_buffer.consume(self->m_buffer.size());
+        self->doRead();
+    });
+}
+
+void WebSocketSession::sendText(std::string text)
+{
+    enqueue({ Outgoing::Kind::Text, std::move(text) });
+}
+
+void WebSocketSession::sendBinary(std::string bytes)
+{
+    enqueue({ Outgoing::Kind::Binary, std::move(bytes) });
+}
+
+void WebSocketSession::close(websocket::close_code code, std::string reason)
+{
+    if (m_closing) {
+        return;
+    }
+    m_closing = true;
+    m_registry.remove(this);
+    enqueue({ Outgoing::Kind::Close, std::move(reason), code });
+}
+
+void WebSocketSession::drop()
+{
+    m_closing = true;
+    m_registry.remove(this);
+    beast::error_code ignored;
+    beast::get_lowest_layer(m_ws).socket().shutdown(boost::asio::ip::tcp::socket::shutdown_both, ignored);
+    beast::get_lowest_layer(m_ws).close();
+}
+
+void WebSocketSession::enqueue(Outgoing outgoing)
+{
+    m_queue.push_back(std::move(outgoing));
+    if (m_queue.size() == 1) {
+        doWrite();
+    }
+}
+
+void WebSocketSession::doWrite()
+{
+    Outgoing& next = m_queue.front();
+    auto onWritten = [self = shared_from_this()](beast::error_code ec, std::size_t = 0) {
+        if (ec) {
+            self->m_queue.clear();
+            self->finish();
+            return;
+        }
+        self->m_queue.pop_front();
+        if (!self->m_queue.empty()) {
+            self->doWrite();
+        }
+    };
+    switch (next.kind) {
+    case Outgoing::Kind::Text:
+    case Outgoing::Kind::Binary:
+        m_ws.text(next.kind == Outgoing::Kind::Text);
+        m_ws.async_write(boost::asio::buffer(next.payload), std::move(onWritten));
+        break;
+    case Outgoing::Kind::Close:
+        m_ws.async_close(websocket::close_reason(next.code, next.payload), [onWritten](beast::error_code ec) { onWritten(ec); });
+        break;
+    }
+}
+
+void WebSocketSession::finish()
+{
+    m_closing = true;
+    m_registry.remove(this);
+}
+
+} // namespace kernwell::localservice
