@@ -1,0 +1,72 @@
+#include "diagnostics/sentry/Outbox.h"
+
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QSaveFile>
+#include <QUuid>
+
+namespace kernwell {
+
+namespace {
+const QString suffix = QStringLiteral(".envelope");
+}
+
+Outbox::Outbox(QString path, int maxFiles)
+    : m_path(std::move(path))
+    , m_maxFiles(qMax(1, maxFiles))
+{
+}
+
+bool Outbox::store(const QByteArray& envelope)
+{
+    QMutexLocker lock(&m_mutex);
+    if (!QDir().mkpath(m_path)) {
+        return false;
+    }
+    // Reports may quote paths and names of the user: keep the folder private.
+    QFile::setPermissions(m_path, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    // Time and count first, so that names sort oldest first; the UUID keeps
+    // names unique across processes.
+    const QString name = QStringLiteral("%1-%2-%3%4")
+                             .arg(QDateTime::currentMSecsSinceEpoch(), 16, 10, QLatin1Char('0'))
+                             .arg(m_stored++, 8, 10, QLatin1Char('0'))
+                             .arg(QUuid::createUuid().toString(QUuid::Id128), suffix);
+    QSaveFile file(m_path + QLatin1Char('/') + name);
+    if (!file.open(QIODevice::WriteOnly) || file.write(envelope) != envelope.size() || !file.commit()) {
+        return false;
+    }
+    prune();
+    return true;
+}
+
+QStringList Outbox::files() const
+{
+    const QDir dir(m_path);
+    QStringList result;
+    for (const QString& name : dir.entryList({ QLatin1Char('*') + suffix }, QDir::Files, QDir::Name)) {
+        result.append(dir.filePath(name));
+    }
+    return result;
+}
+
+std::optional<QByteArray> Outbox::read(const QString& file)
+{
+    QFile in(file);
+    if (!in.open(QIODevice::ReadOnly)) {
+        return std::nullopt;
+    }
+    return in.readAll();
+}
+
+void Outbox::remove(const QString& file) { QFile::remove(file); }
+
+void Outbox::prune()
+{
+    const QStringList all = files();
+    for (qsizetype i = 0; i < all.size() - m_maxFiles; ++i) {
+        QFile::remove(all.at(i));
+    }
+}
+
+} // namespace kernwell

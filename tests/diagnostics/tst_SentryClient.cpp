@@ -1,0 +1,379 @@
+#include "diagnostics/sentry/SentryClient.h"
+
+#include "support/EnvelopeServer.h"
+#include "RunTask.h"
+#include "TestMain.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QJsonArray>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QSet>
+#include <QTcpServer>
+#include <QTemporaryDir>
+
+#include <stdexcept>
+#include <sys/resource.h>
+#include <thread>
+
+using kernwell::Error;
+using kernwell::SentryClient;
+using kernwell::SentryOptions;
+using kernwell::test::EnvelopeServer;
+using kernwell::test::waitUntil;
+
+namespace {
+
+// In a child process (see uncaughtExceptionIsReportedAtNextStart) this
+// environment names what to throw; the DSN and outbox come with it.
+constexpr auto childThrowVariable = "KERNWELL_TEST_THROW";
+
+SentryOptions options(const QString& dsn, const QString& outbox)
+{
+    SentryOptions result;
+    result.dsn = dsn;
+    result.environment = QStringLiteral("test-environment");
+    result.release = QStringLiteral("org.kernwell.Kernwell@1.2.3");
+    result.outboxPath = outbox;
+    return result;
+}
+
+int outboxSize(const QString& path) { return static_cast<int>(QDir(path).entryList(QDir::Files).size()); }
+
+QString formatted(const QJsonObject& event)
+{
+    return event.value(QStringLiteral("message")).toObject().value(QStringLiteral("formatted")).toString();
+}
+
+QJsonObject firstException(const QJsonObject& event)
+{
+    return event.value(QStringLiteral("exception")).toObject().value(QStringLiteral("values")).toArray().at(0).toObject();
+}
+
+// A port on which nothing listens: connections are refused.
+quint16 closedPort()
+{
+    QTcpServer server;
+    server.listen(QHostAddress::LocalHost, 0);
+    return server.serverPort();
+}
+
+[[noreturn]] void throwInChild(const QByteArray& what)
+{
+    const rlimit noCore { 0, 0 };
+    setrlimit(RLIMIT_CORE, &noCore);
+    SentryClient client;
+    client.start(options(qEnvironmentVariable("KERNWELL_TEST_DSN"), qEnvironmentVariable("KERNWELL_TEST_OUTBOX")));
+    // An exception that leaves a thread's function is never caught.
+    std::thread thread([what] {
+        if (what == "error") {
+            throw Error(QStringLiteral("SyncConnection"), 7, QStringLiteral("The socket went away."));
+        }
+        throw std::runtime_error("boom");
+    });
+    thread.join();
+    std::abort();
+}
+
+} // namespace
+
+class TestSentryClient : public QObject {
+    Q_OBJECT
+public:
+    explicit TestSentryClient(const kernwell::test::Sandbox&) { }
+
+private slots:
+    void eventReachesTheEndpoint_data()
+    {
+        QTest::addColumn<bool>("isError");
+        QTest::addColumn<QString>("pathPrefix");
+        QTest::addColumn<QString>("expectedPath");
+        QTest::addColumn<QString>("level");
+
+        QTest::newRow("message") << false << QStringLiteral("/") << QStringLiteral("/api/42/envelope/") << QStringLiteral("info");
+        QTest::newRow("error, path prefix") << true << QStringLiteral("/relay/") << QStringLiteral("/relay/api/42/envelope/")
+                                            << QStringLiteral("error");
+    }
+    void eventReachesTheEndpoint()
+    {
+        QFETCH(bool, isError);
+        QFETCH(QString, pathPrefix);
+        QFETCH(QString, expectedPath);
+        QFETCH(QString, level);
+
+        EnvelopeServer server;
+        QTemporaryDir outbox;
+        SentryClient client;
+        QVERIFY(client.start(options(server.dsn(pathPrefix), outbox.path())));
+        const QString text = QStringLiteral("Keychain returned unexpected token data. – ünïcode");
+        const QString id = isError ? client.captureError(Error(QStringLiteral("ServiceError"), 1, text))
+                                   : client.captureMessage(text);
+        QVERIFY(waitUntil([&] { return server.received().size() == 1; }));
+
+        const auto envelope = server.received().constFirst();
+        QCOMPARE(envelope.path, expectedPath);
+        QVERIFY(envelope.wellFormed);
+        QCOMPARE(envelope.contentType, QByteArrayLiteral("application/x-sentry-envelope"));
+        QVERIFY(envelope.auth.startsWith("Sentry "));
+        for (const char* part : { "sentry_version=7", "sentry_key=publickey", "sentry_client=kernwell.sentry/0.1.0" }) {
+            QVERIFY2(envelope.auth.contains(part), envelope.auth.constData());
+        }
+        QCOMPARE(envelope.itemHeader.value(QStringLiteral("type")).toString(), QStringLiteral("event"));
+
+        const QJsonObject& event = envelope.event;
+        QVERIFY(QRegularExpression(QStringLiteral("^[0-9a-f]{32}$")).match(id).hasMatch());
+        QCOMPARE(event.value(QStringLiteral("event_id")).toString(), id);
+        QCOMPARE(envelope.header.value(QStringLiteral("event_id")).toString(), id);
+        const QDateTime timestamp = QDateTime::fromString(event.value(QStringLiteral("timestamp")).toString(), Qt::ISODateWithMs);
+        QVERIFY(timestamp.isValid());
+        QVERIFY(qAbs(timestamp.secsTo(QDateTime::currentDateTimeUtc())) < 60);
+        QCOMPARE(event.value(QStringLiteral("platform")).toString(), QStringLiteral("native"));
+        QCOMPARE(event.value(QStringLiteral("level")).toString(), level);
+        QCOMPARE(event.value(QStringLiteral("environment")).toString(), QStringLiteral("test-environment"));
+        QCOMPARE(event.value(QStringLiteral("release")).toString(), QStringLiteral("org.kernwell.Kernwell@1.2.3"));
+        QCOMPARE(event.value(QStringLiteral("sdk")).toObject().value(QStringLiteral("name")).toString(),
+            QStringLiteral("kernwell.sentry"));
+        QCOMPARE(event.value(QStringLiteral("sdk")).toObject().value(QStringLiteral("version")).toString(),
+            QStringLiteral("0.1.0"));
+        if (isError) {
+            QVERIFY(!event.contains(QStringLiteral("message")));
+            QCOMPARE(firstException(event).value(QStringLiteral("type")).toString(), QStringLiteral("ServiceError 1"));
+            QCOMPARE(firstException(event).value(QStringLiteral("value")).toString(), text);
+        } else {
+            QVERIFY(!event.contains(QStringLiteral("exception")));
+            QCOMPARE(formatted(event), text);
+        }
+        QCOMPARE(outboxSize(outbox.path()), 0);
+    }
+
+    void undeliverableEventIsSentAtNextStart_data()
+    {
+        QTest::addColumn<int>("status"); // 0: nothing listens
+
+        QTest::newRow("offline") << 0;
+        QTest::newRow("server error 503") << 503;
+        QTest::newRow("server error 500") << 500;
+    }
+    void undeliverableEventIsSentAtNextStart()
+    {
+        QFETCH(int, status);
+        QTemporaryDir outbox;
+        EnvelopeServer failing;
+        {
+            SentryClient client;
+            QString dsn = QStringLiteral("http://publickey@127.0.0.1:%1/42").arg(closedPort());
+            if (status != 0) {
+                failing.script({ status, {} });
+                dsn = failing.dsn();
+            }
+            QVERIFY(client.start(options(dsn, outbox.path())));
+            client.captureMessage(QStringLiteral("first"));
+            QVERIFY(waitUntil([&] { return outboxSize(outbox.path()) == 1; }));
+            QCOMPARE(failing.received().size(), status != 0 ? 1 : 0);
+        }
+
+        EnvelopeServer server;
+        SentryClient client;
+        QVERIFY(client.start(options(server.dsn(), outbox.path())));
+        QVERIFY(waitUntil([&] { return server.received().size() == 1 && outboxSize(outbox.path()) == 0; }));
+        QCOMPARE(formatted(server.events().constFirst()), QStringLiteral("first"));
+        // Sent once, not again.
+        QTest::qWait(200);
+        QCOMPARE(server.received().size(), 1);
+    }
+
+    void rateLimitHoldsSendingBack()
+    {
+        EnvelopeServer server;
+        server.script({ 429, { { QByteArrayLiteral("Retry-After"), QByteArrayLiteral("1") } } });
+        QTemporaryDir outbox;
+        SentryClient client;
+        QVERIFY(client.start(options(server.dsn(), outbox.path())));
+
+        client.captureMessage(QStringLiteral("refused"));
+        QVERIFY(waitUntil([&] { return server.received().size() == 1 && outboxSize(outbox.path()) == 1; }));
+        client.captureMessage(QStringLiteral("during the hold"));
+        QVERIFY(waitUntil([&] { return outboxSize(outbox.path()) == 2; }));
+        QCOMPARE(server.received().size(), 1);
+
+        QVERIFY(waitUntil([&] { return server.received().size() == 3 && outboxSize(outbox.path()) == 0; }));
+        const auto received = server.received();
+        QVERIFY2(received.at(0).received.msecsTo(received.at(1).received) >= 900,
+            "sent again before Retry-After had passed");
+        QCOMPARE(formatted(received.at(1).event), QStringLiteral("refused"));
+        QCOMPARE(formatted(received.at(2).event), QStringLiteral("during the hold"));
+    }
+
+    void rejectedEventIsDropped()
+    {
+        EnvelopeServer server;
+        server.script({ 400, {} });
+        QTemporaryDir outbox;
+        SentryClient client;
+        QVERIFY(client.start(options(server.dsn(), outbox.path())));
+        client.captureMessage(QStringLiteral("rejected"));
+        client.captureMessage(QStringLiteral("accepted"));
+        QVERIFY(waitUntil([&] { return server.received().size() == 2; }));
+        QTest::qWait(200);
+        QCOMPARE(server.received().size(), 2);
+        QCOMPARE(outboxSize(outbox.path()), 0);
+    }
+
+    void captureNeverWaitsForTheNetwork()
+    {
+        // Accepts connections and never answers.
+        QTcpServer silent;
+        QVERIFY(silent.listen(QHostAddress::LocalHost, 0));
+        QTemporaryDir outbox;
+        {
+            SentryClient client;
+            QVERIFY(client.start(options(QStringLiteral("http://k@127.0.0.1:%1/1").arg(silent.serverPort()), outbox.path())));
+            QElapsedTimer timer;
+            timer.start();
+            for (int i = 0; i < 50; ++i) {
+                client.captureMessage(QStringLiteral("waiting %1").arg(i));
+            }
+            QVERIFY2(timer.elapsed() < 1000, qPrintable(QStringLiteral("%1 ms").arg(timer.elapsed())));
+            QVERIFY(waitUntil([&] { return silent.hasPendingConnections(); }));
+        }
+        // Destroyed with a request in flight and the rest waiting: every event is kept.
+        QCOMPARE(outboxSize(outbox.path()), 50);
+    }
+
+    void reportsFromManyThreadsAllArrive()
+    {
+        EnvelopeServer server;
+        QTemporaryDir outbox;
+        SentryClient client;
+        QVERIFY(client.start(options(server.dsn(), outbox.path())));
+        constexpr int threads = 8;
+        constexpr int perThread = 25;
+        std::vector<std::thread> workers;
+        for (int t = 0; t < threads; ++t) {
+            workers.emplace_back([&client, t] {
+                for (int i = 0; i < perThread; ++i) {
+                    if (i % 2) {
+                        client.captureMessage(QStringLiteral("t%1-%2").arg(t).arg(i));
+                    } else {
+                        client.captureError(Error(QStringLiteral("T"), t, QStringLiteral("t%1-%2").arg(t).arg(i)));
+                    }
+                }
+            });
+        }
+        for (auto& worker : workers) {
+            worker.join();
+        }
+        QVERIFY(waitUntil([&] { return server.received().size() == threads * perThread; }, std::chrono::seconds(30)));
+        QSet<QString> texts;
+        QSet<QString> ids;
+        for (const QJsonObject& event : server.events()) {
+            texts.insert(event.contains(QStringLiteral("message")) ? formatted(event)
+                                                                   : firstException(event).value(QStringLiteral("value")).toString());
+            ids.insert(event.value(QStringLiteral("event_id")).toString());
+        }
+        QCOMPARE(texts.size(), threads * perThread);
+        QCOMPARE(ids.size(), threads * perThread);
+    }
+
+    void uncaughtExceptionIsReportedAtNextStart_data()
+    {
+        QTest::addColumn<QString>("what");
+        QTest::addColumn<QString>("type");
+        QTest::addColumn<QString>("value");
+
+        QTest::newRow("error value") << QStringLiteral("error") << QStringLiteral("SyncConnection 7")
+                                     << QStringLiteral("The socket went away.");
+        QTest::newRow("standard exception") << QStringLiteral("runtime") << QStringLiteral("std::runtime_error")
+                                            << QStringLiteral("boom");
+    }
+    void uncaughtExceptionIsReportedAtNextStart()
+    {
+        QFETCH(QString, what);
+        QFETCH(QString, type);
+        QFETCH(QString, value);
+        QTemporaryDir outbox;
+        EnvelopeServer server;
+
+        QProcess child;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QLatin1String(childThrowVariable), what);
+        // Nothing listens: the child cannot deliver anything itself.
+        environment.insert(QStringLiteral("KERNWELL_TEST_DSN"), QStringLiteral("http://publickey@127.0.0.1:%1/42").arg(closedPort()));
+        environment.insert(QStringLiteral("KERNWELL_TEST_OUTBOX"), outbox.path());
+        child.setProcessEnvironment(environment);
+        child.start(QCoreApplication::applicationFilePath(), {});
+        QVERIFY(child.waitForFinished(30000));
+        QCOMPARE(child.exitStatus(), QProcess::CrashExit);
+        QCOMPARE(outboxSize(outbox.path()), 1);
+
+        SentryClient client;
+        QVERIFY(client.start(options(server.dsn(), outbox.path())));
+        QVERIFY(waitUntil([&] { return server.received().size() == 1 && outboxSize(outbox.path()) == 0; }));
+        const QJsonObject event = server.events().constFirst();
+        QCOMPARE(event.value(QStringLiteral("level")).toString(), QStringLiteral("fatal"));
+        QCOMPARE(event.value(QStringLiteral("environment")).toString(), QStringLiteral("test-environment"));
+        const QJsonObject exception = firstException(event);
+        QCOMPARE(exception.value(QStringLiteral("type")).toString(), type);
+        QCOMPARE(exception.value(QStringLiteral("value")).toString(), value);
+        QCOMPARE(exception.value(QStringLiteral("mechanism")).toObject().value(QStringLiteral("handled")).toBool(true), false);
+    }
+
+    void reportingOff_data()
+    {
+        QTest::addColumn<QString>("dsn"); // "%1": the live server's port
+        QTest::addColumn<bool>("accepted");
+
+        QTest::newRow("empty") << QString() << true;
+        QTest::newRow("blank") << QStringLiteral("  ") << true;
+        QTest::newRow("no key") << QStringLiteral("http://127.0.0.1:%1/42") << false;
+        QTest::newRow("no project") << QStringLiteral("http://publickey@127.0.0.1:%1/") << false;
+        QTest::newRow("garbage") << QStringLiteral("sentry please") << false;
+    }
+    void reportingOff()
+    {
+        QFETCH(QString, dsn);
+        QFETCH(bool, accepted);
+        EnvelopeServer server;
+        QTemporaryDir outbox;
+        const QString outboxPath = outbox.path() + QStringLiteral("/outbox");
+        SentryClient client;
+        if (!accepted) {
+            QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("^Error reporting is off: the DSN is malformed: .+\\.$")));
+        }
+        QCOMPARE(client.start(options(dsn.contains(QLatin1String("%1")) ? dsn.arg(server.port()) : dsn, outboxPath)), accepted);
+        QCOMPARE(client.captureMessage(QStringLiteral("m")), QString());
+        QCOMPARE(client.captureError(Error(QStringLiteral("D"), 1, QStringLiteral("e"))), QString());
+        QTest::qWait(300);
+        QCOMPARE(server.received().size(), 0);
+        QVERIFY(!QFileInfo::exists(outboxPath));
+    }
+
+    void secondStartIsRefused()
+    {
+        EnvelopeServer server;
+        QTemporaryDir outbox;
+        SentryClient client;
+        QVERIFY(client.start(options(server.dsn(), outbox.path())));
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("more than once")));
+        QVERIFY(!client.start(options(QString(), outbox.path())));
+        client.captureMessage(QStringLiteral("still on"));
+        QVERIFY(waitUntil([&] { return server.received().size() == 1; }));
+    }
+};
+
+int main(int argc, char** argv)
+{
+    const QByteArray throwWhat = qgetenv(childThrowVariable);
+    if (!throwWhat.isEmpty()) {
+        QCoreApplication app(argc, argv);
+        throwInChild(throwWhat);
+    }
+    kernwell::test::Sandbox sandbox;
+    QCoreApplication app(argc, argv);
+    TestSentryClient test(sandbox);
+    QTEST_SET_MAIN_SOURCE_PATH
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_SentryClient.moc"
