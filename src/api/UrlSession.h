@@ -63,6 +63,22 @@ class UrlSession {
 public:
     static constexpr auto errorDomain = "UrlSession";
 
+    // The stable codes of transport failures in errorDomain (the values the
+    // platform URL error domain uses for the same kinds).
+    enum ErrorCode : int {
+        unknown = -1,
+        cancelled = -999,
+        badURL = -1000,
+        timedOut = -1001,
+        unsupportedURL = -1002,
+        cannotFindHost = -1003,
+        cannotConnectToHost = -1004,
+        networkConnectionLost = -1005,
+        badServerResponse = -1011,
+        fileDoesNotExist = -1100,
+        secureConnectionFailed = -1200,
+    };
+
     virtual ~UrlSession() = default;
 
     // One request with the given settings; the whole body and the response.

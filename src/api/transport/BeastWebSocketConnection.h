@@ -1,0 +1,367 @@
+#pragma once
+
+#include "api/transport/WebSocketConnection.h"
+#include "api/transport/WebSocketErrors.h"
+
+#include <boost/asio/ip/address.hpp>
+#include <boost/asio/ip/tcp.hpp>
+#include <boost/asio/ssl.hpp>
+#include <boost/asio/steady_timer.hpp>
+#include <boost/beast/core.hpp>
+#include <boost/beast/ssl.hpp>
+#include <boost/beast/websocket.hpp>
+#include <boost/beast/websocket/ssl.hpp>
+
+#include <openssl/ssl.h>
+#include <openssl/x509v3.h>
+
+#include <charconv>
+#include <deque>
+#include <type_traits>
+
+namespace kernwell {
+
+// A websocket over plain TCP (Tls = false) or over TLS verified against the
+// system's trust store, with SNI and host name checks (Tls = true).
+template<bool Tls>
+class BeastWebSocketConnection final : public WebSocketConnection,
+                                       public std::enable_shared_from_this<BeastWebSocketConnection<Tls>> {
+    using TcpStream = boost::beast::tcp_stream;
+    using Layer = std::conditional_t<Tls, boost::beast::ssl_stream<TcpStream>, TcpStream>;
+    using Stream = boost::beast::websocket::stream<Layer>;
+
+public:
+    template<typename... LayerArguments>
+    BeastWebSocketConnection(WebSocketEndpoint endpoint, Sink sink, boost::asio::io_context& io,
+        LayerArguments&... layerArguments)
+        : m_endpoint(std::move(endpoint))
+        , m_sink(std::move(sink))
+        , m_resolver(io)
+        , m_deadline(io)
+        , m_ws(io, layerArguments...)
+    {
+    }
+
+    void start() override
+    {
+        if (m_state != State::idle) {
+            return;
+        }
+        m_state = State::opening;
+        armDeadline();
+        m_resolver.async_resolve(m_endpoint.host, m_endpoint.port,
+            [self = this->shared_from_this()](const boost::system::error_code& error,
+                const boost::asio::ip::tcp::resolver::results_type& results) { self->onResolved(error, results); });
+    }
+
+    void ping(quint64 pingId) override
+    {
+        switch (m_state) {
+        case State::idle:
+        case State::opening:
+            m_pingsBeforeOpen.push_back(pingId);
+            break;
+        case State::open:
+            m_writes.push_back(Write { pingId, {} });
+            writeNext();
+            break;
+        case State::closing:
+        case State::ended:
+            m_sink(WebSocketEvent::PingFailed { pingId, webSocketNotConnectedError() });
+            break;
+        }
+    }
+
+    void close(int closeCode, std::string reason) override
+    {
+        switch (m_state) {
+        case State::idle:
+            m_state = State::ended;
+            break;
+        case State::opening:
+            m_cancelled = true;
+            abortIo();
+            break;
+        case State::open:
+            m_state = State::closing;
+            m_writes.push_back(Write { std::nullopt,
+                boost::beast::websocket::close_reason(static_cast<boost::beast::websocket::close_code>(closeCode), reason) });
+            // A peer that never answers the close frame must not keep us.
+            armDeadline();
+            writeNext();
+            break;
+        case State::closing:
+        case State::ended:
+            break;
+        }
+    }
+
+private:
+    enum class State { idle, opening, open, closing, ended };
+
+    // One frame we send; Beast allows one write in flight at a time.
+    struct Write {
+        std::optional<quint64> pingId; // a ping when set, else a close
+        boost::beast::websocket::close_reason closeReason;
+    };
+
+    void armDeadline()
+    {
+        const quint64 generation = ++m_deadlineGeneration;
+        m_deadline.expires_after(m_endpoint.timeoutInterval);
+        m_deadline.async_wait([self = this->shared_from_this(), generation](const boost::system::error_code& error) {
+            if (!error && generation == self->m_deadlineGeneration) {
+                self->onDeadline();
+            }
+        });
+    }
+
+    void disarmDeadline()
+    {
+        ++m_deadlineGeneration;
+        m_deadline.cancel();
+    }
+
+    void onDeadline()
+    {
+        if (m_state == State::opening) {
+            m_timedOut = true;
+        }
+        abortIo();
+    }
+
+    // Ends every pending operation; their handlers then finish the connection.
+    void abortIo()
+    {
+        m_resolver.cancel();
+        boost::beast::get_lowest_layer(m_ws).close();
+    }
+
+    void onResolved(const boost::system::error_code& error, const boost::asio::ip::tcp::resolver::results_type& results)
+    {
+        if (error || m_cancelled || m_timedOut) {
+            failOpening(WebSocketPhase::resolving, error);
+            return;
+        }
+        boost::beast::get_lowest_layer(m_ws).async_connect(results,
+            [self = this->shared_from_this()](const boost::system::error_code& connectError,
+                const boost::asio::ip::tcp::endpoint&) { self->onConnected(connectError); });
+    }
+
+    void onConnected(const boost::system::error_code& error)
+    {
+        if (error) {
+            failOpening(WebSocketPhase::connecting, error);
+            return;
+        }
+        if constexpr (Tls) {
+            if (!prepareTls()) {
+                failOpening(WebSocketPhase::securing,
+                    boost::system::error_code(static_cast<int>(::ERR_get_error()), boost::asio::error::get_ssl_category()));
+                return;
+            }
+            m_ws.next_layer().async_handshake(boost::asio::ssl::stream_base::client,
+                [self = this->shared_from_this()](const boost::system::error_code& tlsError) {
+                    if (tlsError) {
+                        self->failOpening(WebSocketPhase::securing, tlsError);
+                        return;
+                    }
+                    self->upgrade();
+                });
+        } else {
+            upgrade();
+        }
+    }
+
+    // SNI and the host name (or address) the certificate must name.
+    bool prepareTls()
+    {
+        SSL* ssl = m_ws.next_layer().native_handle();
+        boost::system::error_code notAnAddress;
+        boost::asio::ip::make_address(m_endpoint.host, notAnAddress);
+        if (!notAnAddress) {
+            return X509_VERIFY_PARAM_set1_ip_asc(SSL_get0_param(ssl), m_endpoint.host.c_str()) == 1;
+        }
+        return SSL_ctrl(ssl, SSL_CTRL_SET_TLSEXT_HOSTNAME, TLSEXT_NAMETYPE_host_name,
+                   const_cast<char*>(m_endpoint.host.c_str()))
+            == 1
+            && SSL_set1_host(ssl, m_endpoint.host.c_str()) == 1;
+    }
+
+    void upgrade()
+    {
+        m_ws.set_option(boost::beast::websocket::stream_base::decorator(
+            [fields = m_endpoint.headerFields](boost::beast::websocket::request_type& request) {
+                std::vector<std::string> seen;
+                for (const auto& [name, value] : fields) {
+                    // The first field of a name replaces Beast's own, later ones add to it.
+                    if (std::find(seen.begin(), seen.end(), name) == seen.end()) {
+                        request.set(name, value);
+                        seen.push_back(name);
+                    } else {
+                        request.insert(name, value);
+                    }
+                }
+            }));
+        m_ws.async_handshake(m_response, m_endpoint.hostField, m_endpoint.target,
+            [self = this->shared_from_this()](const boost::system::error_code& error) { self->onUpgraded(error); });
+    }
+
+    void onUpgraded(const boost::system::error_code& error)
+    {
+        if (error) {
+            failOpening(WebSocketPhase::upgrading, error);
+            return;
+        }
+        disarmDeadline();
+        m_state = State::open;
+        m_ws.control_callback([this](boost::beast::websocket::frame_type kind, boost::beast::string_view payload) {
+            quint64 pingId = 0;
+            if (kind == boost::beast::websocket::frame_type::pong
+                && std::from_chars(payload.data(), payload.data() + payload.size(), pingId).ec == std::errc()) {
+                m_sink(WebSocketEvent::Pong { pingId });
+            }
+        });
+        m_sink(WebSocketEvent::Opened { httpResponse() });
+        for (const quint64 pingId : std::exchange(m_pingsBeforeOpen, {})) {
+            m_writes.push_back(Write { pingId, {} });
+        }
+        writeNext();
+        read();
+    }
+
+    HttpUrlResponse httpResponse() const
+    {
+        HttpUrlResponse response;
+        response.statusCode = static_cast<int>(m_response.result_int());
+        for (const auto& field : m_response) {
+            const auto name = field.name_string();
+            const auto value = field.value();
+            response.headerFields.append({ QByteArray(name.data(), static_cast<qsizetype>(name.size())),
+                QByteArray(value.data(), static_cast<qsizetype>(value.size())) });
+        }
+        return response;
+    }
+
+    void failOpening(WebSocketPhase phase, const boost::system::error_code& error)
+    {
+        disarmDeadline();
+        m_state = State::ended;
+        boost::beast::get_lowest_layer(m_ws).close();
+        WebSocketEvent::Failed failed;
+        if (m_timedOut) {
+            failed.error = webSocketTimedOutError();
+        } else if (m_cancelled) {
+            failed.error = webSocketCancelledError();
+        } else if (phase == WebSocketPhase::upgrading && m_response.result_int() != 0) {
+            failed.error = webSocketRefusedError(static_cast<int>(m_response.result_int()));
+            failed.handshakeResponse = httpResponse();
+        } else {
+            failed.error = webSocketTransportError(phase, error);
+        }
+        failPings(failed.error);
+        m_sink(std::move(failed));
+    }
+
+    void failPings(const Error& error)
+    {
+        for (const quint64 pingId : std::exchange(m_pingsBeforeOpen, {})) {
+            m_sink(WebSocketEvent::PingFailed { pingId, error });
+        }
+    }
+
+    void read()
+    {
+        m_ws.async_read(m_buffer, [self = this->shared_from_this()](const boost::system::error_code& error, std::size_t) {
+            self->onRead(error);
+        });
+    }
+
+    void onRead(const boost::system::error_code& error)
+    {
+        if (error) {
+            finish(error);
+            return;
+        }
+        const auto bytes = m_buffer.cdata();
+        const QByteArray data(static_cast<const char*>(bytes.data()), static_cast<qsizetype>(bytes.size()));
+        m_buffer.consume(m_buffer.size());
+        WebSocketMessage message;
+        if (m_ws.got_text()) {
+            message.content = QString::fromUtf8(data);
+        } else {
+            message.content = data;
+        }
+        m_sink(WebSocketEvent::Received { std::move(message) });
+        read();
+    }
+
+    // The read loop ended: the connection is over.
+    void finish(const boost::system::error_code& error)
+    {
+        disarmDeadline();
+        m_state = State::ended;
+        WebSocketEvent::Failed failed;
+        if (error == boost::beast::websocket::error::closed) {
+            const auto& reason = m_ws.reason();
+            // A close frame without a code reads as "no status received".
+            const int code = reason.code == boost::beast::websocket::close_code::none ? 1005 : reason.code;
+            failed.closeCode = code;
+            failed.error = webSocketClosedByPeerError(code, QString::fromUtf8(reason.reason.data(), static_cast<qsizetype>(reason.reason.size())));
+        } else {
+            boost::beast::get_lowest_layer(m_ws).close();
+            failed.closeCode = abnormalClosure;
+            failed.error = webSocketTransportError(WebSocketPhase::open, error);
+        }
+        m_sink(std::move(failed));
+    }
+
+    void writeNext()
+    {
+        if (m_writing || m_writes.empty()) {
+            return;
+        }
+        m_writing = true;
+        Write write = std::move(m_writes.front());
+        m_writes.pop_front();
+        auto self = this->shared_from_this();
+        if (write.pingId) {
+            const quint64 pingId = *write.pingId;
+            m_ws.async_ping(boost::beast::websocket::ping_data(std::to_string(pingId)),
+                [self, pingId](const boost::system::error_code& error) {
+                    self->m_writing = false;
+                    if (error) {
+                        self->m_sink(WebSocketEvent::PingFailed { pingId, webSocketNotConnectedError() });
+                    }
+                    self->writeNext();
+                });
+        } else {
+            m_ws.async_close(write.closeReason, [self](const boost::system::error_code& error) {
+                self->m_writing = false;
+                if (error) {
+                    self->abortIo();
+                }
+                self->writeNext();
+            });
+        }
+    }
+
+    static constexpr int abnormalClosure = 1006;
+
+    WebSocketEndpoint m_endpoint;
+    Sink m_sink;
+    boost::asio::ip::tcp::resolver m_resolver;
+    boost::asio::steady_timer m_deadline;
+    quint64 m_deadlineGeneration = 0;
+    Stream m_ws;
+    boost::beast::websocket::response_type m_response;
+    boost::beast::flat_buffer m_buffer;
+    State m_state = State::idle;
+    bool m_timedOut = false;
+    bool m_cancelled = false;
+    bool m_writing = false;
+    std::vector<quint64> m_pingsBeforeOpen;
+    std::deque<Write> m_writes;
+};
+
+} // namespace kernwell

@@ -1,0 +1,60 @@
+#include "api/transport/NetworkThread.h"
+
+#include <boost/asio/post.hpp>
+
+namespace kernwell {
+
+NetworkThread::NetworkThread(std::chrono::milliseconds drainTimeout)
+    : m_drainTimeout(drainTimeout)
+    , m_tls(boost::asio::ssl::context::tls_client)
+    , m_io(1)
+{
+    m_tls.set_options(boost::asio::ssl::context::default_workarounds | boost::asio::ssl::context::no_sslv2
+        | boost::asio::ssl::context::no_sslv3 | boost::asio::ssl::context::no_tlsv1
+        | boost::asio::ssl::context::no_tlsv1_1);
+    boost::system::error_code ignored;
+    // Without a readable store every peer fails verification, which is the
+    // safe outcome; there is no switch to skip it.
+    m_tls.set_default_verify_paths(ignored);
+    m_tls.set_verify_mode(boost::asio::ssl::verify_peer);
+}
+
+NetworkThread::~NetworkThread()
+{
+    {
+        const std::lock_guard lock(m_startMutex);
+        if (!m_thread.joinable()) {
+            return;
+        }
+        m_work.reset();
+    }
+    if (m_ran.wait_for(m_drainTimeout) != std::future_status::ready) {
+        m_io.stop();
+    }
+    m_thread.join();
+}
+
+void NetworkThread::ensureStarted()
+{
+    const std::lock_guard lock(m_startMutex);
+    if (m_thread.joinable()) {
+        return;
+    }
+    m_work.emplace(m_io.get_executor());
+    std::packaged_task<void()> run([this] { m_io.run(); });
+    m_ran = run.get_future();
+    m_thread = std::thread(std::move(run));
+}
+
+void NetworkThread::post(std::function<void()> work)
+{
+    ensureStarted();
+    boost::asio::post(m_io, std::move(work));
+}
+
+void NetworkThread::postToOwner(std::function<void()> work)
+{
+    QMetaObject::invokeMethod(&m_owner, std::move(work), Qt::QueuedConnection);
+}
+
+} // namespace kernwell

@@ -1,0 +1,54 @@
+#pragma once
+
+#include <QObject>
+
+#include <boost/asio/executor_work_guard.hpp>
+#include <boost/asio/io_context.hpp>
+#include <boost/asio/ssl/context.hpp>
+
+#include <chrono>
+#include <functional>
+#include <future>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <thread>
+
+namespace kernwell {
+
+// The one thread that runs the websockets' I/O, with an io_context that is
+// started on first use. Work goes to it with post(); results come back to the
+// thread that created this object with postToOwner(). Destruction lets the
+// connections still closing finish for up to `drainTimeout`, then stops the
+// context and joins the thread.
+class NetworkThread {
+public:
+    explicit NetworkThread(std::chrono::milliseconds drainTimeout = std::chrono::seconds(2));
+    ~NetworkThread();
+    NetworkThread(const NetworkThread&) = delete;
+    NetworkThread& operator=(const NetworkThread&) = delete;
+
+    boost::asio::io_context& ioContext() { return m_io; }
+    // Verifies peers against the system's trust store.
+    boost::asio::ssl::context& tlsContext() { return m_tls; }
+
+    // Runs `work` on the network thread, starting it if needed. Any thread.
+    void post(std::function<void()> work);
+    // Runs `work` on the owner's thread from its event loop. Any thread;
+    // dropped when this object is gone first.
+    void postToOwner(std::function<void()> work);
+
+private:
+    void ensureStarted();
+
+    std::chrono::milliseconds m_drainTimeout;
+    boost::asio::ssl::context m_tls; // outlives the streams the context still holds
+    boost::asio::io_context m_io;
+    std::optional<boost::asio::executor_work_guard<boost::asio::io_context::executor_type>> m_work;
+    std::mutex m_startMutex;
+    std::thread m_thread;
+    std::future<void> m_ran;
+    QObject m_owner; // context of the deliveries, lives on the owner's thread
+};
+
+} // namespace kernwell

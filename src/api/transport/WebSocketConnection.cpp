@@ -1,0 +1,18 @@
+#include "api/transport/WebSocketConnection.h"
+
+#include "api/transport/BeastWebSocketConnection.h"
+#include "api/transport/NetworkThread.h"
+
+namespace kernwell {
+
+std::shared_ptr<WebSocketConnection> WebSocketConnection::create(
+    NetworkThread& network, WebSocketEndpoint endpoint, Sink sink)
+{
+    if (endpoint.tls) {
+        return std::make_shared<BeastWebSocketConnection<true>>(
+            std::move(endpoint), std::move(sink), network.ioContext(), network.tlsContext());
+    }
+    return std::make_shared<BeastWebSocketConnection<false>>(std::move(endpoint), std::move(sink), network.ioContext());
+}
+
+} // namespace kernwell
