@@ -1,0 +1,150 @@
+#include "fonts/MacOSFileManager.h"
+#include "fonts/SessionDataDownloader.h"
+
+#include "api/ServiceError.h"
+
+#include "RunTask.h"
+#include "TestMain.h"
+#include "support/FakeUrlSession.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <optional>
+
+using kernwell::Error;
+using kernwell::HttpUrlResponse;
+using kernwell::MacOSFileManager;
+using kernwell::SessionDataDownloader;
+using kernwell::UrlDataResult;
+using kernwell::test::FakeUrlSession;
+using kernwell::test::runTask;
+
+Q_DECLARE_METATYPE(std::optional<int>)
+
+class TestFileAdapters : public QObject {
+    Q_OBJECT
+public:
+    explicit TestFileAdapters(const kernwell::test::Sandbox&) { }
+
+private:
+    QTemporaryDir m_dir;
+
+    QString make(const QString& name, bool directory = false)
+    {
+        const QString path = m_dir.filePath(name);
+        if (directory) {
+            QDir().mkpath(path);
+        } else {
+            QFile file(path);
+            file.open(QIODevice::WriteOnly);
+        }
+        return path;
+    }
+
+private slots:
+    void fileExists_data()
+    {
+        QTest::addColumn<QString>("path");
+        QTest::addColumn<bool>("exists");
+        QTest::newRow("file") << make(QStringLiteral("file")) << true;
+        QTest::newRow("directory") << make(QStringLiteral("directory"), true) << true;
+        QTest::newRow("missing") << m_dir.filePath(QStringLiteral("missing")) << false;
+        QFile::link(m_dir.filePath(QStringLiteral("missing")), m_dir.filePath(QStringLiteral("dangling")));
+        QTest::newRow("link to nothing") << m_dir.filePath(QStringLiteral("dangling")) << false;
+        QTest::newRow("empty path") << QString() << false;
+    }
+    void fileExists()
+    {
+        QFETCH(QString, path);
+        QFETCH(bool, exists);
+        QCOMPARE(MacOSFileManager().fileExists(path), exists);
+    }
+
+    void createDirectoryMakesMissingParents()
+    {
+        const QString path = m_dir.filePath(QStringLiteral("a/b/c"));
+        MacOSFileManager().createDirectory(QUrl::fromLocalFile(path));
+        QVERIFY(QFileInfo(path).isDir());
+        MacOSFileManager().createDirectory(QUrl::fromLocalFile(path)); // existing: fine
+        QVERIFY(QFileInfo(path).isDir());
+    }
+
+    void createDirectoryFailsWithTheSystemsError_data()
+    {
+        QTest::addColumn<QUrl>("url");
+        QTest::addColumn<int>("code");
+        QTest::newRow("below a file") << QUrl::fromLocalFile(make(QStringLiteral("plain")) + QStringLiteral("/sub"))
+                                      << ENOTDIR;
+        QTest::newRow("where a file is") << QUrl::fromLocalFile(make(QStringLiteral("taken"))) << ENOTDIR;
+        QTest::newRow("not a local folder") << QUrl(QStringLiteral("https://example.org/fonts")) << EINVAL;
+    }
+    void createDirectoryFailsWithTheSystemsError()
+    {
+        QFETCH(QUrl, url);
+        QFETCH(int, code);
+        try {
+            MacOSFileManager().createDirectory(url);
+            QFAIL("createDirectory did not throw");
+        } catch (const Error& error) {
+            QCOMPARE(error.code(), code);
+            QVERIFY2(error.description().startsWith(QStringLiteral("Could not create the folder “")), error.what());
+        }
+    }
+
+    // status: the HTTP status, or none for an answer that did not come over HTTP.
+    void downloadJudgesTheStatus_data()
+    {
+        QTest::addColumn<std::optional<int>>("status");
+        QTest::addColumn<QByteArray>("body");
+        QTest::addColumn<bool>("succeeds");
+        QTest::newRow("199") << std::optional(199) << QByteArray("font") << false;
+        QTest::newRow("200") << std::optional(200) << QByteArray("font") << true;
+        QTest::newRow("200, empty body") << std::optional(200) << QByteArray() << true;
+        QTest::newRow("299") << std::optional(299) << QByteArray("font") << true;
+        QTest::newRow("300") << std::optional(300) << QByteArray("font") << false;
+        QTest::newRow("404") << std::optional(404) << QByteArray("missing") << false;
+        QTest::newRow("not HTTP") << std::optional<int>() << QByteArray("font") << false;
+    }
+    void downloadJudgesTheStatus()
+    {
+        QFETCH(std::optional<int>, status);
+        QFETCH(QByteArray, body);
+        QFETCH(bool, succeeds);
+        auto session = std::make_shared<FakeUrlSession>();
+        UrlDataResult result { body, std::nullopt };
+        if (status) {
+            result.http = HttpUrlResponse { *status, {} };
+        }
+        session->answer(result);
+        SessionDataDownloader downloader(session);
+        const QUrl url(QStringLiteral("https://fonts.example/f/1?v=2"));
+        try {
+            const QByteArray received = runTask(downloader.downloadData(url));
+            QVERIFY(succeeds);
+            QCOMPARE(received, body);
+        } catch (const Error& error) {
+            QVERIFY2(!succeeds, error.what());
+            QCOMPARE(error, kernwell::toError(kernwell::ServiceError::network));
+        }
+        QCOMPARE(session->downloads(), QList { url });
+    }
+
+    void transportErrorsPassUnchanged()
+    {
+        auto session = std::make_shared<FakeUrlSession>();
+        const Error timedOut(QLatin1String(kernwell::UrlSession::errorDomain), 3, QStringLiteral("The request timed out."));
+        session->fail(timedOut);
+        SessionDataDownloader downloader(session);
+        try {
+            runTask(downloader.downloadData(QUrl(QStringLiteral("https://fonts.example/f/1"))));
+            QFAIL("downloadData did not throw");
+        } catch (const Error& error) {
+            QCOMPARE(error, timedOut);
+        }
+    }
+};
+
+KERNWELL_TEST_MAIN(TestFileAdapters)
+#include "tst_FileAdapters.moc"
