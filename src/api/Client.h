@@ -9,6 +9,7 @@
 #include <QUrl>
 
 #include <memory>
+#include <optional>
 #include <variant>
 
 namespace kernwell {
@@ -18,9 +19,13 @@ using TokenPairResult = std::variant<TokenPair, ServiceError>;
 // Every request to the service's API. Holds no token; never retries.
 class Client {
 public:
+    // Thrown by queryFonts for a token that cannot be sent.
+    static constexpr auto errorDomain = "Client";
+
     Client(QUrl apiRoot, std::shared_ptr<UrlSession> urlSession, std::shared_ptr<QorLogger> logger);
 
-    // Exchanges `token` at "/1/access/users". Never throws.
+    // Exchanges `token` at "/1/access/users". Never throws: every failure is
+    // reported to the logger and returned.
     QCoro::Task<TokenPairResult> fetchTokenPair(QString token) const;
     // The sync websocket, created but not started; nullptr if none.
     std::shared_ptr<WebSocketTask> makeSyncSocket(const QString& accessToken) const;
@@ -30,7 +35,9 @@ public:
     const QUrl& apiRoot() const { return m_apiRoot; }
 
 private:
-    UrlRequest request(const QString& path, const QString& token) const;
+    // The request of `path` carrying `token`; nullopt when the token holds a
+    // character (CR, LF, NUL) that would break out of its header line.
+    std::optional<UrlRequest> request(const QString& path, const QString& token) const;
 
     QUrl m_apiRoot;
     std::shared_ptr<UrlSession> m_urlSession;
