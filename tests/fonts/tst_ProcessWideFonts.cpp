@@ -1,0 +1,87 @@
+#include "fonts/MacOSFontManager.h"
+
+#include "TestMain.h"
+#include "support/FontFiles.h"
+
+#include <QTemporaryDir>
+
+using kernwell::Error;
+using kernwell::MacOSFontManager;
+using kernwell::test::FontFiles;
+
+// The process scope goes through QFontDatabase and needs a QGuiApplication.
+class TestProcessWideFonts : public QObject {
+    Q_OBJECT
+public:
+    explicit TestProcessWideFonts(const kernwell::test::Sandbox& sandbox)
+        : m_dataHome(sandbox.dataHome())
+    {
+    }
+
+private:
+    const QString m_dataHome;
+    QTemporaryDir m_dir;
+
+private slots:
+    // R = registerFont, U = unregisterFont; t/f = the result expected.
+    void outcomes_data()
+    {
+        QTest::addColumn<QString>("calls");
+        QTest::addColumn<QString>("results");
+        QTest::newRow("register twice") << "RR"
+                                        << "tf";
+        QTest::newRow("unregister, never registered") << "U"
+                                                      << "f";
+        QTest::newRow("unregister twice") << "RUU"
+                                          << "ttf";
+        QTest::newRow("register again after unregistering") << "RURR"
+                                                            << "tttf";
+    }
+    void outcomes()
+    {
+        QFETCH(QString, calls);
+        QFETCH(QString, results);
+        MacOSFontManager manager(MacOSFontManager::RegistrationScope::processWide);
+        const QString path = m_dir.filePath(QStringLiteral("mono"));
+        FontFiles::write(path, FontFiles::read(QStringLiteral("/usr/share/fonts/truetype/liberation2/LiberationMono-Regular.ttf")));
+        QString actual;
+        for (const QChar call : calls) {
+            const bool changed = call == QLatin1Char('R') ? manager.registerFont(path) : manager.unregisterFont(path);
+            actual += changed ? QLatin1Char('t') : QLatin1Char('f');
+        }
+        manager.flush();
+        QCOMPARE(actual, results);
+        // Nothing leaves the process.
+        QCOMPARE(FontFiles::entries(m_dataHome + QStringLiteral("/fonts")), QStringList {});
+    }
+
+    void badFilesAreRefused_data()
+    {
+        QTest::addColumn<QByteArray>("content"); // null: no file at all
+        QTest::addColumn<int>("code");
+        QTest::newRow("missing") << QByteArray() << MacOSFontManager::fileNotFound;
+        QTest::newRow("HTML page") << FontFiles::htmlPage() << MacOSFontManager::unrecognizedFormat;
+        QTest::newRow("truncated") << FontFiles::truncatedFont() << MacOSFontManager::invalidFontData;
+    }
+    void badFilesAreRefused()
+    {
+        QFETCH(QByteArray, content);
+        QFETCH(int, code);
+        MacOSFontManager manager(MacOSFontManager::RegistrationScope::processWide);
+        const QString path = m_dir.filePath(QString::fromLatin1(QTest::currentDataTag()));
+        if (!content.isNull()) {
+            FontFiles::write(path, content);
+        }
+        try {
+            manager.registerFont(path);
+            QFAIL("registerFont did not throw");
+        } catch (const Error& error) {
+            QCOMPARE(error.domain(), QLatin1String(MacOSFontManager::errorDomain));
+            QCOMPARE(error.code(), code);
+        }
+        QVERIFY(!manager.unregisterFont(path));
+    }
+};
+
+KERNWELL_GUI_TEST_MAIN(TestProcessWideFonts)
+#include "tst_ProcessWideFonts.moc"
