@@ -1,0 +1,216 @@
+// GLib headers first: they name a struct member "signals", a keyword to Qt.
+#include <libsecret/secret.h>
+
+#include "api/keyring/SecretServiceKeyring.h"
+
+#include "api/keyring/CancelTimer.h"
+#include "api/keyring/KeyringStatus.h"
+
+#include <memory>
+
+namespace kernwell {
+
+namespace {
+
+const SecretSchema schema = {
+    .name = KERNWELL_BUNDLE_IDENTIFIER ".Token",
+    // Match on the attributes alone, so that items stored by other tools
+    // (secret-tool, which sets no schema) are found as well.
+    .flags = SECRET_SCHEMA_DONT_MATCH_NAME,
+    .attributes = { { "service", SECRET_SCHEMA_ATTRIBUTE_STRING }, { "account", SECRET_SCHEMA_ATTRIBUTE_STRING },
+        { nullptr, SECRET_SCHEMA_ATTRIBUTE_STRING } },
+    .reserved = 0,
+    .reserved1 = nullptr,
+    .reserved2 = nullptr,
+    .reserved3 = nullptr,
+    .reserved4 = nullptr,
+    .reserved5 = nullptr,
+    .reserved6 = nullptr,
+    .reserved7 = nullptr,
+};
+
+template<typename T, void (*Free)(T*)>
+struct Deleter {
+    void operator()(T* pointer) const { Free(pointer); }
+};
+void unrefObject(void* object) { g_object_unref(object); }
+void freeItems(GList* items) { g_list_free_full(items, g_object_unref); }
+using ErrorPtr = std::unique_ptr<GError, Deleter<GError, g_error_free>>;
+using HashPtr = std::unique_ptr<GHashTable, Deleter<GHashTable, g_hash_table_unref>>;
+using ItemsPtr = std::unique_ptr<GList, Deleter<GList, freeItems>>;
+using ValuePtr = std::unique_ptr<SecretValue, Deleter<void, secret_value_unref>>;
+using ServicePtr = std::unique_ptr<SecretService, Deleter<void, unrefObject>>;
+using CancellablePtr = std::unique_ptr<GCancellable, Deleter<void, unrefObject>>;
+
+int statusOf(const GError* error)
+{
+    if (g_error_matches(error, G_IO_ERROR, G_IO_ERROR_CANCELLED) || g_error_matches(error, G_IO_ERROR, G_IO_ERROR_TIMED_OUT)
+        || g_error_matches(error, G_DBUS_ERROR, G_DBUS_ERROR_TIMEOUT) || g_error_matches(error, G_DBUS_ERROR, G_DBUS_ERROR_TIMED_OUT)
+        || g_error_matches(error, G_DBUS_ERROR, G_DBUS_ERROR_NO_REPLY)) {
+        return KeyringStatus::timedOut;
+    }
+    if (g_error_matches(error, G_DBUS_ERROR, G_DBUS_ERROR_SERVICE_UNKNOWN)
+        || g_error_matches(error, G_DBUS_ERROR, G_DBUS_ERROR_NAME_HAS_NO_OWNER)) {
+        return KeyringStatus::notAvailable;
+    }
+    if (g_error_matches(error, SECRET_ERROR, SECRET_ERROR_IS_LOCKED)) {
+        return KeyringStatus::locked;
+    }
+    if (g_error_matches(error, SECRET_ERROR, SECRET_ERROR_NO_SUCH_OBJECT)) {
+        return KeyringStatus::itemNotFound;
+    }
+    if (error->domain == G_DBUS_ERROR || error->domain == G_IO_ERROR) {
+        return KeyringStatus::busFailure;
+    }
+    return KeyringStatus::unexpected;
+}
+
+HashPtr attributes(const QString& service, const QString* account)
+{
+    HashPtr table(g_hash_table_new_full(g_str_hash, g_str_equal, g_free, g_free));
+    g_hash_table_insert(table.get(), g_strdup("service"), g_strdup(service.toUtf8().constData()));
+    if (account) {
+        g_hash_table_insert(table.get(), g_strdup("account"), g_strdup(account->toUtf8().constData()));
+    }
+    return table;
+}
+
+ValuePtr secretValue(const QByteArray& data)
+{
+    return ValuePtr(secret_value_new(data.constData(), data.size(), "text/plain"));
+}
+
+// One operation: a cancellable that the time limit cancels, and a connection
+// to the Secret Service of its own.
+class Session {
+public:
+    explicit Session(std::chrono::milliseconds limit)
+        : m_cancellable(g_cancellable_new())
+        , m_timer(m_cancellable.get(), limit)
+    {
+        GError* error = nullptr;
+        m_service.reset(secret_service_open_sync(SECRET_TYPE_SERVICE, nullptr, SECRET_SERVICE_OPEN_SESSION, m_cancellable.get(), &error));
+        m_status = m_service ? KeyringStatus::success : statusOf(ErrorPtr(error).get());
+    }
+
+    int status() const { return m_status; }
+    SecretService* service() const { return m_service.get(); }
+    GCancellable* cancellable() const { return m_cancellable.get(); }
+
+    // Items of (service[, account]); status itemNotFound when there are none.
+    std::pair<int, ItemsPtr> search(const QString& service, const QString* account, int flags) const
+    {
+        GError* error = nullptr;
+        ItemsPtr items(secret_service_search_sync(m_service.get(), &schema, attributes(service, account).get(),
+            static_cast<SecretSearchFlags>(flags), m_cancellable.get(), &error));
+        if (error) {
+            return { statusOf(ErrorPtr(error).get()), nullptr };
+        }
+        return { items ? KeyringStatus::success : KeyringStatus::itemNotFound, std::move(items) };
+    }
+
+private:
+    CancellablePtr m_cancellable;
+    CancelTimer m_timer;
+    ServicePtr m_service;
+    int m_status = KeyringStatus::unexpected;
+};
+
+SecretItem* itemAt(GList* node) { return static_cast<SecretItem*>(node->data); }
+
+} // namespace
+
+SecretServiceKeyring::SecretServiceKeyring(std::chrono::milliseconds limit)
+    : m_limit(limit)
+{
+}
+
+Keyring::Found SecretServiceKeyring::findOne(const QString& service)
+{
+    const Session session(m_limit);
+    if (session.status() != KeyringStatus::success) {
+        return { session.status(), std::nullopt };
+    }
+    // Without SECRET_SEARCH_ALL the search yields one item at most.
+    const auto [status, items] = session.search(service, nullptr, SECRET_SEARCH_UNLOCK | SECRET_SEARCH_LOAD_SECRETS);
+    if (status != KeyringStatus::success) {
+        return { status, std::nullopt };
+    }
+    SecretItem* item = itemAt(items.get());
+    if (secret_item_get_locked(item)) {
+        return { KeyringStatus::locked, std::nullopt };
+    }
+    Item found;
+    const HashPtr itemAttributes(secret_item_get_attributes(item));
+    if (const auto* account = static_cast<const char*>(g_hash_table_lookup(itemAttributes.get(), "account"))) {
+        found.account = QString::fromUtf8(account);
+    }
+    if (const ValuePtr value { secret_item_get_secret(item) }) {
+        gsize length = 0;
+        const gchar* bytes = secret_value_get(value.get(), &length);
+        found.data = QByteArray(bytes, static_cast<qsizetype>(length));
+    }
+    return { KeyringStatus::success, found };
+}
+
+int SecretServiceKeyring::add(const QString& service, const QString& account, const QByteArray& data)
+{
+    const Session session(m_limit);
+    if (session.status() != KeyringStatus::success) {
+        return session.status();
+    }
+    // The Secret Service would silently replace an item with the same
+    // attributes: look first, so that a duplicate is told apart.
+    const auto [status, items] = session.search(service, &account, SECRET_SEARCH_NONE);
+    if (status == KeyringStatus::success) {
+        return KeyringStatus::duplicateItem;
+    }
+    if (status != KeyringStatus::itemNotFound) {
+        return status;
+    }
+    GError* error = nullptr;
+    const QByteArray label = service.toUtf8();
+    if (!secret_service_store_sync(session.service(), &schema, attributes(service, &account).get(), SECRET_COLLECTION_DEFAULT,
+            label.constData(), secretValue(data).get(), session.cancellable(), &error)) {
+        return statusOf(ErrorPtr(error).get());
+    }
+    return KeyringStatus::success;
+}
+
+int SecretServiceKeyring::update(const QString& service, const QString& account, const QByteArray& data)
+{
+    const Session session(m_limit);
+    if (session.status() != KeyringStatus::success) {
+        return session.status();
+    }
+    const auto [status, items] = session.search(service, &account, SECRET_SEARCH_ALL | SECRET_SEARCH_UNLOCK);
+    if (status != KeyringStatus::success) {
+        return status;
+    }
+    const ValuePtr value = secretValue(data);
+    for (GList* node = items.get(); node; node = node->next) {
+        if (secret_item_get_locked(itemAt(node))) {
+            return KeyringStatus::locked;
+        }
+        GError* error = nullptr;
+        if (!secret_item_set_secret_sync(itemAt(node), value.get(), session.cancellable(), &error)) {
+            return statusOf(ErrorPtr(error).get());
+        }
+    }
+    return KeyringStatus::success;
+}
+
+int SecretServiceKeyring::remove(const QString& service, const QString& account)
+{
+    const Session session(m_limit);
+    if (session.status() != KeyringStatus::success) {
+        return session.status();
+    }
+    GError* error = nullptr;
+    if (secret_service_clear_sync(session.service(), &schema, attributes(service, &account).get(), session.cancellable(), &error)) {
+        return KeyringStatus::success;
+    }
+    return error ? statusOf(ErrorPtr(error).get()) : KeyringStatus::itemNotFound;
+}
+
+} // namespace kernwell

@@ -1,0 +1,29 @@
+#pragma once
+
+#include "api/keyring/Keyring.h"
+
+#include <chrono>
+
+namespace kernwell {
+
+// Keyring items in the Secret Service of the session bus (gnome-keyring,
+// KWallet) through libsecret. Items live in the default collection with the
+// attributes `service` and `account`; `secret-tool lookup service S account A`
+// finds them, and items that other tools stored with those attributes are
+// found too. Each operation opens its own connection to the service (nothing
+// is shared between threads) and gives up after `limit`, so an absent,
+// locked or hung keyring never blocks the caller for longer.
+class SecretServiceKeyring : public Keyring {
+public:
+    explicit SecretServiceKeyring(std::chrono::milliseconds limit = std::chrono::seconds(5));
+
+    Found findOne(const QString& service) override;
+    int add(const QString& service, const QString& account, const QByteArray& data) override;
+    int update(const QString& service, const QString& account, const QByteArray& data) override;
+    int remove(const QString& service, const QString& account) override;
+
+private:
+    std::chrono::milliseconds m_limit;
+};
+
+} // namespace kernwell

@@ -1,0 +1,277 @@
+#include "api/MacOSTokenStorage.h"
+
+#include "RecordingLogger.h"
+#include "TestMain.h"
+#include "support/PrivateBus.h"
+#include "support/SecretTool.h"
+
+#include <QElapsedTimer>
+#include <QProcess>
+#include <QUuid>
+
+#include <cstdio>
+#include <thread>
+
+using kernwell::MacOSTokenStorage;
+using kernwell::StoredCredentials;
+using kernwell::test::PrivateBus;
+using kernwell::test::RecordingLogger;
+using kernwell::test::SecretTool;
+
+namespace {
+
+// In a child process (see keyringUnavailable) this environment names the
+// operation to run; each report is printed on a line of its own.
+constexpr auto probeVariable = "KERNWELL_TEST_KEYRING_PROBE";
+
+int probe(const QByteArray& operation)
+{
+    auto logger = std::make_shared<RecordingLogger>();
+    MacOSTokenStorage storage(logger);
+    const QString service = QStringLiteral("https://probe.kernwell.test");
+    if (operation == "load") {
+        storage.loadCredentials(service);
+    } else if (operation == "save") {
+        storage.saveCredentials(QStringLiteral("token"), QStringLiteral("a@b.c"), service);
+    } else {
+        storage.saveCredentials(std::nullopt, QStringLiteral("a@b.c"), service);
+    }
+    for (const QString& message : logger->messages()) {
+        std::printf("%s\n", qUtf8Printable(message));
+    }
+    return 0;
+}
+
+QStringList attributes(const QString& service, const QString& account = {})
+{
+    QStringList result { QStringLiteral("service"), service };
+    if (!account.isNull()) {
+        result << QStringLiteral("account") << account;
+    }
+    return result;
+}
+
+} // namespace
+
+class TestMacOSTokenStorage : public QObject {
+    Q_OBJECT
+public:
+    explicit TestMacOSTokenStorage(const kernwell::test::Sandbox&) { }
+
+private slots:
+    void initTestCase()
+    {
+        if (qEnvironmentVariableIsEmpty("DBUS_SESSION_BUS_ADDRESS") || !SecretTool::available()) {
+            QSKIP("needs the test session's D-Bus with an unlocked gnome-keyring (scripts/test.sh)");
+        }
+    }
+
+    void init()
+    {
+        // A service of its own for every test: the keyring is shared with other tests.
+        m_service = QStringLiteral("https://kernwell.test/") + QUuid::createUuid().toString(QUuid::Id128);
+        m_logger = std::make_shared<RecordingLogger>();
+        m_storage = std::make_unique<MacOSTokenStorage>(m_logger);
+    }
+
+    void cleanup() { SecretTool::clear(attributes(m_service)); }
+
+    void loadWithNothingStored()
+    {
+        QCOMPARE(m_storage->loadCredentials(m_service), std::nullopt);
+        QCOMPARE(m_logger->messages(), QStringList());
+    }
+
+    void loadItemStoredFromOutside_data()
+    {
+        QTest::addColumn<QStringList>("extraAttributes");
+        QTest::addColumn<QByteArray>("data");
+        QTest::addColumn<QString>("secret"); // null: nothing is returned
+        QTest::addColumn<QStringList>("reports");
+
+        const QStringList account { QStringLiteral("account"), QStringLiteral("ana@example.org") };
+        const QStringList unusable { QStringLiteral("Keychain returned unexpected token data.") };
+        QTest::newRow("token") << account << QByteArray("r-1.abc") << QStringLiteral("r-1.abc") << QStringList();
+        QTest::newRow("non-ASCII token") << account << QByteArray("t\xc3\xb6k\xe2\x82\xac") << QStringLiteral("tök€")
+                                         << QStringList();
+        QTest::newRow("leading byte-order mark is kept")
+            << account << QByteArray("\xef\xbb\xbftok") << QString(QChar(0xfeff)) + QStringLiteral("tok") << QStringList();
+        QTest::newRow("trailing newline is kept") << account << QByteArray("tok\n") << QStringLiteral("tok\n") << QStringList();
+        QTest::newRow("not UTF-8") << account << QByteArray("\xff\xfe\x00x", 4) << QString() << unusable;
+        QTest::newRow("truncated UTF-8") << account << QByteArray("tok\xe2\x82") << QString() << unusable;
+        QTest::newRow("UTF-16 surrogate as UTF-8") << account << QByteArray("\xed\xa0\x80") << QString() << unusable;
+        QTest::newRow("no account attribute") << QStringList() << QByteArray("tok") << QString() << unusable;
+    }
+    void loadItemStoredFromOutside()
+    {
+        QFETCH(QStringList, extraAttributes);
+        QFETCH(QByteArray, data);
+        QFETCH(QString, secret);
+        QFETCH(QStringList, reports);
+        QVERIFY(SecretTool::store(attributes(m_service) + extraAttributes, data));
+
+        const auto loaded = m_storage->loadCredentials(m_service);
+        QCOMPARE(m_logger->messages(), reports);
+        if (secret.isNull()) {
+            QCOMPARE(loaded, std::nullopt);
+        } else {
+            QVERIFY(loaded);
+            QCOMPARE(loaded->account, QStringLiteral("ana@example.org"));
+            QCOMPARE(loaded->secret, secret);
+        }
+    }
+
+    void savedItemHoldsTheTokenBytesAlone_data()
+    {
+        QTest::addColumn<QString>("token");
+        QTest::addColumn<QByteArray>("bytes");
+
+        QTest::newRow("ASCII") << QStringLiteral("eyJhbGciOi.refresh-token_42") << QByteArray("eyJhbGciOi.refresh-token_42");
+        QTest::newRow("non-ASCII") << QStringLiteral("tök€n") << QByteArray("t\xc3\xb6k\xe2\x82\xacn");
+        QTest::newRow("empty") << QStringLiteral("") << QByteArray();
+    }
+    void savedItemHoldsTheTokenBytesAlone()
+    {
+        QFETCH(QString, token);
+        QFETCH(QByteArray, bytes);
+        const QString account = QStringLiteral("ana@example.org");
+        m_storage->saveCredentials(token, account, m_service);
+        QCOMPARE(m_logger->messages(), QStringList());
+        QCOMPARE(SecretTool::lookup(attributes(m_service, account)), std::optional(bytes));
+        const auto loaded = m_storage->loadCredentials(m_service);
+        QVERIFY(loaded);
+        QCOMPARE(loaded->account, account);
+        QCOMPARE(loaded->secret, token);
+    }
+
+    void savingTwiceReplacesTheSecret()
+    {
+        const QString account = QStringLiteral("ana@example.org");
+        m_storage->saveCredentials(QStringLiteral("first"), account, m_service);
+        m_storage->saveCredentials(QStringLiteral("second"), account, m_service);
+        QCOMPARE(m_logger->messages(), QStringList());
+        QCOMPARE(SecretTool::count(attributes(m_service)), 1);
+        QCOMPARE(SecretTool::lookup(attributes(m_service, account)), std::optional(QByteArray("second")));
+    }
+
+    void secondAccountAddsASecondItem()
+    {
+        m_storage->saveCredentials(QStringLiteral("s1"), QStringLiteral("one@example.org"), m_service);
+        m_storage->saveCredentials(QStringLiteral("s2"), QStringLiteral("two@example.org"), m_service);
+        QCOMPARE(m_logger->messages(), QStringList());
+        QCOMPARE(SecretTool::count(attributes(m_service)), 2);
+        const auto loaded = m_storage->loadCredentials(m_service);
+        QVERIFY(loaded);
+        QVERIFY((loaded->account == QStringLiteral("one@example.org") && loaded->secret == QStringLiteral("s1"))
+            || (loaded->account == QStringLiteral("two@example.org") && loaded->secret == QStringLiteral("s2")));
+    }
+
+    void deleteRemovesOnlyThatAccount()
+    {
+        m_storage->saveCredentials(QStringLiteral("s1"), QStringLiteral("one@example.org"), m_service);
+        m_storage->saveCredentials(QStringLiteral("s2"), QStringLiteral("two@example.org"), m_service);
+        m_storage->saveCredentials(std::nullopt, QStringLiteral("one@example.org"), m_service);
+        QCOMPARE(m_logger->messages(), QStringList());
+        QCOMPARE(SecretTool::count(attributes(m_service)), 1);
+        const auto loaded = m_storage->loadCredentials(m_service);
+        QVERIFY(loaded);
+        QCOMPARE(loaded->account, QStringLiteral("two@example.org"));
+    }
+
+    void deleteWithNothingStoredReportsNotFound()
+    {
+        SecretTool::store(attributes(m_service, QStringLiteral("other@example.org")), "keep");
+        m_storage->saveCredentials(std::nullopt, QStringLiteral("ana@example.org"), m_service);
+        QCOMPARE(m_logger->messages(), QStringList { QStringLiteral("The item could not be found in the keyring.") });
+        QCOMPARE(SecretTool::lookup(attributes(m_service, QStringLiteral("other@example.org"))), std::optional(QByteArray("keep")));
+    }
+
+    void tokenWithoutUtf8FormIsRefused()
+    {
+        const QString account = QStringLiteral("ana@example.org");
+        m_storage->saveCredentials(QStringLiteral("old"), account, m_service);
+        m_storage->saveCredentials(QStringLiteral("tok") + QChar(0xd800), account, m_service);
+        QCOMPARE(m_logger->messages(), QStringList { QStringLiteral("Bad token value going into keychain.") });
+        QCOMPARE(SecretTool::lookup(attributes(m_service, account)), std::optional(QByteArray("old")));
+    }
+
+    void savesFromWorkerThreads()
+    {
+        std::vector<std::thread> workers;
+        for (int i = 0; i < 4; ++i) {
+            workers.emplace_back([this, i] {
+                m_storage->saveCredentials(QStringLiteral("secret %1").arg(i), QStringLiteral("user%1@example.org").arg(i), m_service);
+            });
+        }
+        for (auto& worker : workers) {
+            worker.join();
+        }
+        QCOMPARE(m_logger->messages(), QStringList());
+        QCOMPARE(SecretTool::count(attributes(m_service)), 4);
+        for (int i = 0; i < 4; ++i) {
+            QCOMPARE(SecretTool::lookup(attributes(m_service, QStringLiteral("user%1@example.org").arg(i))),
+                std::optional(QStringLiteral("secret %1").arg(i).toUtf8()));
+        }
+    }
+
+    void keyringUnavailable_data()
+    {
+        QTest::addColumn<bool>("privateBus"); // else: a bus address where nothing listens
+        QTest::addColumn<QString>("operation");
+        QTest::addColumn<QString>("report");
+
+        const QString noService = QStringLiteral("No keyring is available: no Secret Service is running on the session bus.");
+        const QString noBus = QStringLiteral("The keyring could not be reached over D-Bus.");
+        for (const char* operation : { "load", "save", "delete" }) {
+            QTest::addRow("no Secret Service, %s", operation) << true << QString::fromLatin1(operation) << noService;
+            QTest::addRow("no session bus, %s", operation) << false << QString::fromLatin1(operation) << noBus;
+        }
+    }
+    void keyringUnavailable()
+    {
+        QFETCH(bool, privateBus);
+        QFETCH(QString, operation);
+        QFETCH(QString, report);
+        PrivateBus bus;
+        QString address = QStringLiteral("unix:path=") + QDir::tempPath() + QStringLiteral("/kernwell-no-such-bus");
+        if (privateBus) {
+            QVERIFY(!bus.address().isEmpty());
+            address = bus.address();
+        }
+
+        QProcess child;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QLatin1String(probeVariable), operation);
+        environment.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), address);
+        child.setProcessEnvironment(environment);
+        QElapsedTimer timer;
+        timer.start();
+        child.start(QCoreApplication::applicationFilePath(), {});
+        QVERIFY(child.waitForFinished(30000));
+        QCOMPARE(child.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(child.exitCode(), 0);
+        QVERIFY2(timer.elapsed() < 5000, qPrintable(QStringLiteral("took %1 ms").arg(timer.elapsed())));
+        QCOMPARE(QString::fromUtf8(child.readAllStandardOutput()), report + QLatin1Char('\n'));
+    }
+
+private:
+    QString m_service;
+    std::shared_ptr<RecordingLogger> m_logger;
+    std::unique_ptr<MacOSTokenStorage> m_storage;
+};
+
+int main(int argc, char** argv)
+{
+    const QByteArray operation = qgetenv(probeVariable);
+    if (!operation.isEmpty()) {
+        QCoreApplication app(argc, argv);
+        return probe(operation);
+    }
+    kernwell::test::Sandbox sandbox;
+    QCoreApplication app(argc, argv);
+    TestMacOSTokenStorage test(sandbox);
+    QTEST_SET_MAIN_SOURCE_PATH
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_MacOSTokenStorage.moc"
