@@ -17,7 +17,10 @@ export XDG_CONFIG_HOME="$SANDBOX/home/.config"
 export XDG_CACHE_HOME="$SANDBOX/home/.cache"
 export XDG_RUNTIME_DIR="$SANDBOX/runtime"
 
+# The keyring's password is read from stdin: an empty stdin creates no login
+# keyring at all (and every store then fails), an empty line creates one with
+# an empty password.
 exec dbus-run-session -- sh -c '
-    printf "" | gnome-keyring-daemon --unlock --components=secrets >/dev/null
+    printf "\n" | gnome-keyring-daemon --unlock --components=secrets >/dev/null
     ctest --preset "$0" --parallel 2 "$@"
 ' "$PRESET" "$@"
