@@ -51,6 +51,24 @@ QStringList attributes(const QString& service, const QString& account = {})
     return result;
 }
 
+// Runs `operation` in a child process on the bus at `address`: its reports and how long it took.
+std::pair<QString, qint64> runProbe(const QString& address, const QString& operation)
+{
+    QProcess child;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QLatin1String(probeVariable), operation);
+    environment.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), address);
+    child.setProcessEnvironment(environment);
+    child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    QElapsedTimer timer;
+    timer.start();
+    child.start(QCoreApplication::applicationFilePath(), {});
+    if (!child.waitForFinished(30000) || child.exitStatus() != QProcess::NormalExit || child.exitCode() != 0) {
+        return { QStringLiteral("(the probe failed)"), timer.elapsed() };
+    }
+    return { QString::fromUtf8(child.readAllStandardOutput()), timer.elapsed() };
+}
+
 } // namespace
 
 class TestMacOSTokenStorage : public QObject {
@@ -238,20 +256,41 @@ private slots:
             QVERIFY(!bus.address().isEmpty());
             address = bus.address();
         }
+        const auto [output, elapsed] = runProbe(address, operation);
+        QVERIFY2(elapsed < 5000, qPrintable(QStringLiteral("took %1 ms").arg(elapsed)));
+        QCOMPARE(output, report + QLatin1Char('\n'));
+    }
 
-        QProcess child;
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.insert(QLatin1String(probeVariable), operation);
-        environment.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), address);
-        child.setProcessEnvironment(environment);
-        QElapsedTimer timer;
-        timer.start();
-        child.start(QCoreApplication::applicationFilePath(), {});
-        QVERIFY(child.waitForFinished(30000));
-        QCOMPARE(child.exitStatus(), QProcess::NormalExit);
-        QCOMPARE(child.exitCode(), 0);
-        QVERIFY2(timer.elapsed() < 5000, qPrintable(QStringLiteral("took %1 ms").arg(timer.elapsed())));
-        QCOMPARE(QString::fromUtf8(child.readAllStandardOutput()), report + QLatin1Char('\n'));
+    void keyringLockedOrNotAnswering_data()
+    {
+        QTest::addColumn<bool>("frozen"); // else: locked
+        QTest::addColumn<QString>("operation");
+        QTest::addColumn<QString>("report");
+
+        const QString locked = QStringLiteral("The keyring is locked.");
+        const QString timedOut = QStringLiteral("The keyring did not answer in time.");
+        QTest::newRow("locked, load") << false << QStringLiteral("load") << locked;
+        QTest::newRow("locked, save") << false << QStringLiteral("save") << locked;
+        QTest::newRow("not answering, load") << true << QStringLiteral("load") << timedOut;
+        QTest::newRow("not answering, delete") << true << QStringLiteral("delete") << timedOut;
+    }
+    void keyringLockedOrNotAnswering()
+    {
+        QFETCH(bool, frozen);
+        QFETCH(QString, operation);
+        QFETCH(QString, report);
+        PrivateBus bus;
+        QVERIFY(bus.startKeyring());
+        QCOMPARE(runProbe(bus.address(), QStringLiteral("save")).first, QString());
+        if (frozen) {
+            bus.freezeKeyring();
+        } else {
+            QVERIFY(bus.lockKeyring());
+        }
+        const auto [output, elapsed] = runProbe(bus.address(), operation);
+        // The limit of an operation is 5 s.
+        QVERIFY2(elapsed < 9000, qPrintable(QStringLiteral("took %1 ms").arg(elapsed)));
+        QCOMPARE(output, report + QLatin1Char('\n'));
     }
 
 private:

@@ -1,8 +1,28 @@
 #include "PrivateBus.h"
 
+#include "RunTask.h"
+
+#include <QDir>
 #include <QFile>
 
+#include <csignal>
+
 namespace kernwell::test {
+
+namespace {
+void stop(QProcess& process)
+{
+    if (process.state() == QProcess::NotRunning) {
+        return;
+    }
+    ::kill(static_cast<pid_t>(process.processId()), SIGCONT);
+    process.terminate();
+    if (!process.waitForFinished(5000)) {
+        process.kill();
+        process.waitForFinished(5000);
+    }
+}
+} // namespace
 
 PrivateBus::PrivateBus()
 {
@@ -28,13 +48,66 @@ PrivateBus::PrivateBus()
 
 PrivateBus::~PrivateBus()
 {
-    if (m_daemon.state() != QProcess::NotRunning) {
-        m_daemon.terminate();
-        if (!m_daemon.waitForFinished(5000)) {
-            m_daemon.kill();
-            m_daemon.waitForFinished(5000);
-        }
-    }
+    stop(m_keyring);
+    stop(m_daemon);
 }
+
+bool PrivateBus::send(const QString& destination, const QString& path, const QString& method, const QStringList& arguments,
+    QByteArray* reply)
+{
+    QProcess process;
+    process.start(QStringLiteral("dbus-send"),
+        QStringList { QStringLiteral("--bus=") + m_address, QStringLiteral("--print-reply"), QStringLiteral("--reply-timeout=5000"),
+            QStringLiteral("--dest=") + destination, path, method }
+            + arguments);
+    if (!process.waitForFinished(10000) || process.exitStatus() != QProcess::NormalExit || process.exitCode() != 0) {
+        return false;
+    }
+    if (reply) {
+        *reply = process.readAllStandardOutput();
+    }
+    return true;
+}
+
+bool PrivateBus::startKeyring()
+{
+    const QString home = m_dir.filePath(QStringLiteral("home"));
+    const QString runtime = m_dir.filePath(QStringLiteral("runtime"));
+    QDir().mkpath(home);
+    QDir().mkpath(runtime);
+    QFile::setPermissions(runtime, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), m_address);
+    environment.insert(QStringLiteral("HOME"), home);
+    environment.insert(QStringLiteral("XDG_DATA_HOME"), home + QStringLiteral("/.local/share"));
+    environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtime);
+    m_keyring.setProcessEnvironment(environment);
+    m_keyring.setStandardErrorFile(QProcess::nullDevice());
+    m_keyring.start(QStringLiteral("gnome-keyring-daemon"),
+        { QStringLiteral("--foreground"), QStringLiteral("--unlock"), QStringLiteral("--components=secrets") });
+    if (!m_keyring.waitForStarted(10000)) {
+        return false;
+    }
+    // An empty line: the login keyring is created with an empty password, unlocked.
+    m_keyring.write("\n");
+    m_keyring.closeWriteChannel();
+    return waitUntil(
+        [this] {
+            QByteArray reply;
+            return send(QStringLiteral("org.freedesktop.DBus"), QStringLiteral("/org/freedesktop/DBus"),
+                       QStringLiteral("org.freedesktop.DBus.NameHasOwner"), { QStringLiteral("string:org.freedesktop.secrets") }, &reply)
+                && reply.contains("boolean true");
+        },
+        std::chrono::seconds(10));
+}
+
+bool PrivateBus::lockKeyring()
+{
+    return send(QStringLiteral("org.freedesktop.secrets"), QStringLiteral("/org/freedesktop/secrets"),
+        QStringLiteral("org.freedesktop.Secret.Service.Lock"),
+        { QStringLiteral("array:objpath:/org/freedesktop/secrets/collection/login") });
+}
+
+void PrivateBus::freezeKeyring() { ::kill(static_cast<pid_t>(m_keyring.processId()), SIGSTOP); }
 
 } // namespace kernwell::test

@@ -2,12 +2,14 @@
 
 #include <QProcess>
 #include <QString>
+#include <QStringList>
 #include <QTemporaryDir>
 
 namespace kernwell::test {
 
-// A session bus of its own, on which no service runs and none can be
-// activated: what a desktop without a keyring looks like.
+// A session bus of its own, on which no service can be activated: what a
+// desktop without a keyring looks like. It can be given a keyring of its own
+// (gnome-keyring with its own data folder), which can be locked or frozen.
 class PrivateBus {
 public:
     PrivateBus();
@@ -18,9 +20,20 @@ public:
     // DBUS_SESSION_BUS_ADDRESS of the bus; empty when it failed to start.
     const QString& address() const { return m_address; }
 
+    // Starts an unlocked keyring on this bus; true once it answers.
+    bool startKeyring();
+    // Locks the keyring's login collection.
+    bool lockKeyring();
+    // Stops the keyring process: it keeps its name on the bus and answers nothing.
+    void freezeKeyring();
+
 private:
+    bool send(const QString& destination, const QString& path, const QString& method, const QStringList& arguments,
+        QByteArray* reply = nullptr);
+
     QTemporaryDir m_dir;
     QProcess m_daemon;
+    QProcess m_keyring;
     QString m_address;
 };
 
