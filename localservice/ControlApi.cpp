@@ -1,6 +1,8 @@
 #include "ControlApi.h"
 
 #include "Accounts.h"
+#include "web/AppcastFeed.h"
+#include "web/ErrorReports.h"
 #include "FaultPlan.h"
 #include "FontCatalog.h"
 #include "LibrarySync.h"
@@ -142,13 +144,15 @@ QJsonObject userState(const Accounts::UserState& state, int openSockets)
 } // namespace
 
 ControlApi::ControlApi(Accounts& accounts, const FontCatalog& catalog, FaultPlan& faults, SocketRegistry& sockets, LibrarySync& library,
-    RequestLog& log)
+    RequestLog& log, AppcastFeed& appcast, ErrorReports& reports)
     : m_accounts(accounts)
     , m_catalog(catalog)
     , m_faults(faults)
     , m_sockets(sockets)
     , m_library(library)
     , m_log(log)
+    , m_appcast(appcast)
+    , m_reports(reports)
 {
 }
 
@@ -168,8 +172,14 @@ Reply ControlApi::handle(http::verb method, const QString& path, const QString& 
             if (path == QLatin1String("requests")) {
                 return Router::jsonReply(http::status::ok, QJsonObject { { QStringLiteral("requests"), m_log.toJson() } });
             }
+            if (path == QLatin1String("envelopes")) {
+                return Router::jsonReply(http::status::ok, QJsonObject { { QStringLiteral("envelopes"), m_reports.toJson() } });
+            }
         } else if (method == http::verb::delete_ && path == QLatin1String("requests")) {
             m_log.clear();
+            return Router::jsonReply(http::status::ok, {});
+        } else if (method == http::verb::delete_ && path == QLatin1String("envelopes")) {
+            m_reports.clear();
             return Router::jsonReply(http::status::ok, {});
         } else if (method == http::verb::post) {
             const QJsonObject input = parseObject(body);
@@ -196,6 +206,12 @@ Reply ControlApi::handle(http::verb method, const QString& path, const QString& 
             }
             if (path == QLatin1String("downloads")) {
                 return faultDownloads(input);
+            }
+            if (path == QLatin1String("appcast")) {
+                return setAppcast(input);
+            }
+            if (path == QLatin1String("envelopes")) {
+                return refuseEnvelopes(input);
             }
         }
         return Router::errorReply(http::status::not_found, QStringLiteral("The control API has no %1 /_control/%2.")
@@ -314,6 +330,30 @@ Reply ControlApi::faultDownloads(const QJsonObject& input)
     DownloadFault fault { *kind, std::chrono::milliseconds(integer(input, QLatin1String("delayMs"), 0, 0, 3600 * 1000)) };
     m_faults.faultDownloads(fault, integer(input, QLatin1String("count"), 1, 0, 1000000));
     return Router::jsonReply(http::status::ok, QJsonObject { { QStringLiteral("pending"), m_faults.pendingDownloadFaults() } });
+}
+
+Reply ControlApi::setAppcast(const QJsonObject& input)
+{
+    AppcastFeed feed = m_appcast;
+    feed.version = string(input, QLatin1String("version"), feed.version);
+    feed.shortVersion = string(input, QLatin1String("shortVersion"), feed.shortVersion);
+    feed.downloadUrl = string(input, QLatin1String("url"), feed.downloadUrl);
+    feed.notes = string(input, QLatin1String("notes"), feed.notes);
+    if (feed.version.trimmed().isEmpty() || feed.shortVersion.trimmed().isEmpty()) {
+        throw BadInput(QStringLiteral("\"version\" and \"shortVersion\" must not be empty."));
+    }
+    m_appcast = feed;
+    return Router::jsonReply(http::status::ok,
+        QJsonObject { { QStringLiteral("version"), feed.version }, { QStringLiteral("shortVersion"), feed.shortVersion },
+            { QStringLiteral("url"), feed.downloadUrl }, { QStringLiteral("notes"), feed.notes } });
+}
+
+Reply ControlApi::refuseEnvelopes(const QJsonObject& input)
+{
+    const ErrorReports::Refusal refusal { integer(input, QLatin1String("status"), 429, 400, 599),
+        integer(input, QLatin1String("retryAfter"), 0, 0, 86400) };
+    m_reports.refuseNext(refusal, integer(input, QLatin1String("count"), 1, 0, 1000000));
+    return Router::jsonReply(http::status::ok, {});
 }
 
 Reply ControlApi::state(const QString& email) const

@@ -9,6 +9,8 @@
 namespace kernwell::localservice {
 
 class Accounts;
+class AppcastFeed;
+class ErrorReports;
 class FaultPlan;
 class FontCatalog;
 class LibrarySync;
@@ -21,7 +23,7 @@ class SocketRegistry;
 class ControlApi {
 public:
     ControlApi(Accounts& accounts, const FontCatalog& catalog, FaultPlan& faults, SocketRegistry& sockets, LibrarySync& library,
-        RequestLog& log);
+        RequestLog& log, AppcastFeed& appcast, ErrorReports& reports);
 
     // `path` is the part after "/_control/".
     Reply handle(boost::beast::http::verb method, const QString& path, const QString& query, const QByteArray& body);
@@ -35,6 +37,8 @@ private:
     Reply expire(const QJsonObject& input);
     Reply closeSockets(const QJsonObject& input);
     Reply faultDownloads(const QJsonObject& input);
+    Reply setAppcast(const QJsonObject& input);
+    Reply refuseEnvelopes(const QJsonObject& input);
     Reply state(const QString& email) const;
     Reply catalog() const;
     Reply users() const;
@@ -45,6 +49,8 @@ private:
     SocketRegistry& m_sockets;
     LibrarySync& m_library;
     RequestLog& m_log;
+    AppcastFeed& m_appcast;
+    ErrorReports& m_reports;
 };
 
 } // namespace kernwell::localservice

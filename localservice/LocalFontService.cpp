@@ -27,7 +27,8 @@ LocalFontService::LocalFontService(boost::asio::io_context& context, const Servi
     , m_accounts(options.dataDir.isEmpty() ? QString() : QDir(options.dataDir).filePath(QStringLiteral("accounts.json")),
           options.accessTokenLifetime)
     , m_library(m_accounts, m_sockets)
-    , m_router(m_accounts, m_catalog, m_faults, m_sockets, m_library)
+    , m_reports(options.dataDir.isEmpty() ? QString() : QDir(options.dataDir).filePath(QStringLiteral("envelopes")))
+    , m_router(m_accounts, m_catalog, m_faults, m_sockets, m_library, m_sessions, m_appcast, m_reports)
 {
     const auto address = boost::asio::ip::make_address(options.host.toStdString());
     m_listener = std::make_shared<Listener>(context, boost::asio::ip::tcp::endpoint(address, options.port), m_router, m_sockets);

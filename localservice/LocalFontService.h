@@ -1,12 +1,15 @@
 #pragma once
 
 #include "Accounts.h"
+#include "web/AppcastFeed.h"
+#include "web/ErrorReports.h"
 #include "FaultPlan.h"
 #include "FontCatalog.h"
 #include "LibrarySync.h"
 #include "Router.h"
 #include "ServiceOptions.h"
 #include "SocketRegistry.h"
+#include "web/WebSessions.h"
 
 #include <boost/asio/io_context.hpp>
 
@@ -16,8 +19,8 @@ namespace kernwell::localservice {
 
 class Listener;
 
-// The whole service on one io_context: catalog, accounts, sockets, faults
-// and the listener. Everything runs on the thread that runs the context.
+// The whole service on one io_context: catalog, accounts, sockets, faults,
+// web site and the listener. Everything runs on the thread that runs the context.
 class LocalFontService {
 public:
     // Scans the fonts, loads the state and binds the port; throws
@@ -35,6 +38,9 @@ private:
     FaultPlan m_faults;
     SocketRegistry m_sockets;
     LibrarySync m_library;
+    WebSessions m_sessions;
+    AppcastFeed m_appcast;
+    ErrorReports m_reports;
     Router m_router;
     std::shared_ptr<Listener> m_listener;
 };

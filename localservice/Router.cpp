@@ -22,17 +22,6 @@ QString text(boost::beast::string_view view)
     return QString::fromUtf8(view.data(), static_cast<qsizetype>(view.size()));
 }
 
-Reply plainReply(http::status status, const std::string& body, const char* contentType)
-{
-    Reply reply;
-    reply.response.result(status);
-    reply.response.set(http::field::server, "kernwell-localservice");
-    reply.response.set(http::field::content_type, contentType);
-    reply.response.body() = body;
-    reply.response.prepare_payload();
-    return reply;
-}
-
 Reply graphQlError(http::status status, const QString& message, int line = 0, int column = 0)
 {
     QJsonObject error { { QStringLiteral("message"), message } };
@@ -44,17 +33,30 @@ Reply graphQlError(http::status status, const QString& message, int line = 0, in
 
 } // namespace
 
-Router::Router(Accounts& accounts, const FontCatalog& catalog, FaultPlan& faults, SocketRegistry& sockets, LibrarySync& library)
+Router::Router(Accounts& accounts, const FontCatalog& catalog, FaultPlan& faults, SocketRegistry& sockets, LibrarySync& library,
+    WebSessions& sessions, AppcastFeed& appcast, ErrorReports& reports)
     : m_accounts(accounts)
     , m_catalog(catalog)
     , m_faults(faults)
-    , m_control(accounts, catalog, faults, sockets, library, m_log)
+    , m_control(accounts, catalog, faults, sockets, library, m_log, appcast, reports)
+    , m_site(accounts, catalog, library, sessions, appcast, reports)
 {
+}
+
+Reply Router::reply(http::status status, const std::string& body, const char* contentType)
+{
+    Reply reply;
+    reply.response.result(status);
+    reply.response.set(http::field::server, "kernwell-localservice");
+    reply.response.set(http::field::content_type, contentType);
+    reply.response.body() = body;
+    reply.response.prepare_payload();
+    return reply;
 }
 
 Reply Router::jsonReply(http::status status, const QJsonObject& body)
 {
-    return plainReply(status, QJsonDocument(body).toJson(QJsonDocument::Compact).toStdString(), "application/json");
+    return reply(status, QJsonDocument(body).toJson(QJsonDocument::Compact).toStdString(), "application/json");
 }
 
 Reply Router::errorReply(http::status status, const QString& message)
@@ -87,6 +89,9 @@ Reply Router::handle(const HttpRequest& request, const boost::asio::ip::address&
             return errorReply(http::status::forbidden, QStringLiteral("The control API answers only on the loopback interface."));
         }
         return m_control.handle(request.method(), path.mid(10), query, QByteArray::fromStdString(request.body()));
+    }
+    if (std::optional<Reply> page = m_site.handle(request, path, query, m_baseUrl)) {
+        return std::move(*page);
     }
 
     const auto header = [&](http::field name) {
@@ -175,13 +180,13 @@ Reply Router::serveFont(const QString& id)
     QByteArray bytes = file.readAll();
     const DownloadFault fault = m_faults.takeDownloadFault();
     if (fault.kind == DownloadFault::Kind::Html) {
-        return plainReply(http::status::ok, "<!DOCTYPE html>\n<html><head><title>Maintenance</title></head><body><h1>Back soon</h1></body></html>\n",
+        return reply(http::status::ok, "<!DOCTYPE html>\n<html><head><title>Maintenance</title></head><body><h1>Back soon</h1></body></html>\n",
             "text/html; charset=utf-8");
     }
     if (fault.kind == DownloadFault::Kind::Truncate) {
         bytes.truncate(bytes.size() / 2);
     }
-    Reply reply = plainReply(http::status::ok, bytes.toStdString(), font->mimeType().toLatin1().constData());
+    Reply reply = Router::reply(http::status::ok, bytes.toStdString(), font->mimeType().toLatin1().constData());
     reply.fault = fault;
     return reply;
 }

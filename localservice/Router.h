@@ -2,6 +2,7 @@
 
 #include "ControlApi.h"
 #include "RequestLog.h"
+#include "web/WebSite.h"
 #include "net/Reply.h"
 
 #include <QJsonObject>
@@ -14,16 +15,20 @@
 namespace kernwell::localservice {
 
 class Accounts;
+class AppcastFeed;
+class ErrorReports;
 class FaultPlan;
 class FontCatalog;
 class LibrarySync;
 class SocketRegistry;
+class WebSessions;
 
 // Answers every request: the API (token exchange, catalog, sync socket
-// handshake), the font files, and the control API for tests.
+// handshake), the font files, the web site and the control API for tests.
 class Router {
 public:
-    Router(Accounts& accounts, const FontCatalog& catalog, FaultPlan& faults, SocketRegistry& sockets, LibrarySync& library);
+    Router(Accounts& accounts, const FontCatalog& catalog, FaultPlan& faults, SocketRegistry& sockets, LibrarySync& library,
+        WebSessions& sessions, AppcastFeed& appcast, ErrorReports& reports);
 
     // "http://127.0.0.1:<port>", known once the port is bound.
     void setBaseUrl(const QString& baseUrl) { m_baseUrl = baseUrl; }
@@ -37,6 +42,7 @@ public:
     };
     HandshakeDecision handshake(const HttpRequest& request);
 
+    static Reply reply(boost::beast::http::status status, const std::string& body, const char* contentType);
     static Reply jsonReply(boost::beast::http::status status, const QJsonObject& body);
     // {"error": message}
     static Reply errorReply(boost::beast::http::status status, const QString& message);
@@ -53,6 +59,7 @@ private:
     FaultPlan& m_faults;
     RequestLog m_log;
     ControlApi m_control;
+    WebSite m_site;
     QString m_baseUrl;
 };
 

@@ -1,4 +1,5 @@
 #include "LocalService.h"
+#include "SyncSocket.h"
 #include "TestMain.h"
 
 #include <QElapsedTimer>
@@ -7,91 +8,14 @@
 #include <QJsonDocument>
 #include <QThread>
 
-#include <boost/asio/connect.hpp>
-#include <boost/asio/io_context.hpp>
-#include <boost/asio/ip/tcp.hpp>
-#include <boost/beast/core.hpp>
-#include <boost/beast/websocket.hpp>
-
-#include <optional>
 
 using kernwell::test::LocalService;
+using kernwell::test::SyncSocket;
 
 namespace beast = boost::beast;
 namespace websocket = boost::beast::websocket;
 
 namespace {
-
-// A raw sync-socket client, so that the handshake status and the close code
-// are seen exactly as sent. Every wait is bounded.
-class SyncSocket {
-public:
-    // The handshake's HTTP status: 101 when the socket is open.
-    int open(const LocalService& service, const std::optional<QString>& authorization)
-    {
-        boost::asio::ip::tcp::endpoint endpoint(boost::asio::ip::make_address("127.0.0.1"), service.port());
-        m_ws.next_layer().connect(endpoint);
-        if (authorization) {
-            const std::string value = authorization->toStdString();
-            m_ws.set_option(websocket::stream_base::decorator([value](websocket::request_type& request) {
-                request.set(beast::http::field::authorization, value);
-            }));
-        }
-        m_ws.control_callback([this](websocket::frame_type kind, beast::string_view) { m_pongs += kind == websocket::frame_type::pong; });
-        // The asynchronous handshake hands back the response also when the
-        // upgrade is declined.
-        websocket::response_type response;
-        m_ws.async_handshake(response, "127.0.0.1", "/1/users/sync", [](beast::error_code) { });
-        run();
-        return response.result_int();
-    }
-
-    struct Frame {
-        beast::error_code error;
-        bool text = false;
-        QByteArray payload;
-    };
-
-    Frame read()
-    {
-        beast::flat_buffer buffer;
-        Frame frame;
-        bool done = false;
-        m_ws.async_read(buffer, [&](beast::error_code ec, std::size_t) {
-            frame.error = ec;
-            done = true;
-        });
-        run();
-        if (!done) {
-            beast::get_lowest_layer(m_ws).close();
-            run();
-            frame.error = beast::error::timeout;
-        }
-        frame.text = m_ws.got_text();
-        frame.payload = QByteArray(static_cast<const char*>(buffer.data().data()), static_cast<qsizetype>(buffer.size()));
-        return frame;
-    }
-
-    void ping()
-    {
-        m_ws.async_ping({}, [](beast::error_code) { });
-        run();
-    }
-
-    int pongs() const { return m_pongs; }
-    websocket::close_reason closeReason() const { return m_ws.reason(); }
-
-private:
-    void run()
-    {
-        m_context.restart();
-        m_context.run_for(std::chrono::seconds(10));
-    }
-
-    boost::asio::io_context m_context;
-    websocket::stream<boost::asio::ip::tcp::socket> m_ws { m_context };
-    int m_pongs = 0;
-};
 
 QString bearer(const QString& token)
 {

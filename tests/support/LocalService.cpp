@@ -325,6 +325,28 @@ void LocalService::clearRequests() const
     control("DELETE", QStringLiteral("requests"));
 }
 
+void LocalService::setAppcast(const QString& version, const QString& shortVersion, const QString& url) const
+{
+    control("POST", QStringLiteral("appcast"),
+        { { QStringLiteral("version"), version }, { QStringLiteral("shortVersion"), shortVersion }, { QStringLiteral("url"), url } });
+}
+
+QJsonArray LocalService::envelopes() const
+{
+    return control("GET", QStringLiteral("envelopes")).value(QLatin1String("envelopes")).toArray();
+}
+
+void LocalService::clearEnvelopes() const
+{
+    control("DELETE", QStringLiteral("envelopes"));
+}
+
+void LocalService::refuseNextEnvelopes(int status, int retryAfterSeconds, int count) const
+{
+    control("POST", QStringLiteral("envelopes"),
+        { { QStringLiteral("status"), status }, { QStringLiteral("retryAfter"), retryAfterSeconds }, { QStringLiteral("count"), count } });
+}
+
 bool LocalService::waitForOpenSockets(const QString& email, int count, std::chrono::milliseconds timeout) const
 {
     return waitUntil([&] { return state(email).openSockets == count; }, timeout);

@@ -126,6 +126,16 @@ public:
     QJsonArray requests() const;
     void clearRequests() const;
 
+    // The update feed's one item; an empty `url` means the service's default.
+    void setAppcast(const QString& version, const QString& shortVersion, const QString& url = {}) const;
+    // Envelopes received at /api/<project>/envelope/, oldest first: objects
+    // with receivedAt, project, eventId, auth, body.
+    QJsonArray envelopes() const;
+    void clearEnvelopes() const;
+    // The next `count` envelopes are answered with `status` (and Retry-After
+    // when `retryAfterSeconds` > 0) and not stored.
+    void refuseNextEnvelopes(int status, int retryAfterSeconds = 0, int count = 1) const;
+
     // Spins the event loop until the user has `count` open sockets.
     bool waitForOpenSockets(const QString& email, int count, std::chrono::milliseconds timeout = std::chrono::seconds(10)) const;
 
