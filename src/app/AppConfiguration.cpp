@@ -1,6 +1,7 @@
 #include "app/AppConfiguration.h"
 
 #include "app/VersionFormat.h"
+#include "diagnostics/sentry/Dsn.h"
 
 #include <QRegularExpression>
 
@@ -36,6 +37,10 @@ AppConfiguration AppConfiguration::read(const BundleInfo& info)
     }
     config.formattedVersionString = formatted.text;
     config.sentryDSN = info.text("SentryDSN");
+    QString dsnProblem;
+    if (!config.sentryDSN.isEmpty() && !Dsn::parse(config.sentryDSN, &dsnProblem)) {
+        throw info.error(BundleInfo::badValue, "SentryDSN", QStringLiteral("is not a valid DSN: %1.").arg(dsnProblem));
+    }
     config.sentryEnvironment = info.text("SentryEnvironment");
     config.apiRoot = info.url("GlyphdeckURL");
 

@@ -1,0 +1,14 @@
+#pragma once
+
+#include "app/Scenes.h"
+
+namespace kernwell {
+
+// The application's real windows.
+class DesktopScenes : public Scenes {
+public:
+    std::unique_ptr<QWidget> makeMainWindowContent(const SceneContext& context, Toolkit::Action dismiss) override;
+    std::unique_ptr<QObject> makeMenuBarExtra(const SceneContext& context) override;
+};
+
+} // namespace kernwell

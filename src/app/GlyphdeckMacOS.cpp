@@ -1,0 +1,95 @@
+#include "app/GlyphdeckMacOS.h"
+
+#include "app/SignInCallback.h"
+
+#include <QPointer>
+
+#include <chrono>
+
+namespace kernwell {
+
+namespace {
+
+    QCoro::Task<> signInAndSync(QPointer<MacOSProvider> provider, QString token, QString email)
+    {
+        if (!provider) {
+            co_return;
+        }
+        co_await provider->signIn(std::move(token), std::move(email));
+        // startSync runs whatever signIn did: the provider decides.
+        if (provider) {
+            co_await provider->startSync();
+        }
+    }
+
+    constexpr std::chrono::milliseconds closeDelay { 100 };
+
+} // namespace
+
+GlyphdeckMacOS::GlyphdeckMacOS(AppConfiguration configuration, Toolkit& toolkit, AppDelegate& appDelegate,
+    Services services, Scenes& scenes, QObject* parent)
+    : QObject(parent)
+    , m_configuration(std::move(configuration))
+    , m_toolkit(toolkit)
+    , m_appDelegate(appDelegate)
+    , m_scenes(scenes)
+{
+    // The pair itself is dropped: the provider reads the storage again.
+    m_skipMainScreen = services.tokenStorage->loadCredentials(serviceName()).has_value();
+
+    m_serviceProvider = std::make_unique<MacOSProvider>(m_configuration.apiRoot, services.postSystemNotification,
+        services.tokenStorage, services.logger, services.providerEnvironment);
+    m_appDelegate.setServiceProvider(m_serviceProvider.get());
+
+    const SceneContext context { *m_serviceProvider, m_configuration, m_toolkit, [this] { checkForUpdates(); } };
+    m_menuBarExtra = m_scenes.makeMenuBarExtra(context);
+    m_toolkit.setMainWindowContent(
+        [this, context](Toolkit::Action dismiss) { return m_scenes.makeMainWindowContent(context, std::move(dismiss)); });
+    connect(&m_toolkit, &Toolkit::mainWindowAppeared, this, &GlyphdeckMacOS::mainWindowAppeared);
+
+    if (!m_toolkit.isTrayAvailable()) {
+        services.postSystemNotification(QStringLiteral("Kernwell is running without a tray icon."),
+            QStringLiteral("This desktop shows no tray icons. Start Kernwell again to open its window."));
+    }
+    m_toolkit.openMainWindow();
+}
+
+GlyphdeckMacOS::~GlyphdeckMacOS()
+{
+    m_appDelegate.setServiceProvider(nullptr);
+}
+
+void GlyphdeckMacOS::mainWindowAppeared()
+{
+    if (!m_skipMainScreen) {
+        return;
+    }
+    m_toolkit.postDelayed(closeDelay, this,
+        [this] { m_toolkit.closeWindow(QString::fromLatin1(Toolkit::mainWindowIdentifier)); });
+}
+
+void GlyphdeckMacOS::openUrls(const QStringList& urls)
+{
+    for (const QString& url : urls) {
+        if (!url.startsWith(QLatin1String("kernwell://"), Qt::CaseInsensitive)) {
+            continue;
+        }
+        m_toolkit.openMainWindow();
+        handleCallback(url);
+    }
+}
+
+void GlyphdeckMacOS::activate() { m_toolkit.openMainWindow(); }
+
+void GlyphdeckMacOS::handleCallback(const QString& url)
+{
+    const auto callback = SignInCallback::parse(url);
+    if (!callback) {
+        return;
+    }
+    signInAndSync(m_serviceProvider.get(), callback->token, callback->email);
+}
+
+void GlyphdeckMacOS::checkForUpdates() { m_appDelegate.checkForUpdates(); }
+
+} // namespace kernwell

@@ -1,0 +1,64 @@
+#include "app/QtUpdateAlert.h"
+
+#include <QPushButton>
+
+namespace kernwell {
+
+QtUpdateAlert::QtUpdateAlert(Toolkit& toolkit)
+    : m_toolkit(toolkit)
+{
+}
+
+QtUpdateAlert::~QtUpdateAlert() { delete m_box.data(); }
+
+QMessageBox* QtUpdateAlert::present(const QString& text, const QString& informativeText)
+{
+    if (m_box) {
+        m_box->close();
+    }
+    auto* box = new QMessageBox;
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->setObjectName(QStringLiteral("UpdateWindow"));
+    box->setWindowTitle(QStringLiteral("Kernwell"));
+    box->setText(text);
+    box->setInformativeText(informativeText);
+    m_box = box;
+    return box;
+}
+
+void QtUpdateAlert::showUpdateFound(const AppcastItem& update, std::function<void()> closed)
+{
+    QMessageBox* box = present(QObject::tr("A new version of Kernwell is available."),
+        QObject::tr("Version %1 (%2) is now available.").arg(update.displayVersion, update.version));
+    box->setIcon(QMessageBox::Information);
+    QPushButton* download = box->addButton(QObject::tr("Download"), QMessageBox::AcceptRole);
+    box->addButton(QObject::tr("Later"), QMessageBox::RejectRole);
+    box->setDefaultButton(download);
+    const QUrl url = update.downloadURL;
+    QObject::connect(download, &QPushButton::clicked, box, [this, url] { m_toolkit.openUrl(url); });
+    QObject::connect(box, &QObject::destroyed, box, [closed = std::move(closed)] {
+        if (closed) {
+            closed();
+        }
+    });
+    box->open();
+}
+
+void QtUpdateAlert::showUpToDate(const QString& currentVersion)
+{
+    QMessageBox* box = present(QObject::tr("You're up to date!"),
+        QObject::tr("Kernwell %1 is currently the newest version available.").arg(currentVersion));
+    box->setIcon(QMessageBox::Information);
+    box->setStandardButtons(QMessageBox::Ok);
+    box->open();
+}
+
+void QtUpdateAlert::showError(const QString& message)
+{
+    QMessageBox* box = present(QObject::tr("Update Error!"), message);
+    box->setIcon(QMessageBox::Warning);
+    box->setStandardButtons(QMessageBox::Ok);
+    box->open();
+}
+
+} // namespace kernwell

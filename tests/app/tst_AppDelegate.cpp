@@ -1,0 +1,246 @@
+#include "app/AppDelegate.h"
+
+#include "support/FakeToolkit.h"
+#include "support/FakeUpdateAlert.h"
+#include "support/FakeUrlSession.h"
+#include "RecordingLogger.h"
+#include "RunTask.h"
+#include "TestMain.h"
+
+using namespace kernwell;
+using kernwell::test::FakeToolkit;
+using kernwell::test::FakeUpdateAlert;
+using kernwell::test::FakeUrlSession;
+using kernwell::test::waitUntil;
+
+Q_DECLARE_METATYPE(QList<kernwell::ToolkitWindow>)
+
+namespace {
+
+struct Notification {
+    QString title;
+    QString body;
+};
+
+QByteArray feedWith(const QByteArray& build, const QByteArray& displayVersion)
+{
+    return "<rss version=\"2.0\" xmlns:sparkle=\"http://www.andymatuschak.org/xml-namespaces/sparkle\"><channel>"
+           "<item><title>Kernwell</title><sparkle:version>"
+        + build + "</sparkle:version><sparkle:shortVersionString>" + displayVersion
+        + "</sparkle:shortVersionString>"
+          "<enclosure url=\"https://example.org/kernwell.tar.gz\" sparkle:os=\"linux\"/></item></channel></rss>";
+}
+
+// One delegate over fakes, launched the way the application launches it.
+struct Harness {
+    FakeToolkit toolkit;
+    std::shared_ptr<test::RecordingLogger> logger = std::make_shared<test::RecordingLogger>();
+    std::shared_ptr<FakeUrlSession> session = std::make_shared<FakeUrlSession>();
+    std::shared_ptr<FakeUpdateAlert> alert = std::make_shared<FakeUpdateAlert>();
+    QList<Notification> notifications;
+    int loginItemRegistrations = 0;
+    bool loginItemFails = false;
+    UpdaterSettings settings { QUrl(QStringLiteral("http://127.0.0.1:9/appcast.xml")), std::chrono::hours(24), true,
+        QStringLiteral("100"), QStringLiteral("1.0") };
+    std::unique_ptr<AppDelegate> delegate;
+
+    Harness()
+    {
+        session->answer = [](const UrlRequest&) { return FakeUrlSession::ok(feedWith("100", "1.0")); };
+    }
+
+    AppDelegate& make()
+    {
+        delegate = std::make_unique<AppDelegate>(
+            toolkit, logger,
+            [this](const QString& title, const QString& body) { notifications.append({ title, body }); },
+            [this] {
+                ++loginItemRegistrations;
+                if (loginItemFails) {
+                    throw Error(QStringLiteral("DesktopIntegration"), 2, QStringLiteral("Cannot write autostart."));
+                }
+            },
+            [this](UpdateUserDriverDelegate& userDriver) {
+                return std::make_unique<UpdaterController>(settings, session, alert, userDriver, logger);
+            });
+        return *delegate;
+    }
+    AppDelegate& launch()
+    {
+        make().applicationDidFinishLaunching();
+        waitUntil([this] { return !delegate->updaterController()->isChecking(); });
+        return *delegate;
+    }
+};
+
+} // namespace
+
+class TestAppDelegate : public QObject {
+    Q_OBJECT
+public:
+    explicit TestAppDelegate(const kernwell::test::Sandbox&) { }
+
+private slots:
+    void launchRegistersLoginItemAndStartsAccessory()
+    {
+        Harness h;
+        h.launch();
+        QCOMPARE(h.loginItemRegistrations, 1);
+        QCOMPARE(h.toolkit.policies.first(), ActivationPolicy::Accessory);
+        QVERIFY(h.delegate->updaterController());
+        QVERIFY(!h.delegate->applicationShouldTerminateAfterLastWindowClosed());
+        // The scheduled check ran at once and found nothing newer.
+        QCOMPARE(h.session->requests.size(), 1);
+        QVERIFY(h.notifications.isEmpty());
+        QVERIFY(h.alert->upToDate.isEmpty());
+    }
+
+    void loginItemFailureIsReportedNotFatal()
+    {
+        Harness h;
+        h.loginItemFails = true;
+        h.launch();
+        QCOMPARE(h.logger->errors().size(), 1);
+        QCOMPARE(h.logger->errors().first().description(), QStringLiteral("Cannot write autostart."));
+        QVERIFY(h.delegate->updaterController());
+    }
+
+    void activationPolicy_data()
+    {
+        QTest::addColumn<QList<ToolkitWindow>>("windows");
+        QTest::addColumn<bool>("closing"); // the event is a close (else: a window became main)
+        QTest::addColumn<ActivationPolicy>("expected");
+        const ToolkitWindow main { QStringLiteral("MainWindow"), true, true };
+        const ToolkitWindow popup { QStringLiteral("MenuBarPopup"), true, false };
+        const ToolkitWindow hiddenMain { QStringLiteral("MainWindow"), false, true };
+        QTest::newRow("sign-in window shown") << QList<ToolkitWindow> { main } << false << ActivationPolicy::Regular;
+        QTest::newRow("last window closed") << QList<ToolkitWindow> {} << true << ActivationPolicy::Accessory;
+        QTest::newRow("only the tray popup") << QList<ToolkitWindow> { popup } << true << ActivationPolicy::Accessory;
+        QTest::newRow("popup and window") << QList<ToolkitWindow> { popup, main } << false << ActivationPolicy::Regular;
+        QTest::newRow("hidden window") << QList<ToolkitWindow> { hiddenMain } << true << ActivationPolicy::Accessory;
+    }
+    void activationPolicy()
+    {
+        QFETCH(QList<ToolkitWindow>, windows);
+        QFETCH(bool, closing);
+        QFETCH(ActivationPolicy, expected);
+        Harness h;
+        h.launch();
+        h.toolkit.policies.clear();
+        h.toolkit.windowList = windows;
+        if (closing) {
+            emit h.toolkit.windowWillClose(QStringLiteral("MainWindow"));
+        } else {
+            emit h.toolkit.windowBecameMain(QStringLiteral("MainWindow"));
+        }
+        // Deferred to a later turn of the main queue, not run at once.
+        QVERIFY(h.toolkit.policies.isEmpty());
+        QVERIFY(waitUntil([&] { return !h.toolkit.policies.isEmpty(); }));
+        QCOMPARE(h.toolkit.policies.last(), expected);
+    }
+
+    void observersEndWithTheDelegate()
+    {
+        Harness h;
+        h.launch();
+        h.delegate.reset();
+        h.toolkit.policies.clear();
+        emit h.toolkit.windowBecameMain(QStringLiteral("MainWindow"));
+        QTest::qWait(20);
+        QVERIFY(h.toolkit.policies.isEmpty());
+    }
+
+    void updateAnnounced_data()
+    {
+        QTest::addColumn<bool>("userInitiated");
+        QTest::newRow("scheduled") << false;
+        QTest::newRow("user-started") << true;
+    }
+    void updateAnnounced()
+    {
+        QFETCH(bool, userInitiated);
+        Harness h;
+        h.settings.automaticChecks = !userInitiated;
+        h.session->answer = [](const UrlRequest&) { return FakeUrlSession::ok(feedWith("205", "2.1")); };
+        h.launch();
+        if (userInitiated) {
+            h.delegate->checkForUpdates();
+            QVERIFY(waitUntil([&] { return !h.notifications.isEmpty(); }));
+        }
+        QCOMPARE(h.notifications.size(), 1);
+        QCOMPARE(h.notifications[0].title, QStringLiteral("A new update is available."));
+        QCOMPARE(h.notifications[0].body, QStringLiteral("Version 2.1 (205) is now available."));
+        QCOMPARE(h.toolkit.badges.first(), QStringLiteral("1"));
+        if (userInitiated) {
+            // The window is the user's attention: the badge is cleared.
+            QCOMPARE(h.alert->updatesShown.size(), 1);
+            QCOMPARE(h.alert->updatesShown[0].downloadURL, QUrl(QStringLiteral("https://example.org/kernwell.tar.gz")));
+            QCOMPARE(h.toolkit.badgeLabel(), QString());
+            const auto policiesBefore = h.toolkit.policies.size();
+            h.alert->closeUpdateWindow();
+            QCOMPARE(h.toolkit.policies.size(), policiesBefore + 1);
+        } else {
+            // Gentle: no window, the badge waits for the user.
+            QVERIFY(h.alert->updatesShown.isEmpty());
+            QCOMPARE(h.toolkit.badgeLabel(), QStringLiteral("1"));
+            h.delegate->checkForUpdates();
+            QVERIFY(waitUntil([&] { return !h.alert->updatesShown.isEmpty(); }));
+            QCOMPARE(h.toolkit.badgeLabel(), QString());
+        }
+    }
+
+    void userCheckResults_data()
+    {
+        QTest::addColumn<bool>("feedFails");
+        QTest::newRow("up to date") << false;
+        QTest::newRow("feed unreachable") << true;
+    }
+    void userCheckResults()
+    {
+        QFETCH(bool, feedFails);
+        Harness h;
+        h.settings.automaticChecks = false;
+        if (feedFails) {
+            h.session->answer = [](const UrlRequest&) -> UrlDataResult {
+                throw Error(QStringLiteral("UrlSession"), -1004, QStringLiteral("Could not connect to the server."));
+            };
+        }
+        h.launch();
+        QCOMPARE(h.session->requests.size(), 0);
+        h.delegate->checkForUpdates();
+        QVERIFY(waitUntil([&] { return !h.alert->upToDate.isEmpty() || !h.alert->errors.isEmpty(); }));
+        if (feedFails) {
+            QCOMPARE(h.alert->errors.size(), 1);
+            QVERIFY(h.alert->errors[0].contains(QStringLiteral("Could not connect to the server.")));
+            QCOMPARE(h.logger->messages().size(), 1);
+        } else {
+            QCOMPARE(h.alert->upToDate, QStringList { QStringLiteral("1.0") });
+        }
+        QVERIFY(h.notifications.isEmpty());
+        QVERIFY(h.toolkit.badges.isEmpty());
+    }
+
+    void scheduledFailureShowsNothing()
+    {
+        Harness h;
+        h.session->answer = [](const UrlRequest&) { return FakeUrlSession::ok("<html>503</html>", 503); };
+        h.launch();
+        QCOMPARE(h.session->requests.size(), 1);
+        QVERIFY(h.alert->errors.isEmpty());
+        QCOMPARE(h.logger->messages().size(), 1);
+        QVERIFY(h.logger->messages()[0].startsWith(QStringLiteral("UpdaterController checkForUpdates error: ")));
+    }
+
+    void checkBeforeLaunchAndTerminateWithoutProvider()
+    {
+        Harness h;
+        AppDelegate& delegate = h.make();
+        delegate.checkForUpdates();
+        delegate.applicationWillTerminate();
+        QVERIFY(h.session->requests.isEmpty());
+        QVERIFY(h.alert->upToDate.isEmpty());
+    }
+};
+
+KERNWELL_GUI_TEST_MAIN(TestAppDelegate)
+#include "tst_AppDelegate.moc"
