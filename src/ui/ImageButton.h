@@ -1,0 +1,27 @@
+#pragma once
+
+#include <QAbstractButton>
+#include <QSvgRenderer>
+
+namespace kernwell {
+
+// An asset image that acts as a button (the sign-in and browse images).
+// `padding` is the space kept around the image inside the button.
+class ImageButton : public QAbstractButton {
+    Q_OBJECT
+public:
+    ImageButton(const QString& imageName, QSize imageSize, int padding, const QString& accessibleName,
+        QWidget* parent = nullptr);
+
+    const QString& imageName() const { return m_imageName; }
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    QString m_imageName;
+    QSvgRenderer m_renderer;
+    int m_padding;
+};
+
+} // namespace kernwell

@@ -1,0 +1,123 @@
+#include "ui/MenuBarExtra.h"
+
+#include "ui/MenuBarPopup.h"
+#include "ui/MenuBarView.h"
+#include "ui/SessionModel.h"
+#include "ui/toolkit/Toolkit.h"
+
+#include <QCursor>
+#include <QGuiApplication>
+#include <QScreen>
+
+#include <algorithm>
+
+namespace kernwell {
+
+MenuBarExtra::MenuBarExtra(std::unique_ptr<SessionModel> ownSession, Toolkit& toolkit, const ServicePages& pages,
+    std::function<void()> checkForUpdates, const QString& versionString, QObject* parent)
+    : QObject(parent)
+    , m_ownSession(std::move(ownSession))
+    , m_session(m_ownSession.get())
+    , m_toolkit(toolkit)
+{
+    build(pages, std::move(checkForUpdates), versionString);
+}
+
+MenuBarExtra::MenuBarExtra(SessionModel& session, Toolkit& toolkit, const ServicePages& pages,
+    std::function<void()> checkForUpdates, const QString& versionString, QObject* parent)
+    : QObject(parent)
+    , m_session(&session)
+    , m_toolkit(toolkit)
+{
+    build(pages, std::move(checkForUpdates), versionString);
+}
+
+MenuBarExtra::~MenuBarExtra() = default;
+
+void MenuBarExtra::build(const ServicePages& pages, std::function<void()> checkForUpdates, const QString& versionString)
+{
+    m_popup = std::make_unique<MenuBarPopup>(
+        new MenuBarView(*m_session, m_toolkit, pages, std::move(checkForUpdates), versionString));
+    connect(m_session, &SessionModel::changed, this, &MenuBarExtra::updateIcon);
+    connect(&m_toolkit, &Toolkit::trayActivated, this, &MenuBarExtra::toggle);
+    updateIcon();
+}
+
+MenuBarView* MenuBarExtra::view() const
+{
+    return m_popup->view();
+}
+
+QString MenuBarExtra::iconName(ConnectionState state)
+{
+    switch (state) {
+    case ConnectionState::SignedOut:
+        return QStringLiteral("AppTrayYellow");
+    case ConnectionState::SignedIn:
+        return QStringLiteral("AppTrayBase");
+    case ConnectionState::ProcessingUpdate:
+        return QStringLiteral("AppTrayWorking");
+    case ConnectionState::UpdateSuccess:
+        return QStringLiteral("AppTrayGreen");
+    case ConnectionState::TransientError:
+        return QStringLiteral("AppTrayRed");
+    }
+    return QStringLiteral("AppTrayYellow");
+}
+
+QString MenuBarExtra::noTrayHint()
+{
+    return tr("Kernwell keeps running without an icon, because this desktop shows no tray icons. Launch Kernwell "
+              "again to open its window, or turn on a tray extension (on GNOME: AppIndicator) to get the icon.");
+}
+
+QPoint MenuBarExtra::popupPosition(
+    const QRect& trayGeometry, const QPoint& cursor, const QSize& popupSize, const QRect& screen)
+{
+    const QRect anchor = trayGeometry.isEmpty() ? QRect(cursor, QSize(1, 1)) : trayGeometry;
+    int x = anchor.center().x() - popupSize.width() / 2;
+    int y = anchor.y() + anchor.height();
+    if (y + popupSize.height() > screen.y() + screen.height()) {
+        y = anchor.y() - popupSize.height();
+    }
+    // Inside the screen; a popup larger than the screen keeps its top-left corner visible.
+    x = std::max(screen.x(), std::min(x, screen.x() + screen.width() - popupSize.width()));
+    y = std::max(screen.y(), std::min(y, screen.y() + screen.height() - popupSize.height()));
+    return { x, y };
+}
+
+void MenuBarExtra::updateIcon()
+{
+    const QString name = iconName(m_session->connectionState());
+    if (m_toolkit.trayIconName() != name) {
+        m_toolkit.setTrayIcon(name);
+    }
+}
+
+void MenuBarExtra::toggle()
+{
+    if (m_popup->isVisible()) {
+        m_popup->hide();
+    } else if (!m_popup->closedMomentsAgo()) {
+        open();
+    }
+}
+
+void MenuBarExtra::open()
+{
+    const QRect tray = m_toolkit.trayGeometry();
+    const QPoint cursor = QCursor::pos();
+    const QPoint anchor = tray.isEmpty() ? cursor : tray.center();
+    QScreen* screen = QGuiApplication::screenAt(anchor);
+    if (!screen) {
+        screen = QGuiApplication::primaryScreen();
+    }
+    m_popup->adjustSize();
+    const QRect available = screen ? screen->availableGeometry() : QRect(QPoint(), m_popup->size());
+    m_popup->move(popupPosition(tray, cursor, m_popup->size(), available));
+    m_popup->show();
+    m_popup->raise();
+    m_popup->activateWindow();
+}
+
+} // namespace kernwell

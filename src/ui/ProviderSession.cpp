@@ -1,0 +1,58 @@
+#include "ui/ProviderSession.h"
+
+#include "sync/MacOSProvider.h"
+
+namespace kernwell {
+
+ProviderSession::ProviderSession(MacOSProvider& provider, QObject* parent)
+    : SessionModel(parent)
+    , m_provider(provider)
+{
+    for (auto signal : { &MacOSProvider::signedInChanged, &MacOSProvider::usernameChanged,
+             &MacOSProvider::notificationsChanged, &MacOSProvider::visibleErrorChanged,
+             &MacOSProvider::reconnectSecondsRemainingChanged, &MacOSProvider::connectionStateChanged }) {
+        connect(&m_provider, signal, this, &SessionModel::changed);
+    }
+}
+
+bool ProviderSession::signedIn() const
+{
+    return m_provider.signedIn();
+}
+
+std::optional<QString> ProviderSession::username() const
+{
+    return m_provider.username();
+}
+
+QList<NotificationSummary> ProviderSession::notifications() const
+{
+    return m_provider.notifications();
+}
+
+void ProviderSession::setNotifications(QList<NotificationSummary> notifications)
+{
+    m_provider.setNotifications(std::move(notifications));
+}
+
+std::optional<QString> ProviderSession::visibleError() const
+{
+    return m_provider.visibleError();
+}
+
+qint64 ProviderSession::reconnectSecondsRemaining() const
+{
+    return m_provider.reconnectSecondsRemaining();
+}
+
+ConnectionState ProviderSession::connectionState() const
+{
+    return m_provider.connectionState();
+}
+
+QCoro::Task<> ProviderSession::signOut()
+{
+    return m_provider.signOut();
+}
+
+} // namespace kernwell

@@ -1,0 +1,41 @@
+#pragma once
+
+#include "sync/ConnectionState.h"
+#include "sync/NotificationSummary.h"
+
+#include <QList>
+#include <QObject>
+#include <QString>
+
+#include <QCoro/QCoroTask>
+
+#include <optional>
+
+namespace kernwell {
+
+// What the windows read from the signed-in session and the little they do to
+// it. The application hands them the provider (through ProviderSession);
+// tests hand them a double they can put in any state.
+class SessionModel : public QObject {
+    Q_OBJECT
+public:
+    using QObject::QObject;
+    ~SessionModel() override = default;
+
+    virtual bool signedIn() const = 0;
+    virtual std::optional<QString> username() const = 0;
+    virtual QList<NotificationSummary> notifications() const = 0;
+    virtual void setNotifications(QList<NotificationSummary> notifications) = 0;
+    virtual std::optional<QString> visibleError() const = 0;
+    virtual qint64 reconnectSecondsRemaining() const = 0;
+    virtual ConnectionState connectionState() const = 0;
+    // Starts the sign-out. The returned task may be dropped at once: the
+    // sign-out runs to its end whether or not anyone awaits it.
+    virtual QCoro::Task<> signOut() = 0;
+
+signals:
+    // Any published value was assigned (also to the value it had).
+    void changed();
+};
+
+} // namespace kernwell

@@ -1,0 +1,71 @@
+#include "ui/UserModal.h"
+
+#include "ui/Avatar.h"
+#include "ui/Controls.h"
+#include "ui/ShrinkingLabel.h"
+#include "ui/TextButton.h"
+#include "ui/UiResources.h"
+#include "ui/toolkit/Toolkit.h"
+
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPainter>
+#include <QVBoxLayout>
+
+namespace kernwell {
+
+UserModal::UserModal(Action checkForUpdates, Action clickLogout, const std::optional<QString>& username,
+    const QString& versionString, const QUrl& supportURL, const QUrl& libraryURL, Toolkit& toolkit, QWidget* parent)
+    : QFrame(parent)
+    , m_avatar(new Avatar(28, this))
+    , m_username(new ShrinkingLabel(typeface(Typeface::Regular, 14), this))
+{
+    setObjectName(QStringLiteral("UserModal"));
+    setFixedSize(200, 213);
+    paintWhite(this);
+    setAccessibleName(tr("Account"));
+    const QFont font = typeface(Typeface::Regular, 14);
+
+    auto* column = new QVBoxLayout(this);
+    column->setContentsMargins(12, 10, 12, 10);
+    column->setSpacing(4);
+
+    auto* userRow = new QHBoxLayout;
+    userRow->setSpacing(8);
+    m_avatar->setUsername(username);
+    m_avatar->setFocusPolicy(Qt::NoFocus);
+    m_avatar->setAttribute(Qt::WA_TransparentForMouseEvents);
+    m_avatar->setCursor(Qt::ArrowCursor);
+    m_username->setText(Avatar::displayName(username));
+    userRow->addWidget(m_avatar);
+    userRow->addWidget(m_username, 1);
+    column->addLayout(userRow);
+    column->addWidget(makeDivider(this));
+    column->addStretch(1);
+
+    auto* library = makeLink(tr("My library"), libraryURL, toolkit, font, this);
+    // Opening the panel puts the keyboard on its first control.
+    setFocusProxy(library);
+    column->addWidget(library);
+    column->addWidget(makeLink(tr("Contact support"), supportURL, toolkit, font, this));
+    column->addWidget(makeButton(tr("Log out"), font, Qt::black, std::move(clickLogout), this));
+    column->addSpacing(2);
+    column->addWidget(makeButton(tr("Check for updates"), font, Qt::black, std::move(checkForUpdates), this));
+    column->addSpacing(2);
+    column->addWidget(makeButton(tr("Quit"), font, Qt::black, [&toolkit] { toolkit.terminate(); }, this));
+
+    column->addStretch(1);
+    column->addWidget(makeDivider(this));
+    column->addWidget(makeText(versionString, font, this, secondaryGray()));
+}
+
+void UserModal::paintEvent(QPaintEvent*)
+{
+    // A one-point gray border drawn inside the edge.
+    QPainter painter(this);
+    painter.setPen(QPen(secondaryGray(), 1));
+    painter.setBrush(Qt::NoBrush);
+    painter.drawRect(QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5));
+}
+
+} // namespace kernwell

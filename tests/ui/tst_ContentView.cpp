@@ -1,0 +1,198 @@
+#include "ui/ContentView.h"
+#include "ui/UiResources.h"
+
+#include "support/FakeSession.h"
+#include "support/FakeToolkit.h"
+#include "support/UiTestHelpers.h"
+
+#include "TestMain.h"
+
+#include <QLabel>
+
+#include <memory>
+
+using namespace kernwell;
+using namespace kernwell::test;
+
+class TestContentView : public QObject {
+    Q_OBJECT
+public:
+    explicit TestContentView(const Sandbox&) { }
+
+private:
+    std::unique_ptr<FakeSession> session;
+    std::unique_ptr<FakeToolkit> toolkit;
+    std::unique_ptr<ContentView> view;
+    int dismissals = 0;
+    int updateChecks = 0;
+
+    void build(const QString& version = QStringLiteral("Version 1.2 (34)"))
+    {
+        view = std::make_unique<ContentView>([this] { ++dismissals; }, testPages(), [this] { ++updateChecks; }, *session,
+            version, *toolkit);
+        view->show();
+    }
+
+private slots:
+    void initTestCase() { QVERIFY(registerTypefaces()); }
+
+    void init()
+    {
+        session = std::make_unique<FakeSession>();
+        toolkit = std::make_unique<FakeToolkit>();
+        dismissals = 0;
+        updateChecks = 0;
+    }
+
+    void cleanup()
+    {
+        view.reset();
+        toolkit.reset();
+        session.reset();
+    }
+
+    void signInPageWithoutError()
+    {
+        build();
+        QCOMPARE(view->size(), QSize(1064, 664));
+        QCOMPARE(view->currentPage(), view->signInPage());
+        QVERIFY(shown<QLabel>(view.get(), QStringLiteral("Sign in to Kernwell")));
+        QVERIFY(shown<QLabel>(view.get(), QStringLiteral("No Account?")));
+        QVERIFY(!view->errorRow()->isVisibleTo(view.get()));
+        QVERIFY(!shown<QLabel>(view.get(), QStringLiteral("Unable to sign in, please try again.")));
+    }
+
+    void errorRowShowsTheSameFixedWords_data()
+    {
+        QTest::addColumn<QString>("error");
+        QTest::newRow("refused") << QStringLiteral("Unable to sign in.");
+        QTest::newRow("no network") << QStringLiteral("Unable to connect.");
+        QTest::newRow("empty text") << QString();
+        QTest::newRow("markup") << QStringLiteral("<a href='x'>click</a>");
+    }
+    void errorRowShowsTheSameFixedWords()
+    {
+        QFETCH(QString, error);
+        build();
+        session->setVisibleError(error);
+        QVERIFY(view->errorRow()->isVisibleTo(view.get()));
+        QVERIFY(shown<QLabel>(view.get(), QStringLiteral("Unable to sign in, please try again.")));
+        auto* support = shown(view.get(), QStringLiteral("Contact support."));
+        QVERIFY(support);
+        // The error's own text is never shown here.
+        for (auto* label : view->findChildren<QLabel*>()) {
+            QVERIFY(!label->isVisibleTo(view.get()) || error.isEmpty() || !label->text().contains(error));
+        }
+        QTest::mouseClick(support, Qt::LeftButton);
+        QCOMPARE(toolkit->openedUrls, QList<QUrl> { testPages().supportURL });
+
+        session->setVisibleError(std::nullopt);
+        QVERIFY(!view->errorRow()->isVisibleTo(view.get()));
+    }
+
+    void signInPageControls_data()
+    {
+        QTest::addColumn<QString>("control");
+        QTest::addColumn<QUrl>("opens");
+        QTest::addColumn<int>("expectedUpdateChecks");
+        QTest::newRow("sign-in image") << QStringLiteral("Sign in with your browser") << testPages().authorizeURL << 0;
+        QTest::newRow("sign up") << QStringLiteral("Sign Up.") << testPages().signupURL << 0;
+        QTest::newRow("check for updates") << QStringLiteral("Check for updates.") << QUrl() << 1;
+    }
+    void signInPageControls()
+    {
+        QFETCH(QString, control);
+        QFETCH(QUrl, opens);
+        QFETCH(int, expectedUpdateChecks);
+        build();
+        auto* button = shown(view.get(), control);
+        QVERIFY2(button, qPrintable(control));
+        QTest::mouseClick(button, Qt::LeftButton);
+        QCOMPARE(toolkit->openedUrls, opens.isEmpty() ? QList<QUrl>() : QList<QUrl> { opens });
+        QCOMPARE(updateChecks, expectedUpdateChecks);
+        QCOMPARE(dismissals, 0);
+    }
+
+    void signUpLinkIsBoldAndUnderlined()
+    {
+        build();
+        auto* signUp = shown(view.get(), QStringLiteral("Sign Up."));
+        QVERIFY(signUp->font().bold());
+        QVERIFY(signUp->font().underline());
+    }
+
+    void versionSitsBottomRight_data()
+    {
+        QTest::addColumn<QString>("version");
+        QTest::newRow("short") << QStringLiteral("Version 1.2 (34)");
+        QTest::newRow("long") << QStringLiteral("Version 1.2.3-beta.4+build.5678 (build 20261207.1) ").repeated(8);
+        QTest::newRow("markup stays text") << QStringLiteral("<i>1.0</i>");
+    }
+    void versionSitsBottomRight()
+    {
+        QFETCH(QString, version);
+        build(version);
+        auto* label = view->versionLabel();
+        QCOMPARE(label->text(), version);
+        QCOMPARE(label->textFormat(), Qt::PlainText);
+        QVERIFY(label->alignment() & Qt::AlignRight);
+        const QRect inView(label->mapTo(view.get(), QPoint()), label->size());
+        // Right edge on the content's right edge, bottom on the content's bottom.
+        QCOMPARE(inView.right(), view->width() - 32 - 1);
+        QCOMPARE(inView.bottom(), view->height() - 32 - 1);
+        QVERIFY(inView.left() >= 32);
+    }
+
+    void followsSignInLiveAndBack()
+    {
+        build();
+        session->setVisibleError(QStringLiteral("Unable to connect."));
+        session->setSignedIn(true);
+        QCOMPARE(view->currentPage(), view->welcomePage());
+        QVERIFY(shown<QLabel>(view.get(), QStringLiteral("Welcome to Kernwell")));
+        QVERIFY(!shown<QLabel>(view.get(), QStringLiteral("Sign in to Kernwell")));
+        session->setSignedIn(false);
+        QCOMPARE(view->currentPage(), view->signInPage());
+    }
+
+    void welcomePageControls()
+    {
+        build();
+        session->setSignedIn(true);
+        QTest::mouseClick(shown(view.get(), QStringLiteral("Browse fonts")), Qt::LeftButton);
+        QCOMPARE(toolkit->openedUrls, QList<QUrl> { testPages().browseFontsURL });
+        QCOMPARE(dismissals, 0);
+        auto* pitch = shown<QLabel>(view.get(),
+            QStringLiteral("Find, sync, and test fonts with ease \u2014 access Kernwell in the menu bar whenever you need it."));
+        QVERIFY(pitch);
+        QCOMPARE(pitch->width(), 346);
+        QVERIFY(pitch->wordWrap());
+        QVERIFY2(pitch->height() >= pitch->heightForWidth(346), "the text's last line is cut off");
+        QTest::mouseClick(shown(view.get(), QStringLiteral("You are now logged in. Close the window to continue.")),
+            Qt::LeftButton);
+        QCOMPARE(dismissals, 1);
+    }
+
+    void welcomePageFitsTheWindow()
+    {
+        build();
+        session->setSignedIn(true);
+        for (auto* child : view->welcomePage()->findChildren<QWidget*>()) {
+            const QRect inView(child->mapTo(view.get(), QPoint()), child->size());
+            QVERIFY2(view->rect().adjusted(32, 32, -32, -32).contains(inView), qPrintable(child->objectName()));
+        }
+    }
+
+    void screenshots()
+    {
+        build();
+        saveScreenshot(view.get(), QStringLiteral("main-sign-in"));
+        session->setVisibleError(QStringLiteral("Unable to sign in."));
+        saveScreenshot(view.get(), QStringLiteral("main-sign-in-error"));
+        session->setSignedIn(true);
+        saveScreenshot(view.get(), QStringLiteral("main-welcome"));
+    }
+};
+
+KERNWELL_GUI_TEST_MAIN(TestContentView)
+#include "tst_ContentView.moc"

@@ -1,0 +1,177 @@
+#include "ui/MenuBarExtra.h"
+#include "ui/MenuBarPopup.h"
+#include "ui/MenuBarView.h"
+#include "ui/UiResources.h"
+
+#include "support/FakeSession.h"
+#include "support/FakeToolkit.h"
+#include "support/UiTestHelpers.h"
+
+#include "TestMain.h"
+
+#include <QEvent>
+#include <QPainter>
+#include <QSvgRenderer>
+
+#include <memory>
+
+using namespace kernwell;
+using namespace kernwell::test;
+
+class TestMenuBarExtra : public QObject {
+    Q_OBJECT
+public:
+    explicit TestMenuBarExtra(const Sandbox&) { }
+
+private:
+    std::unique_ptr<FakeSession> session;
+    std::unique_ptr<FakeToolkit> toolkit;
+    std::unique_ptr<MenuBarExtra> extra;
+
+private slots:
+    void initTestCase() { QVERIFY(registerTypefaces()); }
+
+    void init()
+    {
+        session = std::make_unique<FakeSession>();
+        toolkit = std::make_unique<FakeToolkit>();
+        extra = std::make_unique<MenuBarExtra>(*session, *toolkit, testPages(), [] { }, QStringLiteral("1.0 (1)"));
+    }
+
+    void cleanup()
+    {
+        extra.reset();
+        toolkit.reset();
+        session.reset();
+    }
+
+    void iconFollowsTheStateWhileThePopupIsClosed_data()
+    {
+        QTest::addColumn<int>("stateValue");
+        QTest::addColumn<QString>("icon");
+        QTest::newRow("SignedIn") << int(ConnectionState::SignedIn) << QStringLiteral("AppTrayBase");
+        QTest::newRow("ProcessingUpdate") << int(ConnectionState::ProcessingUpdate) << QStringLiteral("AppTrayWorking");
+        QTest::newRow("UpdateSuccess") << int(ConnectionState::UpdateSuccess) << QStringLiteral("AppTrayGreen");
+        QTest::newRow("TransientError") << int(ConnectionState::TransientError) << QStringLiteral("AppTrayRed");
+        QTest::newRow("SignedOut again") << int(ConnectionState::SignedOut) << QStringLiteral("AppTrayYellow");
+    }
+    void iconFollowsTheStateWhileThePopupIsClosed()
+    {
+        QFETCH(int, stateValue);
+        const auto state = static_cast<ConnectionState>(stateValue);
+        QFETCH(QString, icon);
+        QCOMPARE(toolkit->trayIconName(), QStringLiteral("AppTrayYellow"));
+        QVERIFY(!extra->popup()->isVisible());
+        if (state == ConnectionState::SignedOut) {
+            session->setConnectionState(ConnectionState::TransientError);
+        }
+        session->setConnectionState(state);
+        QCOMPARE(toolkit->trayIconName(), icon);
+        QVERIFY(!extra->popup()->isVisible());
+        // Every icon exists as an image.
+        QVERIFY(QSvgRenderer(assetPath(icon)).isValid());
+    }
+
+    void anUnrelatedChangeDoesNotResetTheIcon()
+    {
+        session->setConnectionState(ConnectionState::SignedIn);
+        const auto before = toolkit->trayIcons.size();
+        session->setReconnectSecondsRemaining(4);
+        session->setUsername(QStringLiteral("ada@example.com"));
+        QCOMPARE(toolkit->trayIcons.size(), before);
+    }
+
+    void popupPosition_data()
+    {
+        QTest::addColumn<QRect>("tray");
+        QTest::addColumn<QPoint>("cursor");
+        QTest::addColumn<QPoint>("expected");
+        // Popup 400 × 426 on a 1920 × 1080 screen whose top 30 pixels are a panel.
+        QTest::newRow("under an icon in a top panel") << QRect(1000, 4, 22, 22) << QPoint(0, 0) << QPoint(810, 30);
+        QTest::newRow("clamped at the right edge") << QRect(1890, 4, 22, 22) << QPoint(0, 0) << QPoint(1520, 30);
+        QTest::newRow("clamped at the left edge") << QRect(2, 4, 22, 22) << QPoint(0, 0) << QPoint(0, 30);
+        QTest::newRow("above an icon in a bottom panel") << QRect(1000, 1054, 22, 22) << QPoint(0, 0) << QPoint(810, 628);
+        QTest::newRow("no geometry: at the cursor") << QRect() << QPoint(700, 300) << QPoint(500, 301);
+        QTest::newRow("no geometry, cursor in a corner") << QRect() << QPoint(1919, 1079) << QPoint(1520, 653);
+    }
+    void popupPosition()
+    {
+        QFETCH(QRect, tray);
+        QFETCH(QPoint, cursor);
+        QFETCH(QPoint, expected);
+        const QRect available(0, 30, 1920, 1050);
+        const QPoint at = MenuBarExtra::popupPosition(tray, cursor, QSize(400, 426), available);
+        QCOMPARE(at, expected);
+        QVERIFY(available.contains(QRect(at, QSize(400, 426))));
+    }
+
+    void popupLargerThanTheScreenKeepsItsCornerVisible()
+    {
+        const QRect available(100, 50, 300, 300);
+        QCOMPARE(MenuBarExtra::popupPosition(QRect(200, 60, 20, 20), {}, QSize(400, 426), available), QPoint(100, 50));
+    }
+
+    void activationTogglesThePopup()
+    {
+        emit toolkit->trayActivated();
+        QVERIFY(extra->popup()->isVisible());
+        QCOMPARE(extra->popup()->size(), QSize(400, 326));
+        emit toolkit->trayActivated();
+        QVERIFY(!extra->popup()->isVisible());
+    }
+
+    void focusLossAndEscapeClose()
+    {
+        emit toolkit->trayActivated();
+        QVERIFY(extra->popup()->isVisible());
+        QEvent deactivate(QEvent::WindowDeactivate);
+        QCoreApplication::sendEvent(extra->popup(), &deactivate);
+        QVERIFY(!extra->popup()->isVisible());
+        // The click on the icon that took the focus away does not reopen it.
+        emit toolkit->trayActivated();
+        QVERIFY(!extra->popup()->isVisible());
+        QTest::qWait(350);
+        emit toolkit->trayActivated();
+        QVERIFY(extra->popup()->isVisible());
+        QTest::keyClick(extra->popup(), Qt::Key_Escape);
+        QVERIFY(!extra->popup()->isVisible());
+    }
+
+    void popupTakesTheSignedInSize()
+    {
+        session->setSignedIn(true);
+        emit toolkit->trayActivated();
+        QCOMPARE(extra->popup()->size(), QSize(400, 426));
+    }
+
+    void noTrayHintSaysHowToReachTheWindow()
+    {
+        QVERIFY(MenuBarExtra::noTrayHint().contains(QStringLiteral("Launch Kernwell again")));
+    }
+
+    void trayIconScreenshots()
+    {
+        const QString states[] = { QStringLiteral("AppTrayYellow"), QStringLiteral("AppTrayBase"),
+            QStringLiteral("AppTrayWorking"), QStringLiteral("AppTrayGreen"), QStringLiteral("AppTrayRed") };
+        // Each icon at 16, 22 and 24 pixels on a light and on a dark panel.
+        const int sizes[] = { 16, 22, 24 };
+        QImage sheet(5 * 32, 2 * 3 * 32, QImage::Format_ARGB32);
+        QPainter painter(&sheet);
+        for (int panel = 0; panel < 2; ++panel) {
+            painter.fillRect(0, panel * 96, sheet.width(), 96, panel == 0 ? QColor(0xf0, 0xf0, 0xf0) : QColor(0x2d, 0x2d, 0x2d));
+            for (int s = 0; s < 3; ++s) {
+                for (int i = 0; i < 5; ++i) {
+                    QSvgRenderer renderer(assetPath(states[i]));
+                    renderer.render(&painter, QRectF(i * 32 + 4, panel * 96 + s * 32 + 4, sizes[s], sizes[s]));
+                }
+            }
+        }
+        painter.end();
+        const QString dir = QStringLiteral(KERNWELL_BINARY_DIR "/screenshots");
+        QDir().mkpath(dir);
+        QVERIFY(sheet.save(dir + QStringLiteral("/tray-icons.png")));
+    }
+};
+
+KERNWELL_GUI_TEST_MAIN(TestMenuBarExtra)
+#include "tst_MenuBarExtra.moc"

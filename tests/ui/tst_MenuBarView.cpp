@@ -1,0 +1,442 @@
+#include "ui/Avatar.h"
+#include "ui/ImageView.h"
+#include "ui/MenuBarView.h"
+#include "ui/NotificationRow.h"
+#include "ui/ShrinkingLabel.h"
+#include "ui/SignedInView.h"
+#include "ui/SignedOutView.h"
+#include "ui/UiResources.h"
+#include "ui/UserModal.h"
+
+#include "support/FakeSession.h"
+#include "support/FakeToolkit.h"
+#include "support/UiTestHelpers.h"
+
+#include "RunTask.h"
+#include "TestMain.h"
+
+#include <QFontMetrics>
+#include <QLabel>
+
+#include <memory>
+
+using namespace kernwell;
+using namespace kernwell::test;
+
+namespace {
+
+NotificationSummary update(const QString& text)
+{
+    return NotificationSummary { QUuid::createUuid(), NotificationSummary::Kind::update(text) };
+}
+
+NotificationSummary failure(const QString& text)
+{
+    return NotificationSummary { QUuid::createUuid(), NotificationSummary::Kind::error(text) };
+}
+
+} // namespace
+
+class TestMenuBarView : public QObject {
+    Q_OBJECT
+public:
+    explicit TestMenuBarView(const Sandbox&) { }
+
+private:
+    std::unique_ptr<FakeSession> session;
+    std::unique_ptr<FakeToolkit> toolkit;
+    std::unique_ptr<MenuBarView> view;
+    int updateChecks = 0;
+
+    void signIn(const std::optional<QString>& username = QStringLiteral("ada@example.com"))
+    {
+        session->setUsername(username);
+        session->setSignedIn(true);
+        session->setConnectionState(ConnectionState::SignedIn);
+    }
+
+    SignedInView* signedIn() const { return view->signedInView(); }
+
+    QList<NotificationRow*> rows() const
+    {
+        // Lets the layouts place what was just added.
+        QCoreApplication::processEvents();
+        QList<NotificationRow*> shown;
+        for (auto* row : view->findChildren<NotificationRow*>()) {
+            if (row->isVisibleTo(view.get())) {
+                shown.append(row);
+            }
+        }
+        std::sort(shown.begin(), shown.end(), [](auto* a, auto* b) { return a->y() < b->y(); });
+        return shown;
+    }
+
+private slots:
+    void initTestCase() { QVERIFY(registerTypefaces()); }
+
+    void init()
+    {
+        session = std::make_unique<FakeSession>();
+        toolkit = std::make_unique<FakeToolkit>();
+        updateChecks = 0;
+        view = std::make_unique<MenuBarView>(*session, *toolkit, testPages(), [this] { ++updateChecks; },
+            QStringLiteral("Version 1.2 (34)"));
+        view->show();
+    }
+
+    void cleanup()
+    {
+        view.reset();
+        toolkit.reset();
+        session.reset();
+    }
+
+    void signedOutPanelAndItsControls_data()
+    {
+        QTest::addColumn<QString>("control");
+        QTest::addColumn<QUrl>("opens");
+        QTest::addColumn<int>("expectedUpdateChecks");
+        QTest::addColumn<int>("terminations");
+        QTest::newRow("sign-in image") << QStringLiteral("Sign in with your browser") << testPages().authorizeURL << 0 << 0;
+        QTest::newRow("sign up") << QStringLiteral("Sign Up.") << testPages().signupURL << 0 << 0;
+        QTest::newRow("check for updates") << QStringLiteral("Check for updates.") << QUrl() << 1 << 0;
+        QTest::newRow("quit") << QStringLiteral("Quit") << QUrl() << 0 << 1;
+    }
+    void signedOutPanelAndItsControls()
+    {
+        QFETCH(QString, control);
+        QFETCH(QUrl, opens);
+        QFETCH(int, expectedUpdateChecks);
+        QFETCH(int, terminations);
+        QVERIFY(view->signedOutView());
+        QCOMPARE(view->size(), QSize(400, 326));
+        QVERIFY(shown<QLabel>(view.get(), QStringLiteral("No account?")));
+        auto* button = shown(view.get(), control);
+        QVERIFY2(button, qPrintable(control));
+        QTest::mouseClick(button, Qt::LeftButton);
+        QCOMPARE(toolkit->openedUrls, opens.isEmpty() ? QList<QUrl>() : QList<QUrl> { opens });
+        QCOMPARE(updateChecks, expectedUpdateChecks);
+        QCOMPARE(toolkit->terminations, terminations);
+    }
+
+    void followsSignInAndSignOutLive()
+    {
+        signIn();
+        QVERIFY(signedIn());
+        QVERIFY(!view->signedOutView());
+        QCOMPARE(view->size(), QSize(400, 426));
+        QTest::mouseClick(signedIn()->avatar(), Qt::LeftButton);
+        QVERIFY(signedIn()->isShowingPopover());
+
+        // Signing out replaces everything, the open panel included.
+        session->setSignedIn(false);
+        QVERIFY(view->signedOutView());
+        QVERIFY(!view->signedInView());
+        QCOMPARE(view->size(), QSize(400, 326));
+        signIn();
+        QVERIFY(!signedIn()->isShowingPopover());
+    }
+
+    void emptyListShowsTheTitleAlone()
+    {
+        signIn();
+        QVERIFY(shown<QLabel>(view.get(), QStringLiteral("Notifications")));
+        QVERIFY(!shown(view.get(), QStringLiteral("Clear notifications")));
+        QVERIFY(rows().isEmpty());
+    }
+
+    void rowsFollowTheListInOrderWithTheKindsSymbol()
+    {
+        signIn();
+        session->setNotifications({ failure(QStringLiteral("Something has gone wrong")),
+            update(QStringLiteral("Added Inter and 1 other")), update(QStringLiteral("Removed Lora")) });
+        auto shownRows = rows();
+        QCOMPARE(shownRows.size(), 3);
+        QCOMPARE(shownRows[0]->label()->text(), QStringLiteral("Something has gone wrong"));
+        QCOMPARE(shownRows[0]->symbol()->imageName(), QStringLiteral("exclamationmark.triangle.fill"));
+        QCOMPARE(shownRows[1]->label()->text(), QStringLiteral("Added Inter and 1 other"));
+        QCOMPARE(shownRows[1]->symbol()->imageName(), QStringLiteral("arrow.triangle.2.circlepath.circle.fill"));
+        QCOMPARE(shownRows[2]->label()->text(), QStringLiteral("Removed Lora"));
+
+        // A later update appends; the rows already shown keep their order.
+        auto list = session->notifications();
+        list.append(update(QStringLiteral("Added Fraunces")));
+        session->setNotifications(list);
+        shownRows = rows();
+        QCOMPARE(shownRows.size(), 4);
+        QCOMPARE(shownRows[3]->label()->text(), QStringLiteral("Added Fraunces"));
+    }
+
+    void clearingEmptiesTheListAndHidesTheButton()
+    {
+        signIn();
+        session->setNotifications({ update(QStringLiteral("Added Inter")), update(QStringLiteral("Removed Lora")) });
+        auto* clear = shown(view.get(), QStringLiteral("Clear notifications"));
+        QVERIFY(clear);
+        QTest::mouseClick(clear, Qt::LeftButton);
+        QVERIFY(session->notifications().isEmpty());
+        QVERIFY(rows().isEmpty());
+        QVERIFY(!shown(view.get(), QStringLiteral("Clear notifications")));
+        QVERIFY(shown<QLabel>(view.get(), QStringLiteral("Notifications")));
+    }
+
+    void longLineShrinksThenIsCut_data()
+    {
+        QTest::addColumn<double>("widthsAtFullSize");
+        QTest::addColumn<bool>("shrunk");
+        QTest::addColumn<bool>("cut");
+        QTest::newRow("fits") << 0.5 << false << false;
+        QTest::newRow("shrinks to fit") << 1.5 << true << false;
+        QTest::newRow("too long even at half size") << 3.0 << true << true;
+    }
+    void longLineShrinksThenIsCut()
+    {
+        QFETCH(double, widthsAtFullSize);
+        QFETCH(bool, shrunk);
+        QFETCH(bool, cut);
+        signIn();
+        session->setNotifications({ update(QStringLiteral("Added Inter")) });
+        auto* label = rows().at(0)->label();
+        const int available = label->width();
+        QVERIFY(available > 100);
+
+        const QFontMetrics full(typeface(Typeface::Regular, 14));
+        QString text = QStringLiteral("Added Inter");
+        while (full.horizontalAdvance(text) < available * widthsAtFullSize) {
+            text += QStringLiteral(" Inter");
+        }
+        session->setNotifications({ update(text) });
+        label = rows().at(0)->label();
+        QCOMPARE(label->height(), rows().at(0)->label()->sizeHint().height());
+        QCOMPARE(label->text(), text);
+        QCOMPARE(label->shownPixelSize() < 14, shrunk);
+        QVERIFY(label->shownPixelSize() >= 7);
+        QCOMPARE(label->shownText() != text, cut);
+        if (cut) {
+            QCOMPARE(label->shownPixelSize(), 7);
+            QVERIFY(label->shownText().endsWith(QChar(0x2026)));
+        }
+        // Whatever it shows stays on its one line inside the window.
+        QFont font = typeface(Typeface::Regular, 14);
+        font.setPixelSize(label->shownPixelSize());
+        QVERIFY(QFontMetrics(font).horizontalAdvance(label->shownText()) <= label->width());
+        QVERIFY(label->mapTo(view.get(), QPoint(label->width(), 0)).x() <= view->width());
+    }
+
+    void statusLines_data()
+    {
+        QTest::addColumn<std::optional<QString>>("error");
+        QTest::addColumn<qint64>("seconds");
+        QTest::addColumn<QString>("retryLine");
+        QTest::newRow("connected") << std::optional<QString>() << qint64(4) << QString();
+        QTest::newRow("one second, no singular") << std::optional<QString>(QStringLiteral("Unable to connect.")) << qint64(1)
+                                                 << QStringLiteral("Retrying in 1 seconds...");
+        QTest::newRow("zero seconds") << std::optional<QString>(QStringLiteral("Unable to connect.")) << qint64(0)
+                                      << QStringLiteral("Retrying in 0 seconds...");
+        QTest::newRow("sixty") << std::optional<QString>(QStringLiteral("Unable to sign in.")) << qint64(60)
+                               << QStringLiteral("Retrying in 60 seconds...");
+        QTest::newRow("markup stays text") << std::optional<QString>(QStringLiteral("<b>Unable</b> & co")) << qint64(2)
+                                           << QStringLiteral("Retrying in 2 seconds...");
+    }
+    void statusLines()
+    {
+        QFETCH(std::optional<QString>, error);
+        QFETCH(qint64, seconds);
+        QFETCH(QString, retryLine);
+        signIn();
+        session->setReconnectSecondsRemaining(seconds);
+        session->setVisibleError(error);
+        auto* connected = shown<QLabel>(view.get(), QStringLiteral("Connected"));
+        auto* support = shown(view.get(), QStringLiteral("If this error persists, contact support."));
+        if (!error) {
+            QVERIFY(connected);
+            QVERIFY(connected->font().italic());
+            QVERIFY(!support);
+            return;
+        }
+        QVERIFY(!connected);
+        auto* errorLine = shown<QLabel>(view.get(), *error);
+        QVERIFY(errorLine);
+        QCOMPARE(errorLine->textFormat(), Qt::PlainText);
+        auto* retry = shown<QLabel>(view.get(), retryLine);
+        QVERIFY(retry);
+        QVERIFY(support);
+        QVERIFY(errorLine->font().italic() && retry->font().italic() && support->font().italic());
+        QVERIFY(errorLine->y() < retry->y() && retry->y() < support->y());
+        QTest::mouseClick(support, Qt::LeftButton);
+        QCOMPARE(toolkit->openedUrls, QList<QUrl> { testPages().supportURL });
+
+        // The count follows the wait as it changes.
+        session->setReconnectSecondsRemaining(seconds + 2);
+        QVERIFY(shown<QLabel>(view.get(), QStringLiteral("Retrying in %1 seconds...").arg(seconds + 2)));
+    }
+
+    void avatarLetter_data()
+    {
+        QTest::addColumn<std::optional<QString>>("username");
+        QTest::addColumn<QString>("letter");
+        QTest::addColumn<QString>("panelName");
+        QTest::newRow("absent") << std::optional<QString>() << QStringLiteral("K") << QStringLiteral("Kernwell User");
+        QTest::newRow("empty") << std::optional<QString>(QString()) << QStringLiteral("K") << QStringLiteral("Kernwell User");
+        QTest::newRow("lower case") << std::optional<QString>(QStringLiteral("ada@example.com")) << QStringLiteral("A")
+                                    << QStringLiteral("ada@example.com");
+        QTest::newRow("accented") << std::optional<QString>(QStringLiteral("\u00e9lodie@example.com"))
+                                  << QStringLiteral("\u00c9") << QStringLiteral("\u00e9lodie@example.com");
+        QTest::newRow("decomposed accent") << std::optional<QString>(QStringLiteral("e\u0301va@example.com"))
+                                           << QStringLiteral("E\u0301") << QStringLiteral("e\u0301va@example.com");
+        QTest::newRow("outside the BMP") << std::optional<QString>(QStringLiteral("\U0001D4B6lice"))
+                                         << QStringLiteral("\U0001D4B6") << QStringLiteral("\U0001D4B6lice");
+    }
+    void avatarLetter()
+    {
+        QFETCH(std::optional<QString>, username);
+        QFETCH(QString, letter);
+        QFETCH(QString, panelName);
+        signIn(username);
+        QCOMPARE(signedIn()->avatar()->letter(), letter);
+        QTest::mouseClick(signedIn()->avatar(), Qt::LeftButton);
+        auto* panel = signedIn()->panel();
+        QVERIFY(panel);
+        QCOMPARE(panel->avatar()->letter(), letter);
+        QCOMPARE(panel->usernameLabel()->text(), panelName);
+    }
+
+    void panelOpensUnderTheAvatarAndCloses_data()
+    {
+        QTest::addColumn<QString>("closeBy");
+        QTest::newRow("backdrop, top left") << QStringLiteral("backdrop");
+        QTest::newRow("backdrop, bottom") << QStringLiteral("bottom");
+        QTest::newRow("second click on the avatar") << QStringLiteral("avatar");
+        QTest::newRow("Escape") << QStringLiteral("escape");
+    }
+    void panelOpensUnderTheAvatarAndCloses()
+    {
+        QFETCH(QString, closeBy);
+        signIn();
+        auto* content = signedIn();
+        QVERIFY(!content->isShowingPopover());
+        const QPoint avatarCentre = centreIn(content, content->avatar());
+        clickAt(content, avatarCentre);
+        QVERIFY(content->isShowingPopover());
+        QCOMPARE(content->panel()->size(), QSize(200, 213));
+        const QRect panel = content->panel()->geometry();
+        QCOMPARE(panel.topLeft() + QPoint(panel.width() / 2, panel.height() / 2), QPoint(275, 165));
+        QCOMPARE(content->backdrop()->geometry(), content->rect());
+
+        // A click inside the panel leaves it open.
+        clickAt(content, content->panel()->geometry().center());
+        QVERIFY(content->isShowingPopover());
+
+        if (closeBy == QLatin1String("backdrop")) {
+            clickAt(content, QPoint(5, 5));
+        } else if (closeBy == QLatin1String("bottom")) {
+            clickAt(content, QPoint(200, 415));
+        } else if (closeBy == QLatin1String("avatar")) {
+            clickAt(content, avatarCentre);
+        } else {
+            QTest::keyClick(content->panel()->focusWidget() ? content->panel()->focusWidget() : content->panel(),
+                Qt::Key_Escape);
+        }
+        QVERIFY(!content->isShowingPopover());
+        QTRY_VERIFY(!content->findChild<UserModal*>());
+        // Nothing was opened or ended by the closing click.
+        QVERIFY(toolkit->openedUrls.isEmpty());
+        QCOMPARE(toolkit->terminations, 0);
+    }
+
+    void panelControls_data()
+    {
+        QTest::addColumn<QString>("control");
+        QTest::addColumn<QUrl>("opens");
+        QTest::addColumn<int>("expectedUpdateChecks");
+        QTest::addColumn<int>("terminations");
+        QTest::newRow("library") << QStringLiteral("My library") << testPages().libraryURL << 0 << 0;
+        QTest::newRow("support") << QStringLiteral("Contact support") << testPages().supportURL << 0 << 0;
+        QTest::newRow("check for updates") << QStringLiteral("Check for updates") << QUrl() << 1 << 0;
+        QTest::newRow("quit") << QStringLiteral("Quit") << QUrl() << 0 << 1;
+    }
+    void panelControls()
+    {
+        QFETCH(QString, control);
+        QFETCH(QUrl, opens);
+        QFETCH(int, expectedUpdateChecks);
+        QFETCH(int, terminations);
+        signIn();
+        QTest::mouseClick(signedIn()->avatar(), Qt::LeftButton);
+        auto* panel = signedIn()->panel();
+        QVERIFY(shown<QLabel>(panel, QStringLiteral("Version 1.2 (34)")));
+        auto* button = shown(panel, control);
+        QVERIFY2(button, qPrintable(control));
+        QTest::mouseClick(button, Qt::LeftButton);
+        QCOMPARE(toolkit->openedUrls, opens.isEmpty() ? QList<QUrl>() : QList<QUrl> { opens });
+        QCOMPARE(updateChecks, expectedUpdateChecks);
+        QCOMPARE(toolkit->terminations, terminations);
+        // None of the panel's controls closes it.
+        QVERIFY(signedIn()->isShowingPopover());
+    }
+
+    void logOutStartsTheSignOutWithoutWaiting()
+    {
+        signIn();
+        QTest::mouseClick(signedIn()->avatar(), Qt::LeftButton);
+        QTest::mouseClick(shown(signedIn()->panel(), QStringLiteral("Log out")), Qt::LeftButton);
+        // The click has returned while the sign-out is still running.
+        QCOMPARE(session->signOutsStarted, 1);
+        QCOMPARE(session->signOutsCompleted, 0);
+        QVERIFY(signedIn()->isShowingPopover());
+
+        // Closing the window at once does not stop it.
+        view.reset();
+        session->releaseSignOut();
+        QTRY_COMPARE(session->signOutsCompleted, 1);
+        QVERIFY(!session->signedIn());
+    }
+
+    void logOutEndsInTheSignedOutPanel()
+    {
+        signIn();
+        QTest::mouseClick(signedIn()->avatar(), Qt::LeftButton);
+        QTest::mouseClick(shown(signedIn()->panel(), QStringLiteral("Log out")), Qt::LeftButton);
+        session->releaseSignOut();
+        QTRY_VERIFY(view->signedOutView());
+        QTRY_VERIFY(!view->findChild<UserModal*>());
+    }
+
+    void browseFontsOpensTheCatalogue()
+    {
+        signIn();
+        QTest::mouseClick(shown(view.get(), QStringLiteral("Browse fonts")), Qt::LeftButton);
+        QCOMPARE(toolkit->openedUrls, QList<QUrl> { testPages().browseFontsURL });
+    }
+
+    void avatarWorksFromTheKeyboard()
+    {
+        signIn();
+        auto* avatar = signedIn()->avatar();
+        QVERIFY(avatar->focusPolicy() & Qt::TabFocus);
+        QTest::keyClick(avatar, Qt::Key_Space);
+        QVERIFY(signedIn()->isShowingPopover());
+        QTest::keyClick(avatar, Qt::Key_Space);
+        QVERIFY(!signedIn()->isShowingPopover());
+    }
+
+    void screenshots()
+    {
+        saveScreenshot(view.get(), QStringLiteral("menubar-signed-out"));
+        signIn(QStringLiteral("ada@example.com"));
+        saveScreenshot(view.get(), QStringLiteral("menubar-signed-in-empty"));
+        session->setNotifications({ update(QStringLiteral("Added Inter and 3 others")),
+            failure(QStringLiteral("Something has gone wrong")),
+            update(QStringLiteral("Removed Source Serif Pro Semibold Italic and a very long list of other families that "
+                                  "goes on")) });
+        saveScreenshot(view.get(), QStringLiteral("menubar-signed-in-notifications"));
+        session->setVisibleError(QStringLiteral("Unable to connect."));
+        session->setReconnectSecondsRemaining(1);
+        saveScreenshot(view.get(), QStringLiteral("menubar-signed-in-error"));
+        QTest::mouseClick(signedIn()->avatar(), Qt::LeftButton);
+        saveScreenshot(view.get(), QStringLiteral("menubar-account-panel"));
+    }
+};
+
+KERNWELL_GUI_TEST_MAIN(TestMenuBarView)
+#include "tst_MenuBarView.moc"
