@@ -81,7 +81,10 @@ quint16 closedPort()
 class TestSentryClient : public QObject {
     Q_OBJECT
 public:
-    explicit TestSentryClient(const kernwell::test::Sandbox&) { }
+    explicit TestSentryClient(const kernwell::test::Sandbox& sandbox)
+        : m_sandbox(sandbox)
+    {
+    }
 
 private slots:
     void eventReachesTheEndpoint_data()
@@ -183,13 +186,28 @@ private slots:
         QCOMPARE(server.received().size(), 1);
     }
 
+    void rateLimitHoldsSendingBack_data()
+    {
+        QTest::addColumn<QByteArray>("retryAfter"); // empty: no header
+
+        QTest::newRow("Retry-After in seconds") << QByteArray("1");
+        QTest::newRow("no Retry-After: the default") << QByteArray();
+        QTest::newRow("unusable Retry-After: the default") << QByteArray("soon");
+    }
     void rateLimitHoldsSendingBack()
     {
+        QFETCH(QByteArray, retryAfter);
         EnvelopeServer server;
-        server.script({ 429, { { QByteArrayLiteral("Retry-After"), QByteArrayLiteral("1") } } });
+        EnvelopeServer::Answer tooMany { 429, {} };
+        if (!retryAfter.isEmpty()) {
+            tooMany.headers.append({ QByteArrayLiteral("Retry-After"), retryAfter });
+        }
+        server.script(tooMany);
         QTemporaryDir outbox;
         SentryClient client;
-        QVERIFY(client.start(options(server.dsn(), outbox.path())));
+        SentryOptions withDefault = options(server.dsn(), outbox.path());
+        withDefault.defaultRetryAfter = std::chrono::seconds(1);
+        QVERIFY(client.start(withDefault));
 
         client.captureMessage(QStringLiteral("refused"));
         QVERIFY(waitUntil([&] { return server.received().size() == 1 && outboxSize(outbox.path()) == 1; }));
@@ -200,9 +218,18 @@ private slots:
         QVERIFY(waitUntil([&] { return server.received().size() == 3 && outboxSize(outbox.path()) == 0; }));
         const auto received = server.received();
         QVERIFY2(received.at(0).received.msecsTo(received.at(1).received) >= 900,
-            "sent again before Retry-After had passed");
+            "sent again before the hold had passed");
         QCOMPARE(formatted(received.at(1).event), QStringLiteral("refused"));
         QCOMPARE(formatted(received.at(2).event), QStringLiteral("during the hold"));
+    }
+
+    void defaultOutboxIsInTheCacheFolder()
+    {
+        const QString expected = m_sandbox.cacheHome() + QStringLiteral("/org.kernwell.Kernwell/outbox");
+        SentryClient client;
+        QVERIFY(client.start(options(QStringLiteral("http://publickey@127.0.0.1:%1/42").arg(closedPort()), QString())));
+        client.captureMessage(QStringLiteral("offline"));
+        QVERIFY(waitUntil([&] { return outboxSize(expected) == 1; }));
     }
 
     void rejectedEventIsDropped()
@@ -360,6 +387,9 @@ private slots:
         client.captureMessage(QStringLiteral("still on"));
         QVERIFY(waitUntil([&] { return server.received().size() == 1; }));
     }
+
+private:
+    const kernwell::test::Sandbox& m_sandbox;
 };
 
 int main(int argc, char** argv)
