@@ -149,7 +149,7 @@ private slots:
         QVERIFY(MenuBarExtra::noTrayHint().contains(QStringLiteral("Launch Kernwell again")));
     }
 
-    void trayIconScreenshots()
+    void screenshots()
     {
         const QString states[] = { QStringLiteral("AppTrayYellow"), QStringLiteral("AppTrayBase"),
             QStringLiteral("AppTrayWorking"), QStringLiteral("AppTrayGreen"), QStringLiteral("AppTrayRed") };
