@@ -1,5 +1,6 @@
 #include "Accounts.h"
 
+#include <QDateTime>
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -197,7 +198,17 @@ void Accounts::load()
     QJsonParseError error {};
     const QJsonDocument document = QJsonDocument::fromJson(file.readAll(), &error);
     if (error.error != QJsonParseError::NoError || !document.isObject()) {
-        std::fprintf(stderr, "%s is not valid JSON (%s); starting without users.\n", qPrintable(m_stateFile), qPrintable(error.errorString()));
+        // Keep the unreadable file for a person to look at instead of
+        // overwriting it with the next save.
+        file.close();
+        const QString aside = QStringLiteral("%1.unreadable-%2").arg(m_stateFile).arg(QDateTime::currentMSecsSinceEpoch());
+        const bool moved = QFile::rename(m_stateFile, aside);
+        std::fprintf(stderr, "%s is not a JSON object (%s); %s; starting without users.\n", qPrintable(m_stateFile),
+            qPrintable(error.error != QJsonParseError::NoError ? error.errorString() : QStringLiteral("another JSON value")),
+            qPrintable(moved ? QStringLiteral("moved it to ") + aside : QStringLiteral("could not move it aside")));
+        if (!moved) {
+            m_stateFile.clear(); // never overwrite what could not be kept
+        }
         return;
     }
     const QJsonArray users = document.object().value(QLatin1String("users")).toArray();

@@ -43,7 +43,8 @@ public:
         QStringList styles;
     };
 
-    // `stateFile` empty: nothing is persisted.
+    // `stateFile` empty: nothing is persisted. A state file that is not a
+    // JSON object is renamed to "<file>.unreadable-<ms since epoch>".
     Accounts(QString stateFile, std::chrono::seconds accessTokenLifetime);
 
     // Creates the user if needed; returns a fresh sign-in token either way.

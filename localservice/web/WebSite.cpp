@@ -121,7 +121,7 @@ std::optional<Reply> WebSite::handle(const HttpRequest& request, const QString& 
     }
     const QByteArray body = QByteArray::fromStdString(request.body());
     static const QRegularExpression envelopePath(QStringLiteral("^/api/([A-Za-z0-9_]+)/envelope/?$"));
-    const bool get = request.method() == http::verb::get || request.method() == http::verb::head;
+    const bool get = request.method() == http::verb::get;
     const bool post = request.method() == http::verb::post;
 
     if (const QRegularExpressionMatch match = envelopePath.match(path); match.hasMatch()) {

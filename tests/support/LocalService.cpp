@@ -127,8 +127,11 @@ void LocalService::stop()
     }
     m_process.terminate();
     if (!m_process.waitForFinished(5000)) {
+        qWarning("LocalService: kernwell-localservice ignored SIGTERM; killing it.");
         m_process.kill();
         m_process.waitForFinished(5000);
+    } else if (m_process.exitStatus() != QProcess::NormalExit || m_process.exitCode() != 0) {
+        qWarning("LocalService: kernwell-localservice ended abnormally (exit code %d).", m_process.exitCode());
     }
 }
 

@@ -1,0 +1,160 @@
+#include "Accounts.h"
+#include "ServiceOptions.h"
+
+#include "TestMain.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QThread>
+
+#include <stdexcept>
+
+using kernwell::localservice::Accounts;
+using kernwell::localservice::ServiceOptions;
+
+namespace {
+
+QStringList args(std::initializer_list<const char*> texts)
+{
+    QStringList list;
+    for (const char* text : texts) {
+        list.append(QString::fromLatin1(text));
+    }
+    return list;
+}
+
+} // namespace
+
+class TestAccounts : public QObject {
+    Q_OBJECT
+public:
+    explicit TestAccounts(const kernwell::test::Sandbox&) { }
+
+private:
+    QTemporaryDir m_dir;
+    QString stateFile() const { return m_dir.filePath(QStringLiteral("accounts.json")); }
+
+private slots:
+    void init()
+    {
+        QFile::remove(stateFile());
+    }
+
+    void tokensLiveOnlyAsLongAsTheyShould()
+    {
+        Accounts accounts(stateFile(), std::chrono::seconds(1));
+        const QString signIn = accounts.issueSignInToken(QStringLiteral("ada@example.org"));
+        const auto pair = accounts.exchange(signIn);
+        QVERIFY(pair);
+        QVERIFY(!accounts.exchange(signIn));
+        QCOMPARE(accounts.checkAccessToken(pair->accessToken).status, Accounts::AccessStatus::Valid);
+        QCOMPARE(accounts.checkAccessToken(pair->accessToken).email, QStringLiteral("ada@example.org"));
+        QCOMPARE(accounts.checkAccessToken(pair->refreshToken).status, Accounts::AccessStatus::Unknown);
+        QThread::msleep(1050);
+        QCOMPARE(accounts.checkAccessToken(pair->accessToken).status, Accounts::AccessStatus::Expired);
+
+        const auto rotated = accounts.exchange(pair->refreshToken);
+        QVERIFY(rotated);
+        QVERIFY(!accounts.exchange(pair->refreshToken));
+        QCOMPARE(accounts.state(QStringLiteral("ada@example.org"))->refreshTokenCount, 1);
+    }
+
+    void stateSurvivesButShortLivedTokensDoNot()
+    {
+        QString refresh;
+        QString access;
+        QString signIn;
+        {
+            Accounts accounts(stateFile(), std::chrono::seconds(3600));
+            const auto pair = accounts.exchange(accounts.issueSignInToken(QStringLiteral("ada@example.org")));
+            refresh = pair->refreshToken;
+            access = pair->accessToken;
+            signIn = accounts.issueSignInToken(QStringLiteral("bob@example.org"));
+            accounts.setRevoked(QStringLiteral("bob@example.org"), true);
+            QVERIFY(accounts.changeStyles(QStringLiteral("ada@example.org"), { QStringLiteral("a"), QStringLiteral("b") }, {}));
+        }
+        Accounts reloaded(stateFile(), std::chrono::seconds(3600));
+        QCOMPARE(reloaded.emails(), (QStringList { QStringLiteral("ada@example.org"), QStringLiteral("bob@example.org") }));
+        QVERIFY(reloaded.state(QStringLiteral("bob@example.org"))->revoked);
+        QCOMPARE(reloaded.state(QStringLiteral("ada@example.org"))->styles, (QStringList { QStringLiteral("a"), QStringLiteral("b") }));
+        QCOMPARE(reloaded.checkAccessToken(access).status, Accounts::AccessStatus::Unknown);
+        QVERIFY(!reloaded.exchange(signIn));
+        QVERIFY(reloaded.exchange(refresh));
+    }
+
+    void unreadableStateIsKeptAside_data()
+    {
+        QTest::addColumn<QByteArray>("content");
+        QTest::newRow("truncated") << QByteArray("{\"users\":[{\"email\":\"ada@exa");
+        QTest::newRow("array") << QByteArray("[]");
+        QTest::newRow("binary") << QByteArray("\x00\x01\x02", 3);
+    }
+
+    void unreadableStateIsKeptAside()
+    {
+        QFETCH(QByteArray, content);
+        QFile file(stateFile());
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(content);
+        file.close();
+        Accounts accounts(stateFile(), std::chrono::seconds(3600));
+        QVERIFY(accounts.emails().isEmpty());
+        accounts.issueSignInToken(QStringLiteral("ada@example.org")); // saves
+        const QStringList aside = QDir(m_dir.path()).entryList({ QStringLiteral("accounts.json.unreadable-*") });
+        QCOMPARE(aside.size(), 1);
+        QFile kept(m_dir.filePath(aside.first()));
+        QVERIFY(kept.open(QIODevice::ReadOnly));
+        QCOMPARE(kept.readAll(), content);
+        kept.remove();
+    }
+
+    void styleChangesCountOnlyRealChanges()
+    {
+        Accounts accounts({}, std::chrono::seconds(3600));
+        const QString email = QStringLiteral("ada@example.org");
+        QVERIFY(!accounts.changeStyles(email, { QStringLiteral("a") }, {}));
+        accounts.issueSignInToken(email);
+        auto change = accounts.changeStyles(email, { QStringLiteral("a"), QStringLiteral("a"), QStringLiteral("b") }, { QStringLiteral("c") });
+        QCOMPARE(change->append, (QStringList { QStringLiteral("a"), QStringLiteral("b") }));
+        QCOMPARE(change->remove, QStringList());
+        change = accounts.changeStyles(email, { QStringLiteral("b") }, { QStringLiteral("a"), QStringLiteral("a") });
+        QCOMPARE(change->append, QStringList());
+        QCOMPARE(change->remove, QStringList { QStringLiteral("a") });
+        QCOMPARE(accounts.state(email)->styles, QStringList { QStringLiteral("b") });
+    }
+
+    void commandLine_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<QString>("error"); // empty: accepted
+        QTest::newRow("defaults") << QStringList() << QString();
+        QTest::newRow("all") << args({ "--host", "::1", "--port", "8080", "--fonts-dir", "/usr/share/fonts", "--access-token-lifetime", "5" }) << QString();
+        QTest::newRow("port too big") << args({ "--port", "65536" }) << "--port needs a whole number from 0 to 65535, not \"65536\".";
+        QTest::newRow("port not a number") << args({ "--port", "http" }) << "--port needs a whole number from 0 to 65535, not \"http\".";
+        QTest::newRow("lifetime zero") << args({ "--access-token-lifetime", "0" })
+                                       << "--access-token-lifetime needs a whole number from 1 to 31536000, not \"0\".";
+        QTest::newRow("host name") << args({ "--host", "localhost" }) << "--host needs an IP address, not \"localhost\".";
+        QTest::newRow("missing fonts") << args({ "--fonts-dir", "/nonexistent/fonts" }) << "The fonts folder \"/nonexistent/fonts\" does not exist.";
+        QTest::newRow("unknown option") << args({ "--verbose" }) << "Unknown option 'verbose'.";
+        QTest::newRow("stray argument") << args({ "fonts" }) << "Unexpected argument \"fonts\".";
+        QTest::newRow("value missing") << args({ "--port" }) << "Missing value after '--port'.";
+    }
+
+    void commandLine()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(QString, error);
+        arguments.prepend(QStringLiteral("kernwell-localservice"));
+        try {
+            const ServiceOptions options = ServiceOptions::parse(arguments);
+            QVERIFY2(error.isEmpty(), "accepted");
+            QVERIFY(options.accessTokenLifetime.count() > 0);
+        } catch (const std::invalid_argument& refused) {
+            QCOMPARE(QString::fromUtf8(refused.what()), error);
+        }
+    }
+};
+
+KERNWELL_TEST_MAIN(TestAccounts)
+#include "tst_Accounts.moc"
