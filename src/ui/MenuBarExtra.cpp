@@ -40,6 +40,11 @@ void MenuBarExtra::build(const ServicePages& pages, std::function<void()> checkF
         new MenuBarView(*m_session, m_toolkit, pages, std::move(checkForUpdates), versionString));
     connect(m_session, &SessionModel::changed, this, &MenuBarExtra::updateIcon);
     connect(&m_toolkit, &Toolkit::trayActivated, this, &MenuBarExtra::toggle);
+    connect(m_popup.get(), &MenuBarPopup::resized, this, [this] {
+        if (m_popup->isVisible()) {
+            place();
+        }
+    });
     updateIcon();
 }
 
@@ -105,6 +110,15 @@ void MenuBarExtra::toggle()
 
 void MenuBarExtra::open()
 {
+    m_popup->adjustSize();
+    place();
+    m_popup->show();
+    m_popup->raise();
+    m_popup->activateWindow();
+}
+
+void MenuBarExtra::place()
+{
     const QRect tray = m_toolkit.trayGeometry();
     const QPoint cursor = QCursor::pos();
     const QPoint anchor = tray.isEmpty() ? cursor : tray.center();
@@ -112,12 +126,8 @@ void MenuBarExtra::open()
     if (!screen) {
         screen = QGuiApplication::primaryScreen();
     }
-    m_popup->adjustSize();
     const QRect available = screen ? screen->availableGeometry() : QRect(QPoint(), m_popup->size());
     m_popup->move(popupPosition(tray, cursor, m_popup->size(), available));
-    m_popup->show();
-    m_popup->raise();
-    m_popup->activateWindow();
 }
 
 } // namespace kernwell

@@ -54,6 +54,8 @@ private:
     void build(const ServicePages& pages, std::function<void()> checkForUpdates, const QString& versionString);
     void updateIcon();
     void open();
+    // Puts the popup under the icon, inside its screen.
+    void place();
 
     std::unique_ptr<SessionModel> m_ownSession;
     SessionModel* m_session;

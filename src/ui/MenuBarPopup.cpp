@@ -42,6 +42,11 @@ bool MenuBarPopup::event(QEvent* event)
     return QWidget::event(event);
 }
 
+void MenuBarPopup::resizeEvent(QResizeEvent*)
+{
+    emit resized();
+}
+
 void MenuBarPopup::keyPressEvent(QKeyEvent* event)
 {
     if (event->key() == Qt::Key_Escape) {

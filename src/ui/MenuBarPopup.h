@@ -19,8 +19,13 @@ public:
     // tray icon that took the focus must not open it again at once.
     bool closedMomentsAgo() const;
 
+signals:
+    // Its content changed size (signing in or out while it is open).
+    void resized();
+
 protected:
     bool event(QEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
     void hideEvent(QHideEvent* event) override;
 

@@ -113,14 +113,6 @@ private slots:
         QCOMPARE(dismissals, 0);
     }
 
-    void signUpLinkIsBoldAndUnderlined()
-    {
-        build();
-        auto* signUp = shown(view.get(), QStringLiteral("Sign Up."));
-        QVERIFY(signUp->font().bold());
-        QVERIFY(signUp->font().underline());
-    }
-
     void versionSitsBottomRight_data()
     {
         QTest::addColumn<QString>("version");
