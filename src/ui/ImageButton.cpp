@@ -10,7 +10,6 @@ namespace kernwell {
 ImageButton::ImageButton(
     const QString& imageName, QSize imageSize, int padding, const QString& accessibleName, QWidget* parent)
     : QAbstractButton(parent)
-    , m_imageName(imageName)
     , m_renderer(assetPath(imageName))
     , m_padding(padding)
 {

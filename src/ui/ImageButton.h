@@ -13,13 +13,10 @@ public:
     ImageButton(const QString& imageName, QSize imageSize, int padding, const QString& accessibleName,
         QWidget* parent = nullptr);
 
-    const QString& imageName() const { return m_imageName; }
-
 protected:
     void paintEvent(QPaintEvent* event) override;
 
 private:
-    QString m_imageName;
     QSvgRenderer m_renderer;
     int m_padding;
 };

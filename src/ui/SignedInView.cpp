@@ -91,6 +91,7 @@ SignedInView::SignedInView(SessionModel& session, Toolkit& toolkit, const Servic
     // The list keeps no background or separators of its own.
     auto* scroll = new QScrollArea(this);
     scroll->setObjectName(QStringLiteral("NotificationList"));
+    scroll->setAccessibleName(tr("Notifications"));
     scroll->setFrameShape(QFrame::NoFrame);
     scroll->setWidgetResizable(true);
     scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);

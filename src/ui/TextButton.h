@@ -14,7 +14,6 @@ class TextButton : public QAbstractButton {
 public:
     TextButton(const QString& text, const QFont& font, const QColor& colour, QWidget* parent = nullptr);
 
-    QColor colour() const { return m_colour; }
     QSize sizeHint() const override;
 
 protected:
