@@ -57,7 +57,6 @@ private slots:
         QTest::newRow("id a number beside the styles") << json("{'id':12,'desktop:fonts':{'append':['a','b']}}")
                                                       << Decoded(message(std::nullopt, Styles { ab, std::nullopt }));
         QTest::newRow("id null") << json("{'id':null}") << empty;
-        QTest::newRow("id an object") << json("{'id':{'v':'x'}}") << empty;
         QTest::newRow("append with a null, remove fine")
             << json("{'desktop:fonts':{'append':['a',null],'remove':['a','b']}}")
             << Decoded(message(std::nullopt, Styles { std::nullopt, ab }));
@@ -81,8 +80,6 @@ private slots:
         QTest::newRow("lists under the field name styles")
             << json("{'styles':{'append':['a']},'append':['b']}") << empty;
         QTest::newRow("key differing in case") << json("{'Desktop:Fonts':{'append':['a']},'ID':'x'}") << empty;
-        QTest::newRow("list keys differing in case") << json("{'desktop:fonts':{'Append':['a'],'REMOVE':['b']}}")
-                                                     << Decoded(message(std::nullopt, Styles {}));
         QTest::newRow("unknown keys at both levels ignored")
             << json("{'v':2,'type':'x','desktop:fonts':{'replace':['z'],'append':['a','b']}}")
             << Decoded(message(std::nullopt, Styles { ab, std::nullopt }));
@@ -93,13 +90,10 @@ private slots:
         QTest::newRow("top-level array") << json("[{'id':'m'}]") << fails;
         QTest::newRow("top-level string") << json("'{}'") << fails;
         QTest::newRow("top-level number") << QByteArray("1") << fails;
-        QTest::newRow("top-level true") << QByteArray("true") << fails;
         QTest::newRow("top-level null") << QByteArray("null") << fails;
         QTest::newRow("empty text") << QByteArray() << fails;
         QTest::newRow("not JSON") << QByteArray("hello") << fails;
         QTest::newRow("truncated") << json("{'id':'m','desktop:fonts':{'append':['a'") << fails;
-        QTest::newRow("two objects") << QByteArray("{}{}") << fails;
-        QTest::newRow("trailing comma") << json("{'id':'m',}") << fails;
         QTest::newRow("invalid UTF-8 in a string") << QByteArray("{\"id\":\"\xff\xfe\"}") << fails;
     }
     void decode()
