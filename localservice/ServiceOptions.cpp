@@ -44,7 +44,9 @@ ServiceOptions ServiceOptions::parse(const QStringList& arguments)
         throw std::invalid_argument(parser.errorText().toStdString());
     }
     if (parser.isSet(QStringLiteral("help"))) {
-        throw std::invalid_argument(usage().toStdString());
+        ServiceOptions help;
+        help.help = true;
+        return help;
     }
     if (!parser.positionalArguments().isEmpty()) {
         throw std::invalid_argument(QStringLiteral("Unexpected argument \"%1\".").arg(parser.positionalArguments().first()).toStdString());
@@ -84,7 +86,8 @@ QString ServiceOptions::usage()
 {
     QCommandLineParser parser;
     addOptions(parser);
-    return parser.helpText();
+    // Without an application object Qt cannot know the program's name.
+    return parser.helpText().replace(QLatin1String("<executable_name>"), QLatin1String("kernwell-localservice"));
 }
 
 } // namespace kernwell::localservice

@@ -30,11 +30,6 @@ int SocketRegistry::count(const QString& email) const
     return static_cast<int>(sessions(email).size());
 }
 
-int SocketRegistry::total() const
-{
-    return static_cast<int>(m_sessions.size());
-}
-
 int SocketRegistry::sendText(const QString& email, const std::string& text) const
 {
     const auto targets = sessions(email);

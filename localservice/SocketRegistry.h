@@ -20,7 +20,6 @@ public:
 
     std::vector<std::shared_ptr<WebSocketSession>> sessions(const QString& email) const;
     int count(const QString& email) const;
-    int total() const;
 
     // Sends one frame to each of the user's sockets; returns how many.
     int sendText(const QString& email, const std::string& text) const;

@@ -22,8 +22,12 @@ int main(int argc, char** argv)
     try {
         options = ServiceOptions::parse(arguments);
     } catch (const std::exception& error) {
-        std::fprintf(stderr, "%s\n", error.what());
+        std::fprintf(stderr, "%s\nTry --help.\n", error.what());
         return 2;
+    }
+    if (options.help) {
+        std::printf("%s", qPrintable(ServiceOptions::usage()));
+        return 0;
     }
     // Without --data-dir the state lives only as long as this run.
     std::optional<QTemporaryDir> temporaryData;
