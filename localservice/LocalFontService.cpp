@@ -5,6 +5,7 @@
 #include <QDir>
 
 #include <cstdio>
+#include <stdexcept>
 
 namespace kernwell::localservice {
 
@@ -31,7 +32,15 @@ LocalFontService::LocalFontService(boost::asio::io_context& context, const Servi
     , m_router(m_accounts, m_catalog, m_faults, m_sockets, m_library, m_sessions, m_appcast, m_reports)
 {
     const auto address = boost::asio::ip::make_address(options.host.toStdString());
-    m_listener = std::make_shared<Listener>(context, boost::asio::ip::tcp::endpoint(address, options.port), m_router, m_sockets);
+    try {
+        m_listener = std::make_shared<Listener>(context, boost::asio::ip::tcp::endpoint(address, options.port), m_router, m_sockets);
+    } catch (const boost::system::system_error& error) {
+        throw std::runtime_error(QStringLiteral("Cannot listen on %1 port %2: %3. Is another service using the port? --port 0 picks a free one.")
+                                     .arg(options.host)
+                                     .arg(options.port)
+                                     .arg(QString::fromStdString(error.code().message()))
+                                     .toStdString());
+    }
     const QString host = address.is_v6() ? QStringLiteral("[%1]").arg(options.host) : options.host;
     m_router.setBaseUrl(QStringLiteral("http://%1:%2").arg(host).arg(m_listener->port()));
     m_listener->run();

@@ -24,7 +24,7 @@ class Listener;
 class LocalFontService {
 public:
     // Scans the fonts, loads the state and binds the port; throws
-    // std::runtime_error (or boost::system::system_error) when it cannot.
+    // std::runtime_error when the port cannot be had.
     LocalFontService(boost::asio::io_context& context, const ServiceOptions& options);
     ~LocalFontService();
 

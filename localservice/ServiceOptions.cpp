@@ -16,7 +16,7 @@ void addOptions(QCommandLineParser& parser)
 {
     parser.setApplicationDescription(QStringLiteral("The local font service: demo backend and test peer of Kernwell."));
     parser.addOption({ QStringLiteral("host"), QStringLiteral("Address to listen on (default 127.0.0.1)."), QStringLiteral("ADDRESS") });
-    parser.addOption({ QStringLiteral("port"), QStringLiteral("Port to listen on; 0 picks a free one (default 0)."), QStringLiteral("N") });
+    parser.addOption({ QStringLiteral("port"), QStringLiteral("Port to listen on; 0 picks a free one (default 47800)."), QStringLiteral("N") });
     parser.addOption({ QStringLiteral("fonts-dir"), QStringLiteral("Folder of the catalog's font files (default /usr/share/fonts)."), QStringLiteral("DIR") });
     parser.addOption({ QStringLiteral("data-dir"), QStringLiteral("Folder for the service's state (default: a temporary folder)."), QStringLiteral("DIR") });
     parser.addOption({ QStringLiteral("access-token-lifetime"), QStringLiteral("Lifetime of access tokens in seconds (default 3600)."), QStringLiteral("SECONDS") });

@@ -10,7 +10,8 @@ namespace kernwell::localservice {
 // The command line of kernwell-localservice.
 struct ServiceOptions {
     QString host = QStringLiteral("127.0.0.1");
-    quint16 port = 0; // 0: any free port
+    // The port the application's default configuration points at; 0: any free port.
+    quint16 port = 47800;
     QString fontsDir = QStringLiteral("/usr/share/fonts");
     QString dataDir; // empty: a temporary directory, removed at exit
     std::chrono::seconds accessTokenLifetime { 3600 };

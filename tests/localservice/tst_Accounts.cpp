@@ -150,6 +150,11 @@ private slots:
             const ServiceOptions options = ServiceOptions::parse(arguments);
             QVERIFY2(error.isEmpty(), "accepted");
             QVERIFY(options.accessTokenLifetime.count() > 0);
+            if (arguments.size() == 1) {
+                QCOMPARE(options.port, quint16(47800));
+                QCOMPARE(options.host, QStringLiteral("127.0.0.1"));
+                QCOMPARE(options.accessTokenLifetime, std::chrono::seconds(3600));
+            }
         } catch (const std::invalid_argument& refused) {
             QCOMPARE(QString::fromUtf8(refused.what()), error);
         }
