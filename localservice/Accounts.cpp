@@ -69,21 +69,20 @@ QStringList Accounts::emails() const
 
 std::optional<Accounts::TokenPair> Accounts::exchange(const QString& token)
 {
-    QString email;
-    if (const auto it = m_signInTokens.constFind(token); it != m_signInTokens.constEnd()) {
-        email = *it;
-        m_signInTokens.erase(it);
-    } else if (const auto rt = m_refreshTokens.constFind(token); rt != m_refreshTokens.constEnd()) {
-        email = *rt;
-        m_refreshTokens.erase(rt);
-        m_users[email].refreshTokens.removeAll(token);
-    } else {
+    const auto signIn = m_signInTokens.constFind(token);
+    const auto refresh = m_refreshTokens.constFind(token);
+    const QString email = signIn != m_signInTokens.constEnd() ? *signIn : refresh != m_refreshTokens.constEnd() ? *refresh : QString();
+    // A revoked user's tokens are refused but kept, so that reinstating the
+    // user brings their sessions back.
+    if (email.isNull() || m_users[email].revoked) {
         return std::nullopt;
     }
     User& user = m_users[email];
-    if (user.revoked) {
-        save();
-        return std::nullopt;
+    if (signIn != m_signInTokens.constEnd()) {
+        m_signInTokens.erase(signIn);
+    } else {
+        m_refreshTokens.erase(refresh);
+        user.refreshTokens.removeAll(token);
     }
     TokenPair pair { randomToken(QLatin1String("at_")), randomToken(QLatin1String("rt_")) };
     user.accessTokens.emplace(pair.accessToken, Clock::now() + m_accessTokenLifetime);

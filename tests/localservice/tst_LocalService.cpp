@@ -157,6 +157,9 @@ private slots:
         m_service->revoke(email, false);
         SyncSocket socket;
         QCOMPARE(socket.open(*m_service, bearer(tokens.accessToken)), 101);
+        // Refusing a token did not use it up.
+        QCOMPARE(m_service->exchange(tokens.refreshToken).status, 200);
+        QCOMPARE(m_service->exchange(pendingSignIn).status, 200);
     }
 
     void framesToTheSocket()
