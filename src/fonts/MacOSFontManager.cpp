@@ -9,8 +9,6 @@
 #include <QMutexLocker>
 #include <QStandardPaths>
 
-#include <fontconfig/fontconfig.h>
-
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -48,18 +46,6 @@ bool sameFile(const QByteArray& a, const QByteArray& b)
         && first.st_ino == second.st_ino;
 }
 
-// Rebuilds the fontconfig cache of `directory` if the directory changed
-// since the cache was written, so that the next client reads it instead of
-// scanning every file again.
-void refreshCache(FcConfig* config, const QString& directory)
-{
-    const QByteArray path = QFile::encodeName(directory);
-    FcCache* cache = FcDirCacheRead(reinterpret_cast<const FcChar8*>(path.constData()), FcFalse, config);
-    if (cache) {
-        FcDirCacheUnload(cache);
-    }
-}
-
 } // namespace
 
 Error MacOSFontManager::FontManagerError::unexpected(const QString& text)
@@ -72,7 +58,14 @@ MacOSFontManager::MacOSFontManager(RegistrationScope registrationScope)
     , m_linkDirectory(QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) + QStringLiteral("/fonts/")
           + QStringLiteral(KERNWELL_BUNDLE_IDENTIFIER))
 {
+    if (m_registrationScope == RegistrationScope::systemWide) {
+        // The parent's cache lists its subfolders, ours among them.
+        m_cacheRefresher = std::make_unique<FontCacheRefresher>(
+            QStringList { QFileInfo(m_linkDirectory).path(), m_linkDirectory });
+    }
 }
+
+MacOSFontManager::~MacOSFontManager() = default;
 
 bool MacOSFontManager::registerFont(const QString& filePath)
 {
@@ -102,24 +95,26 @@ bool MacOSFontManager::isBadFontFile(const Error& error)
 
 void MacOSFontManager::flush()
 {
-    if (m_registrationScope != RegistrationScope::systemWide || !QFileInfo::exists(m_linkDirectory)) {
-        return;
+    if (m_cacheRefresher) {
+        m_cacheRefresher->request();
     }
-    // A configuration without fonts: only its cache locations are needed,
-    // and loading every font of the system would cost more than the refresh.
-    const std::unique_ptr<FcConfig, decltype(&FcConfigDestroy)> config(FcInitLoadConfig(), &FcConfigDestroy);
-    if (!config) {
-        return;
+}
+
+void MacOSFontManager::waitForFlush()
+{
+    if (m_cacheRefresher) {
+        m_cacheRefresher->wait();
     }
-    // The parent's cache lists its subfolders, ours among them.
-    refreshCache(config.get(), QFileInfo(m_linkDirectory).path());
-    refreshCache(config.get(), m_linkDirectory);
 }
 
 // The "system call": no value on success, otherwise the refusal. An error
 // with an empty domain stands for a refusal without an error.
 std::optional<Error> MacOSFontManager::systemRegister(const QString& absolutePath)
 {
+    // A file linked already was checked when it was linked.
+    if (m_registrationScope == RegistrationScope::systemWide && isLinked(absolutePath)) {
+        return fontError(alreadyRegistered, QStringLiteral("The font file is already registered."));
+    }
     try {
         FontValidator::validate(absolutePath);
     } catch (const Error& error) {
@@ -145,6 +140,12 @@ QString MacOSFontManager::linkPath(const QString& absolutePath) const
     return m_linkDirectory + QLatin1Char('/') + name;
 }
 
+bool MacOSFontManager::isLinked(const QString& absolutePath) const
+{
+    const QString link = linkPath(absolutePath);
+    return !link.isEmpty() && sameFile(QFile::encodeName(link), QFile::encodeName(absolutePath));
+}
+
 std::optional<Error> MacOSFontManager::linkIntoDirectory(const QString& absolutePath)
 {
     const QString link = linkPath(absolutePath);
@@ -163,9 +164,6 @@ std::optional<Error> MacOSFontManager::linkIntoDirectory(const QString& absolute
     const QByteArray linkName = QFile::encodeName(link);
     struct stat existing { };
     if (::lstat(linkName.constData(), &existing) == 0) {
-        if (sameFile(linkName, target)) {
-            return fontError(alreadyRegistered, QStringLiteral("The font file is already registered."));
-        }
         // A registration of an earlier file of this name (replaced on disk
         // since): the current file takes its place.
         if (::unlink(linkName.constData()) != 0) {

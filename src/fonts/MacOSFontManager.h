@@ -1,11 +1,13 @@
 #pragma once
 
 #include "diagnostics/Error.h"
+#include "fonts/FontCacheRefresher.h"
 
 #include <QHash>
 #include <QMutex>
 #include <QString>
 
+#include <memory>
 #include <optional>
 
 namespace kernwell {
@@ -39,6 +41,8 @@ public:
     };
 
     explicit MacOSFontManager(RegistrationScope registrationScope);
+    // Finishes a cache refresh that was asked for.
+    ~MacOSFontManager();
     MacOSFontManager(const MacOSFontManager&) = delete;
     MacOSFontManager& operator=(const MacOSFontManager&) = delete;
 
@@ -48,11 +52,14 @@ public:
     bool registerFont(const QString& filePath);
     bool unregisterFont(const QString& filePath);
 
-    // Makes the changes since the last flush visible to other applications
-    // through one font-cache refresh for the whole batch. Best effort: a
-    // stale cache only makes the next fontconfig client rescan the folder.
-    // No-op for processWide.
+    // Ends a batch of changes: the font cache of the link folder is rebuilt
+    // once, on a thread of its own, for all changes since the last refresh
+    // (flushes during a refresh are served by one more). The changes are
+    // visible at once either way; a stale cache only makes the next
+    // fontconfig client scan the folder itself. No-op for processWide.
     void flush();
+    // Blocks until the refreshes asked for so far are done.
+    void waitForFlush();
 
     // True when `error` says the file is there but is no usable font (not a
     // font, truncated), as opposed to a missing file or a system refusal.
@@ -69,9 +76,11 @@ private:
     std::optional<Error> addApplicationFont(const QString& absolutePath);
     std::optional<Error> removeApplicationFont(const QString& absolutePath);
     QString linkPath(const QString& absolutePath) const;
+    bool isLinked(const QString& absolutePath) const;
 
     const RegistrationScope m_registrationScope;
     const QString m_linkDirectory;
+    std::unique_ptr<FontCacheRefresher> m_cacheRefresher; // systemWide only
     // processWide bookkeeping: file path → QFontDatabase id.
     QMutex m_applicationFontsMutex;
     QHash<QString, int> m_applicationFonts;

@@ -7,7 +7,11 @@
 #include <QFileInfo>
 #include <QTemporaryDir>
 
+#include <fontconfig/fontconfig.h>
+
 #include <sys/stat.h>
+
+#include <memory>
 
 using kernwell::Error;
 using kernwell::MacOSFontManager;
@@ -72,6 +76,35 @@ private slots:
         manager.flush();
         QCOMPARE(FontFiles::fcList(m_linkDir), QStringList {});
         QVERIFY(QFileInfo::exists(path));
+    }
+
+    // Other applications should find a fresh cache rather than each scan
+    // the folder again.
+    void flushRefreshesTheCacheOnce()
+    {
+        MacOSFontManager manager(MacOSFontManager::RegistrationScope::systemWide);
+        // A configuration without fonts: loading fonts would rebuild the cache.
+        const std::unique_ptr<FcConfig, decltype(&FcConfigDestroy)> config(FcInitLoadConfig(), &FcConfigDestroy);
+        const auto cacheValid = [&] {
+            const QByteArray path = QFile::encodeName(m_linkDir);
+            FcCache* cache = FcDirCacheLoad(reinterpret_cast<const FcChar8*>(path.constData()), config.get(), nullptr);
+            if (cache) {
+                FcDirCacheUnload(cache);
+            }
+            return cache != nullptr;
+        };
+        QVERIFY(manager.registerFont(storeFile(QStringLiteral("serif"), FontFiles::read(QLatin1String(serif)))));
+        QVERIFY(manager.registerFont(storeFile(QStringLiteral("mono"), FontFiles::read(QLatin1String(mono)))));
+        QVERIFY(!cacheValid());
+        manager.flush();
+        manager.waitForFlush();
+        QVERIFY(cacheValid());
+
+        QVERIFY(manager.unregisterFont(m_storeDir + QStringLiteral("/mono")));
+        QVERIFY(!cacheValid());
+        manager.flush();
+        manager.waitForFlush();
+        QVERIFY(cacheValid());
     }
 
     // R = registerFont, U = unregisterFont; t/f = the result expected.

@@ -1,0 +1,185 @@
+// Font registration cost: per-font registration, downloads written and
+// registered one by one, and the bulk walks, each with the time until
+// fc-list in a fresh process lists every file, beside the baseline of
+// copying the same files into a font folder and running fc-cache once.
+#include "fonts/FontStore.h"
+#include "fonts/MacOSFontManager.h"
+
+#include "RunTask.h"
+#include "Sandbox.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QHash>
+#include <QProcess>
+
+#include <cstdio>
+#include <memory>
+
+using namespace kernwell;
+
+namespace {
+
+class NullLogger : public QorLogger {
+public:
+    void logMessage(const QString& message) override { std::printf("  log: %s\n", qPrintable(message)); }
+    void logError(const Error& error) override { std::printf("  error: %s\n", error.what()); }
+};
+
+// Answers each URL with the bytes of the font file it names, as a fast
+// local server would.
+class MemoryDownloader : public HTTPDataDownloader {
+public:
+    QCoro::Task<QByteArray> downloadData(QUrl url) override
+    {
+        QFile file(url.toLocalFile());
+        file.open(QIODevice::ReadOnly);
+        co_return file.readAll();
+    }
+};
+
+QStringList systemFonts()
+{
+    QStringList fonts;
+    for (const auto* folder : { "/usr/share/fonts/truetype/dejavu", "/usr/share/fonts/truetype/liberation2" }) {
+        const QDir dir(QString::fromLatin1(folder));
+        for (const QString& name : dir.entryList({ QStringLiteral("*.ttf") }, QDir::Files, QDir::Name)) {
+            fonts.append(dir.filePath(name));
+        }
+    }
+    return fonts;
+}
+
+// `count` distinct files (copies of the system's fonts, one after another)
+// named font-0000… in `folder`.
+QStringList makeCopies(const QString& folder, int count)
+{
+    QDir().mkpath(folder);
+    const QStringList fonts = systemFonts();
+    QStringList names;
+    for (int i = 0; i < count; ++i) {
+        const QString name = QStringLiteral("font-%1").arg(i, 4, 10, QLatin1Char('0'));
+        QFile::copy(fonts.at(i % fonts.size()), folder + QLatin1Char('/') + name);
+        names.append(name);
+    }
+    return names;
+}
+
+// Runs fc-list in a fresh process; returns how many files under `folder`
+// it lists, and the time it took in `elapsed`.
+int fcListCount(const QString& folder, qint64& elapsedMs)
+{
+    QElapsedTimer timer;
+    timer.start();
+    QProcess process;
+    process.start(QStringLiteral("fc-list"), { QStringLiteral("--format"), QStringLiteral("%{file}\\n") });
+    process.waitForFinished(600000);
+    elapsedMs = timer.elapsed();
+    int count = 0;
+    const QByteArray prefix = QFile::encodeName(folder) + '/';
+    for (const QByteArray& line : process.readAllStandardOutput().split('\n')) {
+        count += line.startsWith(prefix) ? 1 : 0;
+    }
+    return count;
+}
+
+void report(const char* what, int count, qint64 ms, const QString& folder)
+{
+    qint64 listMs = 0;
+    const int listed = fcListCount(folder, listMs);
+    std::printf("%-44s %5d fonts %8lld ms %8.1f us/font | fc-list %5lld ms, lists %d | visible after %lld ms\n", what,
+        count, static_cast<long long>(ms), count ? 1000.0 * static_cast<double>(ms) / count : 0.0,
+        static_cast<long long>(listMs), listed, static_cast<long long>(ms + listMs));
+}
+
+void clearFolder(const QString& folder)
+{
+    QDir(folder).removeRecursively();
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    // Never the real user's fonts: everything happens in a temporary HOME.
+    const test::Sandbox sandbox;
+    QCoreApplication app(argc, argv);
+    const QString sources = sandbox.root() + QStringLiteral("/sources");
+    const QString rootDir = sandbox.dataHome() + QStringLiteral("/" KERNWELL_BUNDLE_IDENTIFIER "/fonts");
+    auto fontManager = std::make_shared<MacOSFontManager>(MacOSFontManager::RegistrationScope::systemWide);
+    const QString linkDir = fontManager->linkDirectory();
+    auto logger = std::make_shared<NullLogger>();
+    FontStore store(rootDir, logger, std::make_shared<MemoryDownloader>(), fontManager);
+
+    std::printf("sources: %lld system fonts copied under distinct names\n", static_cast<long long>(systemFonts().size()));
+    makeCopies(sources, 2000);
+    // Warm fontconfig's system caches and the page cache once.
+    qint64 ignored = 0;
+    fcListCount(linkDir, ignored);
+
+    for (const int count : { 1, 100, 1000 }) {
+        std::printf("-- %d fonts\n", count);
+        QStringList names;
+        for (int i = 0; i < count; ++i) {
+            names.append(QStringLiteral("font-%1").arg(i, 4, 10, QLatin1Char('0')));
+        }
+
+        // Baseline: copy into a font folder, run fc-cache once.
+        const QString baseline = sandbox.dataHome() + QStringLiteral("/fonts/baseline");
+        QElapsedTimer timer;
+        timer.start();
+        QDir().mkpath(baseline);
+        for (const QString& name : names) {
+            QFile::copy(sources + QLatin1Char('/') + name, baseline + QLatin1Char('/') + name);
+        }
+        QProcess::execute(QStringLiteral("fc-cache"), { baseline });
+        report("baseline: copy + fc-cache", count, timer.elapsed(), baseline);
+        clearFolder(baseline);
+        QProcess::execute(QStringLiteral("fc-cache"), { sandbox.dataHome() + QStringLiteral("/fonts") });
+
+        // Files already in the folder, registered one by one, one flush.
+        clearFolder(rootDir);
+        QDir().mkpath(rootDir);
+        for (const QString& name : names) {
+            QFile::copy(sources + QLatin1Char('/') + name, rootDir + QLatin1Char('/') + name);
+        }
+        timer.restart();
+        for (const QString& name : names) {
+            fontManager->registerFont(rootDir + QLatin1Char('/') + name);
+        }
+        fontManager->flush();
+        report("registerFont each + one flush", count, timer.elapsed(), linkDir);
+        store.unregisterAllFonts();
+
+        // Downloads written and registered one addFont at a time.
+        clearFolder(rootDir);
+        timer.restart();
+        for (const QString& name : names) {
+            test::runTask(store.addFont(name, QUrl::fromLocalFile(sources + QLatin1Char('/') + name)),
+                std::chrono::minutes(10));
+        }
+        report("addFont each (write + register + flush)", count, timer.elapsed(), linkDir);
+        store.unregisterAllFonts();
+    }
+
+    std::printf("-- bulk walks\n");
+    clearFolder(rootDir);
+    QDir().mkpath(rootDir);
+    for (int i = 0; i < 2000; ++i) {
+        const QString name = QStringLiteral("font-%1").arg(i, 4, 10, QLatin1Char('0'));
+        QFile::copy(sources + QLatin1Char('/') + name, rootDir + QLatin1Char('/') + name);
+    }
+    QElapsedTimer timer;
+    timer.start();
+    store.registerAllFonts();
+    report("registerAllFonts (one flush)", 2000, timer.elapsed(), linkDir);
+    timer.restart();
+    store.registerAllFonts();
+    report("registerAllFonts again (nothing to do)", 2000, timer.elapsed(), linkDir);
+    timer.restart();
+    store.unregisterAllFonts();
+    report("unregisterAllFonts (one flush)", 2000, timer.elapsed(), linkDir);
+    return 0;
+}
