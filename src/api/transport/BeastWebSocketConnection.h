@@ -154,6 +154,9 @@ private:
             failOpening(WebSocketPhase::connecting, error);
             return;
         }
+        // Frames are small and each one matters now (pings, close).
+        boost::system::error_code ignored;
+        boost::beast::get_lowest_layer(m_ws).socket().set_option(boost::asio::ip::tcp::no_delay(true), ignored);
         if constexpr (Tls) {
             if (!prepareTls()) {
                 failOpening(WebSocketPhase::securing,
