@@ -2,10 +2,12 @@
 #include "fonts/SessionDataDownloader.h"
 
 #include "api/ServiceError.h"
+#include "api/transport/NetworkSession.h"
 
 #include "RunTask.h"
 #include "TestMain.h"
 #include "support/FakeUrlSession.h"
+#include "support/StatusServer.h"
 
 #include <QDir>
 #include <QFile>
@@ -20,6 +22,7 @@ using kernwell::SessionDataDownloader;
 using kernwell::UrlDataResult;
 using kernwell::test::FakeUrlSession;
 using kernwell::test::runTask;
+using kernwell::test::StatusServer;
 
 Q_DECLARE_METATYPE(std::optional<int>)
 
@@ -129,6 +132,37 @@ private slots:
             QCOMPARE(error, kernwell::toError(kernwell::ServiceError::network));
         }
         QCOMPARE(session->downloads(), QList { url });
+    }
+
+    // The real session against a local server; redirects are followed and
+    // the final answer is judged.
+    void downloadOverTheNetwork_data()
+    {
+        QTest::addColumn<QString>("path");
+        QTest::addColumn<QByteArray>("body"); // null: fails with ServiceError network
+        QTest::newRow("200") << "/status/200" << QByteArray("body 200");
+        QTest::newRow("299") << "/status/299" << QByteArray("body 299");
+        QTest::newRow("300") << "/status/300" << QByteArray();
+        QTest::newRow("404") << "/status/404" << QByteArray();
+        QTest::newRow("500") << "/status/500" << QByteArray();
+        QTest::newRow("200, empty body") << "/empty" << QByteArray("");
+        QTest::newRow("redirect to 200") << "/redirect/200" << QByteArray("body 200");
+        QTest::newRow("redirect to 404") << "/redirect/404" << QByteArray();
+    }
+    void downloadOverTheNetwork()
+    {
+        QFETCH(QString, path);
+        QFETCH(QByteArray, body);
+        StatusServer server;
+        SessionDataDownloader downloader(std::make_shared<kernwell::NetworkSession>());
+        try {
+            const QByteArray received = runTask(downloader.downloadData(server.url(path)));
+            QVERIFY2(!body.isNull(), received.constData());
+            QCOMPARE(received, body);
+        } catch (const Error& error) {
+            QVERIFY2(body.isNull(), error.what());
+            QCOMPARE(error, kernwell::toError(kernwell::ServiceError::network));
+        }
     }
 
     void transportErrorsPassUnchanged()
