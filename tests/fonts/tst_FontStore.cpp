@@ -294,6 +294,39 @@ private slots:
         QVERIFY(m_logger->messages().constFirst().startsWith(QStringLiteral("FontStore removeFile error: ")));
     }
 
+    // A refusal of the system (here: a folder squatting on the link's name)
+    // is reported; the file is still deleted.
+    void removeFontReportsAFailedUnregistration()
+    {
+        FontFiles::write(pathOf(QStringLiteral("serif")), FontFiles::read(QLatin1String(serif)));
+        FontFiles::write(linkOf(QStringLiteral("serif")) + QStringLiteral("/squatter"), QByteArray("x"));
+        QVERIFY(!m_store->removeFont(QStringLiteral("serif")));
+        QCOMPARE(m_logger->messages(),
+            QStringList { QStringLiteral("FontStore removeFont error: Could not unregister the font file “%1”: "
+                                         "Is a directory.")
+                              .arg(pathOf(QStringLiteral("serif"))) });
+        QCOMPARE(FontFiles::entries(m_rootDir), QStringList {});
+    }
+
+    void aFailingEntryDoesNotStopTheWalks()
+    {
+        FontFiles::write(pathOf(QStringLiteral("a")), FontFiles::read(QLatin1String(serif)));
+        FontFiles::write(pathOf(QStringLiteral("b")), FontFiles::read(QLatin1String(mono)));
+        FontFiles::write(linkOf(QStringLiteral("a")) + QStringLiteral("/squatter"), QByteArray("x"));
+
+        m_store->registerAllFonts();
+        QCOMPARE(registered(), QStringList { linkOf(QStringLiteral("b")) });
+        QCOMPARE(m_logger->errors().size(), 1);
+        QCOMPARE(m_logger->errors().constFirst().code(), EISDIR);
+
+        m_logger->clear();
+        m_store->unregisterAllFonts();
+        QCOMPARE(registered(), QStringList {});
+        QCOMPARE(m_logger->errors().size(), 1);
+        QCOMPARE(m_logger->errors().constFirst().code(), EISDIR);
+        QCOMPARE(m_logger->messages(), QStringList {});
+    }
+
     void bulkWalksRegisterOnlyFontFilesOfTheFolder()
     {
         for (const auto& [name, font] : { std::pair { "a", serif }, std::pair { "b", mono }, std::pair { "c", sans } }) {
