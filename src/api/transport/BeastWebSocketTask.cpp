@@ -149,9 +149,11 @@ void BeastWebSocketTask::cancel(int closeCode, const QByteArray& reason)
     }
     m_state->endLocally(webSocketCancelledError(), closeCode);
     wakeLater();
-    onNetwork([closeCode, reason = reason.toStdString()](WebSocketConnection& connection) {
-        connection.close(closeCode, reason);
-    });
+    if (m_resumed) {
+        onNetwork([closeCode, reason = reason.toStdString()](WebSocketConnection& connection) {
+            connection.close(closeCode, reason);
+        });
+    }
 }
 
 int BeastWebSocketTask::closeCode() const

@@ -445,6 +445,26 @@ private slots:
         QVERIFY(waitUntil([&] { return server.openCount() == 0; }));
         QCOMPARE(server.closeCodesReceived(), std::vector<int> { 1001 });
     }
+
+    // The provider may hold its last socket a little longer than the session.
+    void taskMayOutliveTheSession()
+    {
+        WebSocketTestServer server;
+        auto session = std::make_unique<NetworkSession>();
+        const auto task = session->webSocketTask(socketRequest(server.url()));
+        task->resume();
+        QVERIFY(waitForPong(*task));
+
+        session.reset();
+        server.sendToAll(text("after the session"));
+
+        const Outcome outcome = receiveOne(*task);
+        QVERIFY(outcome.message.has_value());
+        task->cancel(WebSocketTask::normalClosure);
+        QVERIFY(receiveOne(*task).error.has_value());
+        QVERIFY(waitUntil([&] { return !server.closeCodesReceived().empty(); }));
+        QCOMPARE(server.closeCodesReceived(), std::vector<int> { 1000 });
+    }
 };
 
 KERNWELL_TEST_MAIN(TestBeastWebSocketTask)
