@@ -56,12 +56,6 @@ private slots:
         QDir(m_linkDir).removeRecursively();
     }
 
-    void linksIntoTheUserFontFolder()
-    {
-        MacOSFontManager manager(MacOSFontManager::RegistrationScope::systemWide);
-        QCOMPARE(manager.linkDirectory(), m_linkDir);
-    }
-
     void otherProcessesSeeTheRegistration()
     {
         MacOSFontManager manager(MacOSFontManager::RegistrationScope::systemWide);
