@@ -2,14 +2,14 @@
 # Builds the libFuzzer targets (clang, ASan + UBSan) into build/fuzz and runs
 # each from its seed corpus in fuzz/corpus/<target>/.
 #   scripts/fuzz.sh [SECONDS]   each target for SECONDS seconds (default 60)
-#   scripts/fuzz.sh --smoke     each target for about 10 seconds
+#   scripts/fuzz.sh --smoke     each target for about 5 seconds
 # New inputs go to build/fuzz/corpus/<target>/; crash inputs to build/fuzz/.
 # Exits non-zero on the first finding.
 set -eu
 cd "$(dirname "$0")/.."
 DURATION=60
 case "${1:-}" in
---smoke) DURATION=10 ;;
+--smoke) DURATION=5 ;;
 "") ;;
 *) DURATION="$1" ;;
 esac

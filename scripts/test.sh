@@ -6,6 +6,8 @@ set -eu
 cd "$(dirname "$0")/.."
 PRESET="${1:-release}"
 scripts/build.sh "$PRESET"
+# A short fuzzing run of the decoders (clang, ASan+UBSan); long runs: scripts/fuzz.sh.
+scripts/fuzz.sh --smoke
 
 SANDBOX="$(mktemp -d /tmp/kernwell-ci-XXXXXX)"
 trap 'rm -rf "$SANDBOX"' EXIT
