@@ -30,7 +30,7 @@ private slots:
         QTemporaryDir dir;
         Outbox outbox(dir.path() + QStringLiteral("/nested/outbox"), maxFiles);
         for (int i = 0; i < stored; ++i) {
-            QVERIFY(outbox.store(QByteArray::number(i)));
+            outbox.store(QByteArray::number(i));
         }
         // A second instance on the same folder (the next start) sees the same files.
         const QStringList files = Outbox(outbox.path(), maxFiles).files();
@@ -44,20 +44,9 @@ private slots:
     {
         QTemporaryDir dir;
         Outbox outbox(dir.path() + QStringLiteral("/outbox"), 3);
-        QVERIFY(outbox.store("x"));
+        outbox.store("x");
         QCOMPARE(QFile::permissions(outbox.path()) & (QFileDevice::ReadGroup | QFileDevice::ReadOther),
             QFileDevice::Permissions());
-    }
-
-    void storeFailureIsReported()
-    {
-        QTemporaryDir dir;
-        QFile blocker(dir.path() + QStringLiteral("/file"));
-        QVERIFY(blocker.open(QIODevice::WriteOnly));
-        blocker.close();
-        Outbox outbox(blocker.fileName() + QStringLiteral("/outbox"), 3);
-        QVERIFY(!outbox.store("x"));
-        QVERIFY(outbox.files().isEmpty());
     }
 };
 

@@ -27,8 +27,6 @@ private slots:
         QTest::addColumn<QList<Error>>("errors");
 
         QTest::newRow("empty message") << QStringList { QString() } << QList<Error>();
-        QTest::newRow("lead text and value") << QStringList { QStringLiteral("Keychain access returned an unexpected status -25291") }
-                                             << QList<Error>();
         QTest::newRow("same message three times")
             << QStringList(3, QStringLiteral("Sign in received a 401")) << QList<Error>();
         QTest::newRow("error value") << QStringList()

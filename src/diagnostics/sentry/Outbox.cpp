@@ -18,11 +18,11 @@ Outbox::Outbox(QString path, int maxFiles)
 {
 }
 
-bool Outbox::store(const QByteArray& envelope)
+void Outbox::store(const QByteArray& envelope)
 {
     QMutexLocker lock(&m_mutex);
     if (!QDir().mkpath(m_path)) {
-        return false;
+        return;
     }
     // Reports may quote paths and names of the user: keep the folder private.
     QFile::setPermissions(m_path, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
@@ -33,11 +33,9 @@ bool Outbox::store(const QByteArray& envelope)
                              .arg(m_stored++, 8, 10, QLatin1Char('0'))
                              .arg(QUuid::createUuid().toString(QUuid::Id128), suffix);
     QSaveFile file(m_path + QLatin1Char('/') + name);
-    if (!file.open(QIODevice::WriteOnly) || file.write(envelope) != envelope.size() || !file.commit()) {
-        return false;
+    if (file.open(QIODevice::WriteOnly) && file.write(envelope) == envelope.size() && file.commit()) {
+        prune();
     }
-    prune();
-    return true;
 }
 
 QStringList Outbox::files() const

@@ -18,7 +18,8 @@ public:
     const QString& path() const { return m_path; }
 
     // Writes the envelope atomically (a half-written file is never listed).
-    bool store(const QByteArray& envelope);
+    // A failure loses the envelope: there is nowhere left to report it.
+    void store(const QByteArray& envelope);
     // Full paths, oldest first.
     QStringList files() const;
     static std::optional<QByteArray> read(const QString& file);

@@ -114,9 +114,7 @@ private slots:
                                          << QStringList();
         QTest::newRow("leading byte-order mark is kept")
             << account << QByteArray("\xef\xbb\xbftok") << QString(QChar(0xfeff)) + QStringLiteral("tok") << QStringList();
-        QTest::newRow("trailing newline is kept") << account << QByteArray("tok\n") << QStringLiteral("tok\n") << QStringList();
         QTest::newRow("not UTF-8") << account << QByteArray("\xff\xfe\x00x", 4) << QString() << unusable;
-        QTest::newRow("truncated UTF-8") << account << QByteArray("tok\xe2\x82") << QString() << unusable;
         QTest::newRow("UTF-16 surrogate as UTF-8") << account << QByteArray("\xed\xa0\x80") << QString() << unusable;
         QTest::newRow("no account attribute") << QStringList() << QByteArray("tok") << QString() << unusable;
     }
