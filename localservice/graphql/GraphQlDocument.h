@@ -7,6 +7,8 @@
 
 namespace kernwell::localservice {
 
+struct GraphQlInputField;
+
 // The parsed form of one query: values, fields and the operation.
 struct GraphQlValue {
     enum class Kind { Null, Boolean, Int, Float, String, Enum, List, Object };
@@ -14,9 +16,15 @@ struct GraphQlValue {
     QString text; // Int, Float (as written), String (unescaped), Enum (name)
     bool boolean = false;
     std::vector<GraphQlValue> list;
-    std::vector<std::pair<QString, GraphQlValue>> fields; // Object, in order
+    std::vector<GraphQlInputField> fields; // Object, in order
     int line = 0;
     int column = 0;
+};
+
+// One name: value pair of an object value.
+struct GraphQlInputField {
+    QString name;
+    GraphQlValue value;
 };
 
 struct GraphQlField {

@@ -235,7 +235,7 @@ GraphQlValue GraphQlParser::value(int depth)
                     }
                 }
                 expectPunctuator(QLatin1String(":"));
-                result.fields.emplace_back(std::move(name), value(depth + 1));
+                result.fields.push_back({ std::move(name), value(depth + 1) });
             }
             shift();
             return result;

@@ -36,8 +36,8 @@ QStringList parsedIds(const QString& query)
     const GraphQlDocument document = GraphQlParser::parse(query);
     QStringList ids;
     const GraphQlValue& where = document.selections.at(0).arguments.at(0).second;
-    for (const GraphQlValue& element : where.fields.at(0).second.list) {
-        ids.append(element.fields.at(0).second.text);
+    for (const GraphQlValue& element : where.fields.at(0).value.list) {
+        ids.append(element.fields.at(0).value.text);
     }
     return ids;
 }
