@@ -180,6 +180,20 @@ private slots:
         QCOMPARE(m_downloader->requests().size(), 1);
     }
 
+    // A link in the folder could lead anywhere: it is neither registered
+    // nor replaced.
+    void addFontLeavesEntriesOtherThanFilesAlone()
+    {
+        FontFiles::write(m_appDir + QStringLiteral("/outside"), FontFiles::read(QLatin1String(serif)));
+        QVERIFY(QFile::link(m_appDir + QStringLiteral("/outside"), pathOf(QStringLiteral("link"))));
+        QVERIFY(!add(QStringLiteral("link"), mono));
+        QCOMPARE(m_logger->messages(),
+            QStringList { QStringLiteral("FontStore addFont error: “link” in the font folder is not a regular file.") });
+        QVERIFY(m_downloader->requests().isEmpty());
+        QVERIFY(QFileInfo(pathOf(QStringLiteral("link"))).isSymLink());
+        QCOMPARE(FontFiles::entries(m_linkDir), QStringList {});
+    }
+
     void anInterruptedWriteLeavesNothingBehind()
     {
         m_downloader->answer(FontFiles::read(QLatin1String(serif)));
