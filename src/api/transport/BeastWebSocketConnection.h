@@ -139,7 +139,7 @@ private:
 
     void onResolved(const boost::system::error_code& error, const boost::asio::ip::tcp::resolver::results_type& results)
     {
-        if (error || m_cancelled || m_timedOut) {
+        if (error || stopped()) {
             failOpening(WebSocketPhase::resolving, error);
             return;
         }
@@ -148,9 +148,12 @@ private:
                 const boost::asio::ip::tcp::endpoint&) { self->onConnected(connectError); });
     }
 
+    // A completion queued before a cancel or the deadline still finds them set.
+    bool stopped() const { return m_cancelled || m_timedOut; }
+
     void onConnected(const boost::system::error_code& error)
     {
-        if (error) {
+        if (error || stopped()) {
             failOpening(WebSocketPhase::connecting, error);
             return;
         }
@@ -165,7 +168,7 @@ private:
             }
             m_ws.next_layer().async_handshake(boost::asio::ssl::stream_base::client,
                 [self = this->shared_from_this()](const boost::system::error_code& tlsError) {
-                    if (tlsError) {
+                    if (tlsError || self->stopped()) {
                         self->failOpening(WebSocketPhase::securing, tlsError);
                         return;
                     }
@@ -212,7 +215,7 @@ private:
 
     void onUpgraded(const boost::system::error_code& error)
     {
-        if (error) {
+        if (error || stopped()) {
             failOpening(WebSocketPhase::upgrading, error);
             return;
         }
