@@ -6,6 +6,7 @@ set -eu
 cd "$(dirname "$0")/.."
 PRESET="${1:-release}"
 scripts/build.sh "$PRESET"
+scripts/install-browser-deps.sh
 # A short fuzzing run of the decoders (clang, ASan+UBSan); long runs: scripts/fuzz.sh.
 scripts/fuzz.sh --smoke
 
