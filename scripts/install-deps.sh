@@ -13,7 +13,7 @@ libsecret-1-dev libsecret-tools gnome-keyring dbus dbus-x11
 libplist-dev
 libfontconfig-dev libfreetype-dev fontconfig fonts-dejavu-core fonts-dejavu-extra fonts-liberation2
 xvfb xauth xdg-utils desktop-file-utils appstream
-curl ca-certificates
+curl ca-certificates imagemagick
 clang-14 libclang-rt-14-dev
 "
 

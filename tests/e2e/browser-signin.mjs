@@ -95,7 +95,7 @@ async function sessionProperty(name) {
     }
 }
 
-// "summary: body" of every Notify call the monitor saw.
+// "title: body" (or the one text when both are the same) of every Notify call the monitor saw.
 function notifications(monitorOutput) {
     const lines = [];
     for (const call of monitorOutput.split(/^method call /m).slice(1)) {
@@ -104,7 +104,7 @@ function notifications(monitorOutput) {
         }
         const strings = [...call.matchAll(/^\s+string "(.*)"$/gm)].map((match) => match[1]);
         if (strings.length >= 4) {
-            lines.push(`${strings[2]}: ${strings[3]}`);
+            lines.push(strings[2] === strings[3] ? strings[3] : `${strings[2]}: ${strings[3]}`);
         }
     }
     return lines;
