@@ -185,7 +185,7 @@ private slots:
     // The time-out is for a transfer that stalls, not a limit on a slow one.
     void steadyTransferMayOutlastTheInterval()
     {
-        constexpr int chunks = 12;
+        constexpr int chunks = 16;
         RawHttpServer server([](QTcpSocket& socket, const RawHttpServer::Request&) {
             socket.write("HTTP/1.1 200 OK\r\nContent-Length: " + QByteArray::number(chunks) + "\r\n\r\n");
             auto* drip = new QTimer(&socket);
@@ -199,7 +199,7 @@ private slots:
         });
         NetworkSession session;
 
-        const UrlDataResult result = runTask(session.data(requestFor(server.url(), std::chrono::milliseconds(300))));
+        const UrlDataResult result = runTask(session.data(requestFor(server.url(), std::chrono::milliseconds(500))));
 
         QCOMPARE(result.body, QByteArray(chunks, 'x'));
     }
