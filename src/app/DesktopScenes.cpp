@@ -1,47 +1,33 @@
 #include "app/DesktopScenes.h"
 
-#include <QLabel>
+#include "ui/ContentView.h"
+#include "ui/MenuBarExtra.h"
+#include "ui/ServicePages.h"
 
 namespace kernwell {
 
 namespace {
 
-    QString trayIconName(ConnectionState state)
+    ServicePages pages(const AppConfiguration& configuration)
     {
-        switch (state) {
-        case ConnectionState::SignedOut:
-            return QStringLiteral("AppTrayYellow");
-        case ConnectionState::SignedIn:
-            return QStringLiteral("AppTrayBase");
-        case ConnectionState::ProcessingUpdate:
-            return QStringLiteral("AppTrayWorking");
-        case ConnectionState::UpdateSuccess:
-            return QStringLiteral("AppTrayGreen");
-        case ConnectionState::TransientError:
-            return QStringLiteral("AppTrayRed");
-        }
-        return QStringLiteral("AppTrayBase");
+        return ServicePages { configuration.authorizationURL, configuration.browseFontsURL, configuration.supportURL,
+            configuration.libraryURL, configuration.signupURL };
     }
 
 } // namespace
 
-std::unique_ptr<QWidget> DesktopScenes::makeMainWindowContent(const SceneContext& context, Toolkit::Action)
+std::unique_ptr<QWidget> DesktopScenes::makeMainWindowContent(const SceneContext& context, Toolkit::Action dismiss)
 {
-    auto label = std::make_unique<QLabel>(context.configuration.formattedVersionString);
-    label->setMinimumSize(400, 200);
-    label->setAlignment(Qt::AlignCenter);
-    return label;
+    return std::make_unique<ContentView>(std::move(dismiss), pages(context.configuration), context.checkForUpdates,
+        context.serviceProvider, context.configuration.formattedVersionString, context.toolkit);
 }
 
 std::unique_ptr<QObject> DesktopScenes::makeMenuBarExtra(const SceneContext& context)
 {
-    auto extra = std::make_unique<QObject>();
-    MacOSProvider& provider = context.serviceProvider;
-    Toolkit& toolkit = context.toolkit;
-    toolkit.setTrayIcon(trayIconName(provider.connectionState()));
-    QObject::connect(&provider, &MacOSProvider::connectionStateChanged, extra.get(),
-        [&provider, &toolkit] { toolkit.setTrayIcon(trayIconName(provider.connectionState())); });
-    return extra;
+    return std::make_unique<MenuBarExtra>(context.serviceProvider, context.toolkit, pages(context.configuration),
+        context.checkForUpdates, context.configuration.formattedVersionString);
 }
+
+QString DesktopScenes::noTrayHint() const { return MenuBarExtra::noTrayHint(); }
 
 } // namespace kernwell

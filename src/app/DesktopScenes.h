@@ -4,11 +4,13 @@
 
 namespace kernwell {
 
-// The application's real windows.
+// The application's real windows: ContentView in the main window, the tray
+// icon with MenuBarView in its popup.
 class DesktopScenes : public Scenes {
 public:
     std::unique_ptr<QWidget> makeMainWindowContent(const SceneContext& context, Toolkit::Action dismiss) override;
     std::unique_ptr<QObject> makeMenuBarExtra(const SceneContext& context) override;
+    QString noTrayHint() const override;
 };
 
 } // namespace kernwell

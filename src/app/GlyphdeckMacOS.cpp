@@ -48,8 +48,7 @@ GlyphdeckMacOS::GlyphdeckMacOS(AppConfiguration configuration, Toolkit& toolkit,
     connect(&m_toolkit, &Toolkit::mainWindowAppeared, this, &GlyphdeckMacOS::mainWindowAppeared);
 
     if (!m_toolkit.isTrayAvailable()) {
-        services.postSystemNotification(QStringLiteral("Kernwell is running without a tray icon."),
-            QStringLiteral("This desktop shows no tray icons. Start Kernwell again to open its window."));
+        services.postSystemNotification(QStringLiteral("Kernwell"), m_scenes.noTrayHint());
     }
     m_toolkit.openMainWindow();
 }

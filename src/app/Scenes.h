@@ -29,6 +29,8 @@ public:
     virtual std::unique_ptr<QWidget> makeMainWindowContent(const SceneContext& context, Toolkit::Action dismiss) = 0;
     // Built once; lives as long as the application.
     virtual std::unique_ptr<QObject> makeMenuBarExtra(const SceneContext& context) = 0;
+    // What the user is told, once, when the desktop shows no tray icons.
+    virtual QString noTrayHint() const = 0;
 };
 
 } // namespace kernwell

@@ -1,0 +1,43 @@
+#pragma once
+
+#include <QDBusConnection>
+#include <QList>
+#include <QObject>
+#include <QStringList>
+#include <QVariantMap>
+
+namespace kernwell::test {
+
+// org.freedesktop.Notifications on its own connection to the session bus,
+// recording every Notify call.
+class FakeNotificationServer : public QObject {
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.freedesktop.Notifications")
+public:
+    struct Notification {
+        QString appName;
+        QString appIcon;
+        QString summary;
+        QString body;
+        QVariantMap hints;
+    };
+
+    FakeNotificationServer();
+    ~FakeNotificationServer() override;
+
+    // False when the name is taken or there is no session bus.
+    bool isRegistered() const { return m_registered; }
+    QList<Notification> notifications;
+
+public slots:
+    uint Notify(const QString& appName, uint replacesId, const QString& appIcon, const QString& summary, const QString& body,
+        const QStringList& actions, const QVariantMap& hints, int expireTimeout);
+    QStringList GetCapabilities();
+
+private:
+    QDBusConnection m_bus;
+    bool m_registered = false;
+    uint m_nextId = 1;
+};
+
+} // namespace kernwell::test

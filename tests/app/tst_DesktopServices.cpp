@@ -1,0 +1,205 @@
+#include "app/DesktopIntegration.h"
+#include "app/LauncherEntry.h"
+#include "app/SystemNotifications.h"
+#include "app/TerminationSignals.h"
+#include "diagnostics/Error.h"
+
+#include "RunTask.h"
+#include "TestMain.h"
+#include "support/FakeNotificationServer.h"
+
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
+#include <QSignalSpy>
+
+#include <csignal>
+
+using namespace kernwell;
+using kernwell::test::waitUntil;
+
+namespace {
+
+const QString identifier = QStringLiteral("org.kernwell.Kernwell");
+
+// desktop-file-validate's verdict: empty when the file is valid.
+QString validate(const QString& path)
+{
+    QProcess validator;
+    validator.start(QStringLiteral("desktop-file-validate"), { path });
+    if (!validator.waitForFinished(10000)) {
+        return QStringLiteral("desktop-file-validate did not run");
+    }
+    const QString output = QString::fromUtf8(validator.readAll());
+    return validator.exitCode() == 0 && !output.contains(QStringLiteral("error")) ? QString() : output;
+}
+
+QString readFile(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
+}
+
+} // namespace
+
+class BadgeListener : public QObject {
+    Q_OBJECT
+public:
+    QList<QPair<QString, QVariantMap>> updates;
+public slots:
+    void update(const QString& uri, const QVariantMap& properties) { updates.append({ uri, properties }); }
+};
+
+class TestDesktopServices : public QObject {
+    Q_OBJECT
+public:
+    explicit TestDesktopServices(const kernwell::test::Sandbox&) { }
+
+private slots:
+    void initTestCase()
+    {
+        if (!QDBusConnection::sessionBus().isConnected()) {
+            QSKIP("needs a session bus (run under dbus-run-session, as scripts/test.sh does)");
+        }
+    }
+
+    void notificationReachesServer()
+    {
+        test::FakeNotificationServer server;
+        QVERIFY(server.isRegistered());
+        const SystemNotifications notifications(identifier, QDBusConnection::sessionBus());
+        notifications.postSystemNotification(QStringLiteral("Added Liberation Sans"), QStringLiteral("Body ✓"));
+        QVERIFY(waitUntil([&] { return server.notifications.size() == 1; }));
+        const auto& seen = server.notifications.first();
+        QCOMPARE(seen.appName, QStringLiteral("Kernwell"));
+        QCOMPARE(seen.summary, QStringLiteral("Added Liberation Sans"));
+        QCOMPARE(seen.body, QStringLiteral("Body ✓"));
+        QCOMPARE(seen.hints.value(QStringLiteral("desktop-entry")).toString(), identifier);
+    }
+
+    void notificationWithoutServerNeverWaits()
+    {
+        const SystemNotifications notifications(identifier, QDBusConnection::sessionBus());
+        QElapsedTimer timer;
+        timer.start();
+        for (int i = 0; i < 20; ++i) {
+            notifications.postSystemNotification(QStringLiteral("Title"), QStringLiteral("Body"));
+        }
+        QVERIFY2(timer.elapsed() < 500, qPrintable(QString::number(timer.elapsed())));
+    }
+
+    void badge_data()
+    {
+        QTest::addColumn<QString>("label");
+        QTest::addColumn<qint64>("count");
+        QTest::addColumn<bool>("visible");
+        QTest::newRow("update waiting") << QStringLiteral("1") << qint64(1) << true;
+        QTest::newRow("cleared") << QString() << qint64(0) << false;
+    }
+    void badge()
+    {
+        QFETCH(QString, label);
+        QFETCH(qint64, count);
+        QFETCH(bool, visible);
+        BadgeListener listener;
+        auto listenerBus = QDBusConnection::connectToBus(QDBusConnection::SessionBus, QStringLiteral("badge-listener"));
+        QVERIFY(listenerBus.connect(QString(), QString(), QStringLiteral("com.canonical.Unity.LauncherEntry"),
+            QStringLiteral("Update"), &listener, SLOT(update(QString, QVariantMap))));
+        LauncherEntry(identifier, QDBusConnection::sessionBus()).setBadgeLabel(label);
+        QVERIFY(waitUntil([&] { return !listener.updates.isEmpty(); }));
+        QCOMPARE(listener.updates[0].first, QStringLiteral("application://org.kernwell.Kernwell.desktop"));
+        QCOMPARE(listener.updates[0].second.value(QStringLiteral("count")).toLongLong(), count);
+        QCOMPARE(listener.updates[0].second.value(QStringLiteral("count-visible")).toBool(), visible);
+        QDBusConnection::disconnectFromBus(QStringLiteral("badge-listener"));
+    }
+
+    void desktopEntries_data()
+    {
+        QTest::addColumn<QString>("executable");
+        QTest::newRow("plain") << QStringLiteral("/usr/bin/kernwell");
+        QTest::newRow("space") << QStringLiteral("/home/a b/build/bin/kernwell");
+        QTest::newRow("reserved characters") << QStringLiteral("/tmp/we\"ird$dir\\x`/kernwell");
+        QTest::newRow("percent") << QStringLiteral("/opt/100%/kernwell");
+    }
+    void desktopEntries()
+    {
+        QFETCH(QString, executable);
+        const DesktopIntegration desktop(identifier, executable);
+        desktop.ensureUrlHandler();
+        desktop.registerLoginItem();
+        for (const QString& path : { desktop.applicationEntryPath(), desktop.autostartEntryPath() }) {
+            QVERIFY2(path.startsWith(qEnvironmentVariable("HOME")), qPrintable(path));
+            const QString verdict = validate(path);
+            QVERIFY2(verdict.isEmpty(), qPrintable(path + QLatin1Char('\n') + verdict));
+        }
+        const QString application = readFile(desktop.applicationEntryPath());
+        QVERIFY(application.contains(QStringLiteral("\nMimeType=x-scheme-handler/kernwell;\n")));
+        QVERIFY(application.contains(QStringLiteral(" %u\n")));
+        QVERIFY(!readFile(desktop.autostartEntryPath()).contains(QStringLiteral("%u")));
+        QVERIFY(readFile(desktop.dbusServicePath()).contains(QStringLiteral("Name=org.kernwell.Kernwell\n")));
+    }
+
+    void urlHandlerBecomesDefault()
+    {
+        const DesktopIntegration desktop(identifier, QStringLiteral("/usr/bin/kernwell"));
+        desktop.ensureUrlHandler();
+        // xdg-mime runs on its own; wait for its answer.
+        QVERIFY(waitUntil([] {
+            QProcess query;
+            query.start(QStringLiteral("xdg-mime"), { QStringLiteral("query"), QStringLiteral("default"), QStringLiteral("x-scheme-handler/kernwell") });
+            query.waitForFinished(5000);
+            return query.readAll().trimmed() == "org.kernwell.Kernwell.desktop";
+        }, std::chrono::seconds(15)));
+    }
+
+    void loginItemSwitchedOffByUserStaysOff()
+    {
+        const DesktopIntegration desktop(identifier, QStringLiteral("/usr/bin/kernwell"));
+        QVERIFY(QDir().mkpath(QFileInfo(desktop.autostartEntryPath()).absolutePath()));
+        const QByteArray userChoice = "[Desktop Entry]\nType=Application\nName=Kernwell\nExec=/usr/bin/kernwell\nHidden=true\n";
+        QFile file(desktop.autostartEntryPath());
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(userChoice);
+        file.close();
+        desktop.registerLoginItem();
+        QCOMPARE(readFile(desktop.autostartEntryPath()).toUtf8(), userChoice);
+        QVERIFY(QFile::remove(desktop.autostartEntryPath()));
+    }
+
+    void loginItemFailureIsAnError()
+    {
+        // A file where the autostart folder should be.
+        const QString autostart = qEnvironmentVariable("XDG_CONFIG_HOME") + QStringLiteral("/autostart");
+        QDir(autostart).removeRecursively();
+        QFile blocker(autostart);
+        QVERIFY(blocker.open(QIODevice::WriteOnly));
+        blocker.close();
+        const DesktopIntegration desktop(identifier, QStringLiteral("/usr/bin/kernwell"));
+        QVERIFY_THROWS_EXCEPTION(kernwell::Error, desktop.registerLoginItem());
+        QVERIFY(QFile::remove(autostart));
+    }
+
+    void terminationSignals_data()
+    {
+        QTest::addColumn<int>("signalNumber");
+        QTest::newRow("SIGTERM") << SIGTERM;
+        QTest::newRow("SIGINT") << SIGINT;
+        QTest::newRow("SIGHUP") << SIGHUP;
+    }
+    void terminationSignals()
+    {
+        QFETCH(int, signalNumber);
+        TerminationSignals terminationSignals;
+        QVERIFY(terminationSignals.isActive());
+        QSignalSpy spy(&terminationSignals, &TerminationSignals::terminationRequested);
+        std::raise(signalNumber);
+        QVERIFY(spy.wait(5000));
+        QCOMPARE(spy.first().first().toInt(), signalNumber);
+    }
+};
+
+KERNWELL_GUI_TEST_MAIN(TestDesktopServices)
+#include "tst_DesktopServices.moc"
