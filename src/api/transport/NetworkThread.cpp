@@ -2,6 +2,8 @@
 
 #include <boost/asio/post.hpp>
 
+#include <pthread.h>
+
 namespace kernwell {
 
 NetworkThread::NetworkThread(std::chrono::milliseconds drainTimeout)
@@ -41,7 +43,10 @@ void NetworkThread::ensureStarted()
         return;
     }
     m_work.emplace(m_io.get_executor());
-    std::packaged_task<void()> run([this] { m_io.run(); });
+    std::packaged_task<void()> run([this] {
+        pthread_setname_np(pthread_self(), "kernwell-net");
+        m_io.run();
+    });
     m_ran = run.get_future();
     m_thread = std::thread(std::move(run));
 }

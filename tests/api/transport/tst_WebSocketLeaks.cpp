@@ -5,6 +5,7 @@
 #include "support/WebSocketTestServer.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QEventLoop>
 #include <QTimer>
 
@@ -123,9 +124,12 @@ private slots:
         const qsizetype threadsWarm = threads();
         const std::size_t heapWarm = heapInUse();
 
+        QElapsedTimer clock;
+        clock.start();
         for (int i = 0; i < cycles; ++i) {
             QVERIFY2(cycle(), qPrintable(QStringLiteral("cycle %1").arg(i)));
         }
+        qInfo("%d cycles in %lld ms", cycles, static_cast<long long>(clock.elapsed()));
 
         QVERIFY(waitUntil([&] { return server.openCount() == 0 && openFileDescriptors() <= fdsWarm; }));
         QCOMPARE(openFileDescriptors(), fdsWarm);
