@@ -92,7 +92,13 @@ signals:
     void connectionStateChanged();
 
 private:
-    enum class Outcome { Connect, Refresh, End };
+    // Where the connection goes next: a step of the connection, its end, or
+    // nowhere because sign-out or destruction took the session over.
+    struct Next {
+        enum class Step { Refresh, Connect, End, Abandon };
+        Step step;
+        QString token; // the refresh token for Refresh, the access token for Connect
+    };
 
     void setSignedIn(bool value);
     void setUsername(std::optional<QString> value);
@@ -100,13 +106,16 @@ private:
     void setReconnectSecondsRemaining(qint64 value);
     void setConnectionState(ConnectionState value);
 
-    QCoro::Task<> refreshAndConnect(QString refreshToken, std::shared_ptr<Cancellation> session);
-    QCoro::Task<> connectAndReceive(QString accessToken, std::shared_ptr<Cancellation> session);
+    QCoro::Task<Next> refresh(QString refreshToken, std::shared_ptr<Cancellation> session);
+    QCoro::Task<Next> connectAndReceive(QString accessToken, std::shared_ptr<Cancellation> session);
+    QCoro::Task<bool> processMessage(WebSocketMessage message, std::shared_ptr<Cancellation> session);
     QCoro::Task<> pingTask(std::shared_ptr<WebSocketTask> socket, std::shared_ptr<Cancellation> cancellation);
-    QCoro::Task<> updateSuccessTask();
+    QCoro::Task<> updateSuccessTask(std::shared_ptr<Cancellation> session);
     void growBackOff();
     void deleteStoredCredentials();
-    void end();
+    void releaseSocket(const std::shared_ptr<WebSocketTask>& socket);
+    void endSession(const std::shared_ptr<Cancellation>& session);
+    void unregisterAndReset();
     void resetToSignedOut();
 
     QString m_identifier;
@@ -132,8 +141,10 @@ private:
     std::shared_ptr<WebSocketTask> m_socketTask;
     // Cancelled at destruction; parent of every other cancellation.
     std::shared_ptr<Cancellation> m_lifetime;
-    // The running sign-in retry or sync connection; cancelled by signOut().
+    // The running sync connection; cancelled by signOut().
     std::shared_ptr<Cancellation> m_session;
+    // The running sign-in with its retries; cancelled by signOut().
+    std::shared_ptr<Cancellation> m_signInSession;
 };
 
 } // namespace kernwell

@@ -1,0 +1,93 @@
+#include "ProviderHarness.h"
+
+#include "RunTask.h"
+
+#include <QStandardPaths>
+
+namespace kernwell::test {
+
+ProviderHarness::ProviderHarness(std::chrono::milliseconds secondLength)
+    : m_secondLength(secondLength)
+{
+}
+
+ProviderHarness::~ProviderHarness()
+{
+    // A running connection ends through sign-out, as in the application, so
+    // that no coroutine is left suspended on a fake.
+    if (!m_provider) {
+        return;
+    }
+    if (m_provider->username() || !signInEnded()) {
+        runTask(m_provider->signOut());
+    }
+    waitUntil([this] { return syncEnded() && signInEnded() && !(session->lastSocket() && session->lastSocket()->receiving()); });
+}
+
+MacOSProvider& ProviderHarness::make()
+{
+    ProviderEnvironment environment;
+    environment.urlSession = session;
+    environment.downloader = downloader;
+    environment.secondLength = m_secondLength;
+    environment.build = QStringLiteral("42");
+    m_provider = std::make_unique<MacOSProvider>(
+        QUrl(QStringLiteral("http://127.0.0.1:9/api")),
+        [this](const QString& title, const QString& body) { posted.append({ title, body }); }, storage, logger,
+        environment);
+    QObject::connect(m_provider.get(), &MacOSProvider::connectionStateChanged,
+        [this] { states.append(m_provider->connectionState()); });
+    QObject::connect(m_provider.get(), &MacOSProvider::reconnectSecondsRemainingChanged,
+        [this] { backOffs.append(m_provider->reconnectSecondsRemaining()); });
+    QObject::connect(m_provider.get(), &MacOSProvider::notificationsChanged, [this] { ++notificationsAssignments; });
+    return *m_provider;
+}
+
+void ProviderHarness::startSync()
+{
+    auto ended = std::make_shared<bool>(false);
+    m_syncEnded = ended;
+    [](MacOSProvider& provider, std::shared_ptr<bool> done) -> QCoro::Task<> {
+        co_await provider.startSync();
+        *done = true;
+    }(*m_provider, ended);
+}
+
+void ProviderHarness::signIn(const QString& token)
+{
+    auto ended = std::make_shared<bool>(false);
+    m_signInEnded = ended;
+    [](MacOSProvider& provider, QString callbackToken, std::shared_ptr<bool> done) -> QCoro::Task<> {
+        co_await provider.signIn(callbackToken, QString::fromLatin1(email));
+        *done = true;
+    }(*m_provider, token, ended);
+}
+
+void ProviderHarness::signOut()
+{
+    runTask(m_provider->signOut());
+}
+
+std::shared_ptr<FakeWebSocketTask> ProviderHarness::connected()
+{
+    storage->store(QString::fromLatin1(email), QStringLiteral("stored-refresh"));
+    // The provider starts the sync itself when it finds stored credentials.
+    make();
+    if (!waitUntil([this] { return session->lastSocket() && session->lastSocket()->receiving(); })) {
+        return nullptr;
+    }
+    return session->lastSocket();
+}
+
+bool ProviderHarness::waitForReceive()
+{
+    return waitUntil([this] { return session->lastSocket() && session->lastSocket()->receiving(); });
+}
+
+QString ProviderHarness::linkDirectory() const
+{
+    return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) + QStringLiteral("/fonts/")
+        + QStringLiteral(KERNWELL_BUNDLE_IDENTIFIER);
+}
+
+} // namespace kernwell::test

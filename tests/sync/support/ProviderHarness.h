@@ -1,0 +1,67 @@
+#pragma once
+
+#include "FakeDownloader.h"
+#include "FakeTokenStorage.h"
+#include "FakeUrlSession.h"
+#include "RecordingLogger.h"
+
+#include "sync/MacOSProvider.h"
+
+#include <QList>
+#include <QPair>
+
+#include <chrono>
+#include <memory>
+
+namespace kernwell::test {
+
+// A provider on fakes, with every published change recorded. A second of the
+// provider lasts `secondLength`.
+class ProviderHarness {
+public:
+    static constexpr auto email = "ada@example.org";
+
+    explicit ProviderHarness(std::chrono::milliseconds secondLength = std::chrono::milliseconds(1));
+    ~ProviderHarness();
+
+    // Constructs the provider (credentials stored before this are loaded).
+    MacOSProvider& make();
+    MacOSProvider& provider() { return *m_provider; }
+
+    // Runs startSync() in the background; syncEnded() tells when it returned.
+    void startSync();
+    bool syncEnded() const { return *m_syncEnded; }
+    // Runs signIn() in the background.
+    void signIn(const QString& token);
+    bool signInEnded() const { return *m_signInEnded; }
+    // Calls signOut() and waits for it.
+    void signOut();
+
+    // Starts a sync from a stored refresh token and waits for the open socket.
+    std::shared_ptr<FakeWebSocketTask> connected();
+    // Waits until the provider awaits a message on the current socket.
+    bool waitForReceive();
+
+    // Where the published fonts of this provider are registered.
+    QString linkDirectory() const;
+
+    std::shared_ptr<FakeUrlSession> session = std::make_shared<FakeUrlSession>();
+    std::shared_ptr<FakeTokenStorage> storage = std::make_shared<FakeTokenStorage>();
+    std::shared_ptr<RecordingLogger> logger = std::make_shared<RecordingLogger>();
+    std::shared_ptr<FakeDownloader> downloader = std::make_shared<FakeDownloader>();
+
+    // Every assignment, in order.
+    QList<ConnectionState> states;
+    QList<qint64> backOffs;
+    int notificationsAssignments = 0;
+    // (title, body) of every system notification.
+    QList<QPair<QString, QString>> posted;
+
+private:
+    std::chrono::milliseconds m_secondLength;
+    std::unique_ptr<MacOSProvider> m_provider;
+    std::shared_ptr<bool> m_syncEnded = std::make_shared<bool>(true);
+    std::shared_ptr<bool> m_signInEnded = std::make_shared<bool>(true);
+};
+
+} // namespace kernwell::test

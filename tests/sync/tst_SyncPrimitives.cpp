@@ -1,0 +1,93 @@
+#include "RunTask.h"
+#include "TestMain.h"
+
+#include "support/FakeTokenStorage.h"
+
+#include "sync/KeychainWriter.h"
+#include "sync/Sleeper.h"
+
+#include <QElapsedTimer>
+
+using namespace kernwell;
+using namespace std::chrono_literals;
+
+class TestSyncPrimitives : public QObject {
+    Q_OBJECT
+public:
+    explicit TestSyncPrimitives(const test::Sandbox&) { }
+
+private slots:
+    void sleepLastsItsScaledLength()
+    {
+        const Sleeper sleeper(20ms);
+        QElapsedTimer clock;
+        clock.start();
+        QVERIFY(test::runTask(sleeper.sleep(3, std::make_shared<Cancellation>())));
+        QVERIFY(clock.elapsed() >= 60);
+        QVERIFY(test::runTask(sleeper.sleep(0, std::make_shared<Cancellation>())));
+    }
+
+    void cancellationEndsTheSleep_data()
+    {
+        QTest::addColumn<bool>("beforeStart");
+        QTest::addColumn<bool>("throughParent");
+        QTest::newRow("during the wait") << false << false;
+        QTest::newRow("before the wait") << true << false;
+        QTest::newRow("through the parent") << false << true;
+    }
+    void cancellationEndsTheSleep()
+    {
+        QFETCH(bool, beforeStart);
+        QFETCH(bool, throughParent);
+        const Sleeper sleeper(1s);
+        auto parent = std::make_shared<Cancellation>();
+        auto cancellation = std::make_shared<Cancellation>(parent);
+        auto& cancelled = throughParent ? *parent : *cancellation;
+        if (beforeStart) {
+            cancelled.cancel();
+        } else {
+            QTimer::singleShot(10ms, &cancelled, &Cancellation::cancel);
+        }
+        QElapsedTimer clock;
+        clock.start();
+        QVERIFY(!test::runTask(sleeper.sleep(60, cancellation)));
+        QVERIFY(clock.elapsed() < 5000);
+        QVERIFY(cancellation->isCancelled());
+    }
+
+    void childOfCancelledParentStartsCancelled()
+    {
+        auto parent = std::make_shared<Cancellation>();
+        parent->cancel();
+        QVERIFY(Cancellation(parent).isCancelled());
+    }
+
+    // A sign-out's delete started after a refresh's save must land last,
+    // whatever each write costs.
+    void keychainWritesRunInStartOrderOffTheMainThread()
+    {
+        auto storage = std::make_shared<test::FakeTokenStorage>();
+        storage->setWriteDelay(20ms);
+        {
+            KeychainWriter writer(storage);
+            writer.saveCredentials(QStringLiteral("refresh-1"), QStringLiteral("ada"), serviceName());
+            writer.saveCredentials(QStringLiteral("refresh-2"), QStringLiteral("ada"), serviceName());
+            writer.saveCredentials(std::nullopt, QStringLiteral("ada"), serviceName());
+            // Fire and forget: nothing has been written yet.
+            QVERIFY(storage->writes().size() < 3);
+        }
+        const auto writes = storage->writes();
+        QCOMPARE(writes.size(), 3);
+        QCOMPARE(writes[0].secret, std::optional(QStringLiteral("refresh-1")));
+        QCOMPARE(writes[1].secret, std::optional(QStringLiteral("refresh-2")));
+        QCOMPARE(writes[2].secret, std::nullopt);
+        for (const auto& write : writes) {
+            QVERIFY(write.thread != std::this_thread::get_id());
+            QCOMPARE(write.service, serviceName());
+        }
+        QCOMPARE(storage->secret(QStringLiteral("ada")), std::nullopt);
+    }
+};
+
+KERNWELL_TEST_MAIN(TestSyncPrimitives)
+#include "tst_SyncPrimitives.moc"

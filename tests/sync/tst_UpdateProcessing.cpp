@@ -1,0 +1,388 @@
+#include "RunTask.h"
+#include "TestMain.h"
+
+#include "support/ProviderHarness.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QStandardPaths>
+
+using namespace kernwell;
+using namespace kernwell::test;
+using namespace std::chrono_literals;
+
+namespace {
+
+const QString account = QString::fromLatin1(ProviderHarness::email);
+const QString unsafeId = QStringLiteral("The font id cannot be used as a file name.");
+const QString noLink = QStringLiteral("Remote file name is missing.");
+
+QString fontFile(const QString& name)
+{
+    return QStringLiteral("/usr/share/fonts/truetype/dejavu/") + name;
+}
+
+QUrl link(const QString& id)
+{
+    return QUrl(QStringLiteral("http://fonts.test/") + id + QStringLiteral(".ttf"));
+}
+
+// A catalog whose style ids name one font each, apart from "family".
+void fillCatalog(FakeUrlSession& session)
+{
+    auto add = [&](const QString& id, std::optional<QString> family, std::optional<QString> subfamily,
+                   std::optional<QString> style, QList<QString> links) {
+        session.catalog[id].append(catalogFont(id, family, subfamily, style, links));
+    };
+    const auto none = std::nullopt;
+    add(QStringLiteral("regular"), QStringLiteral("Ombrel"), QStringLiteral("Sans"), QStringLiteral("Regular"),
+        { link(QStringLiteral("regular")).toString(), QStringLiteral("http://fonts.test/second.ttf") });
+    add(QStringLiteral("bold"), QStringLiteral("Ombrel"), none, QStringLiteral("Bold"), { link(QStringLiteral("bold")).toString() });
+    add(QStringLiteral("nameless"), none, none, none, { link(QStringLiteral("nameless")).toString() });
+    add(QStringLiteral("subonly"), none, QStringLiteral("Sans"), none, { link(QStringLiteral("subonly")).toString() });
+    add(QStringLiteral("noformats"), QStringLiteral("Gone"), none, none, {});
+    add(QStringLiteral("badlink"), QStringLiteral("Bad"), none, none, { QStringLiteral("http://[broken") });
+    add(QStringLiteral("relative"), QStringLiteral("Near"), none, none, { QStringLiteral("near.ttf") });
+    add(QStringLiteral("../evil"), QStringLiteral("Evil"), none, none, { link(QStringLiteral("evil")).toString() });
+    session.catalog[QStringLiteral("family")] = {
+        catalogFont(QStringLiteral("family-regular"), QStringLiteral("Kin"), none, QStringLiteral("Regular"),
+            { link(QStringLiteral("family-regular")).toString() }),
+        catalogFont(QStringLiteral("family-italic"), QStringLiteral("Kin"), none, QStringLiteral("Italic"),
+            { link(QStringLiteral("family-italic")).toString() }),
+    };
+}
+
+QStringList describe(const UpdateWork& work, const QString& which)
+{
+    QStringList result;
+    if (which == QStringLiteral("add")) {
+        for (const auto& font : work.toAdd) {
+            result.append(font.fontId + QLatin1Char('=') + font.qorDisplayName + QLatin1Char('@') + font.remoteURL.toString());
+        }
+    } else if (which == QStringLiteral("remove")) {
+        for (const auto& font : work.toRemove) {
+            result.append(font.fontId + QLatin1Char('=') + font.qorDisplayName);
+        }
+    } else {
+        for (const auto& font : work.setAside) {
+            result.append(font.fontId + QLatin1Char('=') + font.qorDisplayName + QLatin1Char(':') + font.error);
+        }
+    }
+    return result;
+}
+
+QString at(const QString& id)
+{
+    return QLatin1Char('@') + link(id).toString();
+}
+
+QStringList linkedFonts(const ProviderHarness& harness)
+{
+    return QDir(harness.linkDirectory()).entryList(QDir::Files | QDir::System);
+}
+
+// Serves DejaVu files under the links of catalog fonts named after them.
+void serveDejaVu(ProviderHarness& harness)
+{
+    const std::optional<QString> none;
+    const QList<std::pair<QString, QString>> fonts {
+        { QStringLiteral("sans"), QStringLiteral("DejaVuSans.ttf") },
+        { QStringLiteral("mono"), QStringLiteral("DejaVuSansMono.ttf") },
+        { QStringLiteral("serif"), QStringLiteral("DejaVuSerif.ttf") },
+    };
+    for (const auto& [id, file] : fonts) {
+        harness.downloader->serve(link(id), fontFile(file));
+        harness.session->catalog[id] = { catalogFont(id, QStringLiteral("DejaVu ") + id, none, QStringLiteral("Book"),
+            { link(id).toString() }) };
+    }
+}
+
+QString syncMessage(const QStringList& append, const QStringList& remove)
+{
+    auto list = [](const QStringList& ids) {
+        QStringList quoted;
+        for (const auto& id : ids) {
+            quoted.append(QLatin1Char('"') + id + QLatin1Char('"'));
+        }
+        return QLatin1Char('[') + quoted.join(QLatin1Char(',')) + QLatin1Char(']');
+    };
+    return QStringLiteral("{\"id\":\"m\",\"desktop:fonts\":{\"append\":%1,\"remove\":%2}}").arg(list(append), list(remove));
+}
+
+} // namespace
+
+class TestUpdateProcessing : public QObject {
+    Q_OBJECT
+public:
+    explicit TestUpdateProcessing(const Sandbox&) { }
+
+private slots:
+    void cleanup()
+    {
+        QDir(QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation)).removeRecursively();
+    }
+
+    void messageBecomesFontWork_data()
+    {
+        QTest::addColumn<QString>("message");
+        QTest::addColumn<QStringList>("queried");
+        QTest::addColumn<QStringList>("toAdd");
+        QTest::addColumn<QStringList>("toRemove");
+        QTest::addColumn<QStringList>("setAside");
+        QTest::addColumn<bool>("mismatch");
+
+        const QStringList none;
+        QTest::newRow("both lists empty") << syncMessage({}, {}) << none << none << none << none << false;
+        QTest::newRow("display names")
+            << syncMessage({ QStringLiteral("regular"), QStringLiteral("bold"), QStringLiteral("nameless"), QStringLiteral("subonly") }, {})
+            << QStringList { QStringLiteral("regular"), QStringLiteral("bold"), QStringLiteral("nameless"), QStringLiteral("subonly") }
+            << QStringList { QStringLiteral("regular=Ombrel Sans Regular") + at(QStringLiteral("regular")),
+                   QStringLiteral("bold=Ombrel Bold") + at(QStringLiteral("bold")),
+                   QStringLiteral("nameless=nameless") + at(QStringLiteral("nameless")),
+                   QStringLiteral("subonly=Sans") + at(QStringLiteral("subonly")) }
+            << none << none << false;
+        QTest::newRow("added style unknown to the catalog")
+            << syncMessage({ QStringLiteral("regular"), QStringLiteral("ghost") }, {})
+            << QStringList { QStringLiteral("regular"), QStringLiteral("ghost") }
+            << QStringList { QStringLiteral("regular=Ombrel Sans Regular") + at(QStringLiteral("regular")) } << none << none
+            << true;
+        QTest::newRow("removed style unknown to the catalog")
+            << syncMessage({}, { QStringLiteral("ghost"), QStringLiteral("bold") })
+            << QStringList { QStringLiteral("ghost"), QStringLiteral("bold") } << none
+            << QStringList { QStringLiteral("ghost=Unknown Font"), QStringLiteral("bold=Ombrel Bold") } << none << true;
+        QTest::newRow("adds before removes in the query")
+            << syncMessage({ QStringLiteral("bold") }, { QStringLiteral("regular") })
+            << QStringList { QStringLiteral("bold"), QStringLiteral("regular") }
+            << QStringList { QStringLiteral("bold=Ombrel Bold") + at(QStringLiteral("bold")) }
+            << QStringList { QStringLiteral("regular=Ombrel Sans Regular") } << none << false;
+        QTest::newRow("no format, a link that is no URL, a relative link")
+            << syncMessage({ QStringLiteral("noformats"), QStringLiteral("badlink"), QStringLiteral("relative"), QStringLiteral("bold") }, {})
+            << QStringList { QStringLiteral("noformats"), QStringLiteral("badlink"), QStringLiteral("relative"), QStringLiteral("bold") }
+            << QStringList { QStringLiteral("bold=Ombrel Bold") + at(QStringLiteral("bold")) } << none
+            << QStringList { QStringLiteral("noformats=Gone:") + noLink, QStringLiteral("badlink=Bad:") + noLink,
+                   QStringLiteral("relative=Near:") + noLink }
+            << false;
+        QTest::newRow("fonts under other ids are skipped")
+            << syncMessage({ QStringLiteral("family") }, {}) << QStringList { QStringLiteral("family") } << none << none << none
+            << true;
+        QTest::newRow("unsafe ids are set aside, the rest goes on")
+            << syncMessage({ QStringLiteral("../evil"), QStringLiteral("bold") }, { QStringLiteral(".hidden"), QStringLiteral("a/b") })
+            << QStringList { QStringLiteral("../evil"), QStringLiteral("bold"), QStringLiteral(".hidden"), QStringLiteral("a/b") }
+            << QStringList { QStringLiteral("bold=Ombrel Bold") + at(QStringLiteral("bold")) } << none
+            << QStringList { QStringLiteral(".hidden=Unknown Font:") + unsafeId, QStringLiteral("a/b=Unknown Font:") + unsafeId,
+                   QStringLiteral("../evil=Evil:") + unsafeId }
+            << true;
+        QTest::newRow("a style named twice is added twice")
+            << syncMessage({ QStringLiteral("bold"), QStringLiteral("bold") }, {})
+            << QStringList { QStringLiteral("bold"), QStringLiteral("bold") }
+            << QStringList { QStringLiteral("bold=Ombrel Bold") + at(QStringLiteral("bold")),
+                   QStringLiteral("bold=Ombrel Bold") + at(QStringLiteral("bold")) }
+            << none << none << false;
+    }
+    void messageBecomesFontWork()
+    {
+        QFETCH(QString, message);
+        QFETCH(QStringList, queried);
+        QFETCH(QStringList, toAdd);
+        QFETCH(QStringList, toRemove);
+        QFETCH(QStringList, setAside);
+        QFETCH(bool, mismatch);
+
+        ProviderHarness harness;
+        fillCatalog(*harness.session);
+        MacOSProvider& provider = harness.make();
+        runTask(provider.signIn(QStringLiteral("callback"), account));
+
+        const std::optional<UpdateWork> work = runTask(provider.handleMessage(WebSocketMessage { message }));
+        QVERIFY(work);
+        QCOMPARE(harness.session->catalogQueries, QList<QStringList> { queried });
+        QCOMPARE(describe(*work, QStringLiteral("add")), toAdd);
+        QCOMPARE(describe(*work, QStringLiteral("remove")), toRemove);
+        QCOMPARE(describe(*work, QStringLiteral("aside")), setAside);
+        const bool logged = std::any_of(harness.logger->messages().cbegin(), harness.logger->messages().cend(),
+            [](const QString& line) { return line.startsWith(QStringLiteral("Some synced styles were not found in graphql: ")); });
+        QCOMPARE(logged, mismatch);
+    }
+
+    void messageWithoutStylesIsAnEmptyUpdate()
+    {
+        ProviderHarness harness;
+        MacOSProvider& provider = harness.make();
+        runTask(provider.signIn(QStringLiteral("callback"), account));
+        const auto work = runTask(provider.handleMessage(WebSocketMessage { QStringLiteral("{\"id\":\"m1\"}") }));
+        QCOMPARE(work, std::optional(UpdateWork {}));
+        QVERIFY(harness.session->catalogQueries.isEmpty());
+    }
+
+    void messageYieldsNothing_data()
+    {
+        QTest::addColumn<QString>("cause");
+        QTest::newRow("no access token") << QStringLiteral("token");
+        QTest::newRow("catalog unreachable") << QStringLiteral("catalog");
+    }
+    void messageYieldsNothing()
+    {
+        QFETCH(QString, cause);
+        ProviderHarness harness;
+        fillCatalog(*harness.session);
+        MacOSProvider& provider = harness.make();
+        if (cause == QStringLiteral("catalog")) {
+            runTask(provider.signIn(QStringLiteral("callback"), account));
+            harness.session->catalogDown = true;
+        }
+        const auto work = runTask(provider.handleMessage(WebSocketMessage { syncMessage({ QStringLiteral("bold") }, {}) }));
+        QCOMPARE(work, std::nullopt);
+        if (cause == QStringLiteral("catalog")) {
+            QCOMPARE(harness.logger->errors().size(), 1);
+        } else {
+            QVERIFY(harness.session->catalogQueries.isEmpty());
+        }
+    }
+
+    void applyUpdateAddsThenRemoves()
+    {
+        ProviderHarness harness;
+        serveDejaVu(harness);
+        MacOSProvider& provider = harness.make();
+        const auto first = runTask(provider.applyUpdate(
+            { { QStringLiteral("sans"), QStringLiteral("DejaVu sans Book"), link(QStringLiteral("sans")) },
+                { QStringLiteral("mono"), QStringLiteral("DejaVu mono Book"), link(QStringLiteral("mono")) } },
+            { { QStringLiteral("ghost"), QStringLiteral("Unknown Font") } }));
+        QVERIFY(first);
+        QCOMPARE(first->size(), 2);
+        QCOMPARE(first->at(0).kind, ClientNotificationKind::SyncAdded);
+        QCOMPARE(first->at(0).fontId, QStringLiteral("sans"));
+        QCOMPARE(first->at(1).qorDisplayName, QStringLiteral("DejaVu mono Book"));
+        QCOMPARE(first->at(1).context, std::nullopt);
+        QVERIFY(first->at(0).id != first->at(1).id);
+        QCOMPARE(linkedFonts(harness), (QStringList { QStringLiteral("mono"), QStringLiteral("sans") }));
+
+        // Adding a font that is there already is no change; removing one is.
+        const auto second = runTask(provider.applyUpdate(
+            { { QStringLiteral("sans"), QStringLiteral("DejaVu sans Book"), link(QStringLiteral("sans")) } },
+            { { QStringLiteral("mono"), QStringLiteral("DejaVu mono Book") } }));
+        QVERIFY(second);
+        QCOMPARE(second->size(), 1);
+        QCOMPARE(second->first().kind, ClientNotificationKind::SyncRemoved);
+        QCOMPARE(second->first().fontId, QStringLiteral("mono"));
+        QCOMPARE(linkedFonts(harness), QStringList { QStringLiteral("sans") });
+        QVERIFY(!QFile::exists(provider.fontFolder() + QStringLiteral("/mono")));
+    }
+
+    void failedDownloadStopsTheUpdate()
+    {
+        ProviderHarness harness;
+        serveDejaVu(harness);
+        MacOSProvider& provider = harness.make();
+        QVERIFY(runTask(provider.applyUpdate(
+            { { QStringLiteral("serif"), QStringLiteral("DejaVu serif Book"), link(QStringLiteral("serif")) } }, {})));
+        harness.downloader->failing.insert(link(QStringLiteral("mono")));
+
+        const auto records = runTask(provider.applyUpdate(
+            { { QStringLiteral("sans"), QStringLiteral("DejaVu sans Book"), link(QStringLiteral("sans")) },
+                { QStringLiteral("mono"), QStringLiteral("DejaVu mono Book"), link(QStringLiteral("mono")) } },
+            { { QStringLiteral("serif"), QStringLiteral("DejaVu serif Book") } }));
+        QCOMPARE(records, std::nullopt);
+        QCOMPARE(harness.logger->errors().size(), 1);
+        // The first font stays added; the removal was not performed.
+        QCOMPARE(linkedFonts(harness), (QStringList { QStringLiteral("sans"), QStringLiteral("serif") }));
+        QVERIFY(QFile::exists(provider.fontFolder() + QStringLiteral("/serif")));
+    }
+
+    void appliedUpdatesAreNotified()
+    {
+        ProviderHarness harness;
+        serveDejaVu(harness);
+        const auto socket = harness.connected();
+        QVERIFY(socket);
+        MacOSProvider& provider = harness.provider();
+        harness.states.clear();
+
+        socket->pushText(syncMessage({ QStringLiteral("sans"), QStringLiteral("mono") }, {}));
+        QVERIFY(waitUntil([&] { return harness.states.size() == 4; }));
+        QCOMPARE(harness.states,
+            (QList<ConnectionState> { ConnectionState::ProcessingUpdate, ConnectionState::SignedIn,
+                ConnectionState::UpdateSuccess, ConnectionState::SignedIn }));
+        const QString added = QStringLiteral("Added DejaVu sans Book and 1 other");
+        QCOMPARE(harness.posted, (QList<QPair<QString, QString>> { { added, added } }));
+
+        socket->pushText(syncMessage({}, { QStringLiteral("mono") }));
+        QVERIFY(waitUntil([&] { return harness.posted.size() == 2; }));
+        const QString removed = QStringLiteral("Removed DejaVu mono Book");
+        QCOMPARE(harness.posted.last(), qMakePair(removed, removed));
+        QStringList lines;
+        for (const auto& summary : provider.notifications()) {
+            QVERIFY(!summary.kind.isError());
+            lines.append(summary.text());
+        }
+        QCOMPARE(lines, (QStringList { added, removed }));
+        QCOMPARE(linkedFonts(harness), QStringList { QStringLiteral("sans") });
+    }
+
+    void emptyUpdateStillShowsSuccess()
+    {
+        ProviderHarness harness;
+        const auto socket = harness.connected();
+        QVERIFY(socket);
+        MacOSProvider& provider = harness.provider();
+        harness.states.clear();
+        const int assignments = harness.notificationsAssignments;
+
+        socket->pushText(QStringLiteral("{\"id\":\"m1\"}"));
+        QVERIFY(waitUntil([&] { return harness.states.size() == 4; }));
+        QCOMPARE(harness.states,
+            (QList<ConnectionState> { ConnectionState::ProcessingUpdate, ConnectionState::SignedIn,
+                ConnectionState::UpdateSuccess, ConnectionState::SignedIn }));
+        QVERIFY(harness.posted.isEmpty());
+        QCOMPARE(harness.notificationsAssignments, assignments + 1);
+        QVERIFY(provider.notifications().isEmpty());
+    }
+
+    // The first success display ends after its own 3 seconds and takes the
+    // second one with it.
+    void twoUpdatesWithinTheSuccessDisplay()
+    {
+        ProviderHarness harness(200ms);
+        const auto socket = harness.connected();
+        QVERIFY(socket);
+        harness.states.clear();
+
+        socket->pushText(QStringLiteral("{}"));
+        QVERIFY(waitUntil([&] { return harness.states.size() == 3; }));
+        QElapsedTimer sinceFirst;
+        sinceFirst.start();
+        QTest::qWait(250);
+        socket->pushText(QStringLiteral("{}"));
+        QVERIFY(waitUntil([&] { return harness.states.size() == 7; }, 3s));
+        const qint64 settled = sinceFirst.elapsed();
+        QCOMPARE(harness.states,
+            (QList<ConnectionState> { ConnectionState::ProcessingUpdate, ConnectionState::SignedIn,
+                ConnectionState::UpdateSuccess, ConnectionState::ProcessingUpdate, ConnectionState::SignedIn,
+                ConnectionState::UpdateSuccess, ConnectionState::SignedIn }));
+        QVERIFY2(settled < 780, qPrintable(QString::number(settled)));
+        QTest::qWait(700);
+        QCOMPARE(harness.states.size(), 7);
+    }
+
+    void failedDownloadReconnectsWithoutNotification()
+    {
+        ProviderHarness harness;
+        serveDejaVu(harness);
+        harness.downloader->failing.insert(link(QStringLiteral("mono")));
+        const auto socket = harness.connected();
+        QVERIFY(socket);
+        MacOSProvider& provider = harness.provider();
+
+        socket->pushText(syncMessage({ QStringLiteral("sans"), QStringLiteral("mono") }, {}));
+        QVERIFY(waitUntil([&] { return harness.session->sockets.size() == 2; }));
+        QVERIFY(harness.waitForReceive());
+        QVERIFY(harness.states.contains(ConnectionState::TransientError));
+        QVERIFY(harness.posted.isEmpty());
+        QVERIFY(provider.notifications().isEmpty());
+        QCOMPARE(linkedFonts(harness), QStringList { QStringLiteral("sans") });
+    }
+};
+
+KERNWELL_TEST_MAIN(TestUpdateProcessing)
+#include "tst_UpdateProcessing.moc"
