@@ -1,0 +1,197 @@
+// Sync end to end on loopback: from a sync message pushed by the local font
+// service until fc-list in a fresh process lists the fonts it added.
+//   P1: one style with one font.
+//   P2: one message adding 500 fonts, beside the baseline of fetching the
+//       same 500 files with one curl process and running fc-cache once.
+#include "sync/MacOSProvider.h"
+
+#include "LocalService.h"
+#include "RunTask.h"
+#include "Sandbox.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTemporaryFile>
+
+#include <algorithm>
+#include <cstdio>
+#include <memory>
+
+using namespace kernwell;
+using namespace std::chrono_literals;
+
+namespace {
+
+const QString email = QStringLiteral("bench@example.org");
+
+class PrintingLogger : public QorLogger {
+public:
+    void logMessage(const QString& message) override { std::printf("  log: %s\n", qPrintable(message)); }
+    void logError(const Error& error) override { std::printf("  error: %s\n", error.what()); }
+};
+
+// The keyring is not what is measured here.
+class MemoryTokenStorage : public QorTokenStorage {
+public:
+    std::optional<StoredCredentials> loadCredentials(const QString&) override { return std::nullopt; }
+    void saveCredentials(const std::optional<QString>&, const QString&, const QString&) override { }
+};
+
+// `count` files named font-0000… in `folder`: the system's DejaVu and
+// Liberation fonts in turn, each made distinct by a trailer after its tables.
+void makeFonts(const QString& folder, int count)
+{
+    QStringList sources;
+    for (const auto* path : { "/usr/share/fonts/truetype/dejavu", "/usr/share/fonts/truetype/liberation2" }) {
+        const QDir dir(QString::fromLatin1(path));
+        for (const QString& name : dir.entryList({ QStringLiteral("*.ttf") }, QDir::Files, QDir::Name)) {
+            sources.append(dir.filePath(name));
+        }
+    }
+    QDir().mkpath(folder);
+    for (int i = 0; i < count; ++i) {
+        QFile source(sources.at(i % sources.size()));
+        source.open(QIODevice::ReadOnly);
+        QFile target(folder + QStringLiteral("/font-%1.ttf").arg(i, 4, 10, QLatin1Char('0')));
+        target.open(QIODevice::WriteOnly);
+        target.write(source.readAll());
+        target.write(QByteArray(4, '\0') + QByteArray::number(i));
+    }
+}
+
+// The files under `folder` that fc-list, run now in a fresh process, lists.
+int listedUnder(const QString& folder)
+{
+    QProcess process;
+    process.start(QStringLiteral("fc-list"), { QStringLiteral("--format"), QStringLiteral("%{file}\\n") });
+    process.waitForFinished(600000);
+    const QByteArray prefix = QFile::encodeName(folder) + '/';
+    int count = 0;
+    for (const QByteArray& line : process.readAllStandardOutput().split('\n')) {
+        count += line.startsWith(prefix) ? 1 : 0;
+    }
+    return count;
+}
+
+// Time from the push until a fresh fc-list lists `expected` fonts under the
+// link folder: waits for the provider's notification of the update, then
+// runs fc-list (again, should it not list them all yet).
+qint64 timeSync(test::LocalService& service, const QStringList& append, const QStringList& remove,
+    const QStringList& posted, const QString& linkDirectory, int expected)
+{
+    const qsizetype before = posted.size();
+    QElapsedTimer clock;
+    clock.start();
+    service.syncStyles(email, append, remove);
+    if (!test::waitUntil([&] { return posted.size() > before; }, 600s)) {
+        std::printf("  no notification for the update\n");
+        return -1;
+    }
+    while (listedUnder(linkDirectory) != expected) {
+        if (clock.elapsed() > 600000) {
+            std::printf("  fc-list never listed %d fonts\n", expected);
+            return -1;
+        }
+    }
+    return clock.elapsed();
+}
+
+qint64 median(QList<qint64> values)
+{
+    std::sort(values.begin(), values.end());
+    return values.at(values.size() / 2);
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    // Never the real user's fonts: everything happens in a temporary HOME.
+    const test::Sandbox sandbox;
+    QCoreApplication app(argc, argv);
+    QFile loadAverage(QStringLiteral("/proc/loadavg"));
+    if (loadAverage.open(QIODevice::ReadOnly)) {
+        std::printf("load average: %s", loadAverage.readAll().constData());
+    }
+
+    const int bulk = 500;
+    const QString fontsDir = sandbox.root() + QStringLiteral("/catalog");
+    makeFonts(fontsDir, bulk);
+    test::LocalService::Options options;
+    options.fontsDir = fontsDir;
+    test::LocalService service(options);
+    QStringList ids;
+    for (const auto& style : service.catalog()) {
+        ids.append(style.id);
+    }
+    std::printf("catalog: %lld styles\n", static_cast<long long>(ids.size()));
+    if (ids.size() != bulk) {
+        return 1;
+    }
+
+    auto logger = std::make_shared<PrintingLogger>();
+    QStringList posted;
+    ProviderEnvironment environment;
+    environment.build = QStringLiteral("bench");
+    MacOSProvider provider(
+        service.baseUrl(), [&](const QString& title, const QString&) { posted.append(title); },
+        std::make_shared<MemoryTokenStorage>(), logger, environment);
+    const QString linkDirectory = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation)
+        + QStringLiteral("/fonts/" KERNWELL_BUNDLE_IDENTIFIER);
+    test::runTask(provider.signIn(service.createUser(email), email));
+    auto sync = provider.startSync();
+    if (!service.waitForOpenSockets(email, 1)) {
+        std::printf("the sync socket did not open\n");
+        return 1;
+    }
+    // Warm fontconfig's caches of the system fonts once.
+    listedUnder(linkDirectory);
+
+    // P1: one style, one font; added and removed again a few times.
+    QList<qint64> single;
+    for (int round = 0; round < 7; ++round) {
+        const QString id = ids.at(round);
+        single.append(timeSync(service, { id }, {}, posted, linkDirectory, 1));
+        timeSync(service, {}, { id }, posted, linkDirectory, 0);
+    }
+    const qint64 p1 = median(single);
+    std::printf("P1 one style, one font: push -> listed by fc-list: median %lld ms of %lld (target <= 150 ms)\n",
+        static_cast<long long>(p1), static_cast<long long>(single.size()));
+
+    // P2: 500 fonts in one message.
+    const qint64 p2 = timeSync(service, ids, {}, posted, linkDirectory, bulk);
+    std::printf("P2 one message, %d fonts: push -> all listed by fc-list: %lld ms\n", bulk, static_cast<long long>(p2));
+
+    // Baseline: the same files with one curl process, then one fc-cache.
+    const QString baselineDir = sandbox.dataHome() + QStringLiteral("/fonts/baseline");
+    QDir().mkpath(baselineDir);
+    QTemporaryFile config;
+    config.open();
+    for (const QString& id : ids) {
+        config.write("url = \"" + service.url(QStringLiteral("/fonts/") + id).toEncoded() + "\"\n");
+        config.write("output = \"" + QFile::encodeName(baselineDir + QLatin1Char('/') + id) + "\"\n");
+    }
+    config.close();
+    QElapsedTimer clock;
+    clock.start();
+    QProcess::execute(QStringLiteral("curl"), { QStringLiteral("--silent"), QStringLiteral("--fail"), QStringLiteral("--config"), config.fileName() });
+    const qint64 curlMs = clock.elapsed();
+    QProcess::execute(QStringLiteral("fc-cache"), { baselineDir });
+    const qint64 baseline = clock.elapsed();
+    const int baselineListed = listedUnder(baselineDir);
+    const qint64 baselineListedMs = clock.elapsed();
+    std::printf("baseline: curl %lld ms + fc-cache %lld ms = %lld ms; with one fc-list listing %d: %lld ms\n",
+        static_cast<long long>(curlMs), static_cast<long long>(baseline - curlMs), static_cast<long long>(baseline),
+        baselineListed, static_cast<long long>(baselineListedMs));
+    auto ratio = [](qint64 a, qint64 b) { return b > 0 ? static_cast<double>(a) / static_cast<double>(b) : 0.0; };
+    std::printf("P2 ratio: %.2f x baseline (target <= 1.2); %.2f x baseline with its fc-list\n", ratio(p2, baseline),
+        ratio(p2, baselineListedMs));
+
+    test::runTask(provider.signOut());
+    test::waitUntil([&] { return sync.isReady(); }, 60s);
+    return 0;
+}
