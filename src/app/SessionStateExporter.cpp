@@ -1,0 +1,86 @@
+#include "app/SessionStateExporter.h"
+
+#include "sync/MacOSProvider.h"
+
+#include <QDBusMessage>
+#include <QMetaEnum>
+
+namespace kernwell {
+
+SessionStateExporter::SessionStateExporter(
+    const MacOSProvider& provider, QDBusConnection bus, QString objectPath, QObject* parent)
+    : QObject(parent)
+    , m_provider(provider)
+    , m_bus(std::move(bus))
+    , m_objectPath(std::move(objectPath))
+    , m_published(snapshot())
+{
+    for (const auto signal : { &MacOSProvider::connectionStateChanged, &MacOSProvider::signedInChanged,
+             &MacOSProvider::usernameChanged, &MacOSProvider::notificationsChanged }) {
+        connect(&provider, signal, this, &SessionStateExporter::publishChanges);
+    }
+}
+
+SessionStateExporter::~SessionStateExporter()
+{
+    if (m_exported) {
+        m_bus.unregisterObject(m_objectPath);
+    }
+}
+
+bool SessionStateExporter::exportOnBus()
+{
+    if (!m_exported && m_bus.isConnected()) {
+        m_exported = m_bus.registerObject(m_objectPath, this, QDBusConnection::ExportAllProperties);
+    }
+    return m_exported;
+}
+
+QString SessionStateExporter::connectionState() const
+{
+    return QString::fromLatin1(QMetaEnum::fromType<ConnectionState>().valueToKey(static_cast<int>(m_provider.connectionState())));
+}
+
+bool SessionStateExporter::signedIn() const { return m_provider.signedIn(); }
+
+QString SessionStateExporter::username() const { return m_provider.usernameText(); }
+
+QStringList SessionStateExporter::notifications() const
+{
+    QStringList lines;
+    for (const NotificationSummary& summary : m_provider.notifications()) {
+        lines.append(summary.text());
+    }
+    return lines;
+}
+
+QVariantMap SessionStateExporter::snapshot() const
+{
+    return {
+        { QStringLiteral("ConnectionState"), connectionState() },
+        { QStringLiteral("SignedIn"), signedIn() },
+        { QStringLiteral("Username"), username() },
+        { QStringLiteral("Notifications"), notifications() },
+    };
+}
+
+void SessionStateExporter::publishChanges()
+{
+    const QVariantMap current = snapshot();
+    QVariantMap changed;
+    for (auto it = current.cbegin(); it != current.cend(); ++it) {
+        if (m_published.value(it.key()) != it.value()) {
+            changed.insert(it.key(), it.value());
+        }
+    }
+    m_published = current;
+    if (changed.isEmpty() || !m_exported) {
+        return;
+    }
+    QDBusMessage signal = QDBusMessage::createSignal(
+        m_objectPath, QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("PropertiesChanged"));
+    signal << QString::fromLatin1(interfaceName) << changed << QStringList();
+    m_bus.send(signal);
+}
+
+} // namespace kernwell

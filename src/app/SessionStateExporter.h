@@ -1,0 +1,54 @@
+#pragma once
+
+#include <QDBusConnection>
+#include <QObject>
+#include <QString>
+#include <QStringList>
+#include <QVariantMap>
+
+namespace kernwell {
+
+class MacOSProvider;
+
+// A read-only view of the session on the session bus, for scripts and
+// end-to-end checks that watch the running application from outside:
+// interface org.kernwell.Kernwell.Session at <application path>/Session, with
+// org.freedesktop.DBus.Properties.PropertiesChanged when a value changes.
+class SessionStateExporter : public QObject {
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.kernwell.Kernwell.Session")
+    // The tray's state: "SignedOut", "SignedIn", "ProcessingUpdate", "UpdateSuccess", "TransientError".
+    Q_PROPERTY(QString ConnectionState READ connectionState)
+    Q_PROPERTY(bool SignedIn READ signedIn)
+    // Empty when signed out.
+    Q_PROPERTY(QString Username READ username)
+    // The lines of the window's notification list, newest first as shown.
+    Q_PROPERTY(QStringList Notifications READ notifications)
+
+public:
+    static constexpr const char* interfaceName = "org.kernwell.Kernwell.Session";
+
+    SessionStateExporter(const MacOSProvider& provider, QDBusConnection bus, QString objectPath, QObject* parent = nullptr);
+    ~SessionStateExporter() override;
+
+    // Exports the object; false when there is no bus or the path is taken.
+    bool exportOnBus();
+
+    QString connectionState() const;
+    bool signedIn() const;
+    QString username() const;
+    QStringList notifications() const;
+
+private:
+    QVariantMap snapshot() const;
+    // The provider signals every assignment; only real changes go out.
+    void publishChanges();
+
+    const MacOSProvider& m_provider;
+    QDBusConnection m_bus;
+    QString m_objectPath;
+    bool m_exported = false;
+    QVariantMap m_published;
+};
+
+} // namespace kernwell
