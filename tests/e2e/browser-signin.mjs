@@ -221,6 +221,11 @@ async function main() {
         await waitFor('kernwell to open its sync connection', async () => (await serviceState(baseUrl))?.openSockets >= 1);
         if (exportsSession) {
             await waitFor('the tray state SignedIn', async () => (await sessionProperty('ConnectionState'))?.includes('"SignedIn"'));
+            // The "+" of the address arrives percent-encoded and must not turn into a space.
+            const username = await sessionProperty('Username');
+            if (!username.includes(`"${email}"`)) {
+                throw new Error(`kernwell signed in as ${username.trim()}, not ${email}`);
+            }
         }
         step('kernwell signed in and connected');
 

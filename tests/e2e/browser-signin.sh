@@ -34,6 +34,7 @@ export KERNWELL_PREFIX="$SANDBOX/prefix" E2E_SANDBOX="$SANDBOX" E2E_SCREENSHOTS=
 export PLAYWRIGHT_SKIP_BROWSER_DOWNLOAD=1
 unset DBUS_SESSION_BUS_ADDRESS DISPLAY WAYLAND_DISPLAY XDG_CURRENT_DESKTOP KERNWELL_INFO_PLIST
 
+rm -rf "$E2E_SCREENSHOTS"
 status=0
 # xdg-open hands URLs to scheme handlers only where a display is (a virtual
 # one here); kernwell itself runs offscreen.
