@@ -110,8 +110,8 @@ outside() {
         dbus-run-session -- "$BASH" "$SELF" --inside || status=$?
     fi
     if [ "$status" -ne 0 ]; then
-        echo "Logs:"
-        tail -n 20 "$sandbox"/logs/*.log 2>/dev/null || true
+        echo "Last lines of the logs (--keep keeps the whole sandbox):"
+        tail -n 20 "$sandbox"/logs/service.log "$sandbox"/logs/kernwell*.log 2>/dev/null || true
     fi
     exit "$status"
 }
