@@ -103,15 +103,17 @@ outside() {
     if [ "$headless" = yes ]; then
         unset WAYLAND_DISPLAY
         export DEMO_SCREENSHOTS=yes
-        xvfb-run -a -s "-screen 0 1280x800x24" dbus-run-session -- "$BASH" "$SELF" --inside || status=$?
+        # The X server's and the bus daemon's chatter goes to a log; the journey gets stderr back as fd 3.
+        xvfb-run -a -s "-screen 0 1280x800x24" dbus-run-session -- "$BASH" "$SELF" --inside \
+            3>&2 2>"$sandbox/logs/session.log" || status=$?
     else
         # On the user's display only the kernwell window is shared; the screen is not recorded.
         export DEMO_SCREENSHOTS=no
-        dbus-run-session -- "$BASH" "$SELF" --inside || status=$?
+        dbus-run-session -- "$BASH" "$SELF" --inside 3>&2 2>"$sandbox/logs/session.log" || status=$?
     fi
     if [ "$status" -ne 0 ]; then
         echo "Last lines of the logs (--keep keeps the whole sandbox):"
-        tail -n 20 "$sandbox"/logs/service.log "$sandbox"/logs/kernwell*.log 2>/dev/null || true
+        tail -n 20 "$sandbox"/logs/session.log "$sandbox"/logs/service.log "$sandbox"/logs/kernwell*.log 2>/dev/null || true
     fi
     exit "$status"
 }
@@ -243,6 +245,7 @@ change_library() {
 }
 
 inside() {
+    exec 2>&3 3>&-
     trap stop_started EXIT
     trap 'exit 130' INT
     trap 'exit 143' TERM
