@@ -180,7 +180,9 @@ QCoro::Task<> MacOSProvider::signIn(QString token, QString email)
         }
         growBackOff();
     }
-    m_signInSession.reset();
+    if (m_signInSession == session) {
+        m_signInSession.reset();
+    }
 }
 
 QCoro::Task<> MacOSProvider::signOut()

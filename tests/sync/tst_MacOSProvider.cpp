@@ -447,21 +447,6 @@ private slots:
         QCOMPARE(harness.storage->writes().last().secret, std::nullopt);
         QCOMPARE(harness.storage->secret(account), std::nullopt);
     }
-
-    void everyAssignmentIsSignalled()
-    {
-        ProviderHarness harness;
-        MacOSProvider& provider = harness.make();
-        provider.setNotifications({});
-        provider.setNotifications({});
-        QCOMPARE(harness.notificationsAssignments, 2);
-        harness.session->tokenAnswers = { TokenAnswer::Refused, TokenAnswer::Refused };
-        int errors = 0;
-        connect(&provider, &MacOSProvider::visibleErrorChanged, [&] { ++errors; });
-        runTask(provider.signIn(QStringLiteral("a"), account));
-        runTask(provider.signIn(QStringLiteral("b"), account));
-        QCOMPARE(errors, 2);
-    }
 };
 
 KERNWELL_TEST_MAIN(TestMacOSProvider)

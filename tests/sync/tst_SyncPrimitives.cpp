@@ -55,13 +55,6 @@ private slots:
         QVERIFY(cancellation->isCancelled());
     }
 
-    void childOfCancelledParentStartsCancelled()
-    {
-        auto parent = std::make_shared<Cancellation>();
-        parent->cancel();
-        QVERIFY(Cancellation(parent).isCancelled());
-    }
-
     // A sign-out's delete started after a refresh's save must land last,
     // whatever each write costs.
     void keychainWritesRunInStartOrderOffTheMainThread()
