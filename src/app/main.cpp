@@ -1,11 +1,166 @@
+#include "api/MacOSTokenStorage.h"
+#include "api/transport/NetworkSession.h"
+#include "app/AppConfiguration.h"
+#include "app/AppDelegate.h"
+#include "app/BundleInfo.h"
+#include "app/DesktopIntegration.h"
+#include "app/DesktopScenes.h"
+#include "app/GlyphdeckMacOS.h"
+#include "app/LauncherEntry.h"
+#include "app/QtUpdateAlert.h"
+#include "app/SessionStateExporter.h"
+#include "app/SingleInstance.h"
+#include "app/SystemNotifications.h"
+#include "app/TerminationSignals.h"
+#include "app/UpdaterController.h"
+#include "diagnostics/SentryLogger.h"
+#include "diagnostics/sentry/SentryClient.h"
+#include "ui/UiResources.h"
+#include "ui/toolkit/QtToolkit.h"
+
 #include <QApplication>
-#include <QLabel>
+#include <QCommandLineParser>
+#include <QDBusConnection>
+#include <QDir>
+
+#include <cstdio>
+
+using namespace kernwell;
+
+namespace {
+
+QString infoPlistPath()
+{
+    const QString overridden = qEnvironmentVariable("KERNWELL_INFO_PLIST");
+    if (!overridden.isEmpty()) {
+        return overridden;
+    }
+    return QDir(QCoreApplication::applicationDirPath()).absoluteFilePath(QStringLiteral("../share/kernwell/Info.plist"));
+}
+
+void printLine(FILE* stream, const QString& line)
+{
+    std::fputs(qUtf8Printable(line + QLatin1Char('\n')), stream);
+    std::fflush(stream);
+}
+
+} // namespace
 
 int main(int argc, char** argv)
 {
-    QApplication app(argc, argv);
+    QApplication application(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Kernwell"));
-    QLabel window(QStringLiteral("Kernwell"));
-    window.show();
+    QApplication::setApplicationVersion(QStringLiteral(KERNWELL_VERSION));
+    QApplication::setQuitOnLastWindowClosed(false);
+
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral("Keeps your fonts in step with your Kernwell library."));
+    const QCommandLineOption help = parser.addHelpOption();
+    const QCommandLineOption version = parser.addVersionOption();
+    parser.addPositionalArgument(
+        QStringLiteral("url"), QStringLiteral("kernwell: URLs to hand to Kernwell (the browser's sign-in callback)."), QStringLiteral("[url...]"));
+    if (!parser.parse(QCoreApplication::arguments())) {
+        printLine(stderr, QStringLiteral("kernwell: ") + parser.errorText());
+        std::fputs(qUtf8Printable(parser.helpText()), stderr);
+        return 2;
+    }
+    if (parser.isSet(help)) {
+        std::fputs(qUtf8Printable(parser.helpText()), stdout);
+        return 0;
+    }
+    if (parser.isSet(version)) {
+        printLine(stdout, QStringLiteral("kernwell ") + QCoreApplication::applicationVersion());
+        return 0;
+    }
+    const QStringList urls = parser.positionalArguments();
+
+    AppConfiguration configuration;
+    try {
+        configuration = AppConfiguration::read(BundleInfo::fromFile(infoPlistPath()));
+    } catch (const Error& error) {
+        printLine(stderr, QStringLiteral("kernwell: configuration error: ") + error.description());
+        return 78; // EX_CONFIG
+    }
+    QApplication::setDesktopFileName(configuration.bundleIdentifier);
+
+    // One instance per session: a later launch hands its URLs over and leaves.
+    const QDBusConnection bus = QDBusConnection::sessionBus();
+    SingleInstance instance(configuration.bundleIdentifier, bus);
+    if (instance.claim() == SingleInstance::Role::Secondary) {
+        const QString problem = instance.forward(urls);
+        if (!problem.isEmpty()) {
+            printLine(stderr, QStringLiteral("kernwell: cannot reach the running Kernwell: ") + problem);
+            return 1;
+        }
+        return 0;
+    }
+
+    auto reporting = std::make_shared<SentryClient>();
+    SentryOptions options;
+    options.dsn = configuration.sentryDSN;
+    options.environment = configuration.sentryEnvironment;
+    options.enableCrashHandler = true;
+    reporting->start(options);
+    const auto logger = std::make_shared<SentryLogger>(reporting);
+    const auto tokenStorage = std::make_shared<MacOSTokenStorage>(logger);
+
+    initUiResources();
+    registerTypefaces();
+
+    const auto session = std::make_shared<NetworkSession>();
+    const LauncherEntry launcherEntry(configuration.bundleIdentifier, bus);
+    QtToolkit toolkit([&launcherEntry](const QString& label) { launcherEntry.setBadgeLabel(label); });
+    const SystemNotifications notifications(configuration.bundleIdentifier, bus);
+    const auto postSystemNotification = [&notifications](const QString& title, const QString& body) {
+        notifications.postSystemNotification(title, body);
+    };
+
+    const DesktopIntegration desktop(configuration.bundleIdentifier, QCoreApplication::applicationFilePath());
+    try {
+        desktop.ensureUrlHandler();
+    } catch (const Error& error) {
+        logger->logError(error);
+    }
+
+    const auto updateAlert = std::make_shared<QtUpdateAlert>(toolkit);
+    const UpdaterSettings updaterSettings { configuration.feedURL, configuration.scheduledCheckInterval,
+        configuration.automaticChecks, configuration.build, configuration.shortVersion };
+    AppDelegate delegate(
+        toolkit, logger, postSystemNotification, [&desktop] { desktop.registerLoginItem(); },
+        [&](UpdateUserDriverDelegate& userDriverDelegate) {
+            return std::make_unique<UpdaterController>(updaterSettings, session, updateAlert, userDriverDelegate, logger);
+        });
+
+    ProviderEnvironment environment;
+    environment.urlSession = session;
+    environment.identifier = configuration.bundleIdentifier;
+    environment.build = configuration.build;
+    DesktopScenes scenes;
+    std::unique_ptr<GlyphdeckMacOS> app;
+    try {
+        app = std::make_unique<GlyphdeckMacOS>(configuration, toolkit, delegate,
+            GlyphdeckMacOS::Services { logger, tokenStorage, postSystemNotification, environment }, scenes);
+    } catch (const Error& error) {
+        printLine(stderr, QStringLiteral("kernwell: ") + error.description());
+        return 1;
+    }
+
+    // The session's state, readable from outside (scripts, end-to-end checks).
+    SessionStateExporter sessionState(
+        app->serviceProvider(), bus, SingleInstance::objectPath(configuration.bundleIdentifier) + QStringLiteral("/Session"));
+    sessionState.exportOnBus();
+
+    QObject::connect(&instance, &SingleInstance::openRequested, app.get(), &GlyphdeckMacOS::openUrls);
+    QObject::connect(&instance, &SingleInstance::activateRequested, app.get(), &GlyphdeckMacOS::activate);
+    app->openUrls(urls);
+
+    // Every way out (Quit, a termination signal, the session ending) passes
+    // through aboutToQuit, where the fonts are unregistered.
+    TerminationSignals terminationSignals;
+    QObject::connect(&terminationSignals, &TerminationSignals::terminationRequested, &application, [] { QCoreApplication::quit(); });
+    QObject::connect(&application, &QGuiApplication::commitDataRequest, &application, [] { QCoreApplication::quit(); });
+    QObject::connect(&application, &QCoreApplication::aboutToQuit, &delegate, [&delegate] { delegate.applicationWillTerminate(); });
+
+    delegate.applicationDidFinishLaunching();
     return QApplication::exec();
 }

@@ -1,0 +1,247 @@
+#include "api/QorTokenStorage.h"
+
+#include "LocalService.h"
+#include "RunTask.h"
+#include "TestMain.h"
+#include "support/FakeNotificationServer.h"
+#include "support/KernwellProcess.h"
+
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
+#include <QDir>
+#include <QFile>
+#include <QJsonArray>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+
+#include <csignal>
+
+using namespace kernwell::test;
+
+namespace {
+
+const QString busName = QStringLiteral("org.kernwell.Kernwell");
+
+QString run(const QString& program, const QStringList& arguments)
+{
+    QProcess process;
+    process.start(program, arguments);
+    process.waitForFinished(30000);
+    return QString::fromUtf8(process.readAllStandardOutput());
+}
+
+// Font files fontconfig lists from the folder where synced fonts are registered.
+QStringList registeredFonts()
+{
+    const QString registered = qEnvironmentVariable("XDG_DATA_HOME") + QStringLiteral("/fonts/org.kernwell.Kernwell/");
+    QStringList files;
+    const auto lines = run(QStringLiteral("fc-list"), { QStringLiteral("--format"), QStringLiteral("%{file}\n") }).split(QLatin1Char('\n'));
+    for (const QString& line : lines) {
+        if (line.startsWith(registered)) {
+            files.append(line);
+        }
+    }
+    return files;
+}
+
+QString fontFolder()
+{
+    return qEnvironmentVariable("XDG_DATA_HOME") + QStringLiteral("/org.kernwell.Kernwell/fonts");
+}
+
+bool instanceRunning()
+{
+    return QDBusConnection::sessionBus().interface()->isServiceRegistered(busName).value();
+}
+
+void storeRefreshToken(const QString& email, const QString& token)
+{
+    QProcess store;
+    store.start(QStringLiteral("secret-tool"), { QStringLiteral("store"), QStringLiteral("--label=Kernwell"),
+        QStringLiteral("service"), kernwell::serviceName(), QStringLiteral("account"), email });
+    store.waitForStarted();
+    store.write(token.toUtf8());
+    store.closeWriteChannel();
+    store.waitForFinished(10000);
+}
+
+QString storedRefreshToken(const QString& email)
+{
+    return run(QStringLiteral("secret-tool"),
+        { QStringLiteral("lookup"), QStringLiteral("service"), kernwell::serviceName(), QStringLiteral("account"), email });
+}
+
+void clearKeyring(const QString& email)
+{
+    run(QStringLiteral("secret-tool"),
+        { QStringLiteral("clear"), QStringLiteral("service"), kernwell::serviceName(), QStringLiteral("account"), email });
+}
+
+} // namespace
+
+class TestApplication : public QObject {
+    Q_OBJECT
+public:
+    explicit TestApplication(const Sandbox&) { }
+
+private:
+    // A running first instance configured for `service`.
+    void startInstance(KernwellProcess& kernwell, const LocalService& service, const QStringList& arguments = {})
+    {
+        writeInfoPlist(m_dir.filePath(QStringLiteral("Info.plist")), workingInfoPlist(service.baseUrl().toString()));
+        kernwell.environment().insert(QStringLiteral("KERNWELL_INFO_PLIST"), m_dir.filePath(QStringLiteral("Info.plist")));
+        kernwell.start(arguments);
+        QVERIFY2(waitUntil([&] { return instanceRunning() || !kernwell.isRunning(); }), "the instance did not start");
+        QVERIFY2(kernwell.isRunning(), qPrintable(kernwell.standardError()));
+    }
+
+    // A second `kernwell …` run while the first runs.
+    void forward(const QStringList& arguments)
+    {
+        KernwellProcess second;
+        second.environment().insert(QStringLiteral("KERNWELL_INFO_PLIST"), m_dir.filePath(QStringLiteral("Info.plist")));
+        second.start(arguments);
+        QVERIFY(second.finish(std::chrono::seconds(20)));
+        QCOMPARE(second.exitStatus(), QProcess::NormalExit);
+        QVERIFY2(second.exitCode() == 0, qPrintable(second.standardError()));
+    }
+
+    void stop(KernwellProcess& kernwell, int signalNumber)
+    {
+        kernwell.signal(signalNumber);
+        QVERIFY(kernwell.finish());
+        QCOMPARE(kernwell.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(kernwell.exitCode(), 0);
+        QVERIFY(waitUntil([] { return !instanceRunning(); }));
+    }
+
+    QTemporaryDir m_dir;
+
+private slots:
+    void initTestCase()
+    {
+        if (!QDBusConnection::sessionBus().isConnected()) {
+            QSKIP("needs a session bus (run under dbus-run-session, as scripts/test.sh does)");
+        }
+        QVERIFY2(QFile::exists(KernwellProcess::buildTreeProgram()), "build the kernwell target first");
+    }
+
+    // The callback reaches the running instance through a second process, and
+    // also when the URL starts the first instance itself.
+    void callbackDelivery_data()
+    {
+        QTest::addColumn<bool>("viaSecondProcess");
+        QTest::newRow("second process forwards") << true;
+        QTest::newRow("first process handles its own") << false;
+    }
+    void callbackDelivery()
+    {
+        QFETCH(bool, viaSecondProcess);
+        LocalService service;
+        const QString email = QStringLiteral("first+%1@example.org").arg(viaSecondProcess ? 1 : 2);
+        const QString token = service.createUser(email);
+        const QString callback = QStringLiteral("kernwell://desktop/authorize?token=%1&email=%2")
+                                     .arg(QString::fromUtf8(QUrl::toPercentEncoding(token)), QString::fromUtf8(QUrl::toPercentEncoding(email)));
+        KernwellProcess kernwell;
+        startInstance(kernwell, service, viaSecondProcess ? QStringList() : QStringList { callback });
+        if (viaSecondProcess) {
+            forward({ callback });
+            // A launch without a URL only brings the window forward.
+            forward({});
+        }
+        QVERIFY2(service.waitForOpenSockets(email, 1, std::chrono::seconds(30)), qPrintable(kernwell.standardError()));
+        // The keyring write is not awaited by the application; give it a moment.
+        QVERIFY(waitUntil([&] { return storedRefreshToken(email) == service.state(email).refreshToken; }));
+        stop(kernwell, SIGTERM);
+        clearKeyring(email);
+    }
+
+    // However the run ends, no synced font stays registered; the files stay.
+    void terminationUnregistersFonts_data()
+    {
+        QTest::addColumn<int>("signalNumber");
+        QTest::newRow("SIGTERM") << SIGTERM;
+        QTest::newRow("SIGINT") << SIGINT;
+    }
+    void terminationUnregistersFonts()
+    {
+        QFETCH(int, signalNumber);
+        LocalService service;
+        const QString email = QStringLiteral("fonts@example.org");
+        storeRefreshToken(email, service.signIn(email).refreshToken);
+        QVERIFY(QDir().mkpath(fontFolder()));
+        const QString font = fontFolder() + QStringLiteral("/dejavu-sans");
+        QFile::remove(font);
+        QVERIFY(QFile::copy(QStringLiteral("/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf"), font));
+
+        KernwellProcess kernwell;
+        startInstance(kernwell, service);
+        QVERIFY2(service.waitForOpenSockets(email, 1, std::chrono::seconds(30)), qPrintable(kernwell.standardError()));
+        QVERIFY(waitUntil([] { return !registeredFonts().isEmpty(); }, std::chrono::seconds(20)));
+        stop(kernwell, signalNumber);
+        QCOMPARE(registeredFonts(), QStringList());
+        QVERIFY(QFile::exists(font));
+        clearKeyring(email);
+    }
+
+    // Installed into a prefix, the application signs in from a browser
+    // callback, syncs a pushed style into the system's fonts and tells the
+    // user through the notification server.
+    void endToEnd()
+    {
+        QTemporaryDir prefix;
+        QProcess install;
+        install.start(QStringLiteral("cmake"), { QStringLiteral("--install"), QStringLiteral(KERNWELL_BINARY_DIR),
+            QStringLiteral("--prefix"), prefix.path() });
+        QVERIFY(install.waitForFinished(120000));
+        QVERIFY2(install.exitCode() == 0, install.readAllStandardError().constData());
+        const QString program = prefix.filePath(QStringLiteral("bin/kernwell"));
+        QVERIFY(QFile::exists(program));
+        for (const char* file : { "share/applications/org.kernwell.Kernwell.desktop", "share/dbus-1/services/org.kernwell.Kernwell.service",
+                 "share/metainfo/org.kernwell.Kernwell.metainfo.xml", "share/icons/hicolor/scalable/apps/org.kernwell.Kernwell.svg" }) {
+            QVERIFY2(QFile::exists(prefix.filePath(QString::fromLatin1(file))), file);
+        }
+
+        LocalService service;
+        writeInfoPlist(prefix.filePath(QStringLiteral("share/kernwell/Info.plist")), workingInfoPlist(service.baseUrl().toString()));
+        FakeNotificationServer notifications;
+        QVERIFY(notifications.isRegistered());
+
+        KernwellProcess kernwell(program);
+        kernwell.environment().remove(QStringLiteral("KERNWELL_INFO_PLIST"));
+        kernwell.start({});
+        QVERIFY2(waitUntil([&] { return instanceRunning() || !kernwell.isRunning(); }), "the instance did not start");
+        QVERIFY2(kernwell.isRunning(), qPrintable(kernwell.standardError()));
+
+        const QString email = QStringLiteral("reader@example.org");
+        const QString token = service.createUser(email);
+        KernwellProcess second(program);
+        second.environment().remove(QStringLiteral("KERNWELL_INFO_PLIST"));
+        second.start({ QStringLiteral("kernwell://desktop/authorize?token=%1&email=%2")
+                           .arg(QString::fromUtf8(QUrl::toPercentEncoding(token)), QString::fromUtf8(QUrl::toPercentEncoding(email))) });
+        QVERIFY(second.finish());
+        QCOMPARE(second.exitCode(), 0);
+        QVERIFY2(service.waitForOpenSockets(email, 1, std::chrono::seconds(30)), qPrintable(kernwell.standardError()));
+
+        const auto catalog = service.catalog();
+        QVERIFY(!catalog.isEmpty());
+        service.syncStyles(email, { catalog.first().id });
+        QVERIFY2(waitUntil([] { return registeredFonts().size() == 1; }, std::chrono::seconds(30)), qPrintable(kernwell.standardError()));
+        QVERIFY(waitUntil([&] {
+            for (const auto& n : std::as_const(notifications.notifications)) {
+                if (n.summary.startsWith(QStringLiteral("Added ")) || n.body.startsWith(QStringLiteral("Added "))) {
+                    return true;
+                }
+            }
+            return false;
+        }));
+        QVERIFY(waitUntil([&] { return storedRefreshToken(email) == service.state(email).refreshToken; }));
+
+        stop(kernwell, SIGTERM);
+        QCOMPARE(registeredFonts(), QStringList());
+        clearKeyring(email);
+    }
+};
+
+KERNWELL_TEST_MAIN(TestApplication)
+#include "tst_Application.moc"
