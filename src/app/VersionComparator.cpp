@@ -3,13 +3,13 @@
 #include <QList>
 
 #include <algorithm>
-#include <optional>
 
 namespace kernwell {
 
 namespace {
 
-    enum class PartType { Number, Period, Text };
+    // None: no part is open (start, or after white space).
+    enum class PartType { None, Number, Period, Text };
 
     PartType typeOf(QChar c)
     {
@@ -25,14 +25,14 @@ namespace {
     QList<QString> split(const QString& version)
     {
         QList<QString> parts;
-        std::optional<PartType> previous;
+        PartType previous = PartType::None;
         for (const QChar c : version) {
             if (c.isSpace()) {
-                previous.reset();
+                previous = PartType::None;
                 continue;
             }
             const PartType type = typeOf(c);
-            if (!previous || *previous != type || type == PartType::Period) {
+            if (previous != type || type == PartType::Period) {
                 parts.append(QString(c));
             } else {
                 parts.last().append(c);

@@ -12,6 +12,8 @@
 using kernwell::test::LocalService;
 using kernwell::test::SyncSocket;
 
+Q_DECLARE_METATYPE(LocalService::DownloadFault)
+
 namespace beast = boost::beast;
 namespace websocket = boost::beast::websocket;
 
@@ -383,7 +385,6 @@ private slots:
     }
 };
 
-Q_DECLARE_METATYPE(LocalService::DownloadFault)
 
 KERNWELL_TEST_MAIN(TestLocalService)
 #include "tst_LocalService.moc"
