@@ -21,8 +21,6 @@ public:
     // a dictionary at its root.
     static BundleInfo fromFile(const QString& path);
 
-    const QString& path() const { return m_path; }
-
     QString text(const char* key) const;
     // An absolute http or https URL with a host.
     QUrl url(const char* key) const;

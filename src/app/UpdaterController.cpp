@@ -97,7 +97,6 @@ QCoro::Task<> UpdaterController::check(bool userInitiated)
         // Nothing to attend to; a found update's session ends when its window closes.
         m_delegate.standardUserDriverWillFinishUpdateSession();
     }
-    emit checkFinished();
 }
 
 } // namespace kernwell

@@ -44,9 +44,6 @@ public:
 
     bool isChecking() const { return m_checking; }
 
-signals:
-    void checkFinished();
-
 private:
     QCoro::Task<> check(bool userInitiated);
     QCoro::Task<std::optional<AppcastItem>> fetchBestUpdate();
