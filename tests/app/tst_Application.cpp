@@ -184,6 +184,32 @@ private slots:
         clearKeyring(email);
     }
 
+    // A scheduled check at launch finds the newer build in the service's feed
+    // and only tells the user through a notification.
+    void scheduledUpdateCheck()
+    {
+        LocalService service;
+        service.setAppcast(QStringLiteral("205"), QStringLiteral("2.1"));
+        FakeNotificationServer notifications;
+        QVERIFY(notifications.isRegistered());
+        auto keys = workingInfoPlist(service.baseUrl().toString());
+        keys.insert(QStringLiteral("SUFeedURL"), plistString(service.url(QStringLiteral("/appcast.xml")).toString()));
+        keys.insert(QStringLiteral("SUEnableAutomaticChecks"), QStringLiteral("<true/>"));
+        writeInfoPlist(m_dir.filePath(QStringLiteral("Info.plist")), keys);
+        KernwellProcess kernwell;
+        kernwell.environment().insert(QStringLiteral("KERNWELL_INFO_PLIST"), m_dir.filePath(QStringLiteral("Info.plist")));
+        kernwell.start({});
+        QVERIFY2(waitUntil([&] {
+            for (const auto& n : std::as_const(notifications.notifications)) {
+                if (n.summary == QLatin1String("A new update is available.")) {
+                    return n.body == QLatin1String("Version 2.1 (205) is now available.");
+                }
+            }
+            return false;
+        }), qPrintable(kernwell.standardError()));
+        stop(kernwell, SIGTERM);
+    }
+
     // Installed into a prefix, the application signs in from a browser
     // callback, syncs a pushed style into the system's fonts and tells the
     // user through the notification server.
