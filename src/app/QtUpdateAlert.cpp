@@ -17,7 +17,8 @@ QMessageBox* QtUpdateAlert::present(const QString& text, const QString& informat
         m_box->close();
     }
     auto* box = new QMessageBox;
-    box->setAttribute(Qt::WA_DeleteOnClose);
+    // A button ends the dialog without closing it, so WA_DeleteOnClose would not free it.
+    QObject::connect(box, &QDialog::finished, box, &QObject::deleteLater);
     box->setObjectName(QStringLiteral("UpdateWindow"));
     box->setWindowTitle(QStringLiteral("Kernwell"));
     box->setText(text);
@@ -36,7 +37,7 @@ void QtUpdateAlert::showUpdateFound(const AppcastItem& update, std::function<voi
     box->setDefaultButton(download);
     const QUrl url = update.downloadURL;
     QObject::connect(download, &QPushButton::clicked, box, [this, url] { m_toolkit.openUrl(url); });
-    QObject::connect(box, &QObject::destroyed, box, [closed = std::move(closed)] {
+    QObject::connect(box, &QDialog::finished, box, [closed = std::move(closed)] {
         if (closed) {
             closed();
         }

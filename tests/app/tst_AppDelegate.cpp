@@ -1,4 +1,5 @@
 #include "app/AppDelegate.h"
+#include "app/QtUpdateAlert.h"
 
 #include "support/FakeToolkit.h"
 #include "support/FakeUpdateAlert.h"
@@ -12,6 +13,10 @@ using kernwell::test::FakeToolkit;
 using kernwell::test::FakeUpdateAlert;
 using kernwell::test::FakeUrlSession;
 using kernwell::test::waitUntil;
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QMessageBox>
 
 Q_DECLARE_METATYPE(QList<kernwell::ToolkitWindow>)
 
@@ -229,6 +234,36 @@ private slots:
         QVERIFY(h.alert->errors.isEmpty());
         QCOMPARE(h.logger->messages().size(), 1);
         QVERIFY(h.logger->messages()[0].startsWith(QStringLiteral("UpdaterController checkForUpdates error: ")));
+    }
+
+    // The user-started check's window: its button opens the download in the
+    // browser, and closing it ends the update session.
+    void updateWindow()
+    {
+        FakeToolkit toolkit;
+        QtUpdateAlert alert(toolkit);
+        bool closed = false;
+        const AppcastItem update { QStringLiteral("Kernwell 2.1"), QStringLiteral("205"), QStringLiteral("2.1"),
+            QUrl(QStringLiteral("https://example.org/kernwell-2.1.tar.gz")), QStringLiteral("linux") };
+        alert.showUpdateFound(update, [&closed] { closed = true; });
+        QMessageBox* box = nullptr;
+        for (QWidget* window : QApplication::topLevelWidgets()) {
+            if (window->objectName() == QLatin1String("UpdateWindow") && window->isVisible()) {
+                box = qobject_cast<QMessageBox*>(window);
+            }
+        }
+        QVERIFY(box);
+        QVERIFY(box->informativeText().contains(QStringLiteral("Version 2.1 (205)")));
+        QAbstractButton* download = nullptr;
+        for (QAbstractButton* button : box->buttons()) {
+            if (button->text() == QLatin1String("Download")) {
+                download = button;
+            }
+        }
+        QVERIFY(download);
+        download->click();
+        QCOMPARE(toolkit.openedUrls, QList<QUrl> { update.downloadURL });
+        QVERIFY(waitUntil([&closed] { return closed; }));
     }
 
     void checkBeforeLaunchAndTerminateWithoutProvider()
