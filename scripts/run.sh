@@ -1,10 +1,19 @@
 #!/bin/sh
 # The main job: install what is missing, build, start the local font service
 # that the default configuration points at, then kernwell. The service is
-# stopped again when kernwell ends.
+# stopped again when kernwell ends, and kernwell withdraws its fonts on quit.
+#
+# Without a display (or with --demo) it runs the whole journey by itself in a
+# sandbox under Xvfb instead: sign in, add two styles, remove one, printing
+# each step (scripts/demo.sh; its options pass through).
 set -eu
 cd "$(dirname "$0")/.."
 scripts/build.sh release
+
+if [ "${1:-}" = "--demo" ] || { [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; }; then
+    [ "${1:-}" = "--demo" ] && shift
+    exec scripts/demo.sh --headless --build-dir build/release "$@"
+fi
 
 PORT=47800
 SERVICE=build/release/localservice/kernwell-localservice
