@@ -5,21 +5,12 @@
 set -eu
 cd "$(dirname "$0")/.."
 
-missing=""
-command -v chromium >/dev/null 2>&1 || missing="$missing chromium"
-command -v node >/dev/null 2>&1 || missing="$missing nodejs"
-command -v npm >/dev/null 2>&1 || missing="$missing npm"
-if [ -n "$missing" ]; then
-    SUDO=""
-    if [ "$(id -u)" != 0 ]; then
-        SUDO="sudo"
-    fi
-    echo "Installing:$missing" >&2
-    export DEBIAN_FRONTEND=noninteractive
-    $SUDO apt-get update -qq
-    # shellcheck disable=SC2086
-    $SUDO apt-get install -y -qq --no-install-recommends $missing
-fi
+extra=""
+command -v chromium >/dev/null 2>&1 || extra="$extra chromium"
+command -v node >/dev/null 2>&1 || extra="$extra nodejs"
+command -v npm >/dev/null 2>&1 || extra="$extra npm"
+# shellcheck disable=SC2086
+scripts/install-deps.sh $extra
 
 export PLAYWRIGHT_SKIP_BROWSER_DOWNLOAD=1
 # npm ci starts from scratch every time: skip it while the installed tree is

@@ -1,6 +1,7 @@
 #!/bin/sh
 # Brings every Debian package that building, testing and running Kernwell need.
 # Idempotent and non-interactive; installs only what is missing.
+# Extra package names given as arguments are installed the same way.
 set -eu
 
 PACKAGES="
@@ -18,7 +19,7 @@ clang-14 libclang-rt-14-dev
 "
 
 missing=""
-for p in $PACKAGES; do
+for p in $PACKAGES "$@"; do
     if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
         missing="$missing $p"
     fi

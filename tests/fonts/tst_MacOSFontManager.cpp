@@ -1,6 +1,7 @@
 #include "fonts/MacOSFontManager.h"
 
 #include "support/FontFiles.h"
+#include "support/RegistrationOutcomes.h"
 #include "TestMain.h"
 
 #include <QDir>
@@ -16,6 +17,7 @@
 using kernwell::Error;
 using kernwell::MacOSFontManager;
 using kernwell::test::FontFiles;
+using kernwell::test::RegistrationOutcomes;
 
 namespace {
 constexpr auto serif = "/usr/share/fonts/truetype/dejavu/DejaVuSerif.ttf";
@@ -101,31 +103,14 @@ private slots:
         QVERIFY(cacheValid());
     }
 
-    // R = registerFont, U = unregisterFont; t/f = the result expected.
-    void outcomes_data()
-    {
-        QTest::addColumn<QString>("calls");
-        QTest::addColumn<QString>("results");
-        QTest::newRow("register twice") << "RR"
-                                        << "tf";
-        QTest::newRow("unregister, never registered") << "U"
-                                                      << "f";
-        QTest::newRow("unregister twice") << "RUU"
-                                          << "ttf";
-        QTest::newRow("register again after unregistering") << "RURR"
-                                                            << "tttf";
-    }
+    void outcomes_data() { RegistrationOutcomes::addRows(); }
     void outcomes()
     {
         QFETCH(QString, calls);
         QFETCH(QString, results);
         MacOSFontManager manager(MacOSFontManager::RegistrationScope::systemWide);
         const QString path = storeFile(QStringLiteral("mono"), FontFiles::read(QLatin1String(mono)));
-        QString actual;
-        for (const QChar call : calls) {
-            const bool changed = call == QLatin1Char('R') ? manager.registerFont(path) : manager.unregisterFont(path);
-            actual += changed ? QLatin1Char('t') : QLatin1Char('f');
-        }
+        const QString actual = RegistrationOutcomes::run(manager, path, calls);
         QCOMPARE(actual, results);
     }
 

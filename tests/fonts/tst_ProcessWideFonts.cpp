@@ -2,12 +2,14 @@
 
 #include "TestMain.h"
 #include "support/FontFiles.h"
+#include "support/RegistrationOutcomes.h"
 
 #include <QTemporaryDir>
 
 using kernwell::Error;
 using kernwell::MacOSFontManager;
 using kernwell::test::FontFiles;
+using kernwell::test::RegistrationOutcomes;
 
 // The process scope goes through QFontDatabase and needs a QGuiApplication.
 class TestProcessWideFonts : public QObject {
@@ -23,20 +25,7 @@ private:
     QTemporaryDir m_dir;
 
 private slots:
-    // R = registerFont, U = unregisterFont; t/f = the result expected.
-    void outcomes_data()
-    {
-        QTest::addColumn<QString>("calls");
-        QTest::addColumn<QString>("results");
-        QTest::newRow("register twice") << "RR"
-                                        << "tf";
-        QTest::newRow("unregister, never registered") << "U"
-                                                      << "f";
-        QTest::newRow("unregister twice") << "RUU"
-                                          << "ttf";
-        QTest::newRow("register again after unregistering") << "RURR"
-                                                            << "tttf";
-    }
+    void outcomes_data() { RegistrationOutcomes::addRows(); }
     void outcomes()
     {
         QFETCH(QString, calls);
@@ -44,11 +33,7 @@ private slots:
         MacOSFontManager manager(MacOSFontManager::RegistrationScope::processWide);
         const QString path = m_dir.filePath(QStringLiteral("mono"));
         FontFiles::write(path, FontFiles::read(QStringLiteral("/usr/share/fonts/truetype/liberation2/LiberationMono-Regular.ttf")));
-        QString actual;
-        for (const QChar call : calls) {
-            const bool changed = call == QLatin1Char('R') ? manager.registerFont(path) : manager.unregisterFont(path);
-            actual += changed ? QLatin1Char('t') : QLatin1Char('f');
-        }
+        const QString actual = RegistrationOutcomes::run(manager, path, calls);
         manager.flush();
         QCOMPARE(actual, results);
         // Nothing leaves the process.
