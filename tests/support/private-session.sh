@@ -1,0 +1,46 @@
+#!/bin/sh
+# Runs one test program in its own sandbox: temporary HOME and XDG folders, a
+# private D-Bus session and a throwaway, unlocked gnome-keyring. Each test
+# gets its own bus so that tests running in parallel never meet on a bus name
+# (the application's single-instance name, a fake notification server).
+# Usage: private-session.sh <program> [arguments...]
+set -eu
+for tool in dbus-run-session gnome-keyring-daemon; do
+    if ! command -v "$tool" >/dev/null 2>&1; then
+        echo "$tool is missing: run scripts/install-deps.sh" >&2
+        exit 1
+    fi
+done
+
+SANDBOX="$(mktemp -d /tmp/kernwell-test-XXXXXX)"
+# A keyring daemon a test stopped or froze may outlive its bus: end every one
+# started for this sandbox.
+cleanup() {
+    for pid in $(pgrep -f gnome-keyring-daemon || true); do
+        if grep -qz "^XDG_RUNTIME_DIR=$SANDBOX/runtime\$" "/proc/$pid/environ" 2>/dev/null; then
+            kill -CONT "$pid" 2>/dev/null || true
+            kill "$pid" 2>/dev/null || true
+        fi
+    done
+    rm -rf "$SANDBOX"
+}
+trap cleanup EXIT
+mkdir -p "$SANDBOX/home" "$SANDBOX/runtime"
+chmod 700 "$SANDBOX/runtime"
+export HOME="$SANDBOX/home"
+export XDG_DATA_HOME="$SANDBOX/home/.local/share"
+export XDG_CONFIG_HOME="$SANDBOX/home/.config"
+export XDG_CACHE_HOME="$SANDBOX/home/.cache"
+export XDG_STATE_HOME="$SANDBOX/home/.local/state"
+export XDG_RUNTIME_DIR="$SANDBOX/runtime"
+unset DBUS_SESSION_BUS_ADDRESS
+
+# The keyring's password is read from stdin: an empty stdin creates no login
+# keyring at all (and every store then fails), an empty line creates one with
+# an empty password.
+status=0
+dbus-run-session -- sh -c '
+    printf "\n" | gnome-keyring-daemon --unlock --components=secrets >/dev/null
+    exec "$@"
+' private-session "$@" || status=$?
+exit "$status"
