@@ -5,6 +5,7 @@
 
 #include <fontconfig/fontconfig.h>
 
+#include <algorithm>
 #include <memory>
 
 namespace kernwell {
@@ -58,6 +59,20 @@ void FontCacheRefresher::wait()
     m_changed.wait(lock, [&] { return m_done >= target; });
 }
 
+void FontCacheRefresher::waitForPause(std::unique_lock<std::mutex>& lock)
+{
+    using Clock = std::chrono::steady_clock;
+    const Clock::time_point latest = Clock::now() + longestDelay;
+    for (unsigned long seen = m_requested; !m_stopping;) {
+        const Clock::time_point until = std::min(Clock::now() + pause, latest);
+        const bool more = m_changed.wait_until(lock, until, [&] { return m_requested != seen || m_stopping; });
+        if (!more || Clock::now() >= latest) {
+            return;
+        }
+        seen = m_requested;
+    }
+}
+
 void FontCacheRefresher::run()
 {
     // A configuration without fonts: only its cache locations are needed,
@@ -69,6 +84,7 @@ void FontCacheRefresher::run()
         if (m_requested == m_done) {
             return; // stopping, nothing left to do
         }
+        waitForPause(lock);
         const unsigned long serving = m_requested;
         lock.unlock();
         if (config) {

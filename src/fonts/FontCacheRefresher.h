@@ -2,6 +2,7 @@
 
 #include <QStringList>
 
+#include <chrono>
 #include <condition_variable>
 #include <mutex>
 #include <thread>
@@ -10,10 +11,11 @@ namespace kernwell {
 
 // Rebuilds the fontconfig caches of some folders on its own thread, so that
 // other applications read one fresh cache instead of each scanning the font
-// files again. Requests made while a refresh runs are served by one more
-// refresh afterwards: a burst of changes costs about one scan of the folder,
-// not one per change. A stale cache is never wrong, only slower: fontconfig
-// rescans a folder whose cache is older than the folder.
+// files again. A refresh starts once requests pause (or at the latest a
+// little after the first), and requests made while it runs are served by one
+// more: a burst of changes costs about one scan of the folder, not one per
+// change. A stale cache is never wrong, only slower: fontconfig rescans a
+// folder whose cache is older than the folder.
 class FontCacheRefresher {
 public:
     explicit FontCacheRefresher(QStringList directories);
@@ -28,7 +30,13 @@ public:
     void wait();
 
 private:
+    // How long requests must pause before a refresh, and the longest a
+    // request waits for a pause.
+    static constexpr std::chrono::milliseconds pause { 25 };
+    static constexpr std::chrono::milliseconds longestDelay { 500 };
+
     void run();
+    void waitForPause(std::unique_lock<std::mutex>& lock);
 
     const QStringList m_directories;
     std::mutex m_mutex;

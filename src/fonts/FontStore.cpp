@@ -171,8 +171,15 @@ QCoro::Task<bool> FontStore::addFont(QString name, QUrl remoteURL)
     if (present) {
         co_return *present;
     }
-    QByteArray bytes = co_await m_downloader->downloadData(std::move(remoteURL));
+    QByteArray bytes = co_await m_downloader.downloadData(std::move(remoteURL));
     co_return co_await writeAndRegister(name, std::move(bytes));
+}
+
+void FontStore::prefetch(const QString& name, const QUrl& remoteURL)
+{
+    if (isValidFontId(name) && !entryExists(m_rootDir + QLatin1Char('/') + name)) {
+        m_downloader.prefetch(remoteURL);
+    }
 }
 
 // The jobs are built outside the coroutine and hold their own references:

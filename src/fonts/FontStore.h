@@ -2,6 +2,7 @@
 
 #include "diagnostics/QorLogger.h"
 #include "fonts/BackgroundExecutor.h"
+#include "fonts/DownloadPrefetcher.h"
 #include "fonts/HTTPDataDownloader.h"
 #include "fonts/MacOSFontManager.h"
 
@@ -44,6 +45,11 @@ public:
     // a later sync fetches it again. The file is written and registered on a
     // worker thread; await one addFont at a time.
     QCoro::Task<bool> addFont(QString name, QUrl remoteURL);
+    // Starts the download a later addFont(name, remoteURL) will need, unless
+    // the folder already holds the name; the bytes wait for that call.
+    void prefetch(const QString& name, const QUrl& remoteURL);
+    // Drops prefetched downloads no addFont took.
+    void discardPrefetched() { m_downloader.discard(); }
     // Walk the folder once; failures are logged, each entry on its own.
     void unregisterAllFonts();
     void registerAllFonts();
@@ -56,7 +62,7 @@ private:
 
     QString m_rootDir;
     std::shared_ptr<QorLogger> m_logger;
-    std::shared_ptr<HTTPDataDownloader> m_downloader;
+    DownloadPrefetcher m_downloader;
     std::shared_ptr<MacOSFontManager> m_fontManager;
     BackgroundExecutor m_executor;
 };

@@ -7,8 +7,10 @@
 
 #include <QHash>
 #include <QStandardPaths>
+#include <QScopeGuard>
 #include <QTimer>
 
+#include <algorithm>
 #include <utility>
 
 namespace kernwell {
@@ -442,8 +444,16 @@ QCoro::Task<std::optional<QList<ClientNotification>>> MacOSProvider::applyUpdate
     QList<FontForAppend> toAdd, QList<FontForRemove> toRemove)
 {
     const std::shared_ptr<Cancellation> session = m_session;
+    // Fonts are added one at a time, but the next ones download meanwhile,
+    // as many as the network session runs in parallel to one server.
+    constexpr qsizetype downloadsAhead = 6;
+    const auto dropUnused = qScopeGuard([this] { m_fontStore->discardPrefetched(); });
     QList<ClientNotification> records;
-    for (const auto& font : toAdd) {
+    for (qsizetype index = 0; index < toAdd.size(); ++index) {
+        for (qsizetype ahead = index; ahead < std::min(toAdd.size(), index + downloadsAhead); ++ahead) {
+            m_fontStore->prefetch(toAdd[ahead].fontId, toAdd[ahead].remoteURL);
+        }
+        const FontForAppend& font = toAdd[index];
         bool added = false;
         try {
             added = co_await m_fontStore->addFont(font.fontId, font.remoteURL);

@@ -140,6 +140,56 @@ private slots:
         QCOMPARE(m_logger->messages(), QStringList {});
     }
 
+    // A download started ahead serves the one addFont that needs it; its
+    // failure reaches that addFont unchanged.
+    void aPrefetchedDownloadServesItsAddFontOnce()
+    {
+        const QString name = QStringLiteral("serif");
+        m_downloader->answer(FontFiles::read(QLatin1String(serif)));
+        m_store->prefetch(name, urlOf(name));
+        QCOMPARE(m_downloader->requests().size(), 1);
+        // Served from a second download, this would be no font.
+        m_downloader->answer(QByteArrayLiteral("not a font"));
+        QVERIFY(runTask(m_store->addFont(name, urlOf(name))));
+        QCOMPARE(m_downloader->requests().size(), 1);
+        QCOMPARE(registered(), QStringList { linkOf(name) });
+
+        QVERIFY(m_store->removeFont(name));
+        QVERIFY(add(name, serif));
+        QCOMPARE(m_downloader->requests().size(), 2);
+    }
+
+    void aPrefetchedFailureReachesItsAddFont()
+    {
+        const Error failure = kernwell::toError(kernwell::ServiceError::network);
+        m_downloader->fail(failure);
+        m_store->prefetch(QStringLiteral("serif"), urlOf(QStringLiteral("serif")));
+        m_downloader->answer(FontFiles::read(QLatin1String(serif)));
+        try {
+            runTask(m_store->addFont(QStringLiteral("serif"), urlOf(QStringLiteral("serif"))));
+            QFAIL("addFont did not throw");
+        } catch (const Error& error) {
+            QCOMPARE(error, failure);
+        }
+        QCOMPARE(FontFiles::entries(m_rootDir), QStringList {});
+    }
+
+    void prefetchSkipsWhatTheFolderHoldsAndDiscardDropsTheRest()
+    {
+        QVERIFY(add(QStringLiteral("mono"), mono));
+        m_store->prefetch(QStringLiteral("mono"), urlOf(QStringLiteral("mono")));
+        m_store->prefetch(QStringLiteral("../mono"), urlOf(QStringLiteral("mono")));
+        QCOMPARE(m_downloader->requests().size(), 1);
+
+        m_downloader->answer(QByteArrayLiteral("not a font"));
+        m_store->prefetch(QStringLiteral("sans"), urlOf(QStringLiteral("sans")));
+        QCOMPARE(m_downloader->requests().size(), 2);
+        m_store->discardPrefetched();
+        QVERIFY(add(QStringLiteral("sans"), sans));
+        QCOMPARE(m_downloader->requests().size(), 3);
+        QCOMPARE(m_logger->messages(), QStringList {});
+    }
+
     // A download that is no font is reported, then deleted so that the next
     // sync fetches it again.
     void aDownloadThatIsNoFontIsReportedAndDeleted_data()
