@@ -18,6 +18,7 @@
 set -euo pipefail
 
 ROOT="$(cd "$(dirname "$0")/.." && pwd)"
+. "$ROOT/scripts/sandbox-env.sh"
 SELF="$ROOT/scripts/$(basename "$0")"
 BUNDLE_ID=org.kernwell.Kernwell
 SESSION_PATH=/org/kernwell/Kernwell/Session
@@ -76,8 +77,7 @@ outside() {
     else
         trap 'rm -rf "'"$sandbox"'"' EXIT
     fi
-    mkdir -p "$sandbox/home" "$sandbox/runtime" "$sandbox/logs" "$sandbox/catalog" "$sandbox/service"
-    chmod 700 "$sandbox/runtime"
+    mkdir -p "$sandbox/logs" "$sandbox/catalog" "$sandbox/service"
     # A small catalog keeps the library page short.
     local font
     for font in DejaVuSans.ttf DejaVuSans-Bold.ttf DejaVuSerif.ttf DejaVuSansMono.ttf; do
@@ -91,14 +91,9 @@ outside() {
         # The display's cookie stays where it was when HOME moves into the sandbox.
         export XAUTHORITY="${XAUTHORITY:-$HOME/.Xauthority}"
     fi
-    export HOME="$sandbox/home"
-    export XDG_DATA_HOME="$sandbox/home/.local/share"
-    export XDG_CONFIG_HOME="$sandbox/home/.config"
-    export XDG_CACHE_HOME="$sandbox/home/.cache"
-    export XDG_STATE_HOME="$sandbox/home/.local/state"
-    export XDG_RUNTIME_DIR="$sandbox/runtime"
+    enter_sandbox "$sandbox"
     export DEMO_SANDBOX="$sandbox" DEMO_BUILD="$build" DEMO_SHOTS="$shots" DEMO_TIMEOUT="$timeout"
-    unset DBUS_SESSION_BUS_ADDRESS SESSION_MANAGER
+    unset SESSION_MANAGER
     local status=0
     if [ "$headless" = yes ]; then
         unset WAYLAND_DISPLAY

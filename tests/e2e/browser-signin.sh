@@ -20,19 +20,14 @@ done
 
 SANDBOX="$(mktemp -d /tmp/kernwell-e2e-XXXXXX)"
 trap 'rm -rf "$SANDBOX"' EXIT
-mkdir -p "$SANDBOX/home" "$SANDBOX/runtime" "$SANDBOX/logs"
-chmod 700 "$SANDBOX/runtime"
+mkdir -p "$SANDBOX/logs"
 cmake --install "$BUILD" --prefix "$SANDBOX/prefix" >"$SANDBOX/logs/install.log"
 
-export HOME="$SANDBOX/home"
-export XDG_DATA_HOME="$SANDBOX/home/.local/share"
-export XDG_CONFIG_HOME="$SANDBOX/home/.config"
-export XDG_CACHE_HOME="$SANDBOX/home/.cache"
-export XDG_STATE_HOME="$SANDBOX/home/.local/state"
-export XDG_RUNTIME_DIR="$SANDBOX/runtime"
+. "$HERE/../../scripts/sandbox-env.sh"
+enter_sandbox "$SANDBOX"
 export KERNWELL_PREFIX="$SANDBOX/prefix" E2E_SANDBOX="$SANDBOX" E2E_SCREENSHOTS="$BUILD/e2e-screenshots"
 export PLAYWRIGHT_SKIP_BROWSER_DOWNLOAD=1
-unset DBUS_SESSION_BUS_ADDRESS DISPLAY WAYLAND_DISPLAY XDG_CURRENT_DESKTOP KERNWELL_INFO_PLIST
+unset DISPLAY WAYLAND_DISPLAY XDG_CURRENT_DESKTOP KERNWELL_INFO_PLIST
 
 rm -rf "$E2E_SCREENSHOTS"
 status=0

@@ -25,22 +25,13 @@ cleanup() {
     rm -rf "$SANDBOX"
 }
 trap cleanup EXIT
-mkdir -p "$SANDBOX/home" "$SANDBOX/runtime"
-chmod 700 "$SANDBOX/runtime"
-export HOME="$SANDBOX/home"
-export XDG_DATA_HOME="$SANDBOX/home/.local/share"
-export XDG_CONFIG_HOME="$SANDBOX/home/.config"
-export XDG_CACHE_HOME="$SANDBOX/home/.cache"
-export XDG_STATE_HOME="$SANDBOX/home/.local/state"
-export XDG_RUNTIME_DIR="$SANDBOX/runtime"
-unset DBUS_SESSION_BUS_ADDRESS
+. "$(dirname "$0")/../../scripts/sandbox-env.sh"
+enter_sandbox "$SANDBOX"
 
 # The keyring's password is read from stdin: an empty stdin creates no login
 # keyring at all (and every store then fails), an empty line creates one with
 # an empty password.
-status=0
 dbus-run-session -- sh -c '
     printf "\n" | gnome-keyring-daemon --unlock --components=secrets >/dev/null
     exec "$@"
-' private-session "$@" || status=$?
-exit "$status"
+' private-session "$@"
