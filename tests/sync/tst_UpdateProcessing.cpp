@@ -290,6 +290,29 @@ private slots:
         QVERIFY(QFile::exists(provider.fontFolder() + QStringLiteral("/serif")));
     }
 
+    // The next fonts download while one is added; when the update stops
+    // early those downloads are dropped, and the next update fetches afresh.
+    void anUpdateThatStopsDropsTheDownloadsAhead()
+    {
+        ProviderHarness harness;
+        serveDejaVu(harness);
+        MacOSProvider& provider = harness.make();
+        harness.downloader->failing.insert(link(QStringLiteral("mono")));
+        QCOMPARE(runTask(provider.applyUpdate(
+                     { { QStringLiteral("sans"), QStringLiteral("DejaVu sans Book"), link(QStringLiteral("sans")) },
+                         { QStringLiteral("mono"), QStringLiteral("DejaVu mono Book"), link(QStringLiteral("mono")) },
+                         { QStringLiteral("serif"), QStringLiteral("DejaVu serif Book"), link(QStringLiteral("serif")) } },
+                     {})),
+            std::nullopt);
+        QCOMPARE(harness.downloader->requests.count(link(QStringLiteral("serif"))), 1);
+        QCOMPARE(linkedFonts(harness), QStringList { QStringLiteral("sans") });
+
+        QVERIFY(runTask(provider.applyUpdate(
+            { { QStringLiteral("serif"), QStringLiteral("DejaVu serif Book"), link(QStringLiteral("serif")) } }, {})));
+        QCOMPARE(harness.downloader->requests.count(link(QStringLiteral("serif"))), 2);
+        QCOMPARE(linkedFonts(harness), (QStringList { QStringLiteral("sans"), QStringLiteral("serif") }));
+    }
+
     void appliedUpdatesAreNotified()
     {
         ProviderHarness harness;
