@@ -11,13 +11,13 @@
 
 namespace kernwell {
 
-// Runs jobs on one worker thread, one after another. A job's result, or the
-// exception it threw (its type kept), arrives through the returned future,
-// which a coroutine can co_await (qcorofuture.h). Destruction waits for the
-// jobs already started.
+// Runs jobs on worker threads: with one thread (the default), one after
+// another. A job's result, or the exception it threw (its type kept),
+// arrives through the returned future, which a coroutine can co_await
+// (qcorofuture.h). Destruction waits for the jobs already started.
 class BackgroundExecutor {
 public:
-    BackgroundExecutor() { m_pool.setMaxThreadCount(1); }
+    explicit BackgroundExecutor(int threads = 1) { m_pool.setMaxThreadCount(threads); }
     ~BackgroundExecutor() { m_pool.waitForDone(); }
     BackgroundExecutor(const BackgroundExecutor&) = delete;
     BackgroundExecutor& operator=(const BackgroundExecutor&) = delete;

@@ -4,7 +4,7 @@
 
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
+#include <QPromise>
 #include <QStringList>
 
 #include <QCoro/QCoroFuture>
@@ -50,18 +50,6 @@ std::optional<Error> deleteEntry(const QString& path)
         return PosixError::make(failure, action);
     }
     return std::nullopt;
-}
-
-// Whole or absent: the bytes go to a temporary file in the folder, which is
-// renamed into place only once everything is written.
-void writeFile(const QString& path, const QByteArray& bytes)
-{
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit()) {
-        throw Error(QLatin1String(FontStore::errorDomain), FontStore::writeFailed,
-            QStringLiteral("Could not write the font file “%1”: %2.")
-                .arg(QFileInfo(path).fileName(), file.errorString()));
-    }
 }
 
 // Registers a file of the folder on behalf of addFont. A file that is no
@@ -118,6 +106,29 @@ std::optional<QStringList> listFolder(const QString& folder, QorLogger& logger)
     return names;
 }
 
+// Built outside the coroutine below: a job made inside an expression that
+// also awaits would be a temporary living across the suspension.
+QFuture<std::shared_ptr<StagedFontFile>> writeStaged(BackgroundExecutor& writers, const QString& path, QByteArray bytes)
+{
+    return writers.run([path, bytes = std::move(bytes)] { return std::make_shared<StagedFontFile>(path, bytes); });
+}
+
+// Downloads, then writes on one of `writers`; runs detached and owns what it
+// uses, so it may outlive the store.
+QCoro::Task<> stageInto(std::shared_ptr<HTTPDataDownloader> downloader, std::shared_ptr<BackgroundExecutor> writers,
+    QString path, QUrl remoteURL, std::shared_ptr<QPromise<std::shared_ptr<StagedFontFile>>> promise)
+{
+    promise->start();
+    try {
+        QByteArray bytes = co_await downloader->downloadData(std::move(remoteURL));
+        const QFuture<std::shared_ptr<StagedFontFile>> written = writeStaged(*writers, path, std::move(bytes));
+        promise->addResult(co_await written);
+    } catch (...) {
+        promise->setException(std::current_exception());
+    }
+    promise->finish();
+}
+
 } // namespace
 
 FontStore::FontStore(QString rootDir, std::shared_ptr<QorLogger> logger, std::shared_ptr<HTTPDataDownloader> downloader,
@@ -126,6 +137,7 @@ FontStore::FontStore(QString rootDir, std::shared_ptr<QorLogger> logger, std::sh
     , m_logger(std::move(logger))
     , m_downloader(std::move(downloader))
     , m_fontManager(std::move(fontManager))
+    , m_writers(std::make_shared<BackgroundExecutor>(writerThreads))
 {
 }
 
@@ -171,22 +183,40 @@ QCoro::Task<bool> FontStore::addFont(QString name, QUrl remoteURL)
     if (present) {
         co_return *present;
     }
-    QByteArray bytes = co_await m_downloader.downloadData(std::move(remoteURL));
-    co_return co_await writeAndRegister(name, std::move(bytes));
+    StagedFile file = co_await takeStaged(name, remoteURL);
+    co_return co_await commitAndRegister(name, std::move(file));
 }
 
 void FontStore::prefetch(const QString& name, const QUrl& remoteURL)
 {
-    if (isValidFontId(name) && !entryExists(m_rootDir + QLatin1Char('/') + name)) {
-        m_downloader.prefetch(remoteURL);
+    if (isValidFontId(name) && !m_staged.contains(name) && !entryExists(pathOf(name))) {
+        m_staged.insert(name, { remoteURL, stage(name, remoteURL) });
     }
+}
+
+QFuture<FontStore::StagedFile> FontStore::stage(const QString& name, const QUrl& remoteURL)
+{
+    auto promise = std::make_shared<QPromise<StagedFile>>();
+    QFuture<StagedFile> file = promise->future();
+    stageInto(m_downloader, m_writers, pathOf(name), remoteURL, std::move(promise));
+    return file;
+}
+
+// The file prefetched for this name and URL, or one staged now.
+QFuture<FontStore::StagedFile> FontStore::takeStaged(const QString& name, const QUrl& remoteURL)
+{
+    const auto staged = m_staged.constFind(name);
+    const bool prefetched = staged != m_staged.cend() && staged->remoteURL == remoteURL;
+    QFuture<StagedFile> file = prefetched ? staged->file : stage(name, remoteURL);
+    m_staged.remove(name);
+    return file;
 }
 
 // The jobs are built outside the coroutine and hold their own references:
 // they must not depend on `this` or on the coroutine's frame.
 QFuture<std::optional<bool>> FontStore::registerIfPresent(const QString& name)
 {
-    return m_executor.run([name, path = m_rootDir + QLatin1Char('/') + name, rootDir = m_rootDir, logger = m_logger,
+    return m_executor.run([name, path = pathOf(name), logger = m_logger,
                               fontManager = m_fontManager]() -> std::optional<bool> {
         if (isRegularFile(path)) {
             return registerForAdd(*logger, *fontManager, path);
@@ -197,23 +227,17 @@ QFuture<std::optional<bool>> FontStore::registerIfPresent(const QString& name)
                 addFontError() + QStringLiteral("“%1” in the font folder is not a regular file.").arg(name));
             return false;
         }
-        std::error_code failure;
-        std::filesystem::create_directories(QFile::encodeName(rootDir).toStdString(), failure);
-        if (failure) {
-            throw PosixError::make(
-                failure.value(), QStringLiteral("Could not create the font folder “%1”").arg(rootDir));
-        }
         return std::nullopt;
     });
 }
 
-QFuture<bool> FontStore::writeAndRegister(const QString& name, QByteArray bytes)
+QFuture<bool> FontStore::commitAndRegister(const QString& name, StagedFile file)
 {
-    return m_executor.run([path = m_rootDir + QLatin1Char('/') + name, bytes = std::move(bytes), logger = m_logger,
-                              fontManager = m_fontManager] {
-        writeFile(path, bytes);
-        return registerForAdd(*logger, *fontManager, path);
-    });
+    return m_executor.run(
+        [file = std::move(file), path = pathOf(name), logger = m_logger, fontManager = m_fontManager] {
+            file->commit();
+            return registerForAdd(*logger, *fontManager, path);
+        });
 }
 
 void FontStore::unregisterAllFonts()

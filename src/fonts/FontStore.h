@@ -2,10 +2,12 @@
 
 #include "diagnostics/QorLogger.h"
 #include "fonts/BackgroundExecutor.h"
-#include "fonts/DownloadPrefetcher.h"
 #include "fonts/HTTPDataDownloader.h"
 #include "fonts/MacOSFontManager.h"
+#include "fonts/StagedFontFile.h"
 
+#include <QFuture>
+#include <QHash>
 #include <QString>
 #include <QUrl>
 
@@ -42,14 +44,15 @@ public:
     // Downloads (unless present), writes and registers; true if registered
     // now. Throws an invalid name's, the download's or the write's error. A
     // file that turns out not to be a font is reported and deleted, so that
-    // a later sync fetches it again. The file is written and registered on a
-    // worker thread; await one addFont at a time.
+    // a later sync fetches it again. The file is written on a writer thread
+    // and registered on a worker thread; await one addFont at a time.
     QCoro::Task<bool> addFont(QString name, QUrl remoteURL);
-    // Starts the download a later addFont(name, remoteURL) will need, unless
-    // the folder already holds the name; the bytes wait for that call.
+    // Starts the download and write a later addFont(name, remoteURL) will
+    // need, unless the folder already holds the name; the file waits, whole
+    // and out of sight, for that call.
     void prefetch(const QString& name, const QUrl& remoteURL);
-    // Drops prefetched downloads no addFont took.
-    void discardPrefetched() { m_downloader.discard(); }
+    // Drops prefetched files no addFont took.
+    void discardPrefetched() { m_staged.clear(); }
     // Walk the folder once; failures are logged, each entry on its own.
     void unregisterAllFonts();
     void registerAllFonts();
@@ -57,14 +60,31 @@ public:
     const QString& rootDir() const { return m_rootDir; }
 
 private:
+    // Downloaded fonts written (and flushed to disk) at once.
+    static constexpr int writerThreads = 4;
+
+    using StagedFile = std::shared_ptr<StagedFontFile>;
+    struct Staging {
+        QUrl remoteURL;
+        QFuture<StagedFile> file;
+    };
+
+    QString pathOf(const QString& name) const { return m_rootDir + QLatin1Char('/') + name; }
     QFuture<std::optional<bool>> registerIfPresent(const QString& name);
-    QFuture<bool> writeAndRegister(const QString& name, QByteArray bytes);
+    QFuture<StagedFile> stage(const QString& name, const QUrl& remoteURL);
+    QFuture<StagedFile> takeStaged(const QString& name, const QUrl& remoteURL);
+    QFuture<bool> commitAndRegister(const QString& name, StagedFile file);
 
     QString m_rootDir;
     std::shared_ptr<QorLogger> m_logger;
-    DownloadPrefetcher m_downloader;
+    std::shared_ptr<HTTPDataDownloader> m_downloader;
     std::shared_ptr<MacOSFontManager> m_fontManager;
+    // Registrations, one after another.
     BackgroundExecutor m_executor;
+    // Writes of downloaded files, several at once: flushing to disk waits
+    // mostly on the device. Shared with staging still under way.
+    std::shared_ptr<BackgroundExecutor> m_writers;
+    QHash<QString, Staging> m_staged; // by font name
 };
 
 } // namespace kernwell
