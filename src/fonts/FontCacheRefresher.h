@@ -11,8 +11,8 @@ namespace kernwell {
 
 // Rebuilds the fontconfig caches of some folders on its own thread, so that
 // other applications read one fresh cache instead of each scanning the font
-// files again. A refresh starts once requests pause (or at the latest a
-// little after the first), and requests made while it runs are served by one
+// files again. A refresh starts once requests pause (or at the latest two
+// seconds after the first), and requests made while it runs are served by one
 // more: a burst of changes costs about one scan of the folder, not one per
 // change. A stale cache is never wrong, only slower: fontconfig rescans a
 // folder whose cache is older than the folder.
@@ -33,7 +33,7 @@ private:
     // How long requests must pause before a refresh, and the longest a
     // request waits for a pause.
     static constexpr std::chrono::milliseconds pause { 25 };
-    static constexpr std::chrono::milliseconds longestDelay { 500 };
+    static constexpr std::chrono::milliseconds longestDelay { 2000 };
 
     void run();
     void waitForPause(std::unique_lock<std::mutex>& lock);
