@@ -444,8 +444,9 @@ QCoro::Task<std::optional<QList<ClientNotification>>> MacOSProvider::applyUpdate
     QList<FontForAppend> toAdd, QList<FontForRemove> toRemove)
 {
     const std::shared_ptr<Cancellation> session = m_session;
-    // Fonts are added one at a time, but the next ones download meanwhile,
-    // as many as the network session runs in parallel to one server.
+    // Fonts are added one at a time, but the next ones are downloaded and
+    // written meanwhile, as many as the network session fetches at once from
+    // one server.
     constexpr qsizetype downloadsAhead = 6;
     const auto dropUnused = qScopeGuard([this] { m_fontStore->discardPrefetched(); });
     QList<ClientNotification> records;
