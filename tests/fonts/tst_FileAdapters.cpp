@@ -6,6 +6,7 @@
 
 #include "RunTask.h"
 #include "TestMain.h"
+#include "ThrownError.h"
 #include "support/FakeUrlSession.h"
 #include "support/StatusServer.h"
 
@@ -23,6 +24,7 @@ using kernwell::UrlDataResult;
 using kernwell::test::FakeUrlSession;
 using kernwell::test::runTask;
 using kernwell::test::StatusServer;
+using kernwell::test::thrownError;
 
 Q_DECLARE_METATYPE(std::optional<int>)
 
@@ -86,13 +88,12 @@ private slots:
     {
         QFETCH(QUrl, url);
         QFETCH(int, code);
-        try {
+        const std::optional<Error> error = thrownError([&] {
             MacOSFileManager().createDirectory(url);
-            QFAIL("createDirectory did not throw");
-        } catch (const Error& error) {
-            QCOMPARE(error.code(), code);
-            QVERIFY2(error.description().startsWith(QStringLiteral("Could not create the folder “")), error.what());
-        }
+        });
+        QVERIFY2(error, "createDirectory did not throw");
+        QCOMPARE(error->code(), code);
+        QVERIFY2(error->description().startsWith(QStringLiteral("Could not create the folder “")), error->what());
     }
 
     // status: the HTTP status, or none for an answer that did not come over HTTP.
@@ -168,12 +169,11 @@ private slots:
         const Error timedOut(QLatin1String(kernwell::UrlSession::errorDomain), 3, QStringLiteral("The request timed out."));
         session->fail(timedOut);
         SessionDataDownloader downloader(session);
-        try {
+        const std::optional<Error> error = thrownError([&] {
             runTask(downloader.downloadData(QUrl(QStringLiteral("https://fonts.example/f/1"))));
-            QFAIL("downloadData did not throw");
-        } catch (const Error& error) {
-            QCOMPARE(error, timedOut);
-        }
+        });
+        QVERIFY2(error, "downloadData did not throw");
+        QCOMPARE(*error, timedOut);
     }
 };
 

@@ -5,6 +5,7 @@
 #include "RecordingLogger.h"
 #include "RunTask.h"
 #include "TestMain.h"
+#include "ThrownError.h"
 #include "support/FakeDownloader.h"
 #include "support/FontFiles.h"
 
@@ -23,6 +24,7 @@ using kernwell::test::FakeDownloader;
 using kernwell::test::FontFiles;
 using kernwell::test::RecordingLogger;
 using kernwell::test::runTask;
+using kernwell::test::thrownError;
 
 namespace {
 constexpr auto serif = "/usr/share/fonts/truetype/dejavu/DejaVuSerif.ttf";
@@ -144,12 +146,11 @@ private slots:
             // A download of its own would succeed.
             m_downloader->answer(FontFiles::read(QLatin1String(serif)));
         }
-        try {
+        const std::optional<Error> error = thrownError([&] {
             runTask(m_store->addFont(QStringLiteral("serif"), urlOf(QStringLiteral("serif"))));
-            QFAIL("addFont did not throw");
-        } catch (const Error& error) {
-            QCOMPARE(error, failure);
-        }
+        });
+        QVERIFY2(error, "addFont did not throw");
+        QCOMPARE(*error, failure);
         QCOMPARE(FontFiles::entries(m_rootDir), QStringList {});
         QCOMPARE(m_logger->messages(), QStringList {});
     }
@@ -245,16 +246,15 @@ private slots:
     void anInterruptedWriteLeavesNothingBehind()
     {
         m_downloader->answer(FontFiles::read(QLatin1String(serif)));
-        try {
+        const std::optional<Error> error = thrownError([&] {
             const FileSizeLimit diskFull(64 * 1024);
             runTask(m_store->addFont(QStringLiteral("serif"), urlOf(QStringLiteral("serif"))));
-            QFAIL("addFont did not throw");
-        } catch (const Error& error) {
-            QCOMPARE(error.domain(), QLatin1String(FontStore::errorDomain));
-            QCOMPARE(error.code(), FontStore::writeFailed);
-            QVERIFY2(error.description().startsWith(QStringLiteral("Could not write the font file “serif”: ")),
-                error.what());
-        }
+        });
+        QVERIFY2(error, "addFont did not throw");
+        QCOMPARE(error->domain(), QLatin1String(FontStore::errorDomain));
+        QCOMPARE(error->code(), FontStore::writeFailed);
+        QVERIFY2(error->description().startsWith(QStringLiteral("Could not write the font file “serif”: ")),
+            error->what());
         QCOMPARE(FontFiles::entries(m_rootDir), QStringList {});
         QCOMPARE(FontFiles::entries(m_linkDir), QStringList {});
 
@@ -284,13 +284,12 @@ private slots:
         m_downloader->answer(FontFiles::read(QLatin1String(sans)));
 
         QVERIFY(!FontStore::isValidFontId(fontId));
-        try {
+        const std::optional<Error> error = thrownError([&] {
             runTask(m_store->addFont(fontId, urlOf(QStringLiteral("x"))));
-            QFAIL("addFont did not throw");
-        } catch (const Error& error) {
-            QCOMPARE(error.domain(), QLatin1String(FontStore::errorDomain));
-            QCOMPARE(error.code(), FontStore::invalidFontId);
-        }
+        });
+        QVERIFY2(error, "addFont did not throw");
+        QCOMPARE(error->domain(), QLatin1String(FontStore::errorDomain));
+        QCOMPARE(error->code(), FontStore::invalidFontId);
         QVERIFY(m_downloader->requests().isEmpty());
 
         QVERIFY(!m_store->removeFont(fontId));

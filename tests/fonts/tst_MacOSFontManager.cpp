@@ -3,6 +3,7 @@
 #include "support/FontFiles.h"
 #include "support/RegistrationOutcomes.h"
 #include "TestMain.h"
+#include "ThrownError.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -18,6 +19,7 @@ using kernwell::Error;
 using kernwell::MacOSFontManager;
 using kernwell::test::FontFiles;
 using kernwell::test::RegistrationOutcomes;
+using kernwell::test::thrownError;
 
 namespace {
 constexpr auto serif = "/usr/share/fonts/truetype/dejavu/DejaVuSerif.ttf";
@@ -136,14 +138,13 @@ private slots:
         MacOSFontManager manager(MacOSFontManager::RegistrationScope::systemWide);
         const QString path
             = content.isNull() ? m_storeDir + QLatin1Char('/') + name : storeFile(name, content);
-        try {
+        const std::optional<Error> error = thrownError([&] {
             manager.registerFont(path);
-            QFAIL("registerFont did not throw");
-        } catch (const Error& error) {
-            QCOMPARE(error.domain(), QLatin1String(MacOSFontManager::errorDomain));
-            QCOMPARE(error.code(), code);
-            QVERIFY2(!error.description().isEmpty(), error.what());
-        }
+        });
+        QVERIFY2(error, "registerFont did not throw");
+        QCOMPARE(error->domain(), QLatin1String(MacOSFontManager::errorDomain));
+        QCOMPARE(error->code(), code);
+        QVERIFY2(!error->description().isEmpty(), error->what());
         QCOMPARE(FontFiles::entries(m_linkDir), QStringList {});
     }
 
@@ -151,12 +152,11 @@ private slots:
     {
         MacOSFontManager manager(MacOSFontManager::RegistrationScope::systemWide);
         QDir().mkpath(m_storeDir + QStringLiteral("/folder"));
-        try {
+        const std::optional<Error> error = thrownError([&] {
             manager.registerFont(m_storeDir + QStringLiteral("/folder"));
-            QFAIL("registerFont did not throw");
-        } catch (const Error& error) {
-            QCOMPARE(error.code(), MacOSFontManager::unrecognizedFormat);
-        }
+        });
+        QVERIFY2(error, "registerFont did not throw");
+        QCOMPARE(error->code(), MacOSFontManager::unrecognizedFormat);
     }
 
     // A file re-downloaded under the same name is a new file; its registration

@@ -1,6 +1,7 @@
 #include "fonts/MacOSFontManager.h"
 
 #include "TestMain.h"
+#include "ThrownError.h"
 #include "support/FontFiles.h"
 #include "support/RegistrationOutcomes.h"
 
@@ -10,6 +11,7 @@ using kernwell::Error;
 using kernwell::MacOSFontManager;
 using kernwell::test::FontFiles;
 using kernwell::test::RegistrationOutcomes;
+using kernwell::test::thrownError;
 
 // The process scope goes through QFontDatabase and needs a QGuiApplication.
 class TestProcessWideFonts : public QObject {
@@ -57,13 +59,12 @@ private slots:
         if (!content.isNull()) {
             FontFiles::write(path, content);
         }
-        try {
+        const std::optional<Error> error = thrownError([&] {
             manager.registerFont(path);
-            QFAIL("registerFont did not throw");
-        } catch (const Error& error) {
-            QCOMPARE(error.domain(), QLatin1String(MacOSFontManager::errorDomain));
-            QCOMPARE(error.code(), code);
-        }
+        });
+        QVERIFY2(error, "registerFont did not throw");
+        QCOMPARE(error->domain(), QLatin1String(MacOSFontManager::errorDomain));
+        QCOMPARE(error->code(), code);
         QVERIFY(!manager.unregisterFont(path));
     }
 };

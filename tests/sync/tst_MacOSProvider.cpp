@@ -1,5 +1,6 @@
 #include "RunTask.h"
 #include "TestMain.h"
+#include "ThrownError.h"
 
 #include "support/ProviderHarness.h"
 
@@ -94,15 +95,11 @@ private slots:
         file.close();
         qputenv("XDG_DATA_HOME", QFile::encodeName(blocker));
         ProviderHarness harness;
-        try {
-            harness.make();
-            qputenv("XDG_DATA_HOME", dataHome);
-            QFAIL("construction succeeded below a regular file");
-        } catch (const Error& error) {
-            qputenv("XDG_DATA_HOME", dataHome);
-            QVERIFY2(!error.description().isEmpty(), "the failure has no description");
-        }
+        const std::optional<Error> error = thrownError([&] { harness.make(); });
+        qputenv("XDG_DATA_HOME", dataHome);
         QFile::remove(blocker);
+        QVERIFY2(error, "construction succeeded below a regular file");
+        QVERIFY2(!error->description().isEmpty(), "the failure has no description");
     }
 
     void signInRefusedChangesOnlyTheError()

@@ -4,6 +4,7 @@
 #include "RecordingLogger.h"
 #include "RunTask.h"
 #include "TestMain.h"
+#include "ThrownError.h"
 
 Q_DECLARE_METATYPE(kernwell::test::FakeUrlSession::Answer)
 Q_DECLARE_METATYPE(kernwell::Error)
@@ -22,6 +23,7 @@ using kernwell::test::FakeUrlSession;
 using kernwell::test::FakeWebSocketTask;
 using kernwell::test::RecordingLogger;
 using kernwell::test::runTask;
+using kernwell::test::thrownError;
 
 namespace {
 
@@ -281,12 +283,11 @@ private slots:
         m_session->nextWebSocketTask = std::make_shared<FakeWebSocketTask>();
         QCOMPARE(api.makeSyncSocket(token), nullptr);
 
-        try {
+        const std::optional<Error> error = thrownError([&] {
             runTask(api.queryFonts(token, { QStringLiteral("s") }));
-            QFAIL("no error");
-        } catch (const Error& error) {
-            QCOMPARE(error.domain(), QLatin1String(Client::errorDomain));
-        }
+        });
+        QVERIFY2(error, "no error");
+        QCOMPARE(error->domain(), QLatin1String(Client::errorDomain));
         QVERIFY(m_session->requests.isEmpty());
     }
 };

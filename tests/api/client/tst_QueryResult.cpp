@@ -3,6 +3,7 @@
 
 #include "support/GraphQLStrings.h"
 #include "TestMain.h"
+#include "ThrownError.h"
 
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -12,6 +13,7 @@ Q_DECLARE_METATYPE(kernwell::QueryResult::Font)
 using kernwell::Error;
 using kernwell::QueryResult;
 using Font = kernwell::QueryResult::Font;
+using kernwell::test::thrownError;
 
 namespace kernwell {
 // Readable failure output for QCOMPARE.
@@ -172,18 +174,17 @@ private slots:
         QFETCH(QByteArray, body);
         QFETCH(int, code);
         QFETCH(QString, description);
-        try {
+        const std::optional<Error> error = thrownError([&] {
             QueryResult::decode(body);
-            QFAIL("decoded");
-        } catch (const Error& error) {
-            QCOMPARE(error.domain(), QLatin1String(QueryResult::errorDomain));
-            QCOMPARE(error.code(), code);
-            if (description.isEmpty()) {
-                QVERIFY2(error.description().startsWith(QLatin1String("not valid JSON: ")),
-                    qPrintable(error.description()));
-            } else {
-                QCOMPARE(error.description(), description);
-            }
+        });
+        QVERIFY2(error, "decoded");
+        QCOMPARE(error->domain(), QLatin1String(QueryResult::errorDomain));
+        QCOMPARE(error->code(), code);
+        if (description.isEmpty()) {
+            QVERIFY2(error->description().startsWith(QLatin1String("not valid JSON: ")),
+                qPrintable(error->description()));
+        } else {
+            QCOMPARE(error->description(), description);
         }
     }
 

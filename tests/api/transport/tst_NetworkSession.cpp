@@ -3,6 +3,7 @@
 #include "support/RawHttpServer.h"
 #include "RunTask.h"
 #include "TestMain.h"
+#include "ThrownError.h"
 
 #include <QTemporaryDir>
 #include <QTimer>
@@ -17,21 +18,11 @@ using kernwell::UrlRequest;
 using kernwell::UrlSession;
 using kernwell::test::RawHttpServer;
 using kernwell::test::runTask;
+using kernwell::test::thrownError;
 
 Q_DECLARE_METATYPE(HeaderFields)
 
 namespace {
-
-// The error a task threw, or a failed comparison when it threw none.
-std::optional<Error> errorOf(QCoro::Task<UrlDataResult> task)
-{
-    try {
-        runTask(std::move(task));
-    } catch (const Error& error) {
-        return error;
-    }
-    return std::nullopt;
-}
 
 UrlRequest requestFor(const QUrl& url, std::chrono::milliseconds timeout = std::chrono::seconds(60))
 {
@@ -174,7 +165,7 @@ private slots:
         RawHttpServer server([&](QTcpSocket& socket, const RawHttpServer::Request&) { respondAfterHead(socket, head); });
         NetworkSession session;
 
-        const auto error = errorOf(session.data(requestFor(server.url(), std::chrono::milliseconds(300))));
+        const auto error = thrownError([&] { runTask(session.data(requestFor(server.url(), std::chrono::milliseconds(300)))); });
 
         QVERIFY(error.has_value());
         QCOMPARE(error->domain(), QLatin1String(UrlSession::errorDomain));
@@ -248,7 +239,7 @@ private slots:
         }
         NetworkSession session;
 
-        const auto error = errorOf(session.data(requestFor(url, std::chrono::seconds(10))));
+        const auto error = thrownError([&] { runTask(session.data(requestFor(url, std::chrono::seconds(10)))); });
 
         QVERIFY(error.has_value());
         QCOMPARE(error->domain(), QLatin1String(UrlSession::errorDomain));
