@@ -31,6 +31,8 @@ namespace kernwell {
 
 // The signed-in session with the font service and everything the windows show
 // about it. Lives on the main thread; every operation is a coroutine on it.
+// MacOSProvider.cpp holds sign-in, sign-out and the published state,
+// SyncConnection.cpp the connection loop, UpdateProcessing.cpp the messages.
 // Each published property signals on every assignment, also when the value
 // does not change.
 class MacOSProvider : public QObject {
@@ -99,6 +101,8 @@ private:
         Step step;
         QString token; // the refresh token for Refresh, the access token for Connect
     };
+
+    static QString unableToConnect();
 
     void setSignedIn(bool value);
     void setUsername(std::optional<QString> value);

@@ -1,0 +1,201 @@
+#include "sync/MacOSProvider.h"
+
+#include <QTimer>
+
+#include <utility>
+
+// The sync connection: the receive loop with its token refresh, keep-alive,
+// back-off and the success display after each applied update.
+namespace kernwell {
+
+namespace {
+
+    constexpr qint64 pingIntervalSeconds = 30;
+    constexpr qint64 updateSuccessSeconds = 3;
+    constexpr qint64 backOffStep = 2;
+    constexpr qint64 backOffCeiling = 60;
+    constexpr int unauthorizedStatus = 401;
+    constexpr int forbiddenStatus = 403;
+
+} // namespace
+
+QCoro::Task<> MacOSProvider::startSync()
+{
+    if (!m_tokenPair) {
+        m_logger->logMessage(QStringLiteral("startSync() was called with no token pair."));
+        setConnectionState(ConnectionState::SignedOut);
+        co_return;
+    }
+    // A connection that is retrying holds no open socket, yet a second one
+    // beside it would sync twice.
+    if (m_socketTask || m_session) {
+        m_logger->logMessage(QStringLiteral("startSync() was called while the socketTask is not nil."));
+        setConnectionState(ConnectionState::SignedOut);
+        co_return;
+    }
+    auto session = std::make_shared<Cancellation>(m_lifetime);
+    m_session = session;
+    m_fontStore->registerAllFonts();
+
+    Next next = m_tokenPair->AccessToken ? Next { Next::Step::Connect, *m_tokenPair->AccessToken }
+                                         : Next { Next::Step::Refresh, m_tokenPair->RefreshToken };
+    while (next.step == Next::Step::Refresh || next.step == Next::Step::Connect) {
+        if (next.step == Next::Step::Refresh) {
+            next = co_await refresh(next.token, session);
+        } else {
+            next = co_await connectAndReceive(next.token, session);
+        }
+    }
+    if (next.step == Next::Step::End) {
+        endSession(session);
+    }
+}
+
+QCoro::Task<MacOSProvider::Next> MacOSProvider::refresh(QString refreshToken, std::shared_ptr<Cancellation> session)
+{
+    for (;;) {
+        const TokenPairResult result = co_await m_client->fetchTokenPair(refreshToken);
+        if (session->isCancelled()) {
+            co_return Next { Next::Step::Abandon, {} };
+        }
+        if (const auto* pair = std::get_if<TokenPair>(&result)) {
+            setSignedIn(true);
+            m_tokenPair = *pair;
+            setUsername(m_username);
+            m_keychain.saveCredentials(pair->RefreshToken, m_username.value_or(QString()), serviceName());
+            if (!pair->AccessToken) {
+                m_logger->logMessage(QStringLiteral("Access token was nil even after refresh."));
+                co_return Next { Next::Step::End, {} };
+            }
+            co_return Next { Next::Step::Connect, *pair->AccessToken };
+        }
+        if (std::get<ServiceError>(result) == ServiceError::authorization) {
+            deleteStoredCredentials();
+            co_return Next { Next::Step::End, {} };
+        }
+        setVisibleError(unableToConnect());
+        setConnectionState(ConnectionState::TransientError);
+        const bool waited = co_await m_sleeper.sleep(m_reconnectSecondsRemaining, session);
+        if (!waited) {
+            co_return Next { Next::Step::Abandon, {} };
+        }
+        growBackOff();
+    }
+}
+
+QCoro::Task<MacOSProvider::Next> MacOSProvider::connectAndReceive(
+    QString accessToken, std::shared_ptr<Cancellation> session)
+{
+    auto socket = m_client->makeSyncSocket(accessToken);
+    m_socketTask = socket;
+    if (!socket) {
+        m_logger->logMessage(QStringLiteral("Creating socket connection failed, which should not happen."));
+        co_return Next { Next::Step::End, {} };
+    }
+    // A 401 refreshes with the tokens this socket was opened with.
+    const QString refreshToken = m_tokenPair ? m_tokenPair->RefreshToken : QString();
+    socket->resume();
+    auto ping = std::make_shared<Cancellation>(session);
+    pingTask(socket, ping);
+    setConnectionState(ConnectionState::SignedIn);
+
+    for (;;) {
+        std::optional<WebSocketMessage> message;
+        try {
+            message = co_await socket->receive();
+        } catch (const std::exception&) {
+            // The close code and the handshake answer tell what happened.
+        }
+        if (session->isCancelled()) {
+            co_return Next { Next::Step::Abandon, {} };
+        }
+        if (message) {
+            setConnectionState(ConnectionState::ProcessingUpdate);
+            setVisibleError(std::nullopt);
+            setReconnectSecondsRemaining(0);
+            const bool applied = co_await processMessage(std::move(*message), session);
+            if (session->isCancelled()) {
+                co_return Next { Next::Step::Abandon, {} };
+            }
+            if (applied) {
+                continue;
+            }
+        }
+
+        if (socket->closeCode() == WebSocketTask::normalClosure) {
+            ping->cancel();
+            releaseSocket(socket);
+            co_return Next { Next::Step::End, {} };
+        }
+        const auto response = socket->handshakeResponse();
+        if (response && response->statusCode == unauthorizedStatus) {
+            ping->cancel();
+            releaseSocket(socket);
+            co_return Next { Next::Step::Refresh, refreshToken };
+        }
+        if (response && response->statusCode == forbiddenStatus) {
+            deleteStoredCredentials();
+            ping->cancel();
+            releaseSocket(socket);
+            co_return Next { Next::Step::End, {} };
+        }
+        setConnectionState(ConnectionState::TransientError);
+        setVisibleError(unableToConnect());
+        const bool waited = co_await m_sleeper.sleep(m_reconnectSecondsRemaining, session);
+        if (!waited) {
+            co_return Next { Next::Step::Abandon, {} };
+        }
+        growBackOff();
+        ping->cancel();
+        releaseSocket(socket);
+        co_return Next { Next::Step::Connect, accessToken };
+    }
+}
+
+QCoro::Task<> MacOSProvider::pingTask(std::shared_ptr<WebSocketTask> socket, std::shared_ptr<Cancellation> cancellation)
+{
+    for (;;) {
+        const bool waited = co_await m_sleeper.sleep(pingIntervalSeconds, cancellation);
+        if (!waited) {
+            co_return;
+        }
+        socket->sendPing([](const std::optional<Error>&) {});
+    }
+}
+
+QCoro::Task<> MacOSProvider::updateSuccessTask(std::shared_ptr<Cancellation> session)
+{
+    // A session that has ended has nothing left to show as a success.
+    if (session->isCancelled()) {
+        co_return;
+    }
+    setConnectionState(ConnectionState::UpdateSuccess);
+    const bool waited = co_await m_sleeper.sleep(updateSuccessSeconds, m_lifetime);
+    if (!waited) {
+        co_return;
+    }
+    if (m_connectionState == ConnectionState::UpdateSuccess) {
+        setConnectionState(ConnectionState::SignedIn);
+    }
+}
+
+void MacOSProvider::growBackOff()
+{
+    if (m_reconnectSecondsRemaining < backOffCeiling) {
+        setReconnectSecondsRemaining(m_reconnectSecondsRemaining + backOffStep);
+    }
+}
+
+void MacOSProvider::deleteStoredCredentials()
+{
+    m_keychain.saveCredentials(std::nullopt, m_username.value_or(QString()), serviceName());
+}
+
+void MacOSProvider::releaseSocket(const std::shared_ptr<WebSocketTask>& socket)
+{
+    if (m_socketTask == socket) {
+        m_socketTask.reset();
+    }
+}
+
+} // namespace kernwell

@@ -1,0 +1,184 @@
+#include "sync/MacOSProvider.h"
+
+#include "api/SyncMessage.h"
+
+#include <QHash>
+#include <QScopeGuard>
+#include <QTimer>
+
+#include <algorithm>
+#include <utility>
+
+// Update processing: one sync message into font work, the work into changes
+// on disk and notifications.
+namespace kernwell {
+
+namespace {
+
+    QString describe(const WebSocketMessage& message)
+    {
+        if (message.isText()) {
+            return message.text();
+        }
+        return QStringLiteral("<%1 bytes of binary data>").arg(message.binary().size());
+    }
+
+    QString displayName(const QueryResult::Font& font)
+    {
+        QStringList names;
+        for (const auto& name : { font.family.name, font.subfamily.name, font.style.name }) {
+            if (name) {
+                names.append(*name);
+            }
+        }
+        return names.isEmpty() ? font.id : names.join(QLatin1Char(' '));
+    }
+
+    // A link that can be downloaded: a valid, absolute URL.
+    std::optional<QUrl> downloadUrl(const QString& link)
+    {
+        const QUrl url(link, QUrl::StrictMode);
+        if (link.isEmpty() || !url.isValid() || url.isRelative()) {
+            return std::nullopt;
+        }
+        return url;
+    }
+
+} // namespace
+
+QCoro::Task<bool> MacOSProvider::processMessage(WebSocketMessage message, std::shared_ptr<Cancellation> session)
+{
+    const std::optional<UpdateWork> work = co_await handleMessage(std::move(message));
+    if (!work || session->isCancelled()) {
+        co_return false;
+    }
+    const auto records = co_await applyUpdate(work->toAdd, work->toRemove);
+    if (!records || session->isCancelled()) {
+        co_return false;
+    }
+    const QList<NotificationSummary> summaries = makeSummaries(*records);
+    for (const auto& summary : summaries) {
+        m_notificationCallback(summary.text(), summary.text());
+    }
+    // Its first step belongs after the loop is back at receive.
+    QTimer::singleShot(0, this, [this, session] { updateSuccessTask(session); });
+    setNotifications(m_notifications + summaries);
+    setConnectionState(ConnectionState::SignedIn);
+    co_return true;
+}
+
+QCoro::Task<std::optional<UpdateWork>> MacOSProvider::handleMessage(WebSocketMessage message)
+{
+    if (!m_tokenPair || !m_tokenPair->AccessToken) {
+        co_return std::nullopt;
+    }
+    const QString malformed = QStringLiteral("Received malformed message from backend: ");
+    if (!message.isText()) {
+        m_logger->logMessage(malformed + describe(message));
+        co_return std::nullopt;
+    }
+    const std::optional<SyncMessage> decoded = SyncMessage::decode(message.text().toUtf8());
+    if (!decoded) {
+        m_logger->logMessage(malformed + describe(message));
+        co_return std::nullopt;
+    }
+    if (!decoded->styles) {
+        co_return UpdateWork {};
+    }
+    const QStringList addIds = decoded->styles->append.value_or(QStringList());
+    const QStringList removeIds = decoded->styles->remove.value_or(QStringList());
+    const QStringList allIds = addIds + removeIds;
+
+    QList<QueryResult::Font> fonts;
+    try {
+        fonts = co_await m_client->queryFonts(*m_tokenPair->AccessToken, allIds);
+    } catch (const Error& error) {
+        m_logger->logError(error);
+        co_return std::nullopt;
+    }
+    if (fonts.size() != allIds.size()) {
+        m_logger->logMessage(QStringLiteral("Some synced styles were not found in graphql: ") + decoded->description());
+    }
+
+    QHash<QString, QString> fontNames;
+    for (const auto& font : fonts) {
+        fontNames.insert(font.id, displayName(font));
+    }
+    const QString unknownFont = QStringLiteral("Unknown Font");
+    // The id names a file in the font folder: it must stay a single name there.
+    const QString unsafeId = QStringLiteral("The font id cannot be used as a file name.");
+
+    UpdateWork work;
+    for (const auto& id : removeIds) {
+        const QString name = fontNames.value(id, unknownFont);
+        if (!FontStore::isValidFontId(id)) {
+            work.setAside.append({ id, name, unsafeId });
+            continue;
+        }
+        work.toRemove.append({ id, name });
+    }
+    for (const auto& font : fonts) {
+        if (!addIds.contains(font.id)) {
+            continue;
+        }
+        const QString name = fontNames.value(font.id, unknownFont);
+        if (!FontStore::isValidFontId(font.id)) {
+            work.setAside.append({ font.id, name, unsafeId });
+            continue;
+        }
+        const std::optional<QUrl> url
+            = font.formats.isEmpty() ? std::nullopt : downloadUrl(font.formats.first().link);
+        if (!url) {
+            work.setAside.append({ font.id, name, QStringLiteral("Remote file name is missing.") });
+            continue;
+        }
+        work.toAdd.append({ font.id, name, *url });
+    }
+    co_return work;
+}
+
+QCoro::Task<std::optional<QList<ClientNotification>>> MacOSProvider::applyUpdate(
+    QList<FontForAppend> toAdd, QList<FontForRemove> toRemove)
+{
+    const std::shared_ptr<Cancellation> session = m_session;
+    // Fonts are added one at a time, but the next ones are downloaded and
+    // written meanwhile, as many as the network session fetches at once from
+    // one server.
+    constexpr qsizetype downloadsAhead = 6;
+    const auto dropUnused = qScopeGuard([this] { m_fontStore->discardPrefetched(); });
+    QList<ClientNotification> records;
+    for (qsizetype index = 0; index < toAdd.size(); ++index) {
+        for (qsizetype ahead = index; ahead < std::min(toAdd.size(), index + downloadsAhead); ++ahead) {
+            m_fontStore->prefetch(toAdd[ahead].fontId, toAdd[ahead].remoteURL);
+        }
+        const FontForAppend& font = toAdd[index];
+        bool added = false;
+        try {
+            added = co_await m_fontStore->addFont(font.fontId, font.remoteURL);
+        } catch (const Error& error) {
+            m_logger->logError(error);
+            co_return std::nullopt;
+        }
+        if (session && session->isCancelled()) {
+            // Signed out during the download: the fonts were unregistered
+            // already, and this one must not stay registered either.
+            if (!m_session) {
+                m_fontStore->unregisterAllFonts();
+            }
+            co_return std::nullopt;
+        }
+        if (added) {
+            records.append(
+                { QUuid::createUuid(), ClientNotificationKind::SyncAdded, font.fontId, font.qorDisplayName, std::nullopt });
+        }
+    }
+    for (const auto& font : toRemove) {
+        if (m_fontStore->removeFont(font.fontId)) {
+            records.append({ QUuid::createUuid(), ClientNotificationKind::SyncRemoved, font.fontId, font.qorDisplayName,
+                std::nullopt });
+        }
+    }
+    co_return records;
+}
+
+} // namespace kernwell
