@@ -2,6 +2,8 @@
 # Brings every Debian package that building, testing and running Kernwell need.
 # Idempotent and non-interactive; installs only what is missing.
 # Extra package names given as arguments are installed the same way.
+# librsvg2-bin renders the PNG icons at build time; dpkg-dev, file and lintian
+# build and check the .deb packages (scripts/package.sh).
 set -eu
 
 PACKAGES="
@@ -14,8 +16,9 @@ libsecret-1-dev libsecret-tools gnome-keyring dbus dbus-x11
 libplist-dev
 libfontconfig-dev libfreetype-dev fontconfig fonts-dejavu-core fonts-dejavu-extra fonts-liberation2
 xvfb xauth xdg-utils desktop-file-utils appstream
-curl ca-certificates imagemagick
+curl ca-certificates imagemagick librsvg2-bin
 clang-14 libclang-rt-14-dev
+dpkg-dev file lintian
 "
 
 missing=""

@@ -11,6 +11,7 @@
 #include <QDir>
 #include <QFile>
 #include <QJsonArray>
+#include <QRegularExpression>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 
@@ -224,19 +225,34 @@ private slots:
 
     // Installed into a prefix, the application signs in from a browser
     // callback, syncs a pushed style into the system's fonts and tells the
-    // user through the notification server.
+    // user through the notification server. The prefix is a fresh
+    // `cmake --install`, or KERNWELL_INSTALLED_PREFIX: an installation made
+    // another way (the unpacked Debian package), whose Info.plist is rewritten.
     void endToEnd()
     {
-        QTemporaryDir prefix;
-        QProcess install;
-        install.start(QStringLiteral("cmake"), { QStringLiteral("--install"), QStringLiteral(KERNWELL_BINARY_DIR),
-            QStringLiteral("--prefix"), prefix.path() });
-        QVERIFY(install.waitForFinished(120000));
-        QVERIFY2(install.exitCode() == 0, install.readAllStandardError().constData());
+        QTemporaryDir installation;
+        QDir prefix(qEnvironmentVariable("KERNWELL_INSTALLED_PREFIX"));
+        if (qEnvironmentVariableIsEmpty("KERNWELL_INSTALLED_PREFIX")) {
+            prefix.setPath(installation.path());
+            QProcess install;
+            install.start(QStringLiteral("cmake"), { QStringLiteral("--install"), QStringLiteral(KERNWELL_BINARY_DIR),
+                QStringLiteral("--prefix"), prefix.path() });
+            QVERIFY(install.waitForFinished(120000));
+            QVERIFY2(install.exitCode() == 0, install.readAllStandardError().constData());
+            // The launcher and D-Bus activation start the program of the prefix
+            // installed to, not of the one configured.
+            for (const char* file : { "share/applications/org.kernwell.Kernwell.desktop", "share/dbus-1/services/org.kernwell.Kernwell.service" }) {
+                QFile entry(prefix.filePath(QString::fromLatin1(file)));
+                QVERIFY2(entry.open(QIODevice::ReadOnly), file);
+                const QString exec = QStringLiteral("\nExec=") + prefix.filePath(QStringLiteral("bin/kernwell"));
+                QVERIFY2(QString::fromUtf8(entry.readAll()).contains(QRegularExpression(QRegularExpression::escape(exec) + QStringLiteral("( |\n)"))), file);
+            }
+        }
         const QString program = prefix.filePath(QStringLiteral("bin/kernwell"));
         QVERIFY(QFile::exists(program));
         for (const char* file : { "share/applications/org.kernwell.Kernwell.desktop", "share/dbus-1/services/org.kernwell.Kernwell.service",
-                 "share/metainfo/org.kernwell.Kernwell.metainfo.xml", "share/icons/hicolor/scalable/apps/org.kernwell.Kernwell.svg" }) {
+                 "share/metainfo/org.kernwell.Kernwell.metainfo.xml", "share/icons/hicolor/scalable/apps/org.kernwell.Kernwell.svg",
+                 "share/icons/hicolor/16x16/apps/org.kernwell.Kernwell.png", "share/icons/hicolor/256x256/apps/org.kernwell.Kernwell.png" }) {
             QVERIFY2(QFile::exists(prefix.filePath(QString::fromLatin1(file))), file);
         }
 
