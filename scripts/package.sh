@@ -27,7 +27,7 @@ done
 scripts/install-deps.sh
 # A fresh cache, so that options left out now fall back to their defaults
 # instead of what an earlier run set; the build itself is incremental.
-cmake --preset release -B "$BUILD" --fresh -DKERNWELL_BUILD_TESTS=OFF -DCMAKE_INSTALL_PREFIX=/usr "$@" >/dev/null
+cmake --preset release -B "$BUILD" --fresh -DKERNWELL_BUILD_TESTS=OFF "$@" >/dev/null
 cmake --build "$BUILD"
 
 mkdir -p "$OUTPUT"
