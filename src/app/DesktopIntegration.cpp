@@ -94,6 +94,13 @@ QString DesktopIntegration::execLine(bool withUrl) const
     return quoteExecArgument(m_executable) + (withUrl ? QStringLiteral(" %u") : QString());
 }
 
+QString DesktopIntegration::tryExecLine() const
+{
+    // A plain string value: only the backslash is escaped. Once the program is
+    // uninstalled, desktops skip the entries the user's folders still hold.
+    return QString(m_executable).replace(QLatin1Char('\\'), QStringLiteral("\\\\"));
+}
+
 QString DesktopIntegration::applicationEntry() const
 {
     return QStringLiteral("[Desktop Entry]\n"
@@ -102,14 +109,15 @@ QString DesktopIntegration::applicationEntry() const
                           "GenericName=Font Sync\n"
                           "Comment=Keep your fonts in step with your Kernwell library\n"
                           "Icon=%1\n"
-                          "Exec=%2\n"
+                          "TryExec=%2\n"
+                          "Exec=%3\n"
                           "Terminal=false\n"
                           "Categories=Utility;\n"
                           "Keywords=fonts;sync;typeface;\n"
-                          "MimeType=x-scheme-handler/%3;\n"
+                          "MimeType=x-scheme-handler/%4;\n"
                           "DBusActivatable=true\n"
                           "StartupNotify=false\n")
-        .arg(m_identifier, execLine(true), QString::fromLatin1(urlScheme));
+        .arg(m_identifier, tryExecLine(), execLine(true), QString::fromLatin1(urlScheme));
 }
 
 QString DesktopIntegration::autostartEntry() const
@@ -119,11 +127,12 @@ QString DesktopIntegration::autostartEntry() const
                           "Name=Kernwell\n"
                           "Comment=Keep your fonts in step with your Kernwell library\n"
                           "Icon=%1\n"
-                          "Exec=%2\n"
+                          "TryExec=%2\n"
+                          "Exec=%3\n"
                           "Terminal=false\n"
                           "NoDisplay=true\n"
                           "X-GNOME-Autostart-enabled=true\n")
-        .arg(m_identifier, execLine(false));
+        .arg(m_identifier, tryExecLine(), execLine(false));
 }
 
 QString DesktopIntegration::dbusService() const

@@ -40,6 +40,7 @@ public:
 
 private:
     QString execLine(bool withUrl) const;
+    QString tryExecLine() const;
 
     QString m_identifier;
     QString m_executable;

@@ -24,6 +24,7 @@
 #include <QDir>
 
 #include <cstdio>
+#include <optional>
 
 using namespace kernwell;
 
@@ -44,33 +45,64 @@ void printLine(FILE* stream, const QString& line)
     std::fflush(stream);
 }
 
+void describeCommandLine(QCommandLineParser& parser)
+{
+    parser.setApplicationDescription(QStringLiteral("Keeps your fonts in step with your Kernwell library."));
+    parser.addHelpOption();
+    parser.addVersionOption();
+    parser.addPositionalArgument(
+        QStringLiteral("url"), QStringLiteral("kernwell: URLs to hand to Kernwell (the browser's sign-in callback)."), QStringLiteral("[url...]"));
+}
+
+// What --help and --version print, when one of them was given.
+std::optional<int> answerInformationOptions(const QCommandLineParser& parser)
+{
+    if (parser.isSet(QStringLiteral("help"))) {
+        std::fputs(qUtf8Printable(parser.helpText()), stdout);
+        return 0;
+    }
+    if (parser.isSet(QStringLiteral("version"))) {
+        printLine(stdout, QStringLiteral("kernwell ") + QCoreApplication::applicationVersion());
+        return 0;
+    }
+    return std::nullopt;
+}
+
+// --help and --version answer before the window system is reached, so that
+// they work in a terminal without a display. Everything else is read once the
+// GUI application has taken its own options (-platform, -session, ...).
+std::optional<int> answerBeforeDisplay(int argc, char** argv)
+{
+    const QCoreApplication core(argc, argv);
+    QCommandLineParser parser;
+    describeCommandLine(parser);
+    if (!parser.parse(QCoreApplication::arguments())) {
+        return std::nullopt;
+    }
+    return answerInformationOptions(parser);
+}
+
 } // namespace
 
 int main(int argc, char** argv)
 {
-    QApplication application(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Kernwell"));
     QApplication::setApplicationVersion(QStringLiteral(KERNWELL_VERSION));
+    if (const std::optional<int> exitCode = answerBeforeDisplay(argc, argv)) {
+        return *exitCode;
+    }
+    QApplication application(argc, argv);
     QApplication::setQuitOnLastWindowClosed(false);
 
     QCommandLineParser parser;
-    parser.setApplicationDescription(QStringLiteral("Keeps your fonts in step with your Kernwell library."));
-    const QCommandLineOption help = parser.addHelpOption();
-    const QCommandLineOption version = parser.addVersionOption();
-    parser.addPositionalArgument(
-        QStringLiteral("url"), QStringLiteral("kernwell: URLs to hand to Kernwell (the browser's sign-in callback)."), QStringLiteral("[url...]"));
+    describeCommandLine(parser);
     if (!parser.parse(QCoreApplication::arguments())) {
         printLine(stderr, QStringLiteral("kernwell: ") + parser.errorText());
         std::fputs(qUtf8Printable(parser.helpText()), stderr);
         return 2;
     }
-    if (parser.isSet(help)) {
-        std::fputs(qUtf8Printable(parser.helpText()), stdout);
-        return 0;
-    }
-    if (parser.isSet(version)) {
-        printLine(stdout, QStringLiteral("kernwell ") + QCoreApplication::applicationVersion());
-        return 0;
+    if (const std::optional<int> exitCode = answerInformationOptions(parser)) {
+        return *exitCode;
     }
     const QStringList urls = parser.positionalArguments();
 

@@ -42,11 +42,18 @@ private slots:
         QTest::addColumn<int>("exitCode");
         QTest::addColumn<QString>("expectedOut");
         QTest::addColumn<QString>("expectedErr");
-        QTest::newRow("help") << QStringList { QStringLiteral("--help") } << 0 << QStringLiteral("Usage:") << QString();
-        QTest::newRow("version") << QStringList { QStringLiteral("--version") } << 0 << QStringLiteral("kernwell 0.1.0\n")
-                                 << QString();
+        QTest::addColumn<bool>("withoutDisplay");
+        for (const bool withoutDisplay : { false, true }) {
+            const QByteArray where = withoutDisplay ? " without a display" : "";
+            QTest::newRow("help" + where) << QStringList { QStringLiteral("--help") } << 0 << QStringLiteral("Usage:")
+                                          << QString() << withoutDisplay;
+            QTest::newRow("version" + where) << QStringList { QStringLiteral("--version") } << 0
+                                             << QStringLiteral("kernwell 0.1.0\n") << QString() << withoutDisplay;
+        }
         QTest::newRow("unknown option") << QStringList { QStringLiteral("--frobnicate") } << 2 << QString()
-                                        << QStringLiteral("Unknown option 'frobnicate'.");
+                                        << QStringLiteral("Unknown option 'frobnicate'.") << false;
+        QTest::newRow("the toolkit's own option") << QStringList { QStringLiteral("-platform"), QStringLiteral("offscreen"),
+            QStringLiteral("--version") } << 0 << QStringLiteral("kernwell 0.1.0\n") << QString() << false;
     }
     void commandLine()
     {
@@ -54,7 +61,14 @@ private slots:
         QFETCH(int, exitCode);
         QFETCH(QString, expectedOut);
         QFETCH(QString, expectedErr);
+        QFETCH(bool, withoutDisplay);
         KernwellProcess kernwell;
+        if (withoutDisplay) {
+            // As typed in a terminal where no window system can be reached.
+            for (const char* name : { "QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY" }) {
+                kernwell.environment().remove(QString::fromLatin1(name));
+            }
+        }
         kernwell.start(arguments);
         QVERIFY(kernwell.finish());
         QCOMPARE(kernwell.exitStatus(), QProcess::NormalExit);

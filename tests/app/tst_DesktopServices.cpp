@@ -132,6 +132,9 @@ private slots:
             QVERIFY2(path.startsWith(qEnvironmentVariable("HOME")), qPrintable(path));
             const QString verdict = validate(path);
             QVERIFY2(verdict.isEmpty(), qPrintable(path + QLatin1Char('\n') + verdict));
+            // Left behind after the package is removed, the entries must be skipped.
+            const QString tryExec = QString(executable).replace(QLatin1Char('\\'), QStringLiteral("\\\\"));
+            QVERIFY2(readFile(path).contains(QStringLiteral("\nTryExec=") + tryExec + QLatin1Char('\n')), qPrintable(path));
         }
         const QString application = readFile(desktop.applicationEntryPath());
         QVERIFY(application.contains(QStringLiteral("\nMimeType=x-scheme-handler/kernwell;\n")));
