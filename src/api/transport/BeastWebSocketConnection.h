@@ -15,6 +15,9 @@
 #include <openssl/ssl.h>
 #include <openssl/x509v3.h>
 
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+
 #include <charconv>
 #include <deque>
 #include <type_traits>
@@ -159,7 +162,9 @@ private:
         }
         // Frames are small and each one matters now (pings, close).
         boost::system::error_code ignored;
-        boost::beast::get_lowest_layer(m_ws).socket().set_option(boost::asio::ip::tcp::no_delay(true), ignored);
+        auto& socket = boost::beast::get_lowest_layer(m_ws).socket();
+        socket.set_option(boost::asio::ip::tcp::no_delay(true), ignored);
+        enableKeepAlive(socket);
         if constexpr (Tls) {
             if (!prepareTls()) {
                 failOpening(WebSocketPhase::securing,
@@ -177,6 +182,20 @@ private:
         } else {
             upgrade();
         }
+    }
+
+    // The kernel probes an idle connection and ends it when the peer is gone
+    // (suspend, network change), within about a minute instead of hours.
+    static void enableKeepAlive(boost::asio::ip::tcp::socket& socket)
+    {
+        using Idle = boost::asio::detail::socket_option::integer<IPPROTO_TCP, TCP_KEEPIDLE>;
+        using Interval = boost::asio::detail::socket_option::integer<IPPROTO_TCP, TCP_KEEPINTVL>;
+        using Count = boost::asio::detail::socket_option::integer<IPPROTO_TCP, TCP_KEEPCNT>;
+        boost::system::error_code ignored;
+        socket.set_option(boost::asio::socket_base::keep_alive(true), ignored);
+        socket.set_option(Idle(keepAliveIdleSeconds), ignored);
+        socket.set_option(Interval(keepAliveIntervalSeconds), ignored);
+        socket.set_option(Count(keepAliveProbes), ignored);
     }
 
     // SNI and the host name (or address) the certificate must name.
@@ -353,6 +372,9 @@ private:
     }
 
     static constexpr int abnormalClosure = 1006;
+    static constexpr int keepAliveIdleSeconds = 30;
+    static constexpr int keepAliveIntervalSeconds = 10;
+    static constexpr int keepAliveProbes = 3;
 
     WebSocketEndpoint m_endpoint;
     Sink m_sink;

@@ -5,7 +5,10 @@
 #include "support/WebSocketTestServer.h"
 
 #include <QElapsedTimer>
+#include <QFile>
 #include <QTcpServer>
+
+#include <unistd.h>
 
 using kernwell::Error;
 using kernwell::NetworkSession;
@@ -95,6 +98,34 @@ WebSocketTestServer::Frame text(std::string payload)
 WebSocketTestServer::Frame binary(std::string payload)
 {
     return { false, std::move(payload) };
+}
+
+// The timer of an established TCP connection, as /proc/net/tcp shows it.
+struct TcpTimer {
+    int kind = 0;
+    long dueInTicks = 0;
+};
+constexpr int keepAliveTimer = 2;
+
+// The timer of the established connection from 127.0.0.1 to `serverPort`.
+std::optional<TcpTimer> clientTimer(int serverPort)
+{
+    QFile table(QStringLiteral("/proc/net/tcp"));
+    if (!table.open(QIODevice::ReadOnly)) {
+        return std::nullopt;
+    }
+    const QByteArray remote = "0100007F:" + QByteArray::number(serverPort, 16).toUpper().rightJustified(4, '0');
+    table.readLine(); // the header
+    for (QByteArray line = table.readLine(); !line.isEmpty(); line = table.readLine()) {
+        // sl local_address rem_address st tx_queue:rx_queue tr:tm->when ...
+        const QList<QByteArray> fields = line.simplified().split(' ');
+        if (fields.size() < 6 || fields[2] != remote || fields[3] != "01") {
+            continue;
+        }
+        const QList<QByteArray> timer = fields[5].split(':');
+        return TcpTimer { timer.value(0).toInt(nullptr, 16), timer.value(1).toLong(nullptr, 16) };
+    }
+    return std::nullopt;
 }
 
 } // namespace
@@ -419,6 +450,22 @@ private slots:
         const Outcome outcome = receiveOne(*task);
         QVERIFY(outcome.message.has_value());
         QCOMPARE(outcome.message->text(), QStringLiteral("still here"));
+    }
+
+    // An idle link is probed by the kernel: the client's end of the
+    // connection runs the keep-alive timer, due within half a minute.
+    void openSocketProbesAnIdleLink()
+    {
+        WebSocketTestServer server;
+        NetworkSession session;
+        const auto task = session.webSocketTask(socketRequest(server.url()));
+        task->resume();
+        QVERIFY(waitForPong(*task));
+
+        const std::optional<TcpTimer> timer = clientTimer(server.url().port());
+        QVERIFY2(timer, "the client's connection is not in /proc/net/tcp");
+        QCOMPARE(timer->kind, keepAliveTimer);
+        QVERIFY2(timer->dueInTicks <= 30 * sysconf(_SC_CLK_TCK), qPrintable(QString::number(timer->dueInTicks)));
     }
 
     void releasingTheTaskClosesItAndFailsItsReceive()
