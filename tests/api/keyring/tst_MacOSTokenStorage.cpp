@@ -3,7 +3,7 @@
 #include "RecordingLogger.h"
 #include "TestMain.h"
 #include "support/PrivateBus.h"
-#include "support/SecretTool.h"
+#include "SecretTool.h"
 
 #include <QElapsedTimer>
 #include <QProcess>
