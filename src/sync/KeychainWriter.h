@@ -23,8 +23,12 @@ public:
     KeychainWriter& operator=(const KeychainWriter&) = delete;
 
     void saveCredentials(std::optional<QString> secret, QString account, QString service);
+    // Deletes the items that other accounts hold for `service`, then saves
+    // `secret` for `account`: the service keeps one item, the one a start finds.
+    void replaceCredentials(QString secret, QString account, QString service);
 
 private:
+    void enqueue(std::function<void()> job);
     void run();
 
     std::shared_ptr<QorTokenStorage> m_tokenStorage;

@@ -124,10 +124,18 @@ QCoro::Task<> MacOSProvider::signIn(QString token, QString email)
             co_return;
         }
         if (const auto* pair = std::get_if<TokenPair>(&result)) {
+            // The session that runs or retries with the tokens held so far
+            // ends here, before it can use them again (and store them under
+            // the new name); the caller starts the new one.
+            stopSync();
+            if (auto socket = std::exchange(m_socketTask, nullptr)) {
+                socket->cancel(WebSocketTask::normalClosure);
+            }
             setSignedIn(true);
             m_tokenPair = *pair;
             setUsername(email);
-            m_keychain.saveCredentials(pair->RefreshToken, email, serviceName());
+            // Other accounts' items go first, so that the next start finds this one.
+            m_keychain.replaceCredentials(pair->RefreshToken, email, serviceName());
             setConnectionState(ConnectionState::SignedIn);
             break;
         }
@@ -152,14 +160,11 @@ QCoro::Task<> MacOSProvider::signIn(QString token, QString email)
 QCoro::Task<> MacOSProvider::signOut()
 {
     auto signInSession = std::exchange(m_signInSession, nullptr);
-    auto session = std::exchange(m_session, nullptr);
     // Waiting tasks wake up now and leave the state to this sign-out.
     if (signInSession) {
         signInSession->cancel();
     }
-    if (session) {
-        session->cancel();
-    }
+    stopSync();
     if (!m_username) {
         if (signInSession) {
             resetToSignedOut();
@@ -178,6 +183,12 @@ QCoro::Task<> MacOSProvider::signOut()
     unregisterAndReset();
 }
 
+void MacOSProvider::stopSync()
+{
+    if (auto session = std::exchange(m_session, nullptr)) {
+        session->cancel();
+    }
+}
 
 void MacOSProvider::endSession(const std::shared_ptr<Cancellation>& session)
 {

@@ -73,6 +73,8 @@ public:
     const QString& fontFolder() const { return m_fontFolder; }
 
     // Exchanges the sign-in callback's token; retries while the network is down.
+    // A successful exchange ends the connection of the tokens held before
+    // (its socket closed normally), so that startSync() can start anew.
     QCoro::Task<> signIn(QString token, QString email);
     // Runs the sync connection; returns when the signed-in state has ended or
     // when it refuses to start.
@@ -118,6 +120,8 @@ private:
     void growBackOff();
     void deleteStoredCredentials();
     void releaseSocket(const std::shared_ptr<WebSocketTask>& socket);
+    // Ends the running connection: its waits wake and leave the state to the caller.
+    void stopSync();
     void endSession(const std::shared_ptr<Cancellation>& session);
     void unregisterAndReset();
     void resetToSignedOut();
@@ -145,7 +149,7 @@ private:
     std::shared_ptr<WebSocketTask> m_socketTask;
     // Cancelled at destruction; parent of every other cancellation.
     std::shared_ptr<Cancellation> m_lifetime;
-    // The running sync connection; cancelled by signOut().
+    // The running sync connection; cancelled by signOut() and by a new signIn().
     std::shared_ptr<Cancellation> m_session;
     // The running sign-in with its retries; cancelled by signOut().
     std::shared_ptr<Cancellation> m_signInSession;

@@ -11,6 +11,11 @@ namespace kernwell {
 namespace {
 
     constexpr qint64 pingIntervalSeconds = 30;
+    // A ping not answered within this long means the link is dead, even if
+    // the socket still looks open (suspend, network change, a stalled peer).
+    constexpr qint64 pongTimeoutSeconds = 10;
+    // The close code we send on a link we give up on.
+    constexpr int goingAway = 1001;
     constexpr qint64 updateSuccessSeconds = 3;
     constexpr qint64 backOffStep = 2;
     constexpr qint64 backOffCeiling = 60;
@@ -99,10 +104,17 @@ QCoro::Task<MacOSProvider::Next> MacOSProvider::connectAndReceive(
     pingTask(socket, ping);
     setConnectionState(ConnectionState::SignedIn);
 
+    bool updateApplied = false;
     for (;;) {
         std::optional<WebSocketMessage> message;
         try {
-            message = co_await socket->receive();
+            auto receiving = socket->receive();
+            // The success is shown only once the loop waits for the next
+            // message: one queued behind it is processed first.
+            if (std::exchange(updateApplied, false) && !receiving.isReady()) {
+                updateSuccessTask(session);
+            }
+            message = co_await std::move(receiving);
         } catch (const std::exception&) {
             // The close code and the handshake answer tell what happened.
         }
@@ -113,29 +125,28 @@ QCoro::Task<MacOSProvider::Next> MacOSProvider::connectAndReceive(
             setConnectionState(ConnectionState::ProcessingUpdate);
             setVisibleError(std::nullopt);
             setReconnectSecondsRemaining(0);
-            const bool applied = co_await processMessage(std::move(*message), session);
+            updateApplied = co_await processMessage(std::move(*message), session);
             if (session->isCancelled()) {
                 co_return Next { Next::Step::Abandon, {} };
             }
-            if (applied) {
+            if (updateApplied) {
                 continue;
             }
         }
+        // No more pings on a socket that has failed.
+        ping->cancel();
 
         if (socket->closeCode() == WebSocketTask::normalClosure) {
-            ping->cancel();
             releaseSocket(socket);
             co_return Next { Next::Step::End, {} };
         }
         const auto response = socket->handshakeResponse();
         if (response && response->statusCode == unauthorizedStatus) {
-            ping->cancel();
             releaseSocket(socket);
             co_return Next { Next::Step::Refresh, refreshToken };
         }
         if (response && response->statusCode == forbiddenStatus) {
             deleteStoredCredentials();
-            ping->cancel();
             releaseSocket(socket);
             co_return Next { Next::Step::End, {} };
         }
@@ -146,7 +157,6 @@ QCoro::Task<MacOSProvider::Next> MacOSProvider::connectAndReceive(
             co_return Next { Next::Step::Abandon, {} };
         }
         growBackOff();
-        ping->cancel();
         releaseSocket(socket);
         co_return Next { Next::Step::Connect, accessToken };
     }
@@ -155,11 +165,25 @@ QCoro::Task<MacOSProvider::Next> MacOSProvider::connectAndReceive(
 QCoro::Task<> MacOSProvider::pingTask(std::shared_ptr<WebSocketTask> socket, std::shared_ptr<Cancellation> cancellation)
 {
     for (;;) {
-        const bool waited = co_await m_sleeper.sleep(pingIntervalSeconds, cancellation);
-        if (!waited) {
+        if (!co_await m_sleeper.sleep(pingIntervalSeconds, cancellation)) {
             co_return;
         }
-        socket->sendPing([](const std::optional<Error>&) {});
+        auto answered = std::make_shared<Cancellation>(cancellation);
+        auto ponged = std::make_shared<bool>(false);
+        socket->sendPing([answered, ponged](const std::optional<Error>& error) {
+            *ponged = !error;
+            answered->cancel();
+        });
+        const bool timedOut = co_await m_sleeper.sleep(pongTimeoutSeconds, answered);
+        if (cancellation->isCancelled()) {
+            co_return;
+        }
+        if (timedOut || !*ponged) {
+            // Ending the socket fails its receive, and the loop reconnects as
+            // after a drop.
+            socket->cancel(goingAway);
+            co_return;
+        }
     }
 }
 

@@ -4,7 +4,6 @@
 
 #include <QHash>
 #include <QScopeGuard>
-#include <QTimer>
 
 #include <algorithm>
 #include <utility>
@@ -60,8 +59,6 @@ QCoro::Task<bool> MacOSProvider::processMessage(WebSocketMessage message, std::s
     for (const auto& summary : summaries) {
         m_notificationCallback(summary.text(), summary.text());
     }
-    // Its first step belongs after the loop is back at receive.
-    QTimer::singleShot(0, this, [this, session] { updateSuccessTask(session); });
     setNotifications(m_notifications + summaries);
     setConnectionState(ConnectionState::SignedIn);
     co_return true;
@@ -161,8 +158,9 @@ QCoro::Task<std::optional<QList<ClientNotification>>> MacOSProvider::applyUpdate
         }
         if (session && session->isCancelled()) {
             // Signed out during the download: the fonts were unregistered
-            // already, and this one must not stay registered either.
-            if (!m_session) {
+            // already, and this one must not stay registered either. (A new
+            // sign-in registers the folder's fonts again anyway.)
+            if (!m_tokenPair) {
                 m_fontStore->unregisterAllFonts();
             }
             co_return std::nullopt;

@@ -2,12 +2,16 @@
 #include "TestMain.h"
 #include "ThrownError.h"
 
+#include "SecretTool.h"
 #include "support/ProviderHarness.h"
+
+#include "api/MacOSTokenStorage.h"
 
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QStandardPaths>
+#include <QTimer>
 
 using namespace kernwell;
 using namespace kernwell::test;
@@ -24,6 +28,37 @@ const QString dejaVu = QStringLiteral("/usr/share/fonts/truetype/dejavu/DejaVuSa
 QStringList linkedFonts(const ProviderHarness& harness)
 {
     return QDir(harness.linkDirectory()).entryList(QDir::Files | QDir::System);
+}
+
+const QString otherAccount = QStringLiteral("bea@example.org");
+
+// The catalog names style `id` as one font, served by the downloader.
+void serveFont(ProviderHarness& harness, const QString& id)
+{
+    const QUrl url(QStringLiteral("http://fonts.test/") + id + QStringLiteral(".ttf"));
+    harness.session->catalog[id] = { catalogFont(id, QStringLiteral("Dejavu"), std::nullopt, id, { url.toString() }) };
+    harness.downloader->serve(url, dejaVu);
+}
+
+QString appending(const QString& id)
+{
+    return QStringLiteral(R"({"desktop:fonts": {"append": ["%1"]}})").arg(id);
+}
+
+// The last assignments were the end of a success display.
+bool successShown(const ProviderHarness& harness)
+{
+    return harness.states.size() >= 2 && harness.states.last() == ConnectionState::SignedIn
+        && harness.states.at(harness.states.size() - 2) == ConnectionState::UpdateSuccess;
+}
+
+QStringList keyringAttributes(const QString& user = {})
+{
+    QStringList result { QStringLiteral("service"), serviceName() };
+    if (!user.isEmpty()) {
+        result << QStringLiteral("account") << user;
+    }
+    return result;
 }
 
 // A font that was synced in an earlier run: in the folder, not registered.
@@ -443,6 +478,223 @@ private slots:
         QVERIFY(waitUntil([&] { return harness.storage->writes().size() == 2; }));
         QCOMPARE(harness.storage->writes().last().secret, std::nullopt);
         QCOMPARE(harness.storage->secret(account), std::nullopt);
+    }
+    // A sign-in takes over from whatever the session of the tokens held
+    // before is doing: it never comes back to use them.
+    void signInEndsTheSessionBeforeIt_data()
+    {
+        QTest::addColumn<QString>("before");
+        // What the service would answer a stale refresh after the sign-in.
+        QTest::addColumn<bool>("staleRefused");
+        QTest::newRow("connected") << QStringLiteral("connected") << false;
+        QTest::newRow("reconnect back-off") << QStringLiteral("backoff") << false;
+        QTest::newRow("refresh retry, then refused") << QStringLiteral("refresh") << true;
+        QTest::newRow("refresh retry, then accepted") << QStringLiteral("refresh") << false;
+    }
+    void signInEndsTheSessionBeforeIt()
+    {
+        QFETCH(QString, before);
+        QFETCH(bool, staleRefused);
+        // Stale waits are 2 seconds at most, shorter than the success display below.
+        ProviderHarness harness(100ms);
+        harness.storage->store(account, QStringLiteral("stored-refresh"));
+        if (before == QStringLiteral("refresh")) {
+            harness.session->tokenAnswers = { TokenAnswer::NetworkDown, TokenAnswer::NetworkDown };
+        }
+        MacOSProvider& provider = harness.make();
+        if (before == QStringLiteral("refresh")) {
+            QVERIFY(waitUntil([&] { return harness.session->exchangedTokens.size() == 2; }));
+        } else {
+            QVERIFY(harness.waitForReceive());
+        }
+        if (before == QStringLiteral("backoff")) {
+            harness.session->lastSocket()->drop(); // waits 0 s, reconnects
+            QVERIFY(waitUntil([&] { return harness.session->sockets.size() == 2; }));
+            QVERIFY(harness.waitForReceive());
+            harness.session->lastSocket()->drop(); // waits 2 s
+            QVERIFY(waitUntil([&] { return provider.reconnectSecondsRemaining() == 2; }));
+        }
+        const auto live = harness.session->lastSocket();
+        const auto sockets = harness.session->sockets.size();
+        const auto exchanges = harness.session->exchangedTokens.size();
+        harness.session->tokenAnswers
+            = { TokenAnswer::Tokens, staleRefused ? TokenAnswer::Refused : TokenAnswer::Tokens };
+
+        harness.signIn(QStringLiteral("callback"), otherAccount);
+        QVERIFY(waitUntil([&] { return harness.signInEnded(); }));
+        const QString accessToken = harness.session->lastAccessToken();
+        const QString refreshToken = harness.session->lastRefreshToken();
+        if (before == QStringLiteral("connected")) {
+            QCOMPARE(live->cancelledWith(), std::optional(1000));
+        }
+        harness.startSync();
+        QVERIFY(waitUntil([&] { return harness.session->sockets.size() == sockets + 1; }, 3s));
+        QVERIFY(harness.waitForReceive());
+        // A success display outlasts every wait of the session before.
+        harness.session->lastSocket()->pushText(QStringLiteral("{}"));
+        QVERIFY(waitUntil([&] { return successShown(harness); }));
+
+        QCOMPARE(harness.session->sockets.size(), sockets + 1);
+        QCOMPARE(harness.session->socketTokens.last(), accessToken);
+        QCOMPARE(harness.session->exchangedTokens.size(), exchanges + 1);
+        QCOMPARE(provider.username(), std::optional(otherAccount));
+        QVERIFY(waitUntil([&] { return harness.storage->secret(otherAccount) == refreshToken; }));
+        QCOMPARE(harness.storage->secret(account), std::nullopt);
+    }
+
+    // The keyring keeps one item for the service, the signed-in account's.
+    void signInAsAnotherAccountLeavesOneKeyringItem_data()
+    {
+        QTest::addColumn<QString>("before");
+        QTest::addColumn<QString>("user");
+        QTest::newRow("another account while connected") << QStringLiteral("connected") << otherAccount;
+        QTest::newRow("another account after the service closed")
+            << QStringLiteral("closed") << otherAccount;
+        QTest::newRow("the same account again") << QStringLiteral("connected") << account;
+    }
+    void signInAsAnotherAccountLeavesOneKeyringItem()
+    {
+        QFETCH(QString, before);
+        QFETCH(QString, user);
+        if (!SecretTool::available()) {
+            QSKIP("secret-tool is not installed");
+        }
+        SecretTool::clear(keyringAttributes());
+        QVERIFY(SecretTool::store(keyringAttributes(account), "stored-refresh"));
+        ProviderHarness harness;
+        MacOSProvider& provider = harness.make(std::make_shared<MacOSTokenStorage>(harness.logger));
+        QVERIFY(harness.waitForReceive());
+        if (before == QStringLiteral("closed")) {
+            // Ends the session; the item stays for the next start.
+            harness.session->lastSocket()->closeByService(1000);
+            QVERIFY(waitUntil([&] { return provider.connectionState() == ConnectionState::SignedOut; }));
+        }
+        QVERIFY(waitUntil([&] { return SecretTool::count(keyringAttributes(account)) == 1; }));
+
+        harness.signIn(QStringLiteral("callback"), user);
+        QVERIFY(waitUntil([&] { return harness.signInEnded(); }));
+        const QByteArray refreshToken = harness.session->lastRefreshToken().toUtf8();
+        QVERIFY(waitUntil([&] { return SecretTool::lookup(keyringAttributes(user)) == refreshToken; }));
+        QCOMPARE(SecretTool::count(keyringAttributes()), 1);
+        QCOMPARE(harness.logger->messages(), QStringList {});
+    }
+
+    // Messages behind the one in flight belong to the session that ended.
+    void messagesQueuedAtSignOutAreDropped_data()
+    {
+        QTest::addColumn<bool>("signOutFirst");
+        QTest::newRow("sign-out, then sign-in") << true;
+        QTest::newRow("sign-in as another account") << false;
+    }
+    void messagesQueuedAtSignOutAreDropped()
+    {
+        QFETCH(bool, signOutFirst);
+        ProviderHarness harness;
+        for (const char* id : { "first", "second", "third" }) {
+            serveFont(harness, QString::fromLatin1(id));
+        }
+        const auto socket = harness.connected();
+        QVERIFY(socket);
+        MacOSProvider& provider = harness.provider();
+        // The session ends while the first font is being added.
+        bool ended = false;
+        connect(&provider, &MacOSProvider::connectionStateChanged, [&] {
+            if (provider.connectionState() != ConnectionState::ProcessingUpdate || ended) {
+                return;
+            }
+            ended = true;
+            QTimer::singleShot(0, [&] {
+                if (signOutFirst) {
+                    harness.signOut();
+                }
+                harness.signIn(QStringLiteral("callback"), otherAccount);
+            });
+        });
+        socket->pushText(appending(QStringLiteral("first")));
+        socket->pushText(appending(QStringLiteral("second")));
+
+        QVERIFY(waitUntil([&] { return ended && harness.signInEnded(); }));
+        harness.startSync();
+        QVERIFY(waitUntil([&] { return harness.session->sockets.size() == 2; }));
+        QVERIFY(harness.waitForReceive());
+        // By the time this font is added, the first add has long finished.
+        harness.session->lastSocket()->pushText(appending(QStringLiteral("third")));
+        QVERIFY(waitUntil([&] { return !harness.posted.isEmpty(); }));
+
+        QCOMPARE(harness.session->catalogQueries,
+            (QList<QStringList> { { QStringLiteral("first") }, { QStringLiteral("third") } }));
+        QCOMPARE(harness.posted.size(), 1);
+    }
+
+    // "UpdateSuccess" shows only while the connection waits for a message.
+    void twoMessagesArrivingTogether_data()
+    {
+        QTest::addColumn<bool>("secondIsBinary");
+        QTest::addColumn<QList<ConnectionState>>("states");
+        using S = ConnectionState;
+        QTest::newRow("two updates") << false
+                                     << QList<S> { S::ProcessingUpdate, S::SignedIn, S::ProcessingUpdate, S::SignedIn,
+                                            S::UpdateSuccess, S::SignedIn };
+        QTest::newRow("an update, then a malformed message")
+            << true << QList<S> { S::ProcessingUpdate, S::SignedIn, S::ProcessingUpdate, S::TransientError, S::SignedIn };
+    }
+    void twoMessagesArrivingTogether()
+    {
+        QFETCH(bool, secondIsBinary);
+        QFETCH(QList<ConnectionState>, states);
+        ProviderHarness harness;
+        serveFont(harness, QStringLiteral("second"));
+        const auto socket = harness.connected();
+        QVERIFY(socket);
+        harness.states.clear();
+
+        socket->pushText(QStringLiteral("{}"));
+        if (secondIsBinary) {
+            socket->pushBinary("{}");
+            QVERIFY(waitUntil([&] { return harness.session->sockets.size() == 2; }));
+            QVERIFY(harness.waitForReceive());
+        } else {
+            // Added while the first update's success would be showing.
+            socket->pushText(appending(QStringLiteral("second")));
+            QVERIFY(waitUntil([&] { return successShown(harness); }));
+        }
+        QCOMPARE(harness.states, states);
+    }
+
+    // A link that does not answer its ping in 10 seconds is dropped.
+    void pingWithoutAnswer_data()
+    {
+        QTest::addColumn<int>("pongDelay"); // ms; -1: never
+        QTest::addColumn<bool>("reconnects");
+        // A second lasts 20 ms: a ping every 600 ms, answered within 200 ms.
+        QTest::newRow("answered at once") << 0 << false;
+        QTest::newRow("never answered") << -1 << true;
+        QTest::newRow("answered after 20 seconds") << 400 << true;
+    }
+    void pingWithoutAnswer()
+    {
+        QFETCH(int, pongDelay);
+        QFETCH(bool, reconnects);
+        ProviderHarness harness(20ms);
+        const auto socket = harness.connected();
+        QVERIFY(socket);
+        socket->answerPings(
+            pongDelay < 0 ? std::nullopt : std::optional(std::chrono::milliseconds(pongDelay)));
+        MacOSProvider& provider = harness.provider();
+
+        if (reconnects) {
+            QVERIFY(waitUntil([&] { return harness.session->sockets.size() == 2; }));
+            QVERIFY(harness.waitForReceive());
+            // Closed, but not as a sign-out would.
+            QVERIFY(socket->cancelledWith().value_or(1000) != 1000);
+            QVERIFY(harness.states.contains(ConnectionState::TransientError));
+        } else {
+            QVERIFY(waitUntil([&] { return socket->pingCount() >= 3; }));
+            QCOMPARE(harness.session->sockets.size(), 1);
+            QVERIFY(!harness.states.contains(ConnectionState::TransientError));
+        }
+        QCOMPARE(provider.connectionState(), ConnectionState::SignedIn);
+        QVERIFY(provider.signedIn());
     }
 };
 

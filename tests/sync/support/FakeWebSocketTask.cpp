@@ -43,7 +43,19 @@ QCoro::Task<WebSocketMessage> FakeWebSocketTask::receive()
 void FakeWebSocketTask::sendPing(std::function<void(std::optional<Error>)> pongReceiveHandler)
 {
     ++m_pingCount;
-    pongReceiveHandler(std::nullopt);
+    if (!m_pongDelay) {
+        return;
+    }
+    if (m_pongDelay->count() == 0) {
+        pongReceiveHandler(std::nullopt);
+        return;
+    }
+    QTimer::singleShot(*m_pongDelay, this, [handler = std::move(pongReceiveHandler)] { handler(std::nullopt); });
+}
+
+void FakeWebSocketTask::answerPings(std::optional<std::chrono::milliseconds> delay)
+{
+    m_pongDelay = delay;
 }
 
 void FakeWebSocketTask::cancel(int closeCode, const QByteArray&)

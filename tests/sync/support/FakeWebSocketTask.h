@@ -6,6 +6,7 @@
 #include <QList>
 #include <QObject>
 
+#include <chrono>
 #include <coroutine>
 #include <optional>
 
@@ -34,6 +35,9 @@ public:
     void closeByService(int code);
     // The connection drops without a close frame.
     void drop();
+    // How the service answers pings from now on: at once (the default),
+    // after `delay`, or never (nothing).
+    void answerPings(std::optional<std::chrono::milliseconds> delay);
 
     bool resumed() const { return m_resumed; }
     bool receiving() const { return m_waiter.has_value(); }
@@ -49,6 +53,7 @@ private:
     bool m_failed = false;
     int m_closeCode = invalidCloseCode;
     int m_pingCount = 0;
+    std::optional<std::chrono::milliseconds> m_pongDelay { std::chrono::milliseconds(0) };
     std::optional<int> m_cancelledWith;
     QList<WebSocketMessage> m_queue;
     std::optional<std::coroutine_handle<>> m_waiter;

@@ -24,7 +24,7 @@ ProviderHarness::~ProviderHarness()
     waitUntil([this] { return syncEnded() && signInEnded() && !(session->lastSocket() && session->lastSocket()->receiving()); });
 }
 
-MacOSProvider& ProviderHarness::make()
+MacOSProvider& ProviderHarness::make(std::shared_ptr<QorTokenStorage> tokenStorage)
 {
     ProviderEnvironment environment;
     environment.urlSession = session;
@@ -33,8 +33,8 @@ MacOSProvider& ProviderHarness::make()
     environment.build = QStringLiteral("42");
     m_provider = std::make_unique<MacOSProvider>(
         QUrl(QStringLiteral("http://127.0.0.1:9/api")),
-        [this](const QString& title, const QString& body) { posted.append({ title, body }); }, storage, logger,
-        environment);
+        [this](const QString& title, const QString& body) { posted.append({ title, body }); },
+        tokenStorage ? tokenStorage : storage, logger, environment);
     QObject::connect(m_provider.get(), &MacOSProvider::connectionStateChanged,
         [this] { states.append(m_provider->connectionState()); });
     QObject::connect(m_provider.get(), &MacOSProvider::reconnectSecondsRemainingChanged,
@@ -53,14 +53,14 @@ void ProviderHarness::startSync()
     }(*m_provider, ended);
 }
 
-void ProviderHarness::signIn(const QString& token)
+void ProviderHarness::signIn(const QString& token, const QString& account)
 {
     auto ended = std::make_shared<bool>(false);
     m_signInEnded = ended;
-    [](MacOSProvider& provider, QString callbackToken, std::shared_ptr<bool> done) -> QCoro::Task<> {
-        co_await provider.signIn(callbackToken, QString::fromLatin1(email));
+    [](MacOSProvider& provider, QString callbackToken, QString callbackEmail, std::shared_ptr<bool> done) -> QCoro::Task<> {
+        co_await provider.signIn(callbackToken, callbackEmail);
         *done = true;
-    }(*m_provider, token, ended);
+    }(*m_provider, token, account, ended);
 }
 
 void ProviderHarness::signOut()

@@ -24,15 +24,16 @@ public:
     explicit ProviderHarness(std::chrono::milliseconds secondLength = std::chrono::milliseconds(1));
     ~ProviderHarness();
 
-    // Constructs the provider (credentials stored before this are loaded).
-    MacOSProvider& make();
+    // Constructs the provider (credentials stored before this are loaded) on
+    // `tokenStorage`, by default the fake `storage`.
+    MacOSProvider& make(std::shared_ptr<QorTokenStorage> tokenStorage = nullptr);
     MacOSProvider& provider() { return *m_provider; }
 
     // Runs startSync() in the background; syncEnded() tells when it returned.
     void startSync();
     bool syncEnded() const { return *m_syncEnded; }
     // Runs signIn() in the background.
-    void signIn(const QString& token);
+    void signIn(const QString& token, const QString& account = QString::fromLatin1(email));
     bool signInEnded() const { return *m_signInEnded; }
     // Calls signOut() and waits for it.
     void signOut();
