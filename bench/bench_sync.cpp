@@ -5,6 +5,7 @@
 //       same 500 files with one curl process and running fc-cache once.
 #include "sync/MacOSProvider.h"
 
+#include "FakeTokenStorage.h"
 #include "LocalService.h"
 #include "RunTask.h"
 #include "Sandbox.h"
@@ -54,13 +55,6 @@ public:
 
 private:
     QHash<QString, QString> m_files; // font id -> file
-};
-
-// The keyring is not what is measured here.
-class MemoryTokenStorage : public QorTokenStorage {
-public:
-    std::optional<StoredCredentials> loadCredentials(const QString&) override { return std::nullopt; }
-    void saveCredentials(const std::optional<QString>&, const QString&, const QString&) override { }
 };
 
 // `count` files named font-0000… in `folder`: the system's DejaVu and
@@ -171,7 +165,7 @@ int main(int argc, char** argv)
         environment.downloader = std::move(downloader);
         return std::make_unique<MacOSProvider>(
             service.baseUrl(), [&](const QString& title, const QString&) { posted.append(title); },
-            std::make_shared<MemoryTokenStorage>(), logger, environment);
+            std::make_shared<test::FakeTokenStorage>(), logger, environment);
     };
     auto provider = makeProvider(nullptr);
     test::runTask(provider->signIn(service.createUser(email), email));

@@ -1,9 +1,9 @@
 #include "app/AppDelegate.h"
 #include "app/QtUpdateAlert.h"
 
-#include "support/FakeToolkit.h"
+#include "FakeToolkit.h"
 #include "support/FakeUpdateAlert.h"
-#include "support/FakeUrlSession.h"
+#include "FakeUrlSession.h"
 #include "RecordingLogger.h"
 #include "RunTask.h"
 #include "TestMain.h"
@@ -51,7 +51,7 @@ struct Harness {
 
     Harness()
     {
-        session->answer = [](const UrlRequest&) { return FakeUrlSession::ok(feedWith("100", "1.0")); };
+        session->respond = [](const UrlRequest&) { return FakeUrlSession::ok(feedWith("100", "1.0")); };
     }
 
     AppDelegate& make()
@@ -150,8 +150,10 @@ private slots:
         h.launch();
         h.delegate.reset();
         h.toolkit.policies.clear();
+        const int posts = h.toolkit.posts;
         emit h.toolkit.windowBecameMain(QStringLiteral("MainWindow"));
-        QTest::qWait(20);
+        kernwell::test::nextTurn();
+        QCOMPARE(h.toolkit.posts, posts);
         QVERIFY(h.toolkit.policies.isEmpty());
     }
 
@@ -166,7 +168,7 @@ private slots:
         QFETCH(bool, userInitiated);
         Harness h;
         h.settings.automaticChecks = !userInitiated;
-        h.session->answer = [](const UrlRequest&) { return FakeUrlSession::ok(feedWith("205", "2.1")); };
+        h.session->respond = [](const UrlRequest&) { return FakeUrlSession::ok(feedWith("205", "2.1")); };
         h.launch();
         if (userInitiated) {
             h.delegate->checkForUpdates();
@@ -206,7 +208,7 @@ private slots:
         Harness h;
         h.settings.automaticChecks = false;
         if (feedFails) {
-            h.session->answer = [](const UrlRequest&) -> UrlDataResult {
+            h.session->respond = [](const UrlRequest&) -> UrlDataResult {
                 throw Error(QStringLiteral("UrlSession"), -1004, QStringLiteral("Could not connect to the server."));
             };
         }
@@ -228,7 +230,7 @@ private slots:
     void scheduledFailureShowsNothing()
     {
         Harness h;
-        h.session->answer = [](const UrlRequest&) { return FakeUrlSession::ok("<html>503</html>", 503); };
+        h.session->respond = [](const UrlRequest&) { return FakeUrlSession::ok("<html>503</html>", 503); };
         h.launch();
         QCOMPARE(h.session->requests.size(), 1);
         QVERIFY(h.alert->errors.isEmpty());

@@ -3,10 +3,10 @@
 #include "RecordingLogger.h"
 #include "RunTask.h"
 #include "TestMain.h"
-#include "support/FakeToolkit.h"
+#include "FakeToolkit.h"
 #include "support/FakeUpdateAlert.h"
-#include "support/FakeUrlSession.h"
-#include "support/MemoryTokenStorage.h"
+#include "FakeUrlSession.h"
+#include "FakeTokenStorage.h"
 
 #include <QLabel>
 
@@ -51,7 +51,7 @@ struct Harness {
     explicit Harness(bool credentialsStored, bool trayAvailable = true)
     {
         toolkit.trayAvailable = trayAvailable;
-        session->answer = [this](const UrlRequest& request) -> UrlDataResult {
+        session->respond = [this](const UrlRequest& request) -> UrlDataResult {
             signInRequests.append(request);
             return FakeUrlSession::ok({}, 401);
         };
@@ -77,7 +77,7 @@ struct Harness {
     FakeToolkit toolkit;
     FakeScenes scenes;
     std::shared_ptr<RecordingLogger> logger = std::make_shared<RecordingLogger>();
-    std::shared_ptr<MemoryTokenStorage> storage = std::make_shared<MemoryTokenStorage>();
+    std::shared_ptr<FakeTokenStorage> storage = std::make_shared<FakeTokenStorage>();
     std::shared_ptr<FakeUrlSession> session = std::make_shared<FakeUrlSession>();
     std::shared_ptr<FakeUpdateAlert> alert = std::make_shared<FakeUpdateAlert>();
     QList<UrlRequest> signInRequests;
@@ -130,7 +130,8 @@ private slots:
         Harness h(stored);
         QCOMPARE(h.app->skipMainScreen(), stored);
         QVERIFY(h.toolkit.isMainWindowOpen());
-        QTest::qWait(300);
+        nextTurn();
+        h.toolkit.runDelayed();
         QCOMPARE(h.toolkit.isMainWindowOpen(), !stored);
         if (stored) {
             QCOMPARE(h.toolkit.delays, (QList<std::chrono::milliseconds> { std::chrono::milliseconds(100) }));
@@ -139,6 +140,8 @@ private slots:
             h.app->openUrls({ QStringLiteral("kernwell://desktop/other") });
             QVERIFY(h.toolkit.isMainWindowOpen());
             QVERIFY(waitUntil([&] { return !h.toolkit.isMainWindowOpen(); }));
+        } else {
+            QVERIFY(h.toolkit.delays.isEmpty());
         }
     }
 
@@ -165,7 +168,7 @@ private slots:
         h.app->openUrls({ url });
         QCOMPARE(h.toolkit.isMainWindowOpen(), opensWindow);
         if (authorization.isEmpty()) {
-            QTest::qWait(50);
+            nextTurn();
             QCOMPARE(authorizations(h.signInRequests), QStringList());
         } else {
             QVERIFY(waitUntil([&] { return !authorizations(h.signInRequests).isEmpty(); }));

@@ -7,7 +7,7 @@
 #include "RunTask.h"
 #include "TestMain.h"
 #include "ThrownError.h"
-#include "support/FakeUrlSession.h"
+#include "FakeUrlSession.h"
 #include "support/StatusServer.h"
 
 #include <QDir>
@@ -118,7 +118,7 @@ private slots:
         if (status) {
             result.http = HttpUrlResponse { *status, {} };
         }
-        session->answer(result);
+        session->script(result);
         SessionDataDownloader downloader(session);
         const QUrl url(QStringLiteral("https://fonts.example/f/1?v=2"));
         try {
@@ -129,7 +129,7 @@ private slots:
             QVERIFY2(!succeeds, error.what());
             QCOMPARE(error, kernwell::toError(kernwell::ServiceError::network));
         }
-        QCOMPARE(session->downloads(), QList { url });
+        QCOMPARE(session->requestedUrls(), QList { url });
     }
 
     // The real session against a local server; redirects are followed and
@@ -167,7 +167,7 @@ private slots:
     {
         auto session = std::make_shared<FakeUrlSession>();
         const Error timedOut(QLatin1String(kernwell::UrlSession::errorDomain), 3, QStringLiteral("The request timed out."));
-        session->fail(timedOut);
+        session->script(timedOut);
         SessionDataDownloader downloader(session);
         const std::optional<Error> error = thrownError([&] {
             runTask(downloader.downloadData(QUrl(QStringLiteral("https://fonts.example/f/1"))));

@@ -6,7 +6,7 @@
 #include "RunTask.h"
 #include "TestMain.h"
 #include "ThrownError.h"
-#include "support/FakeDownloader.h"
+#include "FakeDownloader.h"
 #include "support/FontFiles.h"
 
 #include <QDir>
@@ -100,7 +100,7 @@ private slots:
     void addFontDownloadsWritesAndRegisters()
     {
         QVERIFY(add(QStringLiteral("serif-1"), serif));
-        QCOMPARE(m_downloader->requests(), QList { urlOf(QStringLiteral("serif-1")) });
+        QCOMPARE(m_downloader->requests, QList { urlOf(QStringLiteral("serif-1")) });
         QCOMPARE(FontFiles::read(pathOf(QStringLiteral("serif-1"))), FontFiles::read(QLatin1String(serif)));
         QCOMPARE(FontFiles::fcList(m_linkDir), QStringList { QStringLiteral("DejaVu Serif|") + linkOf(QStringLiteral("serif-1")) });
         QCOMPARE(FontFiles::entries(m_rootDir), QStringList { QStringLiteral("serif-1") });
@@ -114,7 +114,7 @@ private slots:
         m_store->unregisterAllFonts();
         QCOMPARE(registered(), QStringList {});
         QVERIFY(add(QStringLiteral("mono"), mono)); // registered again from the file
-        QCOMPARE(m_downloader->requests().size(), 1);
+        QCOMPARE(m_downloader->requests.size(), 1);
         QCOMPARE(registered(), QStringList { linkOf(QStringLiteral("mono")) });
         QCOMPARE(m_logger->messages(), QStringList {});
         QCOMPARE(m_logger->errors(), QList<Error> {});
@@ -161,16 +161,16 @@ private slots:
         const QString name = QStringLiteral("serif");
         m_downloader->answer(FontFiles::read(QLatin1String(serif)));
         m_store->prefetch(name, urlOf(name));
-        QCOMPARE(m_downloader->requests().size(), 1);
+        QCOMPARE(m_downloader->requests.size(), 1);
         // Served from a second download, this would be no font.
         m_downloader->answer(QByteArrayLiteral("not a font"));
         QVERIFY(runTask(m_store->addFont(name, urlOf(name))));
-        QCOMPARE(m_downloader->requests().size(), 1);
+        QCOMPARE(m_downloader->requests.size(), 1);
         QCOMPARE(registered(), QStringList { linkOf(name) });
 
         QVERIFY(m_store->removeFont(name));
         QVERIFY(add(name, serif));
-        QCOMPARE(m_downloader->requests().size(), 2);
+        QCOMPARE(m_downloader->requests.size(), 2);
     }
 
     void prefetchSkipsWhatTheFolderHoldsAndDiscardDropsTheRest()
@@ -178,14 +178,14 @@ private slots:
         QVERIFY(add(QStringLiteral("mono"), mono));
         m_store->prefetch(QStringLiteral("mono"), urlOf(QStringLiteral("mono")));
         m_store->prefetch(QStringLiteral("../mono"), urlOf(QStringLiteral("mono")));
-        QCOMPARE(m_downloader->requests().size(), 1);
+        QCOMPARE(m_downloader->requests.size(), 1);
 
         m_downloader->answer(QByteArrayLiteral("not a font"));
         m_store->prefetch(QStringLiteral("sans"), urlOf(QStringLiteral("sans")));
-        QCOMPARE(m_downloader->requests().size(), 2);
+        QCOMPARE(m_downloader->requests.size(), 2);
         m_store->discardPrefetched();
         QVERIFY(add(QStringLiteral("sans"), sans));
-        QCOMPARE(m_downloader->requests().size(), 3);
+        QCOMPARE(m_downloader->requests.size(), 3);
         QCOMPARE(m_logger->messages(), QStringList {});
     }
 
@@ -210,7 +210,7 @@ private slots:
         QCOMPARE(FontFiles::entries(m_linkDir), QStringList {});
 
         QVERIFY(add(QStringLiteral("f"), serif));
-        QCOMPARE(m_downloader->requests().size(), 2);
+        QCOMPARE(m_downloader->requests.size(), 2);
         QCOMPARE(registered(), QStringList { linkOf(QStringLiteral("f")) });
     }
 
@@ -220,13 +220,13 @@ private slots:
     {
         FontFiles::write(pathOf(QStringLiteral("f")), FontFiles::truncatedFont());
         QVERIFY(!add(QStringLiteral("f"), serif));
-        QCOMPARE(m_downloader->requests().size(), 0);
+        QCOMPARE(m_downloader->requests.size(), 0);
         QCOMPARE(m_logger->messages(),
             QStringList { QStringLiteral("FontStore addFont error: The font file “f” is truncated or damaged.") });
         QVERIFY(!QFileInfo::exists(pathOf(QStringLiteral("f"))));
 
         QVERIFY(add(QStringLiteral("f"), serif));
-        QCOMPARE(m_downloader->requests().size(), 1);
+        QCOMPARE(m_downloader->requests.size(), 1);
     }
 
     // A link in the folder could lead anywhere: it is neither registered
@@ -238,7 +238,7 @@ private slots:
         QVERIFY(!add(QStringLiteral("link"), mono));
         QCOMPARE(m_logger->messages(),
             QStringList { QStringLiteral("FontStore addFont error: “link” in the font folder is not a regular file.") });
-        QVERIFY(m_downloader->requests().isEmpty());
+        QVERIFY(m_downloader->requests.isEmpty());
         QVERIFY(QFileInfo(pathOf(QStringLiteral("link"))).isSymLink());
         QCOMPARE(FontFiles::entries(m_linkDir), QStringList {});
     }
@@ -290,7 +290,7 @@ private slots:
         QVERIFY2(error, "addFont did not throw");
         QCOMPARE(error->domain(), QLatin1String(FontStore::errorDomain));
         QCOMPARE(error->code(), FontStore::invalidFontId);
-        QVERIFY(m_downloader->requests().isEmpty());
+        QVERIFY(m_downloader->requests.isEmpty());
 
         QVERIFY(!m_store->removeFont(fontId));
         QCOMPARE(m_logger->messages().size(), 1);

@@ -80,4 +80,13 @@ bool waitUntil(Condition condition, std::chrono::milliseconds timeout = std::chr
     return condition();
 }
 
+// Lets everything already queued on the event loop run (posted events and
+// zero timers, in order), and nothing that waits longer.
+inline void nextTurn()
+{
+    QEventLoop loop;
+    QTimer::singleShot(0, &loop, &QEventLoop::quit);
+    loop.exec();
+}
+
 } // namespace kernwell::test

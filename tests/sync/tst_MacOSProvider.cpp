@@ -37,7 +37,7 @@ void serveFont(ProviderHarness& harness, const QString& id)
 {
     const QUrl url(QStringLiteral("http://fonts.test/") + id + QStringLiteral(".ttf"));
     harness.session->catalog[id] = { catalogFont(id, QStringLiteral("Dejavu"), std::nullopt, id, { url.toString() }) };
-    harness.downloader->serve(url, dejaVu);
+    harness.downloader->serveFile(url, dejaVu);
 }
 
 QString appending(const QString& id)
@@ -114,7 +114,8 @@ private slots:
             QCOMPARE(harness.session->exchangedTokens, QStringList { QStringLiteral("stored-refresh") });
             QVERIFY(provider.signedIn());
         } else {
-            QTest::qWait(20);
+            // A start would have been scheduled by now.
+            nextTurn();
             QVERIFY(harness.session->exchangedTokens.isEmpty());
             QVERIFY(harness.session->sockets.isEmpty());
             QVERIFY(harness.logger->messages().isEmpty());
@@ -150,13 +151,13 @@ private slots:
         QCOMPARE(provider.connectionState(), ConnectionState::SignedOut);
         QVERIFY(harness.states.isEmpty());
         QCOMPARE(harness.session->exchangedTokens.size(), 1);
-        QTest::qWait(20);
-        QVERIFY(harness.storage->writes().isEmpty());
 
         // The entry starts the sync whatever sign-in did.
         runTask(provider.startSync());
         QVERIFY(harness.logger->messages().contains(QStringLiteral("startSync() was called with no token pair.")));
         QCOMPARE(provider.connectionState(), ConnectionState::SignedOut);
+        harness.destroy();
+        QVERIFY(harness.storage->writes().isEmpty());
     }
 
     void signInRetriesWithGrowingBackOffWhileTheNetworkIsDown()
@@ -315,11 +316,17 @@ private slots:
             QVERIFY(provider.signedIn());
             QCOMPARE(linkedFonts(harness), QStringList { QStringLiteral("earlier") });
         }
+        if (ends) {
+            nextTurn();
+        } else {
+            // The next ping comes 30 s after the socket opened, later than
+            // any reconnect a second loop would have made by then.
+            QVERIFY(waitUntil([&] { return harness.session->lastSocket()->pingCount() >= 1; }));
+        }
         QCOMPARE(harness.session->socketTokens, socketTokens);
-        QTest::qWait(20);
         QCOMPARE(harness.session->sockets.size(), socketTokens.size());
-        QCOMPARE(harness.storage->secret(account),
-            keepsStoredToken ? std::optional(harness.session->lastRefreshToken()) : std::nullopt);
+        const std::optional<QString> stored = keepsStoredToken ? std::optional(harness.session->lastRefreshToken()) : std::nullopt;
+        QVERIFY(waitUntil([&] { return harness.storage->secret(account) == stored; }));
         // A refresh after a 401 uses the refresh token the socket was opened with.
         if (event == QStringLiteral("401")) {
             QCOMPARE(harness.session->exchangedTokens,
@@ -394,7 +401,8 @@ private slots:
         QFETCH(QString, state);
         // Long seconds, so that every wait is still running at sign-out.
         ProviderHarness harness(100ms);
-        harness.storage->setWriteDelay(10ms);
+        // A slow keyring: the writes of the session are still queued at sign-out.
+        harness.storage->holdWrites();
         bool stored = state != QStringLiteral("signin") && state != QStringLiteral("signedin");
         if (stored) {
             harness.storage->store(account, QStringLiteral("stored-refresh"));
@@ -402,7 +410,7 @@ private slots:
         if (state == QStringLiteral("refresh")) {
             harness.session->tokenAnswers = QList<TokenAnswer>(5, TokenAnswer::NetworkDown);
         } else if (state == QStringLiteral("exchanging")) {
-            harness.session->tokenDelay = 300ms;
+            harness.session->hold();
         }
         MacOSProvider& provider = harness.make();
         placeSyncedFont(provider, QStringLiteral("earlier"));
@@ -435,7 +443,9 @@ private slots:
         const auto exchanges = harness.session->exchangedTokens.size();
 
         harness.signOut();
-        QVERIFY(waitUntil([&] { return harness.syncEnded() && harness.signInEnded(); }, 2s));
+        // An exchange in flight answers after the sign-out.
+        harness.session->release();
+        QVERIFY(waitUntil([&] { return harness.syncEnded() && harness.signInEnded() && harness.session->pending() == 0; }, 2s));
         QCOMPARE(provider.connectionState(), ConnectionState::SignedOut);
         QCOMPARE(provider.signedIn(), false);
         QCOMPARE(provider.username(), std::nullopt);
@@ -444,18 +454,18 @@ private slots:
         QCOMPARE(provider.notifications(), shown);
         QVERIFY(linkedFonts(harness).isEmpty());
 
-        // Whatever was waiting does not come back: no new socket, no new
-        // exchange, nothing stored again.
-        QTest::qWait(state == QStringLiteral("exchanging") ? 500 : 700);
-        QCOMPARE(harness.session->sockets.size(), sockets);
-        QCOMPARE(harness.session->exchangedTokens.size(), exchanges);
-        QCOMPARE(provider.connectionState(), ConnectionState::SignedOut);
-        QCOMPARE(provider.signedIn(), false);
-        QVERIFY(linkedFonts(harness).isEmpty());
-        QCOMPARE(harness.storage->secret(account), std::nullopt);
         if (state == QStringLiteral("connected")) {
             QCOMPARE(harness.session->lastSocket()->cancelledWith(), std::optional(1000));
         }
+
+        // Whatever was waiting has returned without coming back: no new
+        // socket, no new exchange, and once the keyring has done every
+        // queued write, nothing stored again.
+        harness.destroy();
+        QCOMPARE(harness.session->sockets.size(), sockets);
+        QCOMPARE(harness.session->exchangedTokens.size(), exchanges);
+        QVERIFY(linkedFonts(harness).isEmpty());
+        QCOMPARE(harness.storage->secret(account), std::nullopt);
     }
 
     void signOutTwiceLogsTheMissingUser()

@@ -1,7 +1,7 @@
 #include "RunTask.h"
 #include "TestMain.h"
 
-#include "support/FakeTokenStorage.h"
+#include "FakeTokenStorage.h"
 
 #include "sync/KeychainWriter.h"
 #include "sync/Sleeper.h"
@@ -60,14 +60,18 @@ private slots:
     void keychainWritesRunInStartOrderOffTheMainThread()
     {
         auto storage = std::make_shared<test::FakeTokenStorage>();
-        storage->setWriteDelay(20ms);
+        storage->holdWrites();
         {
             KeychainWriter writer(storage);
             writer.saveCredentials(QStringLiteral("refresh-1"), QStringLiteral("ada"), serviceName());
             writer.saveCredentials(QStringLiteral("refresh-2"), QStringLiteral("ada"), serviceName());
             writer.saveCredentials(std::nullopt, QStringLiteral("ada"), serviceName());
-            // Fire and forget: nothing has been written yet.
-            QVERIFY(storage->writes().size() < 3);
+            // Fire and forget: the calls returned while the keyring still holds the first write.
+            const bool held = test::waitUntil([&] { return storage->heldWrites() == 1; });
+            const bool nothingWritten = storage->writes().isEmpty();
+            storage->releaseWrites();
+            QVERIFY(held);
+            QVERIFY(nothingWritten);
         }
         const auto writes = storage->writes();
         QCOMPARE(writes.size(), 3);

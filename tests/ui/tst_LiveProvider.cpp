@@ -6,69 +6,23 @@
 #include "ui/NotificationRow.h"
 #include "ui/UiResources.h"
 
-#include "api/UrlSession.h"
 #include "sync/MacOSProvider.h"
 
-#include "support/FakeToolkit.h"
 #include "support/UiTestHelpers.h"
 
+#include "FakeTokenStorage.h"
+#include "FakeToolkit.h"
+#include "FakeUrlSession.h"
 #include "RecordingLogger.h"
 #include "RunTask.h"
 #include "TestMain.h"
 
 #include <QLabel>
-#include <QMutex>
 
 #include <memory>
 
 using namespace kernwell;
 using namespace kernwell::test;
-
-namespace {
-
-// The token exchange of the service: "refused" gets a 401, any other token a pair.
-class ExchangeOnlySession : public UrlSession {
-public:
-    QCoro::Task<UrlDataResult> data(UrlRequest request) override
-    {
-        const bool refused = request.headerFields.contains({ QByteArrayLiteral("Authorization"), QByteArrayLiteral("Bearer refused") });
-        HttpUrlResponse response;
-        response.statusCode = refused ? 401 : 200;
-        if (!refused) {
-            response.headerFields = { { "st-access-token", "access" }, { "st-refresh-token", "refresh" } };
-        }
-        co_return UrlDataResult { {}, response };
-    }
-    QCoro::Task<UrlDataResult> download(QUrl) override { co_return UrlDataResult {}; }
-    std::shared_ptr<WebSocketTask> webSocketTask(UrlRequest) override { return nullptr; }
-};
-
-struct Saved {
-    std::optional<QString> secret;
-    QString account;
-};
-
-// Keychain writes come from a worker thread.
-class RecordingStorage : public QorTokenStorage {
-public:
-    std::optional<StoredCredentials> loadCredentials(const QString&) override { return std::nullopt; }
-    void saveCredentials(const std::optional<QString>& secret, const QString& account, const QString&) override
-    {
-        QMutexLocker lock(&m_mutex);
-        m_saved.append({ secret, account });
-    }
-    QList<Saved> saved() const
-    {
-        QMutexLocker lock(&m_mutex);
-        return m_saved;
-    }
-
-private:
-    mutable QMutex m_mutex;
-    QList<Saved> m_saved;
-};
-
-} // namespace
 
 class TestLiveProvider : public QObject {
     Q_OBJECT
@@ -76,7 +30,8 @@ public:
     explicit TestLiveProvider(const Sandbox&) { }
 
 private:
-    std::shared_ptr<RecordingStorage> storage;
+    std::shared_ptr<FakeUrlSession> session;
+    std::shared_ptr<FakeTokenStorage> storage;
     std::shared_ptr<RecordingLogger> logger;
     std::unique_ptr<MacOSProvider> provider;
     std::unique_ptr<FakeToolkit> toolkit;
@@ -86,10 +41,11 @@ private slots:
 
     void init()
     {
-        storage = std::make_shared<RecordingStorage>();
+        session = std::make_shared<FakeUrlSession>();
+        storage = std::make_shared<FakeTokenStorage>();
         logger = std::make_shared<RecordingLogger>();
         ProviderEnvironment environment;
-        environment.urlSession = std::make_shared<ExchangeOnlySession>();
+        environment.urlSession = session;
         environment.build = QStringLiteral("34");
         environment.registrationScope = MacOSFontManager::RegistrationScope::processWide;
         provider = std::make_unique<MacOSProvider>(QUrl(QStringLiteral("http://127.0.0.1:9")),
@@ -132,7 +88,8 @@ private slots:
         ContentView window([] { }, testPages(), [] { }, *provider, QStringLiteral("1.0 (34)"), *toolkit);
         window.show();
         QVERIFY(!window.errorRow()->isVisibleTo(&window));
-        runTask(provider->signIn(QStringLiteral("refused"), QStringLiteral("ada@example.com")));
+        session->tokenAnswers = { FakeUrlSession::TokenAnswer::Refused };
+        runTask(provider->signIn(QStringLiteral("token"), QStringLiteral("ada@example.com")));
         QCOMPARE(provider->visibleError(), std::optional<QString>(QStringLiteral("Unable to sign in.")));
         QCOMPARE(window.currentPage(), window.signInPage());
         QVERIFY(window.errorRow()->isVisibleTo(&window));
@@ -161,8 +118,13 @@ private slots:
         QTest::mouseClick(content->avatar(), Qt::LeftButton);
         QTest::mouseClick(shown(content->panel(), QStringLiteral("Log out")), Qt::LeftButton);
         // The sign-out deletes the keychain item of the signed-in account.
-        QTRY_VERIFY(std::any_of(storage->saved().cbegin(), storage->saved().cend(),
-            [](const Saved& saved) { return !saved.secret && saved.account == QLatin1String("ada@example.com"); }));
+        const auto deleted = [this] {
+            const auto writes = storage->writes();
+            return std::any_of(writes.cbegin(), writes.cend(), [](const FakeTokenStorage::Write& write) {
+                return !write.secret && write.account == QLatin1String("ada@example.com");
+            });
+        };
+        QTRY_VERIFY(deleted());
     }
 };
 

@@ -4,7 +4,7 @@
 #include "ui/UiResources.h"
 
 #include "support/FakeSession.h"
-#include "support/FakeToolkit.h"
+#include "FakeToolkit.h"
 #include "support/UiTestHelpers.h"
 
 #include "TestMain.h"

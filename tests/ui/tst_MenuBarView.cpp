@@ -9,7 +9,7 @@
 #include "ui/UserModal.h"
 
 #include "support/FakeSession.h"
-#include "support/FakeToolkit.h"
+#include "FakeToolkit.h"
 #include "support/UiTestHelpers.h"
 
 #include "RunTask.h"

@@ -1,6 +1,6 @@
 #include "api/Client.h"
 
-#include "support/FakeUrlSession.h"
+#include "FakeUrlSession.h"
 #include "RecordingLogger.h"
 #include "RunTask.h"
 #include "TestMain.h"
@@ -20,7 +20,6 @@ using kernwell::TokenPairResult;
 using kernwell::UrlDataResult;
 using kernwell::UrlRequest;
 using kernwell::test::FakeUrlSession;
-using kernwell::test::FakeWebSocketTask;
 using kernwell::test::RecordingLogger;
 using kernwell::test::runTask;
 using kernwell::test::thrownError;
@@ -213,12 +212,12 @@ private slots:
 
     void syncSocketIsHandedOverUnstarted()
     {
-        const auto task = std::make_shared<FakeWebSocketTask>();
-        m_session->nextWebSocketTask = task;
-        QCOMPARE(client().makeSyncSocket(QStringLiteral("A")), task);
-        QCOMPARE(task->resumeCount, 0);
+        const auto task = client().makeSyncSocket(QStringLiteral("A"));
+        QVERIFY(task);
+        QCOMPARE(task, m_session->lastSocket());
+        QVERIFY(!m_session->lastSocket()->resumed());
 
-        m_session->nextWebSocketTask = nullptr;
+        m_session->refusesSockets = true;
         QCOMPARE(client().makeSyncSocket(QStringLiteral("A")), nullptr);
         QVERIFY(m_logger->messages().isEmpty());
     }
@@ -280,7 +279,6 @@ private slots:
         QCOMPARE(describe(runTask(api.fetchTokenPair(token))), QStringLiteral("authorization"));
         QCOMPARE(m_logger->messages(), QStringList { QStringLiteral("Sign in token cannot be sent in a header.") });
 
-        m_session->nextWebSocketTask = std::make_shared<FakeWebSocketTask>();
         QCOMPARE(api.makeSyncSocket(token), nullptr);
 
         const std::optional<Error> error = thrownError([&] {

@@ -13,15 +13,26 @@ ProviderHarness::ProviderHarness(std::chrono::milliseconds secondLength)
 
 ProviderHarness::~ProviderHarness()
 {
+    destroy();
+}
+
+void ProviderHarness::destroy()
+{
     // A running connection ends through sign-out, as in the application, so
     // that no coroutine is left suspended on a fake.
     if (!m_provider) {
         return;
     }
+    session->release();
+    storage->releaseWrites();
     if (m_provider->username() || !signInEnded()) {
         runTask(m_provider->signOut());
     }
-    waitUntil([this] { return syncEnded() && signInEnded() && !(session->lastSocket() && session->lastSocket()->receiving()); });
+    waitUntil([this] {
+        return syncEnded() && signInEnded() && session->pending() == 0
+            && !(session->lastSocket() && session->lastSocket()->receiving());
+    });
+    m_provider.reset();
 }
 
 MacOSProvider& ProviderHarness::make(std::shared_ptr<QorTokenStorage> tokenStorage)

@@ -24,6 +24,11 @@ public:
     explicit ProviderHarness(std::chrono::milliseconds secondLength = std::chrono::milliseconds(1));
     ~ProviderHarness();
 
+    // Ends the running connection through sign-out, waits until every task of
+    // the provider has returned and destroys the provider, which finishes its
+    // queued keychain writes: afterwards nothing of it can happen any more.
+    void destroy();
+
     // Constructs the provider (credentials stored before this are loaded) on
     // `tokenStorage`, by default the fake `storage`.
     MacOSProvider& make(std::shared_ptr<QorTokenStorage> tokenStorage = nullptr);

@@ -3,6 +3,7 @@
 #include "ui/toolkit/Toolkit.h"
 
 #include <QList>
+#include <QPointer>
 #include <QStringList>
 #include <QTimer>
 #include <QUrl>
@@ -11,8 +12,9 @@
 
 namespace kernwell::test {
 
-// A toolkit without a screen: windows are plain records the test arranges,
-// every call is recorded, and posted actions run on the real event loop.
+// The toolkit of every test, without a screen: windows are plain records the
+// test arranges, every call is recorded, and posted actions run on the real
+// event loop.
 class FakeToolkit : public Toolkit {
     Q_OBJECT
 public:
@@ -21,7 +23,7 @@ public:
     bool isTrayAvailable() const override { return trayAvailable; }
     void setTrayIcon(const QString& imageName) override { trayIcons.append(imageName); }
     QString trayIconName() const override { return trayIcons.isEmpty() ? QString() : trayIcons.last(); }
-    QRect trayGeometry() const override { return {}; }
+    QRect trayGeometry() const override { return geometry; }
 
     void setMainWindowContent(MainContentFactory factory) override { contentFactory = std::move(factory); }
     void openMainWindow() override
@@ -68,16 +70,10 @@ public:
     void setBadgeLabel(const QString& label) override { badges.append(label); }
     QString badgeLabel() const override { return badges.isEmpty() ? QString() : badges.last(); }
 
-    void post(const QObject* context, Action action) override
-    {
-        ++posts;
-        QTimer::singleShot(0, context ? context : this, std::move(action));
-    }
-    void postDelayed(std::chrono::milliseconds delay, const QObject* context, Action action) override
-    {
-        delays.append(delay);
-        QTimer::singleShot(delay, context ? context : this, std::move(action));
-    }
+    void post(const QObject* context, Action action) override;
+    void postDelayed(std::chrono::milliseconds delay, const QObject* context, Action action) override;
+    // Runs every delayed action that still waits, now, as if its time had come.
+    void runDelayed();
 
     // A main-capable window appears and becomes main, as a shown window does.
     void showWindow(const QString& identifier, bool canBecomeMain = true)
@@ -89,6 +85,8 @@ public:
     }
 
     bool trayAvailable = true;
+    // What trayGeometry() tells; empty: the tray doesn't tell.
+    QRect geometry;
     QList<ToolkitWindow> windowList;
     QStringList trayIcons;
     QStringList closedWindows;
@@ -100,6 +98,15 @@ public:
     int mainWindowOpenings = 0;
     int terminations = 0;
     int posts = 0;
+
+private:
+    struct Delayed {
+        QTimer* timer;
+        Action run;
+    };
+    void fire(QTimer* timer);
+
+    QList<Delayed> m_delayed;
 };
 
 } // namespace kernwell::test

@@ -4,28 +4,13 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QRegularExpression>
+#include <QTimer>
 
 #include <QCoro/QCoroTimer>
 
 namespace kernwell::test {
 
 namespace {
-
-    QString bearer(const UrlRequest& request)
-    {
-        for (const auto& [name, value] : request.headerFields) {
-            if (name == "Authorization" && value.startsWith("Bearer ")) {
-                return QString::fromUtf8(value.mid(7));
-            }
-        }
-        return {};
-    }
-
-    Error networkDown()
-    {
-        return Error(QLatin1String(UrlSession::errorDomain), UrlSession::cannotConnectToHost,
-            QStringLiteral("Could not connect to the server."));
-    }
 
     QJsonValue nameObject(const std::optional<QString>& name)
     {
@@ -63,38 +48,106 @@ QueryResult::Font catalogFont(const QString& id, std::optional<QString> family, 
     return font;
 }
 
-QCoro::Task<UrlDataResult> FakeUrlSession::data(UrlRequest request)
+UrlDataResult FakeUrlSession::ok(QByteArray body, int status, HeaderFields headers)
 {
-    const QString path = request.url.path();
-    if (path.endsWith(QStringLiteral("/1/access/users"))) {
-        exchangedTokens.append(bearer(request));
-        const TokenAnswer answer = tokenAnswers.isEmpty() ? TokenAnswer::Tokens : tokenAnswers.takeFirst();
-        if (tokenDelay.count() > 0) {
-            co_await QCoro::sleepFor(tokenDelay);
-        }
-        switch (answer) {
-        case TokenAnswer::NetworkDown:
-            throw networkDown();
-        case TokenAnswer::Refused:
-            co_return UrlDataResult { {}, HttpUrlResponse { 401, {} } };
-        case TokenAnswer::Tokens:
-            ++m_issued;
-            co_return UrlDataResult { {},
-                HttpUrlResponse { 200,
-                    { { "st-access-token", lastAccessToken().toUtf8() },
-                        { "st-refresh-token", lastRefreshToken().toUtf8() } } } };
-        }
-    }
-    if (path.endsWith(QStringLiteral("/1/catalog/query"))) {
-        co_return catalogAnswer(request.body);
-    }
-    throw Error(QLatin1String(UrlSession::errorDomain), UrlSession::badServerResponse, QStringLiteral("No such endpoint."));
+    return UrlDataResult { std::move(body), HttpUrlResponse { status, std::move(headers) } };
 }
 
-UrlDataResult FakeUrlSession::catalogAnswer(const QByteArray& requestBody)
+Error FakeUrlSession::networkDown()
+{
+    return Error(QLatin1String(errorDomain), cannotConnectToHost, QStringLiteral("Could not connect to the server."));
+}
+
+QString FakeUrlSession::bearer(const UrlRequest& request)
+{
+    for (const auto& [name, value] : request.headerFields) {
+        if (name == "Authorization" && value.startsWith("Bearer ")) {
+            return QString::fromUtf8(value.mid(7));
+        }
+    }
+    return {};
+}
+
+QList<QUrl> FakeUrlSession::requestedUrls() const
+{
+    QList<QUrl> urls;
+    for (const auto& request : requests) {
+        urls.append(request.url);
+    }
+    return urls;
+}
+
+void FakeUrlSession::release()
+{
+    m_held = false;
+    for (const auto waiting : std::exchange(m_waiting, {})) {
+        QTimer::singleShot(0, [waiting] { waiting.resume(); });
+    }
+}
+
+QCoro::Task<UrlDataResult> FakeUrlSession::data(UrlRequest request)
+{
+    requests.append(request);
+    Answer result = answer(request);
+    ++m_pending;
+    co_await QCoro::sleepFor(std::chrono::milliseconds(0));
+    if (m_held) {
+        co_await Release { &m_waiting };
+    }
+    --m_pending;
+    if (const Error* error = std::get_if<Error>(&result)) {
+        throw *error;
+    }
+    co_return std::get<UrlDataResult>(std::move(result));
+}
+
+QCoro::Task<UrlDataResult> FakeUrlSession::download(QUrl url)
+{
+    UrlRequest request;
+    request.url = std::move(url);
+    return data(std::move(request));
+}
+
+FakeUrlSession::Answer FakeUrlSession::answer(const UrlRequest& request)
+{
+    if (!m_script.empty()) {
+        Answer scripted = std::move(m_script.front());
+        m_script.pop_front();
+        return scripted;
+    }
+    if (respond) {
+        return respond(request);
+    }
+    const QString path = request.url.path();
+    if (path.endsWith(QStringLiteral("/1/access/users"))) {
+        return exchange(request);
+    }
+    if (path.endsWith(QStringLiteral("/1/catalog/query"))) {
+        return catalogAnswer(request.body);
+    }
+    return Error(QLatin1String(errorDomain), badServerResponse, QStringLiteral("No such endpoint."));
+}
+
+FakeUrlSession::Answer FakeUrlSession::exchange(const UrlRequest& request)
+{
+    exchangedTokens.append(bearer(request));
+    switch (tokenAnswers.isEmpty() ? TokenAnswer::Tokens : tokenAnswers.takeFirst()) {
+    case TokenAnswer::NetworkDown:
+        return networkDown();
+    case TokenAnswer::Refused:
+        return ok({}, 401);
+    case TokenAnswer::Tokens:
+        break;
+    }
+    ++m_issued;
+    return ok({}, 200,
+        { { "st-access-token", lastAccessToken().toUtf8() }, { "st-refresh-token", lastRefreshToken().toUtf8() } });
+}
+
+FakeUrlSession::Answer FakeUrlSession::catalogAnswer(const QByteArray& requestBody)
 {
     if (catalogDown) {
-        throw networkDown();
+        return networkDown();
     }
     const QString query = QJsonDocument::fromJson(requestBody).object().value(QStringLiteral("query")).toString();
     static const QRegularExpression idPattern(QStringLiteral("\\{id: \"([^\"]*)\"\\}"));
@@ -117,18 +170,15 @@ UrlDataResult FakeUrlSession::catalogAnswer(const QByteArray& requestBody)
     }
     const QJsonObject answer { { QStringLiteral("data"),
         QJsonObject { { QStringLiteral("styles"), QJsonObject { { QStringLiteral("nodes"), styleNodes } } } } } };
-    return UrlDataResult { QJsonDocument(answer).toJson(QJsonDocument::Compact), HttpUrlResponse { 200, {} } };
-}
-
-QCoro::Task<UrlDataResult> FakeUrlSession::download(QUrl)
-{
-    throw Error(QLatin1String(UrlSession::errorDomain), UrlSession::unsupportedURL,
-        QStringLiteral("Downloads go through the fake downloader."));
-    co_return {};
+    return ok(QJsonDocument(answer).toJson(QJsonDocument::Compact));
 }
 
 std::shared_ptr<WebSocketTask> FakeUrlSession::webSocketTask(UrlRequest request)
 {
+    requests.append(request);
+    if (refusesSockets) {
+        return nullptr;
+    }
     const auto handshake = handshakes.isEmpty() ? FakeWebSocketTask::Handshake::Open : handshakes.takeFirst();
     auto socket = std::make_shared<FakeWebSocketTask>(handshake);
     sockets.append(socket);

@@ -12,15 +12,15 @@
 
 namespace kernwell::test {
 
-// A sync socket driven by the test: it answers the handshake as scripted,
-// hands out pushed messages, and fails when the test or cancel() closes it.
-// Deliveries are queued on the event loop, as from a network.
+// A socket driven by the test: it answers the handshake as scripted, hands out
+// pushed messages, and fails when the test or cancel() closes it. Deliveries
+// are queued on the event loop, as from a network.
 class FakeWebSocketTask : public QObject, public WebSocketTask {
     Q_OBJECT
 public:
     enum class Handshake { Open, Unauthorized, Forbidden, Unreachable };
 
-    explicit FakeWebSocketTask(Handshake handshake);
+    explicit FakeWebSocketTask(Handshake handshake = Handshake::Open);
 
     void resume() override;
     QCoro::Task<WebSocketMessage> receive() override;
@@ -40,6 +40,7 @@ public:
     void answerPings(std::optional<std::chrono::milliseconds> delay);
 
     bool resumed() const { return m_resumed; }
+    // Whether a receive() waits for a message.
     bool receiving() const { return m_waiter.has_value(); }
     int pingCount() const { return m_pingCount; }
     std::optional<int> cancelledWith() const { return m_cancelledWith; }

@@ -1,0 +1,48 @@
+#include "FakeDownloader.h"
+
+#include "api/ServiceError.h"
+
+#include <QFile>
+
+namespace kernwell::test {
+
+QCoro::Task<QByteArray> FakeDownloader::downloadData(QUrl url)
+{
+    requests.append(url);
+    if (failing.contains(url)) {
+        throw toError(ServiceError::network);
+    }
+    if (m_files.contains(url)) {
+        co_return m_files.value(url);
+    }
+    if (m_error) {
+        throw *m_error;
+    }
+    if (m_bytes) {
+        co_return *m_bytes;
+    }
+    throw toError(ServiceError::network);
+}
+
+void FakeDownloader::serveFile(const QUrl& url, const QString& path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        qFatal("FakeDownloader: cannot read %s", qPrintable(path));
+    }
+    serve(url, file.readAll());
+}
+
+void FakeDownloader::answer(QByteArray bytes)
+{
+    m_error.reset();
+    m_bytes = std::move(bytes);
+}
+
+void FakeDownloader::fail(Error error)
+{
+    m_bytes.reset();
+    m_error = std::move(error);
+}
+
+} // namespace kernwell::test
