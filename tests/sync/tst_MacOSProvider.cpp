@@ -5,6 +5,8 @@
 #include "support/ProviderHarness.h"
 
 #include <QDir>
+#include <QDirIterator>
+#include <QFileInfo>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QStandardPaths>
@@ -21,9 +23,16 @@ namespace {
 const QString account = QString::fromLatin1(ProviderHarness::email);
 const QString dejaVu = QStringLiteral("/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf");
 
+// The names of the links in the link folder's subfolders.
 QStringList linkedFonts(const ProviderHarness& harness)
 {
-    return QDir(harness.linkDirectory()).entryList(QDir::Files | QDir::System);
+    QStringList names;
+    QDirIterator links(harness.linkDirectory(), QDir::Files | QDir::System, QDirIterator::Subdirectories);
+    while (links.hasNext()) {
+        names.append(QFileInfo(links.next()).fileName());
+    }
+    names.sort();
+    return names;
 }
 
 // A font that was synced in an earlier run: in the folder, not registered.

@@ -4,6 +4,8 @@
 #include "support/ProviderHarness.h"
 
 #include <QDir>
+#include <QDirIterator>
+#include <QFileInfo>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QStandardPaths>
@@ -77,9 +79,16 @@ QString at(const QString& id)
     return QLatin1Char('@') + link(id).toString();
 }
 
+// The names of the links in the link folder's subfolders.
 QStringList linkedFonts(const ProviderHarness& harness)
 {
-    return QDir(harness.linkDirectory()).entryList(QDir::Files | QDir::System);
+    QStringList names;
+    QDirIterator links(harness.linkDirectory(), QDir::Files | QDir::System, QDirIterator::Subdirectories);
+    while (links.hasNext()) {
+        names.append(QFileInfo(links.next()).fileName());
+    }
+    names.sort();
+    return names;
 }
 
 // Serves DejaVu files under the links of catalog fonts named after them.
