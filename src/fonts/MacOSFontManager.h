@@ -65,11 +65,11 @@ public:
     // Returns one error for each that stays.
     QList<Error> unregisterAllFonts();
 
-    // Ends a batch of changes: the font cache of the link folder is rebuilt
-    // once, on a thread of its own, for all changes since the last refresh
-    // (flushes during a refresh are served by one more). The changes are
-    // visible at once either way; a stale cache only makes the next
-    // fontconfig client scan the folder itself. No-op for processWide.
+    // Ends a batch of changes: the font caches of the link folders it changed
+    // are rebuilt once, on a thread of their own, for all changes since the
+    // last refresh (flushes during a refresh are served by one more). The
+    // changes are visible at once either way; a stale cache only makes the
+    // next fontconfig client scan the folder itself. No-op for processWide.
     void flush();
     // Blocks until the refreshes asked for so far are done.
     void waitForFlush();
