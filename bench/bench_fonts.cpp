@@ -1,7 +1,9 @@
 // Font registration cost: per-font registration, downloads written and
-// registered one by one, and the bulk walks, each with the time until
-// fc-list in a fresh process lists every file, beside the baseline of
-// copying the same files into a font folder and running fc-cache once.
+// registered one by one, batches of 500 into a growing library, and the bulk
+// walks, each with the time until fc-list in a fresh process lists every
+// file, beside the baseline of copying the same files into a font folder and
+// running fc-cache once. Arguments name the parts to run ("sizes", "growth",
+// "walks"); none runs them all.
 #include "fonts/FontStore.h"
 #include "fonts/MacOSFontManager.h"
 
@@ -157,7 +159,15 @@ int main(int argc, char** argv)
     qint64 ignored = 0;
     fcListCount(linkDir, ignored);
 
+    QStringList parts = app.arguments().mid(1);
+    if (parts.isEmpty()) {
+        parts = { QStringLiteral("sizes"), QStringLiteral("growth"), QStringLiteral("walks") };
+    }
+
     for (const int count : { 1, 100, 1000 }) {
+        if (!parts.contains(QStringLiteral("sizes"))) {
+            break;
+        }
         std::printf("-- %d fonts\n", count);
         QStringList names;
         for (int i = 0; i < count; ++i) {
@@ -207,6 +217,29 @@ int main(int argc, char** argv)
         });
         store.unregisterAllFonts();
         fontManager->waitForFlush();
+    }
+
+    if (parts.contains(QStringLiteral("growth"))) {
+        // The cost of a batch must not grow with the library it joins.
+        std::printf("-- 500 fonts added into a growing library\n");
+        clearFolder(rootDir);
+        store.unregisterAllFonts();
+        fontManager->waitForFlush();
+        for (int library = 0; library < 2000; library += 500) {
+            const QByteArray what = QStringLiteral("addFont 500 into a library of %1").arg(library).toUtf8();
+            measure(what.constData(), 500, *fontManager, linkDir, [&] {
+                for (int i = library; i < library + 500; ++i) {
+                    const QString name = QStringLiteral("font-%1").arg(i, 4, 10, QLatin1Char('0'));
+                    test::runTask(store.addFont(name, QUrl::fromLocalFile(sources + QLatin1Char('/') + name)),
+                        std::chrono::minutes(10));
+                }
+            });
+        }
+        store.unregisterAllFonts();
+        fontManager->waitForFlush();
+    }
+    if (!parts.contains(QStringLiteral("walks"))) {
+        return 0;
     }
 
     std::printf("-- bulk walks\n");

@@ -24,6 +24,13 @@ AppDelegate::~AppDelegate()
 
 void AppDelegate::applicationDidFinishLaunching()
 {
+    // A run that ended without quitting (a crash, a kill) left its fonts
+    // registered, perhaps for a user who has signed out since; the sync,
+    // when it starts, registers what the folder holds now.
+    if (m_serviceProvider) {
+        m_serviceProvider->fontStore().unregisterAllFonts();
+    }
+
     // A login item that can't be written is worth a report, never a reason to stop.
     try {
         m_registerLoginItem();
@@ -48,7 +55,7 @@ void AppDelegate::applicationDidFinishLaunching()
 void AppDelegate::applicationWillTerminate()
 {
     if (m_serviceProvider) {
-        m_serviceProvider->fontStore().unregisterAllFonts();
+        m_serviceProvider->fontStore().close();
     }
 }
 

@@ -18,7 +18,7 @@ namespace kernwell {
 
 // The application's lifecycle: login item, window observers and the task-bar
 // presence that follows them, the updater and its announcements, and the
-// unregistering of fonts at the end.
+// unregistering of fonts at the start and at the end.
 class AppDelegate : public QObject, public UpdateUserDriverDelegate {
     Q_OBJECT
 public:
@@ -36,6 +36,7 @@ public:
     UpdaterController* updaterController() const { return m_updaterController.get(); }
 
     void applicationDidFinishLaunching();
+    // Ends the font work in flight, then unregisters every font.
     void applicationWillTerminate();
     bool applicationShouldTerminateAfterLastWindowClosed() const { return false; }
 

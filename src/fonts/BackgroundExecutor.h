@@ -1,9 +1,12 @@
 #pragma once
 
+#include "diagnostics/Error.h"
+
 #include <QFuture>
 #include <QPromise>
 #include <QThreadPool>
 
+#include <atomic>
 #include <exception>
 #include <memory>
 #include <type_traits>
@@ -14,11 +17,16 @@ namespace kernwell {
 // Runs jobs on worker threads: with one thread (the default), one after
 // another. A job's result, or the exception it threw (its type kept),
 // arrives through the returned future, which a coroutine can co_await
-// (qcorofuture.h). Destruction waits for the jobs already started.
+// (qcorofuture.h). Once stopped, a job that has not started never runs: its
+// future carries `cancellation` instead.
 class BackgroundExecutor {
 public:
-    explicit BackgroundExecutor(int threads = 1) { m_pool.setMaxThreadCount(threads); }
-    ~BackgroundExecutor() { m_pool.waitForDone(); }
+    explicit BackgroundExecutor(Error cancellation, int threads = 1)
+        : m_cancellation(std::move(cancellation))
+    {
+        m_pool.setMaxThreadCount(threads);
+    }
+    ~BackgroundExecutor() { stop(); }
     BackgroundExecutor(const BackgroundExecutor&) = delete;
     BackgroundExecutor& operator=(const BackgroundExecutor&) = delete;
 
@@ -29,9 +37,12 @@ public:
         // QThreadPool copies its callable; the promise cannot be copied.
         auto promise = std::make_shared<QPromise<Result>>();
         QFuture<Result> future = promise->future();
-        m_pool.start([promise, job = std::move(job)]() mutable {
+        m_pool.start([this, promise, job = std::move(job)]() mutable {
             promise->start();
             try {
+                if (m_stopped.load()) {
+                    throw m_cancellation;
+                }
                 if constexpr (std::is_void_v<Result>) {
                     job();
                 } else {
@@ -45,7 +56,17 @@ public:
         return future;
     }
 
+    // Stops for good: the jobs waiting and those run later are cancelled;
+    // returns once the ones already running have finished.
+    void stop()
+    {
+        m_stopped.store(true);
+        m_pool.waitForDone();
+    }
+
 private:
+    const Error m_cancellation;
+    std::atomic<bool> m_stopped { false };
     QThreadPool m_pool;
 };
 

@@ -27,9 +27,8 @@ void refreshCache(FcConfig* config, const QString& directory)
 
 } // namespace
 
-FontCacheRefresher::FontCacheRefresher(QStringList directories)
-    : m_directories(std::move(directories))
-    , m_thread([this] { run(); })
+FontCacheRefresher::FontCacheRefresher()
+    : m_thread([this] { run(); })
 {
 }
 
@@ -43,10 +42,14 @@ FontCacheRefresher::~FontCacheRefresher()
     m_thread.join();
 }
 
-void FontCacheRefresher::request()
+void FontCacheRefresher::request(const QStringList& folders)
 {
     {
         const std::lock_guard lock(m_mutex);
+        const Clock::time_point now = Clock::now();
+        for (const QString& folder : folders) {
+            m_folders.insert(folder, now);
+        }
         ++m_requested;
     }
     m_changed.notify_all();
@@ -59,18 +62,38 @@ void FontCacheRefresher::wait()
     m_changed.wait(lock, [&] { return m_done >= target; });
 }
 
-void FontCacheRefresher::waitForPause(std::unique_lock<std::mutex>& lock)
+bool FontCacheRefresher::waitForPause(std::unique_lock<std::mutex>& lock)
 {
-    using Clock = std::chrono::steady_clock;
     const Clock::time_point latest = Clock::now() + longestDelay;
     for (unsigned long seen = m_requested; !m_stopping;) {
         const Clock::time_point until = std::min(Clock::now() + pause, latest);
         const bool more = m_changed.wait_until(lock, until, [&] { return m_requested != seen || m_stopping; });
-        if (!more || Clock::now() >= latest) {
-            return;
+        if (!more) {
+            return true;
+        }
+        if (Clock::now() >= latest) {
+            return false;
         }
         seen = m_requested;
     }
+    return true;
+}
+
+QStringList FontCacheRefresher::takeSettledFolders(bool paused)
+{
+    // A folder still changing would only be scanned again at the next
+    // refresh: without a pause, it waits for one.
+    const Clock::time_point settled = Clock::now() - pause;
+    QStringList folders;
+    for (auto folder = m_folders.begin(); folder != m_folders.end();) {
+        if (paused || folder.value() <= settled) {
+            folders.append(folder.key());
+            folder = m_folders.erase(folder);
+        } else {
+            ++folder;
+        }
+    }
+    return folders;
 }
 
 void FontCacheRefresher::run()
@@ -84,17 +107,20 @@ void FontCacheRefresher::run()
         if (m_requested == m_done) {
             return; // stopping, nothing left to do
         }
-        waitForPause(lock);
+        const bool paused = waitForPause(lock);
         const unsigned long serving = m_requested;
+        const QStringList folders = takeSettledFolders(paused);
         lock.unlock();
         if (config) {
-            for (const QString& directory : m_directories) {
-                refreshCache(config.get(), directory);
+            for (const QString& folder : folders) {
+                refreshCache(config.get(), folder);
             }
         }
         lock.lock();
-        m_done = serving;
-        m_changed.notify_all();
+        if (m_folders.isEmpty()) {
+            m_done = serving;
+            m_changed.notify_all();
+        }
     }
 }
 

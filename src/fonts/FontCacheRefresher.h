@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QHash>
 #include <QStringList>
 
 #include <chrono>
@@ -9,23 +10,26 @@
 
 namespace kernwell {
 
-// Rebuilds the fontconfig caches of some folders on its own thread, so that
-// other applications read one fresh cache instead of each scanning the font
-// files again. A refresh starts once requests pause (or at the latest two
-// seconds after the first), and requests made while it runs are served by one
-// more: a burst of changes costs about one scan of the folder, not one per
-// change. A stale cache is never wrong, only slower: fontconfig rescans a
-// folder whose cache is older than the folder.
+// Rebuilds the fontconfig caches of the folders that changed, on its own
+// thread, so that other applications read one fresh cache instead of each
+// scanning the font files again. A refresh starts once requests pause (or at
+// the latest two seconds after the first), and requests made while it runs
+// are served by one more: a burst of changes costs about one scan of each
+// folder it changed, not one per change. A stale cache is never wrong, only
+// slower: fontconfig rescans a folder whose cache is older than the folder.
+// A folder that keeps changing through a long burst waits for its end, so
+// that it is scanned once, not at every refresh.
 class FontCacheRefresher {
 public:
-    explicit FontCacheRefresher(QStringList directories);
+    FontCacheRefresher();
     // Finishes a requested refresh, then stops.
     ~FontCacheRefresher();
     FontCacheRefresher(const FontCacheRefresher&) = delete;
     FontCacheRefresher& operator=(const FontCacheRefresher&) = delete;
 
-    // Returns at once; the refresh follows on the refresher's thread.
-    void request();
+    // Returns at once; the refresh of `folders` follows on the refresher's
+    // thread.
+    void request(const QStringList& folders);
     // Blocks until every refresh requested so far is done.
     void wait();
 
@@ -35,11 +39,17 @@ private:
     static constexpr std::chrono::milliseconds pause { 25 };
     static constexpr std::chrono::milliseconds longestDelay { 2000 };
 
-    void run();
-    void waitForPause(std::unique_lock<std::mutex>& lock);
+    using Clock = std::chrono::steady_clock;
 
-    const QStringList m_directories;
+    void run();
+    // True when requests paused (or the refresher is stopping), false when
+    // the longest delay ran out first.
+    bool waitForPause(std::unique_lock<std::mutex>& lock);
+    // Takes the folders to refresh now; called with the mutex held.
+    QStringList takeSettledFolders(bool paused);
+
     std::mutex m_mutex;
+    QHash<QString, Clock::time_point> m_folders; // guarded by m_mutex: to refresh, with their last change
     std::condition_variable m_changed;
     unsigned long m_requested = 0; // guarded by m_mutex
     unsigned long m_done = 0; // guarded by m_mutex

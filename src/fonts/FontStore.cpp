@@ -137,15 +137,22 @@ FontStore::FontStore(QString rootDir, std::shared_ptr<QorLogger> logger, std::sh
     , m_logger(std::move(logger))
     , m_downloader(std::move(downloader))
     , m_fontManager(std::move(fontManager))
-    , m_writers(std::make_shared<BackgroundExecutor>(writerThreads))
+    , m_executor(closedError())
+    , m_writers(std::make_shared<BackgroundExecutor>(closedError(), writerThreads))
 {
+}
+
+Error FontStore::closedError()
+{
+    return { QLatin1String(errorDomain), closed,
+        QStringLiteral("The font was not added: the application is quitting.") };
 }
 
 bool FontStore::isValidFontId(const QString& fontId)
 {
     constexpr qsizetype longestFileName = 255; // bytes, as the file system counts
     return !fontId.isEmpty() && !fontId.startsWith(QLatin1Char('.')) && !fontId.contains(QLatin1Char('/'))
-        && !fontId.contains(QChar(0)) && QFile::encodeName(fontId).size() <= longestFileName;
+        && !fontId.contains(QChar(0)) && fontId.isValidUtf16() && QFile::encodeName(fontId).size() <= longestFileName;
 }
 
 bool FontStore::removeFont(const QString& name)
@@ -242,18 +249,20 @@ QFuture<bool> FontStore::commitAndRegister(const QString& name, StagedFile file)
 
 void FontStore::unregisterAllFonts()
 {
-    const auto names = listFolder(m_rootDir, *m_logger);
-    if (!names) {
-        return;
-    }
-    for (const QString& name : *names) {
-        try {
-            m_fontManager->unregisterFont(m_rootDir + QLatin1Char('/') + name);
-        } catch (const Error& error) {
-            m_logger->logError(error);
-        }
+    for (const Error& error : m_fontManager->unregisterAllFonts()) {
+        m_logger->logError(error);
     }
     m_fontManager->flush();
+}
+
+void FontStore::close()
+{
+    // A registration job left waiting would otherwise run after the walk,
+    // or at the executor's destruction, and leave its font registered.
+    m_executor.stop();
+    m_writers->stop();
+    m_staged.clear();
+    unregisterAllFonts();
 }
 
 void FontStore::registerAllFonts()

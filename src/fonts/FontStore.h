@@ -27,6 +27,7 @@ public:
     static constexpr int invalidFontId = 1; // addFont refused the identifier
     static constexpr int notAFile = 2; // a folder entry that is not a regular file
     static constexpr int writeFailed = 3; // the downloaded font could not be written
+    static constexpr int closed = 4; // the store was closed: the application is quitting
 
     FontStore(QString rootDir, std::shared_ptr<QorLogger> logger, std::shared_ptr<HTTPDataDownloader> downloader,
         std::shared_ptr<MacOSFontManager> fontManager);
@@ -35,7 +36,8 @@ public:
 
     // True when `fontId` names a file directly inside the folder that the
     // font system will read: not empty, not hidden (no leading "."), no "/",
-    // no NUL, at most 255 bytes.
+    // no NUL, at most 255 bytes, and well-formed UTF-16 (a lone surrogate has
+    // no file name of its own: two such ids would share one).
     static bool isValidFontId(const QString& fontId);
 
     // True if the font was registered and is now unregistered. Deletes the
@@ -53,9 +55,16 @@ public:
     void prefetch(const QString& name, const QUrl& remoteURL);
     // Drops prefetched files no addFont took.
     void discardPrefetched() { m_staged.clear(); }
-    // Walk the folder once; failures are logged, each entry on its own.
+    // Withdraws every registration of ours, also those whose file is gone.
+    // Failures are logged, each entry on its own.
     void unregisterAllFonts();
+    // Registers every file of the folder; failures are logged, each entry on
+    // its own.
     void registerAllFonts();
+    // For the application's end: no job of the store starts any more (an
+    // addFont in flight throws the `closed` error), the running one is
+    // waited for, then every registration is withdrawn.
+    void close();
 
     const QString& rootDir() const { return m_rootDir; }
 
@@ -69,6 +78,7 @@ private:
         QFuture<StagedFile> file;
     };
 
+    static Error closedError();
     QString pathOf(const QString& name) const { return m_rootDir + QLatin1Char('/') + name; }
     QFuture<std::optional<bool>> registerIfPresent(const QString& name);
     QFuture<StagedFile> stage(const QString& name, const QUrl& remoteURL);

@@ -1,19 +1,12 @@
 #include "fonts/MacOSFontManager.h"
 
 #include "fonts/FontValidator.h"
-#include "fonts/PosixError.h"
 
-#include <QFile>
 #include <QFileInfo>
 #include <QFontDatabase>
 #include <QMutexLocker>
 #include <QStandardPaths>
 
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <filesystem>
 #include <memory>
 
 namespace kernwell {
@@ -38,14 +31,6 @@ bool resultOf(const std::optional<Error>& refusal, int silentCode)
     throw *refusal;
 }
 
-bool sameFile(const QByteArray& a, const QByteArray& b)
-{
-    struct stat first { };
-    struct stat second { };
-    return ::stat(a.constData(), &first) == 0 && ::stat(b.constData(), &second) == 0 && first.st_dev == second.st_dev
-        && first.st_ino == second.st_ino;
-}
-
 } // namespace
 
 Error MacOSFontManager::FontManagerError::unexpected(const QString& text)
@@ -53,15 +38,14 @@ Error MacOSFontManager::FontManagerError::unexpected(const QString& text)
     return { QLatin1String(domain), 0, text };
 }
 
-MacOSFontManager::MacOSFontManager(RegistrationScope registrationScope)
+MacOSFontManager::MacOSFontManager(RegistrationScope registrationScope, int linksPerFolder)
     : m_registrationScope(registrationScope)
-    , m_linkDirectory(QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) + QStringLiteral("/fonts/")
-          + QStringLiteral(KERNWELL_BUNDLE_IDENTIFIER))
+    , m_links(QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) + QStringLiteral("/fonts/")
+              + QStringLiteral(KERNWELL_BUNDLE_IDENTIFIER),
+          linksPerFolder)
 {
     if (m_registrationScope == RegistrationScope::systemWide) {
-        // The parent's cache lists its subfolders, ours among them.
-        m_cacheRefresher = std::make_unique<FontCacheRefresher>(
-            QStringList { QFileInfo(m_linkDirectory).path(), m_linkDirectory });
+        m_cacheRefresher = std::make_unique<FontCacheRefresher>();
     }
 }
 
@@ -93,10 +77,28 @@ bool MacOSFontManager::isBadFontFile(const Error& error)
         && (error.code() == unrecognizedFormat || error.code() == invalidFontData);
 }
 
+QList<Error> MacOSFontManager::unregisterAllFonts()
+{
+    if (m_registrationScope == RegistrationScope::systemWide) {
+        return m_links.clear();
+    }
+    const QMutexLocker lock(&m_applicationFontsMutex);
+    QList<Error> errors;
+    for (auto font = m_applicationFonts.begin(); font != m_applicationFonts.end();) {
+        if (QFontDatabase::removeApplicationFont(font.value())) {
+            font = m_applicationFonts.erase(font);
+        } else {
+            errors.append(FontManagerError::unexpected(QStringLiteral("Unexpected failure unregistering font.")));
+            ++font;
+        }
+    }
+    return errors;
+}
+
 void MacOSFontManager::flush()
 {
     if (m_cacheRefresher) {
-        m_cacheRefresher->request();
+        m_cacheRefresher->request(m_links.takeChangedFolders());
     }
 }
 
@@ -112,7 +114,7 @@ void MacOSFontManager::waitForFlush()
 std::optional<Error> MacOSFontManager::systemRegister(const QString& absolutePath)
 {
     // A file linked already was checked when it was linked.
-    if (m_registrationScope == RegistrationScope::systemWide && isLinked(absolutePath)) {
+    if (m_registrationScope == RegistrationScope::systemWide && m_links.isLinked(absolutePath)) {
         return fontError(alreadyRegistered, QStringLiteral("The font file is already registered."));
     }
     try {
@@ -120,81 +122,14 @@ std::optional<Error> MacOSFontManager::systemRegister(const QString& absolutePat
     } catch (const Error& error) {
         return error;
     }
-    return m_registrationScope == RegistrationScope::systemWide ? linkIntoDirectory(absolutePath)
+    return m_registrationScope == RegistrationScope::systemWide ? m_links.link(absolutePath)
                                                                  : addApplicationFont(absolutePath);
 }
 
 std::optional<Error> MacOSFontManager::systemUnregister(const QString& absolutePath)
 {
-    return m_registrationScope == RegistrationScope::systemWide ? removeLink(absolutePath)
+    return m_registrationScope == RegistrationScope::systemWide ? m_links.unlink(absolutePath)
                                                                  : removeApplicationFont(absolutePath);
-}
-
-QString MacOSFontManager::linkPath(const QString& absolutePath) const
-{
-    const QString name = QFileInfo(absolutePath).fileName();
-    // fontconfig skips hidden files, and the link must stay inside the folder.
-    if (name.isEmpty() || name.startsWith(QLatin1Char('.')) || name.contains(QLatin1Char('/'))) {
-        return {};
-    }
-    return m_linkDirectory + QLatin1Char('/') + name;
-}
-
-bool MacOSFontManager::isLinked(const QString& absolutePath) const
-{
-    const QString link = linkPath(absolutePath);
-    return !link.isEmpty() && sameFile(QFile::encodeName(link), QFile::encodeName(absolutePath));
-}
-
-std::optional<Error> MacOSFontManager::linkIntoDirectory(const QString& absolutePath)
-{
-    const QString link = linkPath(absolutePath);
-    if (link.isEmpty()) {
-        return fontError(invalidFileName,
-            QStringLiteral("The font file name “%1” cannot be registered: fonts in hidden files are not seen.")
-                .arg(QFileInfo(absolutePath).fileName()));
-    }
-    std::error_code created;
-    std::filesystem::create_directories(QFile::encodeName(m_linkDirectory).toStdString(), created);
-    if (created) {
-        return PosixError::make(
-            created.value(), QStringLiteral("Could not create the font folder “%1”").arg(m_linkDirectory));
-    }
-    const QByteArray target = QFile::encodeName(absolutePath);
-    const QByteArray linkName = QFile::encodeName(link);
-    struct stat existing { };
-    if (::lstat(linkName.constData(), &existing) == 0) {
-        // A registration of an earlier file of this name (replaced on disk
-        // since): the current file takes its place.
-        if (::unlink(linkName.constData()) != 0) {
-            const int failure = errno;
-            return PosixError::make(failure, QStringLiteral("Could not replace the registration of “%1”").arg(link));
-        }
-    }
-    if (::link(target.constData(), linkName.constData()) == 0) {
-        return std::nullopt;
-    }
-    if (errno == EXDEV && ::symlink(target.constData(), linkName.constData()) == 0) {
-        return std::nullopt;
-    }
-    const int failure = errno;
-    return PosixError::make(failure, QStringLiteral("Could not register the font file “%1”").arg(absolutePath));
-}
-
-std::optional<Error> MacOSFontManager::removeLink(const QString& absolutePath)
-{
-    const QString link = linkPath(absolutePath);
-    if (link.isEmpty()) {
-        return fontError(notRegistered, QStringLiteral("The font file is not registered."));
-    }
-    if (::unlink(QFile::encodeName(link).constData()) == 0) {
-        return std::nullopt;
-    }
-    const int failure = errno;
-    if (failure == ENOENT) {
-        return fontError(notRegistered, QStringLiteral("The font file is not registered."));
-    }
-    return PosixError::make(failure, QStringLiteral("Could not unregister the font file “%1”").arg(absolutePath));
 }
 
 std::optional<Error> MacOSFontManager::addApplicationFont(const QString& absolutePath)

@@ -2,8 +2,10 @@
 
 #include "diagnostics/Error.h"
 #include "fonts/FontCacheRefresher.h"
+#include "fonts/LinkFolder.h"
 
 #include <QHash>
+#include <QList>
 #include <QMutex>
 #include <QString>
 
@@ -17,10 +19,11 @@ namespace kernwell {
 // registered; any other refusal throws kernwell::Error.
 //
 // systemWide links the file (hard link; symbolic link across file systems)
-// into $XDG_DATA_HOME/fonts/<bundle id>/, which fontconfig scans for every
-// application of the user, Flatpak ones included. The link is named like the
-// file, so files with the same name replace each other's registration.
-// processWide uses QFontDatabase and so needs a QGuiApplication.
+// into a subfolder of $XDG_DATA_HOME/fonts/<bundle id>/ (see LinkFolder),
+// which fontconfig scans for every application of the user, Flatpak ones
+// included. The link is named like the file, so files with the same name
+// replace each other's registration. processWide uses QFontDatabase and so
+// needs a QGuiApplication.
 class MacOSFontManager {
 public:
     enum class RegistrationScope { processWide, systemWide };
@@ -40,7 +43,13 @@ public:
         static Error unexpected(const QString& text);
     };
 
-    explicit MacOSFontManager(RegistrationScope registrationScope);
+    // A refresh of the font cache parses every font of each subfolder a batch
+    // touched: 128 bounds that to a few hundred milliseconds beyond the
+    // batch's own fonts, and keeps a library of thousands of fonts within a
+    // few dozen folders, which every fontconfig client checks at its start.
+    static constexpr int defaultLinksPerFolder = 128;
+
+    explicit MacOSFontManager(RegistrationScope registrationScope, int linksPerFolder = defaultLinksPerFolder);
     // Finishes a cache refresh that was asked for.
     ~MacOSFontManager();
     MacOSFontManager(const MacOSFontManager&) = delete;
@@ -51,12 +60,16 @@ public:
     // Safe to call from any thread.
     bool registerFont(const QString& filePath);
     bool unregisterFont(const QString& filePath);
+    // Withdraws every registration of this manager; systemWide, whatever is
+    // in the link folder (links whose file is gone, an earlier layout's).
+    // Returns one error for each that stays.
+    QList<Error> unregisterAllFonts();
 
-    // Ends a batch of changes: the font cache of the link folder is rebuilt
-    // once, on a thread of its own, for all changes since the last refresh
-    // (flushes during a refresh are served by one more). The changes are
-    // visible at once either way; a stale cache only makes the next
-    // fontconfig client scan the folder itself. No-op for processWide.
+    // Ends a batch of changes: the font caches of the link folders it changed
+    // are rebuilt once, on a thread of their own, for all changes since the
+    // last refresh (flushes during a refresh are served by one more). The
+    // changes are visible at once either way; a stale cache only makes the
+    // next fontconfig client scan the folder itself. No-op for processWide.
     void flush();
     // Blocks until the refreshes asked for so far are done.
     void waitForFlush();
@@ -66,20 +79,16 @@ public:
     static bool isBadFontFile(const Error& error);
 
     // Where systemWide registrations live.
-    const QString& linkDirectory() const { return m_linkDirectory; }
+    const QString& linkDirectory() const { return m_links.path(); }
 
 private:
     std::optional<Error> systemRegister(const QString& absolutePath);
     std::optional<Error> systemUnregister(const QString& absolutePath);
-    std::optional<Error> linkIntoDirectory(const QString& absolutePath);
-    std::optional<Error> removeLink(const QString& absolutePath);
     std::optional<Error> addApplicationFont(const QString& absolutePath);
     std::optional<Error> removeApplicationFont(const QString& absolutePath);
-    QString linkPath(const QString& absolutePath) const;
-    bool isLinked(const QString& absolutePath) const;
 
     const RegistrationScope m_registrationScope;
-    const QString m_linkDirectory;
+    LinkFolder m_links; // systemWide registrations
     std::unique_ptr<FontCacheRefresher> m_cacheRefresher; // systemWide only
     // processWide bookkeeping: file path → QFontDatabase id.
     QMutex m_applicationFontsMutex;

@@ -3,6 +3,7 @@
 
 #include "FakeToolkit.h"
 #include "support/FakeUpdateAlert.h"
+#include "FakeTokenStorage.h"
 #include "FakeUrlSession.h"
 #include "RecordingLogger.h"
 #include "RunTask.h"
@@ -12,11 +13,16 @@ using namespace kernwell;
 using kernwell::test::FakeToolkit;
 using kernwell::test::FakeUpdateAlert;
 using kernwell::test::FakeUrlSession;
+using kernwell::test::runTask;
 using kernwell::test::waitUntil;
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QDir>
+#include <QDirIterator>
+#include <QFile>
 #include <QMessageBox>
+#include <QStandardPaths>
 
 Q_DECLARE_METATYPE(QList<kernwell::ToolkitWindow>)
 
@@ -75,6 +81,51 @@ struct Harness {
         make().applicationDidFinishLaunching();
         waitUntil([this] { return !delegate->updaterController()->isChecking(); });
         return *delegate;
+    }
+};
+
+QByteArray fontBytes()
+{
+    QFile font(QStringLiteral("/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf"));
+    return font.open(QIODevice::ReadOnly) ? font.readAll() : QByteArray();
+}
+
+// Where fonts are registered for every application of the user.
+QString linkFolder()
+{
+    return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation)
+        + QStringLiteral("/fonts/" KERNWELL_BUNDLE_IDENTIFIER);
+}
+
+// Every registration left in the link folder, links to missing files included.
+QStringList registrations()
+{
+    QStringList found;
+    QDirIterator links(linkFolder(), QDir::Files | QDir::System | QDir::Hidden, QDirIterator::Subdirectories);
+    while (links.hasNext()) {
+        found.append(links.next());
+    }
+    return found;
+}
+
+// A signed-out provider for the delegate, whose downloads all answer with a font.
+struct SignedOutProvider {
+    std::shared_ptr<FakeUrlSession> session = std::make_shared<FakeUrlSession>();
+    std::unique_ptr<MacOSProvider> provider;
+
+    SignedOutProvider(AppDelegate& delegate, std::shared_ptr<QorLogger> logger)
+    {
+        QDir(linkFolder()).removeRecursively();
+        session->respond = [](const UrlRequest&) { return FakeUrlSession::ok(fontBytes()); };
+        ProviderEnvironment environment;
+        environment.urlSession = session;
+        environment.build = QStringLiteral("100");
+        provider = std::make_unique<MacOSProvider>(QUrl(QStringLiteral("http://127.0.0.1:9")),
+            [](const QString&, const QString&) { }, std::make_shared<test::FakeTokenStorage>(), std::move(logger),
+            environment);
+        QDir(provider->fontFolder()).removeRecursively();
+        QDir().mkpath(provider->fontFolder());
+        delegate.setServiceProvider(provider.get());
     }
 };
 
@@ -266,6 +317,56 @@ private slots:
         download->click();
         QCOMPARE(toolkit.openedUrls, QList<QUrl> { update.downloadURL });
         QVERIFY(waitUntil([&closed] { return closed; }));
+    }
+
+    // A run that ended without quitting left fonts registered: the next
+    // launch withdraws them, signed in or not, whatever layout they are in.
+    void launchWithdrawsWhatAnEarlierRunLeftRegistered()
+    {
+        Harness h;
+        const SignedOutProvider provider(h.make(), h.logger);
+        QDir().mkpath(linkFolder() + QStringLiteral("/1"));
+        QVERIFY(QFile::link(QStringLiteral("/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf"),
+            linkFolder() + QStringLiteral("/1/sans")));
+        QVERIFY(QFile::link(provider.provider->fontFolder() + QStringLiteral("/gone"), linkFolder() + QStringLiteral("/flat")));
+        QCOMPARE(registrations().size(), 2);
+        h.delegate->applicationDidFinishLaunching();
+        QCOMPARE(registrations(), QStringList {});
+        QVERIFY(waitUntil([&h] { return !h.delegate->updaterController()->isChecking(); }));
+    }
+
+    // Quit while a sync message's fonts are being added: whatever step the
+    // add in flight has reached, no font stays registered, and nothing
+    // registers one later (the executor used to run a waiting registration
+    // when it was destroyed, after the fonts had been unregistered).
+    void quitWhileFontsAreBeingAdded_data()
+    {
+        QTest::addColumn<bool>("filesInFolder");
+        QTest::newRow("registering files already in the folder") << true;
+        QTest::newRow("writing downloads") << false;
+    }
+    void quitWhileFontsAreBeingAdded()
+    {
+        QFETCH(bool, filesInFolder);
+        Harness h;
+        SignedOutProvider provider(h.make(), h.logger);
+        QList<FontForAppend> fonts;
+        for (int i = 0; i < 3; ++i) {
+            const QString id = QStringLiteral("font-%1").arg(i);
+            if (filesInFolder) {
+                QVERIFY(QFile::copy(QStringLiteral("/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf"),
+                    provider.provider->fontFolder() + QLatin1Char('/') + id));
+            }
+            fonts.append({ id, id, QUrl(QStringLiteral("http://127.0.0.1:9/files/") + id) });
+        }
+        auto update = provider.provider->applyUpdate(fonts, {});
+        h.delegate->applicationWillTerminate();
+        QCOMPARE(registrations(), QStringList {});
+
+        // Had the update gone on, it would have registered its fonts.
+        QVERIFY(!runTask(std::move(update)));
+        provider.provider.reset();
+        QCOMPARE(registrations(), QStringList {});
     }
 
     void checkBeforeLaunchAndTerminateWithoutProvider()

@@ -77,7 +77,8 @@ private:
     static QUrl urlOf(const QString& name) { return QUrl(QStringLiteral("https://fonts.example/files/") + name); }
     QString pathOf(const QString& name) const { return m_rootDir + QLatin1Char('/') + name; }
     QStringList registered() const { return FontFiles::fcListFiles(m_linkDir); }
-    QString linkOf(const QString& name) const { return m_linkDir + QLatin1Char('/') + name; }
+    // Where the link of a small library's font lives: in the first subfolder.
+    QString linkOf(const QString& name) const { return m_linkDir + QStringLiteral("/1/") + name; }
 
     bool add(const QString& name, const char* font)
     {
@@ -273,6 +274,11 @@ private slots:
         QTest::newRow("absolute") << m_appDir + QStringLiteral("/x");
         QTest::newRow("NUL") << QStringLiteral("x") + QChar(0) + QStringLiteral("b");
         QTest::newRow("too long") << QString(256, QLatin1Char('a'));
+        // Not well-formed UTF-16: each would be written as the same
+        // replacement character.
+        QTest::newRow("lone high surrogate") << QString(QChar(0xD800)) + QStringLiteral("x");
+        QTest::newRow("lone low surrogate") << QStringLiteral("x") + QChar(0xDC00);
+        QTest::newRow("surrogates reversed") << QString(QChar(0xDC00)) + QChar(0xD800);
     }
     void unsafeIdentifiersAreRefused()
     {
@@ -309,6 +315,7 @@ private slots:
         QTest::newRow("uuid") << QStringLiteral("6f1c2e0a-8d7b-4c3e-9a51-0b2f3c4d5e6f");
         QTest::newRow("inner dots") << QStringLiteral("font..v2.otf");
         QTest::newRow("non-ASCII") << QStringLiteral("Schrift-Größe");
+        QTest::newRow("surrogate pair") << QStringLiteral("emoji-\U0001F600");
         QTest::newRow("255 bytes") << QString(255, QLatin1Char('a'));
     }
     void ordinaryIdentifiersAreAccepted()
@@ -380,11 +387,12 @@ private slots:
         QCOMPARE(m_logger->errors().size(), 1);
         QCOMPARE(m_logger->errors().constFirst().code(), EISDIR);
 
+        // The link folder is ours alone: whatever squats in it goes too.
         m_logger->clear();
         m_store->unregisterAllFonts();
         QCOMPARE(registered(), QStringList {});
-        QCOMPARE(m_logger->errors().size(), 1);
-        QCOMPARE(m_logger->errors().constFirst().code(), EISDIR);
+        QCOMPARE(FontFiles::entries(m_linkDir), QStringList {});
+        QCOMPARE(m_logger->errors(), QList<Error> {});
         QCOMPARE(m_logger->messages(), QStringList {});
     }
 
@@ -433,22 +441,48 @@ private slots:
         QCOMPARE(m_logger->messages(), QStringList {});
     }
 
-    void bulkWalksOnAMissingFolderReportTheListing_data()
+    void registerAllFontsOnAMissingFolderReportsTheListing()
     {
-        QTest::addColumn<bool>("registering");
-        QTest::newRow("registerAllFonts") << true;
-        QTest::newRow("unregisterAllFonts") << false;
-    }
-    void bulkWalksOnAMissingFolderReportTheListing()
-    {
-        QFETCH(bool, registering);
         QVERIFY(QDir(m_rootDir).removeRecursively());
-        registering ? m_store->registerAllFonts() : m_store->unregisterAllFonts();
+        m_store->registerAllFonts();
         QCOMPARE(m_logger->errors(),
             QList { Error(QStringLiteral("NSPOSIXErrorDomain"), ENOENT,
                 QStringLiteral("Could not list the font folder “%1”: No such file or directory.").arg(m_rootDir)) });
         QCOMPARE(m_logger->messages(), QStringList {});
         QVERIFY(!QFileInfo::exists(m_rootDir));
+    }
+
+    // What registers a font is its link, not its file: with the font folder
+    // gone (deleted, or a run that crashed mid-way), every link still goes,
+    // and so do those of an earlier layout (one flat folder).
+    void unregisterAllFontsEmptiesTheLinkFolder()
+    {
+        QVERIFY(add(QStringLiteral("serif"), serif));
+        QVERIFY(add(QStringLiteral("mono"), mono));
+        QVERIFY(QFile::link(QLatin1String(sans), m_linkDir + QStringLiteral("/flat-sans")));
+        QVERIFY(QDir(m_appDir).removeRecursively());
+        QCOMPARE(registered().size(), 3);
+
+        m_store->unregisterAllFonts();
+        QCOMPARE(registered(), QStringList {});
+        QCOMPARE(FontFiles::entries(m_linkDir), QStringList {});
+        QCOMPARE(m_logger->errors(), QList<Error> {});
+        QCOMPARE(m_logger->messages(), QStringList {});
+    }
+
+    // The start of a run empties the link folder, then registers the folder's
+    // files: links of the flat layout of earlier versions are spread out.
+    void aFlatLinkFolderIsSpreadAtTheNextStart()
+    {
+        QDir().mkpath(m_linkDir);
+        for (const auto& [name, font] : { std::pair { "a", serif }, std::pair { "b", mono } }) {
+            FontFiles::write(pathOf(QLatin1String(name)), FontFiles::read(QLatin1String(font)));
+            QVERIFY(QFile::link(pathOf(QLatin1String(name)), m_linkDir + QLatin1Char('/') + QLatin1String(name)));
+        }
+        m_store->unregisterAllFonts();
+        m_store->registerAllFonts();
+        QCOMPARE(registered(), (QStringList { linkOf(QStringLiteral("a")), linkOf(QStringLiteral("b")) }));
+        QCOMPARE(FontFiles::entries(m_linkDir), QStringList { QStringLiteral("1") });
     }
 };
 

@@ -25,6 +25,31 @@ namespace {
 constexpr auto serif = "/usr/share/fonts/truetype/dejavu/DejaVuSerif.ttf";
 constexpr auto mono = "/usr/share/fonts/truetype/liberation2/LiberationMono-Regular.ttf";
 
+// Identifies the cache file fontconfig keeps for `folder`, so that a test
+// can tell a rebuilt cache from one left alone; empty when there is no valid
+// cache.
+QString cacheFileOf(const QString& folder)
+{
+    // A configuration without fonts: loading fonts would rebuild the cache.
+    const std::unique_ptr<FcConfig, decltype(&FcConfigDestroy)> config(FcInitLoadConfig(), &FcConfigDestroy);
+    const QByteArray path = QFile::encodeName(folder);
+    FcChar8* cacheFile = nullptr;
+    FcCache* cache = FcDirCacheLoad(reinterpret_cast<const FcChar8*>(path.constData()), config.get(), &cacheFile);
+    if (!cache) {
+        return {};
+    }
+    FcDirCacheUnload(cache);
+    struct stat status { };
+    ::stat(reinterpret_cast<const char*>(cacheFile), &status);
+    const QString identity = QFile::decodeName(reinterpret_cast<const char*>(cacheFile))
+        + QStringLiteral(" inode %1 written %2.%3")
+              .arg(status.st_ino)
+              .arg(status.st_mtim.tv_sec)
+              .arg(status.st_mtim.tv_nsec);
+    FcStrFree(cacheFile);
+    return identity;
+}
+
 dev_t deviceOf(const QString& path)
 {
     struct stat status { };
@@ -68,7 +93,7 @@ private slots:
         QVERIFY(manager.registerFont(path));
         manager.flush();
         QCOMPARE(FontFiles::fcList(m_linkDir),
-            QStringList { QStringLiteral("DejaVu Serif|") + m_linkDir + QStringLiteral("/serif-regular") });
+            QStringList { QStringLiteral("DejaVu Serif|") + m_linkDir + QStringLiteral("/1/serif-regular") });
 
         QVERIFY(manager.unregisterFont(path));
         manager.flush();
@@ -76,33 +101,44 @@ private slots:
         QVERIFY(QFileInfo::exists(path));
     }
 
-    // Other applications should find a fresh cache rather than each scan
-    // the folder again.
-    void flushRefreshesTheCacheOnce()
+    // Other applications should find fresh caches rather than each scan the
+    // folders again; a refresh rebuilds only the caches of the subfolders a
+    // batch changed, so its cost does not grow with the library.
+    void linksAreSpreadAndARefreshRebuildsOnlyWhatChanged()
     {
-        MacOSFontManager manager(MacOSFontManager::RegistrationScope::systemWide);
-        // A configuration without fonts: loading fonts would rebuild the cache.
-        const std::unique_ptr<FcConfig, decltype(&FcConfigDestroy)> config(FcInitLoadConfig(), &FcConfigDestroy);
-        const auto cacheValid = [&] {
-            const QByteArray path = QFile::encodeName(m_linkDir);
-            FcCache* cache = FcDirCacheLoad(reinterpret_cast<const FcChar8*>(path.constData()), config.get(), nullptr);
-            if (cache) {
-                FcDirCacheUnload(cache);
-            }
-            return cache != nullptr;
-        };
-        QVERIFY(manager.registerFont(storeFile(QStringLiteral("serif"), FontFiles::read(QLatin1String(serif)))));
-        QVERIFY(manager.registerFont(storeFile(QStringLiteral("mono"), FontFiles::read(QLatin1String(mono)))));
-        QVERIFY(!cacheValid());
+        MacOSFontManager manager(MacOSFontManager::RegistrationScope::systemWide, 2);
+        const QString first = m_linkDir + QStringLiteral("/1");
+        const QString second = m_linkDir + QStringLiteral("/2");
+        const QByteArray font = FontFiles::read(QLatin1String(serif));
+        for (const char* name : { "a", "b", "c" }) {
+            QVERIFY(manager.registerFont(storeFile(QLatin1String(name), font)));
+        }
+        QCOMPARE(cacheFileOf(first), QString());
         manager.flush();
         manager.waitForFlush();
-        QVERIFY(cacheValid());
+        QCOMPARE(FontFiles::fcListFiles(m_linkDir),
+            (QStringList { first + QStringLiteral("/a"), first + QStringLiteral("/b"), second + QStringLiteral("/c") }));
+        const QString firstCache = cacheFileOf(first);
+        QVERIFY(!firstCache.isEmpty());
+        QVERIFY(!cacheFileOf(second).isEmpty());
+        QVERIFY(!cacheFileOf(m_linkDir).isEmpty());
 
-        QVERIFY(manager.unregisterFont(m_storeDir + QStringLiteral("/mono")));
-        QVERIFY(!cacheValid());
+        QVERIFY(manager.registerFont(storeFile(QStringLiteral("d"), font)));
+        QCOMPARE(cacheFileOf(second), QString());
         manager.flush();
         manager.waitForFlush();
-        QVERIFY(cacheValid());
+        QVERIFY(!cacheFileOf(second).isEmpty());
+        QCOMPARE(cacheFileOf(first), firstCache);
+
+        // The last link of a subfolder takes the subfolder with it.
+        QVERIFY(manager.unregisterFont(m_storeDir + QStringLiteral("/c")));
+        QVERIFY(manager.unregisterFont(m_storeDir + QStringLiteral("/d")));
+        QCOMPARE(FontFiles::entries(m_linkDir), QStringList { QStringLiteral("1") });
+        manager.flush();
+        manager.waitForFlush();
+        QCOMPARE(cacheFileOf(first), firstCache);
+        QVERIFY(!cacheFileOf(m_linkDir).isEmpty());
+        QCOMPARE(FontFiles::fcListFiles(m_linkDir), (QStringList { first + QStringLiteral("/a"), first + QStringLiteral("/b") }));
     }
 
     void outcomes_data() { RegistrationOutcomes::addRows(); }
@@ -172,7 +208,7 @@ private slots:
         QVERIFY(!manager.registerFont(path));
         manager.flush();
         QCOMPARE(FontFiles::fcList(m_linkDir),
-            QStringList { QStringLiteral("Liberation Mono|") + m_linkDir + QStringLiteral("/font") });
+            QStringList { QStringLiteral("Liberation Mono|") + m_linkDir + QStringLiteral("/1/font") });
     }
 
     void acrossFileSystemsTheLinkIsSymbolic()
@@ -187,7 +223,7 @@ private slots:
 
         QVERIFY(manager.registerFont(path));
         QVERIFY(!manager.registerFont(path));
-        const QFileInfo link(m_linkDir + QStringLiteral("/remote-serif"));
+        const QFileInfo link(m_linkDir + QStringLiteral("/1/remote-serif"));
         QVERIFY(link.isSymLink());
         QCOMPARE(link.symLinkTarget(), path);
         manager.flush();

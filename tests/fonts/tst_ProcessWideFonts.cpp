@@ -5,6 +5,7 @@
 #include "support/FontFiles.h"
 #include "support/RegistrationOutcomes.h"
 
+#include <QFileInfo>
 #include <QTemporaryDir>
 
 using kernwell::Error;
@@ -40,6 +41,23 @@ private slots:
         QCOMPARE(actual, results);
         // Nothing leaves the process.
         QCOMPARE(FontFiles::entries(m_dataHome + QStringLiteral("/fonts")), QStringList {});
+    }
+
+    void unregisterAllFontsWithdrawsEveryFont()
+    {
+        MacOSFontManager manager(MacOSFontManager::RegistrationScope::processWide);
+        QStringList paths;
+        for (const auto* font : { "/usr/share/fonts/truetype/liberation2/LiberationMono-Regular.ttf",
+                 "/usr/share/fonts/truetype/dejavu/DejaVuSerif.ttf" }) {
+            paths.append(m_dir.filePath(QFileInfo(QLatin1String(font)).fileName()));
+            FontFiles::write(paths.last(), FontFiles::read(QLatin1String(font)));
+            QVERIFY(manager.registerFont(paths.last()));
+        }
+        QCOMPARE(manager.unregisterAllFonts(), QList<Error> {});
+        for (const QString& path : std::as_const(paths)) {
+            QVERIFY(!manager.unregisterFont(path));
+        }
+        QCOMPARE(manager.unregisterAllFonts(), QList<Error> {});
     }
 
     void badFilesAreRefused_data()

@@ -8,6 +8,8 @@
 #include "api/MacOSTokenStorage.h"
 
 #include <QDir>
+#include <QDirIterator>
+#include <QFileInfo>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QStandardPaths>
@@ -25,9 +27,16 @@ namespace {
 const QString account = QString::fromLatin1(ProviderHarness::email);
 const QString dejaVu = QStringLiteral("/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf");
 
+// The names of the links in the link folder's subfolders.
 QStringList linkedFonts(const ProviderHarness& harness)
 {
-    return QDir(harness.linkDirectory()).entryList(QDir::Files | QDir::System);
+    QStringList names;
+    QDirIterator links(harness.linkDirectory(), QDir::Files | QDir::System, QDirIterator::Subdirectories);
+    while (links.hasNext()) {
+        names.append(QFileInfo(links.next()).fileName());
+    }
+    names.sort();
+    return names;
 }
 
 const QString otherAccount = QStringLiteral("bea@example.org");

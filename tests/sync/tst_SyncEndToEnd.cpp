@@ -6,8 +6,11 @@
 #include "api/MacOSTokenStorage.h"
 #include "sync/MacOSProvider.h"
 
+#include <QFileInfo>
 #include <QProcess>
 #include <QStandardPaths>
+
+#include <algorithm>
 
 using namespace kernwell;
 using namespace kernwell::test;
@@ -28,9 +31,13 @@ QStringList listedFontFiles()
     return QString::fromUtf8(fcList.readAllStandardOutput()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
 }
 
+// Whether fontconfig lists the font's link, in whichever subfolder it is.
 bool listed(const QString& linkDirectory, const QString& fontId)
 {
-    return listedFontFiles().contains(linkDirectory + QLatin1Char('/') + fontId);
+    const auto files = listedFontFiles();
+    return std::any_of(files.cbegin(), files.cend(), [&](const QString& file) {
+        return file.startsWith(linkDirectory + QLatin1Char('/')) && QFileInfo(file).fileName() == fontId;
+    });
 }
 
 // The keyring item as another process reads it.

@@ -6,6 +6,8 @@
 #include "sync/Sleeper.h"
 
 #include <QDir>
+#include <QDirIterator>
+#include <QFileInfo>
 #include <QFile>
 #include <QStandardPaths>
 
@@ -78,9 +80,16 @@ QString at(const QString& id)
     return QLatin1Char('@') + link(id).toString();
 }
 
+// The names of the links in the link folder's subfolders.
 QStringList linkedFonts(const ProviderHarness& harness)
 {
-    return QDir(harness.linkDirectory()).entryList(QDir::Files | QDir::System);
+    QStringList names;
+    QDirIterator links(harness.linkDirectory(), QDir::Files | QDir::System, QDirIterator::Subdirectories);
+    while (links.hasNext()) {
+        names.append(QFileInfo(links.next()).fileName());
+    }
+    names.sort();
+    return names;
 }
 
 // Serves DejaVu files under the links of catalog fonts named after them.

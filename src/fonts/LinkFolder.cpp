@@ -1,0 +1,236 @@
+#include "fonts/LinkFolder.h"
+
+#include "fonts/MacOSFontManager.h"
+#include "fonts/PosixError.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QMutexLocker>
+
+#include <dirent.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <filesystem>
+#include <system_error>
+
+namespace kernwell {
+
+namespace {
+
+Error notRegistered()
+{
+    return { QLatin1String(MacOSFontManager::errorDomain), MacOSFontManager::notRegistered,
+        QStringLiteral("The font file is not registered.") };
+}
+
+// The entry names of `folder`, hidden ones included; the error number when
+// it cannot be listed.
+std::pair<QStringList, int> entriesOf(const QString& folder)
+{
+    DIR* directory = ::opendir(QFile::encodeName(folder).constData());
+    if (!directory) {
+        return { {}, errno };
+    }
+    QStringList names;
+    while (const dirent* entry = ::readdir(directory)) {
+        const QString name = QFile::decodeName(entry->d_name);
+        if (name != QLatin1String(".") && name != QLatin1String("..")) {
+            names.append(name);
+        }
+    }
+    ::closedir(directory);
+    return { names, 0 };
+}
+
+// The number a subfolder of ours is named by, or 0 for any other name.
+int subfolderNumber(const QString& name)
+{
+    bool isNumber = false;
+    const int number = name.toInt(&isNumber);
+    return isNumber && number > 0 && QString::number(number) == name ? number : 0;
+}
+
+bool sameFile(const QByteArray& a, const QByteArray& b)
+{
+    struct stat first { };
+    struct stat second { };
+    return ::stat(a.constData(), &first) == 0 && ::stat(b.constData(), &second) == 0 && first.st_dev == second.st_dev
+        && first.st_ino == second.st_ino;
+}
+
+} // namespace
+
+LinkFolder::LinkFolder(QString path, int linksPerFolder)
+    : m_path(std::move(path))
+    , m_linksPerFolder(linksPerFolder)
+{
+}
+
+QString LinkFolder::linkName(const QString& absolutePath)
+{
+    const QString name = QFileInfo(absolutePath).fileName();
+    // fontconfig skips hidden files, and the link must stay inside the folder.
+    if (name.isEmpty() || name.startsWith(QLatin1Char('.')) || name.contains(QLatin1Char('/'))) {
+        return {};
+    }
+    return name;
+}
+
+void LinkFolder::index()
+{
+    if (m_indexed) {
+        return;
+    }
+    m_indexed = true;
+    const auto [names, failure] = entriesOf(m_path);
+    for (const QString& name : names) {
+        if (const int number = subfolderNumber(name)) {
+            const QStringList links = entriesOf(subfolderPath(number)).first;
+            for (const QString& link : links) {
+                m_subfolderOf.insert(link, number);
+            }
+            m_linkCounts.insert(number, static_cast<int>(links.size()));
+        }
+    }
+}
+
+int LinkFolder::subfolderWithRoom() const
+{
+    if (m_linkCounts.isEmpty()) {
+        return 1;
+    }
+    const auto newest = std::prev(m_linkCounts.cend());
+    return newest.value() < m_linksPerFolder ? newest.key() : newest.key() + 1;
+}
+
+bool LinkFolder::isLinked(const QString& absolutePath)
+{
+    const QString name = linkName(absolutePath);
+    const QMutexLocker lock(&m_mutex);
+    index();
+    const auto found = m_subfolderOf.constFind(name);
+    return !name.isEmpty() && found != m_subfolderOf.cend()
+        && sameFile(QFile::encodeName(subfolderPath(found.value()) + QLatin1Char('/') + name),
+            QFile::encodeName(absolutePath));
+}
+
+std::optional<Error> LinkFolder::link(const QString& absolutePath)
+{
+    const QString name = linkName(absolutePath);
+    if (name.isEmpty()) {
+        return Error(QLatin1String(MacOSFontManager::errorDomain), MacOSFontManager::invalidFileName,
+            QStringLiteral("The font file name “%1” cannot be registered: fonts in hidden files are not seen.")
+                .arg(QFileInfo(absolutePath).fileName()));
+    }
+    const QMutexLocker lock(&m_mutex);
+    index();
+    // An earlier file of this name (replaced on disk since) keeps its place.
+    const auto earlier = m_subfolderOf.constFind(name);
+    const bool replacing = earlier != m_subfolderOf.cend();
+    const int number = replacing ? earlier.value() : subfolderWithRoom();
+    const QString folder = subfolderPath(number);
+    std::error_code creation;
+    if (std::filesystem::create_directories(QFile::encodeName(folder).toStdString(), creation)) {
+        // A new subfolder changes the listing of the folder above it.
+        m_changed.insert(m_path);
+        m_changed.insert(QFileInfo(m_path).path());
+    }
+    if (creation) {
+        return PosixError::make(creation.value(), QStringLiteral("Could not create the font folder “%1”").arg(folder));
+    }
+    const QString link = folder + QLatin1Char('/') + name;
+    const QByteArray target = QFile::encodeName(absolutePath);
+    const QByteArray linkPath = QFile::encodeName(link);
+    struct stat existing { };
+    if (::lstat(linkPath.constData(), &existing) == 0 && ::unlink(linkPath.constData()) != 0) {
+        const int failure = errno;
+        return PosixError::make(failure, QStringLiteral("Could not replace the registration of “%1”").arg(link));
+    }
+    if (::link(target.constData(), linkPath.constData()) != 0
+        && (errno != EXDEV || ::symlink(target.constData(), linkPath.constData()) != 0)) {
+        const int failure = errno;
+        return PosixError::make(failure, QStringLiteral("Could not register the font file “%1”").arg(absolutePath));
+    }
+    if (!replacing) {
+        m_subfolderOf.insert(name, number);
+        ++m_linkCounts[number];
+    }
+    m_changed.insert(folder);
+    return std::nullopt;
+}
+
+std::optional<Error> LinkFolder::unlink(const QString& absolutePath)
+{
+    const QString name = linkName(absolutePath);
+    const QMutexLocker lock(&m_mutex);
+    index();
+    const auto found = m_subfolderOf.constFind(name);
+    if (name.isEmpty() || found == m_subfolderOf.cend()) {
+        return notRegistered();
+    }
+    const QString folder = subfolderPath(found.value());
+    if (::unlink(QFile::encodeName(folder + QLatin1Char('/') + name).constData()) != 0) {
+        const int failure = errno;
+        if (failure != ENOENT) {
+            return PosixError::make(
+                failure, QStringLiteral("Could not unregister the font file “%1”").arg(absolutePath));
+        }
+        forget(name);
+        return notRegistered();
+    }
+    forget(name);
+    m_changed.insert(folder);
+    return std::nullopt;
+}
+
+void LinkFolder::forget(const QString& name)
+{
+    const int number = m_subfolderOf.take(name);
+    if (--m_linkCounts[number] > 0) {
+        return;
+    }
+    // An empty subfolder would stay on every fontconfig client's list.
+    m_linkCounts.remove(number);
+    if (::rmdir(QFile::encodeName(subfolderPath(number)).constData()) == 0) {
+        m_changed.insert(m_path);
+    }
+}
+
+QList<Error> LinkFolder::clear()
+{
+    const QMutexLocker lock(&m_mutex);
+    m_indexed = false;
+    m_subfolderOf.clear();
+    m_linkCounts.clear();
+    const auto [names, failure] = entriesOf(m_path);
+    if (failure == ENOENT) {
+        return {};
+    }
+    if (failure != 0) {
+        return { PosixError::make(failure, QStringLiteral("Could not list the font folder “%1”").arg(m_path)) };
+    }
+    QList<Error> errors;
+    for (const QString& name : names) {
+        std::error_code removal;
+        // Links and files go; a folder (ours, or an earlier layout's) goes
+        // with what it holds. A link to a folder is not followed.
+        std::filesystem::remove_all(QFile::encodeName(m_path + QLatin1Char('/') + name).toStdString(), removal);
+        if (removal) {
+            errors.append(PosixError::make(removal.value(), QStringLiteral("Could not unregister “%1”").arg(name)));
+        }
+    }
+    m_changed.insert(m_path);
+    return errors;
+}
+
+QStringList LinkFolder::takeChangedFolders()
+{
+    const QMutexLocker lock(&m_mutex);
+    QStringList folders(m_changed.cbegin(), m_changed.cend());
+    m_changed.clear();
+    return folders;
+}
+
+} // namespace kernwell
