@@ -251,7 +251,7 @@ private slots:
         LocalService service;
         const auto post = [&](int from, int count) {
             for (int i = from; i < from + count; ++i) {
-                const QByteArray envelope = "{\"event_id\":\"e" + QByteArray::number(i) + "\"}\n{\"type\":\"event\"}\n" + QByteArray(1024 * 1024, 'x');
+                const QByteArray envelope = "{\"event_id\":\"e" + QByteArray::number(i) + "\"}\n{\"type\":\"event\"}\n" + QByteArray(900 * 1024, 'x');
                 if (service.request("POST", QStringLiteral("/api/1/envelope/"), envelope).status != 200) {
                     return false;
                 }
