@@ -10,6 +10,7 @@
 
 #include <array>
 #include <cstdio>
+#include <utility>
 
 namespace kernwell::localservice {
 
@@ -153,12 +154,28 @@ std::optional<Accounts::StyleChange> Accounts::changeStyles(const QString& email
             change.remove.append(id);
         }
     }
+    QStringList& removed = it->second.removedSinceConnection;
     styles.append(change.append);
+    for (const QString& id : std::as_const(change.append)) {
+        removed.removeAll(id);
+    }
     for (const QString& id : std::as_const(change.remove)) {
         styles.removeAll(id);
+        removed.append(id);
     }
     save();
     return change;
+}
+
+QStringList Accounts::takeRemovedSinceConnection(const QString& email)
+{
+    const auto it = m_users.find(email);
+    if (it == m_users.end() || it->second.removedSinceConnection.isEmpty()) {
+        return {};
+    }
+    const QStringList removed = std::exchange(it->second.removedSinceConnection, {});
+    save();
+    return removed;
 }
 
 std::optional<Accounts::UserState> Accounts::state(const QString& email) const
@@ -226,6 +243,9 @@ void Accounts::load()
         for (const QJsonValue& style : object.value(QLatin1String("styles")).toArray()) {
             user.styles.append(style.toString());
         }
+        for (const QJsonValue& style : object.value(QLatin1String("removedSinceConnection")).toArray()) {
+            user.removedSinceConnection.append(style.toString());
+        }
         m_users[email] = user;
     }
 }
@@ -242,6 +262,7 @@ void Accounts::save() const
             { QStringLiteral("revoked"), user.revoked },
             { QStringLiteral("refreshTokens"), QJsonArray::fromStringList(user.refreshTokens) },
             { QStringLiteral("styles"), QJsonArray::fromStringList(user.styles) },
+            { QStringLiteral("removedSinceConnection"), QJsonArray::fromStringList(user.removedSinceConnection) },
         });
     }
     QSaveFile file(m_stateFile);

@@ -62,6 +62,9 @@ public:
     // The number of access tokens that were still valid.
     int expireAccessTokens(const QString& email);
     std::optional<StyleChange> changeStyles(const QString& email, const QStringList& append, const QStringList& remove);
+    // The styles removed from the user's set since the last call (the last
+    // sync connection), and forgets them.
+    QStringList takeRemovedSinceConnection(const QString& email);
     std::optional<UserState> state(const QString& email) const;
 
     // A plausible e-mail address: something@something, no blanks or controls.
@@ -72,6 +75,7 @@ private:
         bool revoked = false;
         QStringList refreshTokens; // oldest first
         QStringList styles;
+        QStringList removedSinceConnection; // not in `styles`
         std::map<QString, Clock::time_point> accessTokens;
     };
 

@@ -26,6 +26,19 @@ QJsonObject LibrarySync::message(const Accounts::StyleChange& change)
     };
 }
 
+std::string LibrarySync::catchUp(const QString& email)
+{
+    const std::optional<Accounts::UserState> state = m_accounts.state(email);
+    if (!state) {
+        return {};
+    }
+    const Accounts::StyleChange whole { state->styles, m_accounts.takeRemovedSinceConnection(email) };
+    if (whole.append.isEmpty() && whole.remove.isEmpty()) {
+        return {};
+    }
+    return QJsonDocument(message(whole)).toJson(QJsonDocument::Compact).toStdString();
+}
+
 std::optional<LibrarySync::Result> LibrarySync::change(const QString& email, const QStringList& append, const QStringList& remove)
 {
     std::optional<Accounts::StyleChange> change = m_accounts.changeStyles(email, append, remove);

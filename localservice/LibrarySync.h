@@ -5,6 +5,7 @@
 #include <QJsonObject>
 
 #include <optional>
+#include <string>
 
 namespace kernwell::localservice {
 
@@ -12,7 +13,9 @@ class SocketRegistry;
 
 // Changes a user's synced styles and pushes the change, as one sync message,
 // to every socket the user has open. No message goes out when nothing
-// changed.
+// changed. A socket that opens gets the user's whole set, and what was
+// removed since the last one opened, so that changes made while the client
+// was away reach it.
 class LibrarySync {
 public:
     LibrarySync(Accounts& accounts, const SocketRegistry& sockets);
@@ -24,6 +27,10 @@ public:
     };
     // Nothing for an unknown user.
     std::optional<Result> change(const QString& email, const QStringList& append, const QStringList& remove);
+
+    // The first message for a new socket of the user, compact; empty when
+    // there is nothing to send.
+    std::string catchUp(const QString& email);
 
     static QJsonObject message(const Accounts::StyleChange& change);
 

@@ -29,7 +29,7 @@ LocalFontService::LocalFontService(boost::asio::io_context& context, const Servi
           options.accessTokenLifetime)
     , m_library(m_accounts, m_sockets)
     , m_reports(options.dataDir.isEmpty() ? QString() : QDir(options.dataDir).filePath(QStringLiteral("envelopes")))
-    , m_router(m_accounts, m_catalog, m_faults, m_sockets, m_library, m_sessions, m_appcast, m_reports)
+    , m_router(m_accounts, m_catalog, m_faults, m_sockets, m_library, m_sessions, m_appcast, m_reports, options.control)
 {
     const auto address = boost::asio::ip::make_address(options.host.toStdString());
     try {
@@ -42,7 +42,7 @@ LocalFontService::LocalFontService(boost::asio::io_context& context, const Servi
                                      .toStdString());
     }
     const QString host = address.is_v6() ? QStringLiteral("[%1]").arg(options.host) : options.host;
-    m_router.setBaseUrl(QStringLiteral("http://%1:%2").arg(host).arg(m_listener->port()));
+    m_router.bind(host, m_listener->port());
     m_listener->run();
 }
 

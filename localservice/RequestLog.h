@@ -9,7 +9,8 @@
 namespace kernwell::localservice {
 
 // The latest API requests as received, so that tests can check exactly what
-// a client sent.
+// a client sent. Kept only while the control API is on, and bounded in
+// entries and bytes (ServiceLimits): the oldest go first.
 class RequestLog {
 public:
     struct Entry {
@@ -21,12 +22,14 @@ public:
     };
 
     void record(Entry entry);
-    void clear() { m_entries.clear(); }
+    void clear();
     QJsonArray toJson() const;
 
 private:
-    static constexpr std::size_t capacity = 500;
+    static qint64 sizeOf(const Entry& entry);
+
     std::deque<Entry> m_entries;
+    qint64 m_bytes = 0;
 };
 
 } // namespace kernwell::localservice

@@ -3,6 +3,9 @@
 #include "Accounts.h"
 #include "FaultPlan.h"
 #include "FontCatalog.h"
+#include "LibrarySync.h"
+#include "ServiceLimits.h"
+#include "SocketRegistry.h"
 #include "graphql/CatalogQuery.h"
 #include "graphql/GraphQlError.h"
 #include "graphql/GraphQlParser.h"
@@ -34,13 +37,17 @@ Reply graphQlError(http::status status, const QString& message, int line = 0, in
 } // namespace
 
 Router::Router(Accounts& accounts, const FontCatalog& catalog, FaultPlan& faults, SocketRegistry& sockets, LibrarySync& library,
-    WebSessions& sessions, AppcastFeed& appcast, ErrorReports& reports)
+    WebSessions& sessions, AppcastFeed& appcast, ErrorReports& reports, bool control)
     : m_accounts(accounts)
     , m_catalog(catalog)
     , m_faults(faults)
-    , m_control(accounts, catalog, faults, sockets, library, m_log, appcast, reports)
-    , m_site(accounts, catalog, library, sessions, appcast, reports)
+    , m_sockets(sockets)
+    , m_library(library)
+    , m_site(accounts, catalog, library, sessions, appcast, reports, m_origin)
 {
+    if (control) {
+        m_control.emplace(accounts, catalog, faults, sockets, library, m_log, appcast, reports);
+    }
 }
 
 Reply Router::reply(http::status status, const std::string& body, const char* contentType)
@@ -77,20 +84,55 @@ std::optional<QString> Router::bearerToken(const HttpRequest& request)
     return value.mid(7);
 }
 
+std::optional<Reply> Router::refuseForeignHost(const HttpRequest& request) const
+{
+    const auto field = request.find(http::field::host);
+    if (field == request.end()) {
+        return errorReply(http::status::bad_request, QStringLiteral("The request has no Host header."));
+    }
+    const QString host = text(field->value());
+    if (!m_origin.isOwnHost(host)) {
+        return errorReply(http::status::misdirected_request,
+            QStringLiteral("This is %1; it does not answer for the host \"%2\".").arg(m_origin.baseUrl(), host));
+    }
+    return std::nullopt;
+}
+
+Reply Router::control(const HttpRequest& request, const QString& path, const QString& query, const boost::asio::ip::address& remote)
+{
+    if (!m_control) {
+        return errorReply(http::status::not_found, QStringLiteral("The control API is off; start the service with --control to use it."));
+    }
+    if (!remote.is_loopback()) {
+        return errorReply(http::status::forbidden, QStringLiteral("The control API answers only on the loopback interface."));
+    }
+    if (!m_origin.isListeningAddress(text(request[http::field::host]))) {
+        return errorReply(http::status::misdirected_request, QStringLiteral("The control API answers only for the host %1.").arg(m_origin.baseUrl().mid(7)));
+    }
+    // A web page cannot send this content type to another origin without a
+    // preflight, which the service never grants.
+    const QString contentType = text(request[http::field::content_type]);
+    if (contentType.section(QLatin1Char(';'), 0, 0).trimmed().compare(QLatin1String("application/json"), Qt::CaseInsensitive) != 0) {
+        return errorReply(http::status::unsupported_media_type,
+            QStringLiteral("The control API takes only requests with Content-Type application/json, not \"%1\".").arg(contentType));
+    }
+    return m_control->handle(request.method(), path.mid(10), query, QByteArray::fromStdString(request.body()));
+}
+
 Reply Router::handle(const HttpRequest& request, const boost::asio::ip::address& remote)
 {
+    if (std::optional<Reply> refusal = refuseForeignHost(request)) {
+        return std::move(*refusal);
+    }
     const QString target = text(request.target());
     const qsizetype queryStart = target.indexOf(QLatin1Char('?'));
     const QString path = target.left(queryStart);
     const QString query = queryStart < 0 ? QString() : target.mid(queryStart + 1);
 
     if (path.startsWith(QLatin1String("/_control/"))) {
-        if (!remote.is_loopback()) {
-            return errorReply(http::status::forbidden, QStringLiteral("The control API answers only on the loopback interface."));
-        }
-        return m_control.handle(request.method(), path.mid(10), query, QByteArray::fromStdString(request.body()));
+        return control(request, path, query, remote);
     }
-    if (std::optional<Reply> page = m_site.handle(request, path, query, m_baseUrl)) {
+    if (std::optional<Reply> page = m_site.handle(request, path, query)) {
         return std::move(*page);
     }
 
@@ -98,8 +140,10 @@ Reply Router::handle(const HttpRequest& request, const boost::asio::ip::address&
         const auto it = request.find(name);
         return it == request.end() ? QString() : text(it->value());
     };
-    m_log.record({ text(request.method_string()), target, header(http::field::authorization), header(http::field::content_type),
-        QByteArray::fromStdString(request.body()) });
+    if (m_control) {
+        m_log.record({ text(request.method_string()), target, header(http::field::authorization), header(http::field::content_type),
+            QByteArray::fromStdString(request.body()) });
+    }
 
     const auto onlyMethod = [&](http::verb verb) {
         return request.method() == verb ? std::optional<Reply>()
@@ -158,9 +202,13 @@ Reply Router::queryCatalog(const HttpRequest& request)
     if (!body.isObject() || !queryText.isString()) {
         return graphQlError(http::status::bad_request, QStringLiteral("The request body must be a JSON object with a \"query\" string."));
     }
+    if (queryText.toString().size() > ServiceLimits::queryLength) {
+        return graphQlError(http::status::bad_request,
+            QStringLiteral("The query is longer than %1 characters; ask for fewer styles at a time.").arg(ServiceLimits::queryLength));
+    }
     try {
         const GraphQlDocument document = GraphQlParser::parse(queryText.toString());
-        const CatalogQuery executor(m_catalog, m_baseUrl + QStringLiteral("/fonts"));
+        const CatalogQuery executor(m_catalog, m_origin.baseUrl() + QStringLiteral("/fonts"));
         return jsonReply(http::status::ok, QJsonObject { { QStringLiteral("data"), executor.execute(document) } });
     } catch (const GraphQlError& error) {
         return graphQlError(http::status::bad_request, error.message(), error.line(), error.column());
@@ -193,27 +241,37 @@ Reply Router::serveFont(const QString& id)
 
 Router::HandshakeDecision Router::handshake(const HttpRequest& request)
 {
+    if (std::optional<Reply> refusal = refuseForeignHost(request)) {
+        return { std::move(refusal), {}, {} };
+    }
     const QString target = text(request.target());
     if (target.left(target.indexOf(QLatin1Char('?'))) != QLatin1String("/1/users/sync")) {
-        return { errorReply(http::status::not_found, QStringLiteral("No websocket is at %1.").arg(target)), {} };
+        return { errorReply(http::status::not_found, QStringLiteral("No websocket is at %1.").arg(target)), {}, {} };
     }
-    m_log.record({ text(request.method_string()), target, text(request[http::field::authorization]), {}, {} });
+    if (m_control) {
+        m_log.record({ text(request.method_string()), target, text(request[http::field::authorization]), {}, {} });
+    }
     if (const std::optional<int> status = m_faults.takeHandshakeRefusal()) {
-        return { errorReply(static_cast<http::status>(*status), QStringLiteral("Refused on request.")), {} };
+        return { errorReply(static_cast<http::status>(*status), QStringLiteral("Refused on request.")), {}, {} };
     }
     const std::optional<QString> token = bearerToken(request);
     const Accounts::AccessCheck check = token ? m_accounts.checkAccessToken(*token) : Accounts::AccessCheck {};
     switch (check.status) {
     case Accounts::AccessStatus::Valid:
-        return { std::nullopt, check.email };
+        if (m_sockets.count(check.email) >= ServiceLimits::socketsPerUser) {
+            return { errorReply(http::status::too_many_requests,
+                         QStringLiteral("This account has %1 sync sockets open already, as many as it may.").arg(ServiceLimits::socketsPerUser)),
+                {}, {} };
+        }
+        return { std::nullopt, check.email, [this, email = check.email] { return m_library.catchUp(email); } };
     case Accounts::AccessStatus::Revoked:
-        return { errorReply(http::status::forbidden, QStringLiteral("The account is revoked.")), {} };
+        return { errorReply(http::status::forbidden, QStringLiteral("The account is revoked.")), {}, {} };
     case Accounts::AccessStatus::Expired:
-        return { errorReply(http::status::unauthorized, QStringLiteral("The access token has expired.")), {} };
+        return { errorReply(http::status::unauthorized, QStringLiteral("The access token has expired.")), {}, {} };
     case Accounts::AccessStatus::Unknown:
         break;
     }
-    return { errorReply(http::status::unauthorized, QStringLiteral("A valid access token is required.")), {} };
+    return { errorReply(http::status::unauthorized, QStringLiteral("A valid access token is required.")), {}, {} };
 }
 
 } // namespace kernwell::localservice

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "ControlApi.h"
+#include "LocalOrigin.h"
 #include "RequestLog.h"
 #include "web/WebSite.h"
 #include "net/Reply.h"
@@ -10,7 +11,9 @@
 
 #include <boost/asio/ip/address.hpp>
 
+#include <functional>
 #include <optional>
+#include <string>
 
 namespace kernwell::localservice {
 
@@ -24,21 +27,24 @@ class SocketRegistry;
 class WebSessions;
 
 // Answers every request: the API (token exchange, catalog, sync socket
-// handshake), the font files, the web site and the control API for tests.
+// handshake), the font files, the web site and, when turned on, the control
+// API for tests. Requests whose Host names another site are refused first.
 class Router {
 public:
     Router(Accounts& accounts, const FontCatalog& catalog, FaultPlan& faults, SocketRegistry& sockets, LibrarySync& library,
-        WebSessions& sessions, AppcastFeed& appcast, ErrorReports& reports);
+        WebSessions& sessions, AppcastFeed& appcast, ErrorReports& reports, bool control);
 
-    // "http://127.0.0.1:<port>", known once the port is bound.
-    void setBaseUrl(const QString& baseUrl) { m_baseUrl = baseUrl; }
-    const QString& baseUrl() const { return m_baseUrl; }
+    // Known once the port is bound; `host` as in a URL.
+    void bind(const QString& host, quint16 port) { m_origin.bind(host, port); }
+    // "http://127.0.0.1:<port>"
+    QString baseUrl() const { return m_origin.baseUrl(); }
 
     Reply handle(const HttpRequest& request, const boost::asio::ip::address& remote);
 
     struct HandshakeDecision {
         std::optional<Reply> refusal; // when set, answer it and close
         QString email; // the user the accepted socket belongs to
+        std::function<std::string()> greeting; // the first message, once the socket is open
     };
     HandshakeDecision handshake(const HttpRequest& request);
 
@@ -50,6 +56,8 @@ public:
     static std::optional<QString> bearerToken(const HttpRequest& request);
 
 private:
+    std::optional<Reply> refuseForeignHost(const HttpRequest& request) const;
+    Reply control(const HttpRequest& request, const QString& path, const QString& query, const boost::asio::ip::address& remote);
     Reply exchangeTokens(const HttpRequest& request);
     Reply queryCatalog(const HttpRequest& request);
     Reply serveFont(const QString& id);
@@ -57,10 +65,12 @@ private:
     Accounts& m_accounts;
     const FontCatalog& m_catalog;
     FaultPlan& m_faults;
+    SocketRegistry& m_sockets;
+    LibrarySync& m_library;
+    LocalOrigin m_origin;
     RequestLog m_log;
-    ControlApi m_control;
+    std::optional<ControlApi> m_control; // none: turned off
     WebSite m_site;
-    QString m_baseUrl;
 };
 
 } // namespace kernwell::localservice

@@ -2,6 +2,7 @@
 
 #include <QCommandLineParser>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 
 #include <boost/asio/ip/address.hpp>
@@ -20,6 +21,8 @@ void addOptions(QCommandLineParser& parser)
     parser.addOption({ QStringLiteral("fonts-dir"), QStringLiteral("Folder of the catalog's font files (default /usr/share/fonts)."), QStringLiteral("DIR") });
     parser.addOption({ QStringLiteral("data-dir"), QStringLiteral("Folder for the service's state (default: a temporary folder)."), QStringLiteral("DIR") });
     parser.addOption({ QStringLiteral("access-token-lifetime"), QStringLiteral("Lifetime of access tokens in seconds (default 3600)."), QStringLiteral("SECONDS") });
+    parser.addOption({ QStringLiteral("control"),
+        QStringLiteral("Turn on the control API under /_control/ that tests and the demo drive the service with. Off by default.") });
     parser.addOption({ { QStringLiteral("h"), QStringLiteral("help") }, QStringLiteral("Show this help.") });
 }
 
@@ -74,7 +77,10 @@ ServiceOptions ServiceOptions::parse(const QStringList& arguments)
         if (options.dataDir.isEmpty() || !QDir().mkpath(options.dataDir)) {
             throw std::invalid_argument(QStringLiteral("The data folder \"%1\" cannot be created.").arg(options.dataDir).toStdString());
         }
+        // It holds refresh tokens: for the user's eyes only.
+        QFile::setPermissions(options.dataDir, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
     }
+    options.control = parser.isSet(QStringLiteral("control"));
     if (parser.isSet(QStringLiteral("access-token-lifetime"))) {
         options.accessTokenLifetime = std::chrono::seconds(
             positiveNumber(parser.value(QStringLiteral("access-token-lifetime")), QStringLiteral("access-token-lifetime"), 1, 365 * 24 * 3600));

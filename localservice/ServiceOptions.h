@@ -15,6 +15,7 @@ struct ServiceOptions {
     QString fontsDir = QStringLiteral("/usr/share/fonts");
     QString dataDir; // empty: a temporary directory, removed at exit
     std::chrono::seconds accessTokenLifetime { 3600 };
+    bool control = false; // --control: the control API under /_control/ answers
     bool help = false; // --help: print usage() and exit
 
     // Throws std::invalid_argument with a message for the user. `arguments`

@@ -257,7 +257,8 @@ inside() {
         >"$logs/notifications.log" 2>"$logs/dbus-monitor.log" &
     MONITOR_PID=$!
 
-    "$DEMO_BUILD/localservice/kernwell-localservice" --port 0 --fonts-dir "$DEMO_SANDBOX/catalog" \
+    # --control: the journey reads the service's state to know when kernwell is connected.
+    "$DEMO_BUILD/localservice/kernwell-localservice" --control --port 0 --fonts-dir "$DEMO_SANDBOX/catalog" \
         --data-dir "$DEMO_SANDBOX/service" >"$logs/service.out" 2>"$logs/service.log" &
     SERVICE_PID=$!
     wait_for "the local font service to start" grep -q '^http://' "$logs/service.out"
@@ -286,7 +287,7 @@ inside() {
     echo "   kernwell '${callback%%token=*}token=…&email=${callback##*email=}'"
     "$DEMO_BUILD/bin/kernwell" "$callback" >>"$logs/kernwell-second.log" 2>&1 \
         || fail "the second kernwell could not hand the callback over"
-    wait_for "the sync connection to open" sh -c "curl -s '$SERVICE_URL/_control/state?email=$EMAIL' | grep -q '\"openSockets\": *[1-9]'"
+    wait_for "the sync connection to open" sh -c "curl -s -H 'Content-Type: application/json' '$SERVICE_URL/_control/state?email=$EMAIL' | grep -q '\"openSockets\": *[1-9]'"
     if [ -n "$(session_property ConnectionState)" ]; then
         wait_for "the tray to show SignedIn" tray_state_is SignedIn
     fi

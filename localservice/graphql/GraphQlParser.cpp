@@ -1,14 +1,21 @@
 #include "GraphQlParser.h"
 
 #include "GraphQlError.h"
+#include "ServiceLimits.h"
+
+#include <QSet>
 
 namespace kernwell::localservice {
 
 namespace {
 
-// Deeper nesting than any sensible query; keeps hostile input from
-// exhausting the stack.
-constexpr int maximumDepth = 64;
+// False when `name` was there already.
+bool insertNew(QSet<QString>& names, const QString& name)
+{
+    const qsizetype before = names.size();
+    names.insert(name);
+    return names.size() != before;
+}
 
 QString describe(const GraphQlToken& token)
 {
@@ -114,7 +121,7 @@ GraphQlDocument GraphQlParser::document()
 
 std::vector<GraphQlField> GraphQlParser::selectionSet(int depth)
 {
-    if (depth > maximumDepth) {
+    if (depth > ServiceLimits::queryDepth) {
         throw GraphQlError(QStringLiteral("The query is nested too deeply."), m_token.line, m_token.column);
     }
     expectPunctuator(QLatin1String("{"));
@@ -122,6 +129,9 @@ std::vector<GraphQlField> GraphQlParser::selectionSet(int depth)
     do {
         if (peekPunctuator(QLatin1String("..."))) {
             throw GraphQlError(QStringLiteral("Fragments are not supported."), m_token.line, m_token.column);
+        }
+        if (++m_fields > ServiceLimits::queryFields) {
+            throw GraphQlError(QStringLiteral("The query selects more than %1 fields.").arg(ServiceLimits::queryFields), m_token.line, m_token.column);
         }
         fields.push_back(field(depth));
     } while (!peekPunctuator(QLatin1String("}")));
@@ -157,14 +167,13 @@ std::vector<std::pair<QString, GraphQlValue>> GraphQlParser::arguments(int depth
 {
     expectPunctuator(QLatin1String("("));
     std::vector<std::pair<QString, GraphQlValue>> result;
+    QSet<QString> names;
     do {
         const int line = m_token.line;
         const int column = m_token.column;
         QString name = expectName();
-        for (const auto& [existing, ignored] : result) {
-            if (existing == name) {
-                throw GraphQlError(QStringLiteral("There can be only one argument named \"%1\".").arg(name), line, column);
-            }
+        if (!insertNew(names, name)) {
+            throw GraphQlError(QStringLiteral("There can be only one argument named \"%1\".").arg(name), line, column);
         }
         expectPunctuator(QLatin1String(":"));
         result.emplace_back(std::move(name), value(depth + 1));
@@ -175,7 +184,7 @@ std::vector<std::pair<QString, GraphQlValue>> GraphQlParser::arguments(int depth
 
 GraphQlValue GraphQlParser::value(int depth)
 {
-    if (depth > maximumDepth) {
+    if (depth > ServiceLimits::queryDepth) {
         throw GraphQlError(QStringLiteral("The query is nested too deeply."), m_token.line, m_token.column);
     }
     GraphQlValue result;
@@ -225,14 +234,13 @@ GraphQlValue GraphQlParser::value(int depth)
         if (m_token.text == QLatin1String("{")) {
             shift();
             result.kind = GraphQlValue::Kind::Object;
+            QSet<QString> names;
             while (!peekPunctuator(QLatin1String("}"))) {
                 const int line = m_token.line;
                 const int column = m_token.column;
                 QString name = expectName();
-                for (const auto& [existing, ignored] : result.fields) {
-                    if (existing == name) {
-                        throw GraphQlError(QStringLiteral("There can be only one input field named \"%1\".").arg(name), line, column);
-                    }
+                if (!insertNew(names, name)) {
+                    throw GraphQlError(QStringLiteral("There can be only one input field named \"%1\".").arg(name), line, column);
                 }
                 expectPunctuator(QLatin1String(":"));
                 result.fields.push_back({ std::move(name), value(depth + 1) });

@@ -10,8 +10,9 @@ namespace kernwell::localservice {
 // Recursive descent over the executable part of the language that the
 // catalog needs: one query operation (shorthand or `query Name`), fields with
 // aliases and arguments, and literal values. Variables, fragments,
-// directives, mutations and subscriptions are refused with a clear message.
-// Throws GraphQlError.
+// directives, mutations and subscriptions are refused with a clear message,
+// as are documents nested deeper or selecting more fields than
+// ServiceLimits allows. Throws GraphQlError.
 class GraphQlParser {
 public:
     static GraphQlDocument parse(const QString& text);
@@ -33,6 +34,7 @@ private:
 
     GraphQlLexer m_lexer;
     GraphQlToken m_token;
+    int m_fields = 0;
 };
 
 } // namespace kernwell::localservice

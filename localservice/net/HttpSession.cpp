@@ -1,10 +1,12 @@
 #include "HttpSession.h"
 
 #include "Router.h"
+#include "ServiceLimits.h"
 #include "WebSocketSession.h"
 
 #include <boost/beast/websocket/rfc6455.hpp>
 
+#include <limits>
 #include <sstream>
 
 namespace kernwell::localservice {
@@ -17,8 +19,9 @@ namespace {
 
 // Idle keep-alive connections and stalled peers are let go after this.
 constexpr std::chrono::seconds ioTimeout { 120 };
-// Request bodies are small JSON documents and form posts.
-constexpr std::uint64_t bodyLimit = 1024 * 1024;
+// How long what a refused client still sends is read and dropped before the
+// connection closes, so that the refusal reaches it instead of a reset.
+constexpr std::chrono::seconds lingerTimeout { 5 };
 
 } // namespace
 
@@ -38,17 +41,40 @@ void HttpSession::run()
 void HttpSession::doRead()
 {
     m_parser.emplace();
-    m_parser->body_limit(bodyLimit);
+    // The header is read first; its target decides the body's limit.
+    m_parser->body_limit(std::numeric_limits<std::uint64_t>::max());
     m_stream.expires_after(ioTimeout);
-    http::async_read(m_stream, m_buffer, *m_parser, [self = shared_from_this()](beast::error_code ec, std::size_t) { self->onRead(ec); });
+    http::async_read_header(m_stream, m_buffer, *m_parser, [self = shared_from_this()](beast::error_code ec, std::size_t) { self->onHeader(ec); });
+}
+
+void HttpSession::onHeader(beast::error_code ec)
+{
+    if (ec) {
+        shutdown();
+        return;
+    }
+    const auto target = m_parser->get().target();
+    const std::uint64_t limit = ServiceLimits::bodyBytesFor(std::string_view(target.data(), target.size()));
+    if (m_parser->content_length().value_or(0) > limit) {
+        refuse(Router::errorReply(http::status::payload_too_large,
+            QStringLiteral("The request body has %1 bytes; at most %2 are taken here.").arg(*m_parser->content_length()).arg(limit)));
+        return;
+    }
+    m_parser->body_limit(limit);
+    http::async_read(m_stream, m_buffer, *m_parser, [self = shared_from_this()](beast::error_code readError, std::size_t) { self->onRead(readError); });
+}
+
+void HttpSession::refuse(Reply reply)
+{
+    auto shared = std::make_shared<Reply>(std::move(reply));
+    shared->response.keep_alive(false);
+    writeWhole(std::move(shared));
 }
 
 void HttpSession::onRead(beast::error_code ec)
 {
     if (ec == http::error::body_limit) {
-        auto reply = std::make_shared<Reply>(Router::errorReply(http::status::payload_too_large, QStringLiteral("The request body is too large.")));
-        reply->response.keep_alive(false);
-        writeWhole(std::move(reply));
+        refuse(Router::errorReply(http::status::payload_too_large, QStringLiteral("The request body is too large.")));
         return;
     }
     if (ec) {
@@ -59,13 +85,11 @@ void HttpSession::onRead(beast::error_code ec)
     if (beast::websocket::is_upgrade(request)) {
         Router::HandshakeDecision decision = m_router.handshake(request);
         if (decision.refusal) {
-            auto reply = std::make_shared<Reply>(std::move(*decision.refusal));
-            reply->response.keep_alive(false);
-            writeWhole(std::move(reply));
+            refuse(std::move(*decision.refusal));
             return;
         }
         m_stream.expires_never();
-        std::make_shared<WebSocketSession>(m_stream.release_socket(), m_registry, decision.email)->run(std::move(request));
+        std::make_shared<WebSocketSession>(m_stream.release_socket(), m_registry, decision.email)->run(std::move(request), std::move(decision.greeting));
         return;
     }
     beast::error_code ignored;
@@ -135,11 +159,38 @@ void HttpSession::writeSplit(std::shared_ptr<Reply> reply)
 
 void HttpSession::afterWrite(beast::error_code ec, bool keepAlive)
 {
-    if (ec || !keepAlive) {
+    if (ec) {
         shutdown();
         return;
     }
+    if (!keepAlive) {
+        closeAfterReading();
+        return;
+    }
     doRead();
+}
+
+// Ends the sending side, then drops what the client still sends until it
+// closes too (or lingerTimeout passes): closing with unread data would reset
+// the connection and could destroy the answer before the client read it.
+void HttpSession::closeAfterReading()
+{
+    beast::error_code ignored;
+    m_stream.socket().shutdown(asio::ip::tcp::socket::shutdown_send, ignored);
+    m_stream.expires_after(lingerTimeout);
+    dropIncoming();
+}
+
+void HttpSession::dropIncoming()
+{
+    m_buffer.consume(m_buffer.size());
+    m_stream.async_read_some(m_buffer.prepare(16384), [self = shared_from_this()](beast::error_code ec, std::size_t) {
+        if (ec) {
+            self->m_stream.close();
+            return;
+        }
+        self->dropIncoming();
+    });
 }
 
 void HttpSession::shutdown()

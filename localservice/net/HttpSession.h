@@ -16,7 +16,8 @@ class SocketRegistry;
 
 // One HTTP connection: reads requests one after another (keep-alive), hands
 // upgrade requests to a WebSocketSession once the router accepts them and
-// answers everything else through the router, faults included.
+// answers everything else through the router, faults included. A body larger
+// than its target allows (ServiceLimits) is refused from the header alone.
 class HttpSession : public std::enable_shared_from_this<HttpSession> {
 public:
     HttpSession(boost::asio::ip::tcp::socket socket, Router& router, SocketRegistry& registry);
@@ -25,11 +26,15 @@ public:
 
 private:
     void doRead();
+    void onHeader(boost::beast::error_code ec);
     void onRead(boost::beast::error_code ec);
+    void refuse(Reply reply);
     void deliver(std::shared_ptr<Reply> reply);
     void writeWhole(std::shared_ptr<Reply> reply);
     void writeSplit(std::shared_ptr<Reply> reply);
     void afterWrite(boost::beast::error_code ec, bool keepAlive);
+    void closeAfterReading();
+    void dropIncoming();
     void shutdown();
 
     boost::beast::tcp_stream m_stream;

@@ -1,5 +1,6 @@
 #include "WebSocketSession.h"
 
+#include "ServiceLimits.h"
 #include "SocketRegistry.h"
 
 namespace kernwell::localservice {
@@ -14,17 +15,26 @@ WebSocketSession::WebSocketSession(boost::asio::ip::tcp::socket socket, SocketRe
 {
 }
 
-void WebSocketSession::run(HttpRequest request)
+void WebSocketSession::run(HttpRequest request, std::function<std::string()> greeting)
 {
     m_ws.set_option(websocket::stream_base::timeout::suggested(beast::role_type::server));
     m_ws.set_option(websocket::stream_base::decorator([](websocket::response_type& response) {
         response.set(beast::http::field::server, "kernwell-localservice");
     }));
-    m_ws.async_accept(request, [self = shared_from_this()](beast::error_code ec) {
+    m_ws.async_accept(request, [self = shared_from_this(), greeting = std::move(greeting)](beast::error_code ec) {
         if (ec) {
             return;
         }
+        // Handshakes that were under the limit when they arrived may finish together.
+        if (self->m_registry.count(self->m_email) >= ServiceLimits::socketsPerUser) {
+            self->close(websocket::close_code::policy_error, "Too many sync sockets are open for this account.");
+            self->doRead();
+            return;
+        }
         self->m_registry.add(self);
+        if (std::string first = greeting(); !first.empty()) {
+            self->sendText(std::move(first));
+        }
         self->doRead();
     });
 }

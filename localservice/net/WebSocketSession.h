@@ -8,6 +8,7 @@
 #include <boost/beast/websocket.hpp>
 
 #include <deque>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -22,8 +23,11 @@ class WebSocketSession : public std::enable_shared_from_this<WebSocketSession> {
 public:
     WebSocketSession(boost::asio::ip::tcp::socket socket, SocketRegistry& registry, QString email);
 
-    // Completes the opening handshake for `request`, then registers.
-    void run(HttpRequest request);
+    // Completes the opening handshake for `request`, then registers and
+    // sends what `greeting` gives (nothing when empty) as the first frame.
+    // A user who has ServiceLimits::socketsPerUser open already is closed
+    // with a policy-violation frame instead.
+    void run(HttpRequest request, std::function<std::string()> greeting);
 
     void sendText(std::string text);
     void sendBinary(std::string bytes);

@@ -9,8 +9,10 @@
 namespace kernwell::localservice {
 
 // Envelopes received at the error-report endpoint, oldest first. Each is
-// also written to <data dir>/envelopes/ and read back at start. Tests can
-// have the next envelopes refused (429 with Retry-After, say).
+// also written to <data dir>/envelopes/ and read back at start. At most
+// ServiceLimits::storedEnvelopes and storedEnvelopeBytes are kept, in memory
+// and on disk: the oldest are dropped. Tests can have the next envelopes
+// refused (429 with Retry-After, say).
 class ErrorReports {
 public:
     struct Envelope {
@@ -19,6 +21,7 @@ public:
         QString eventId; // from the envelope header, if any
         QString auth; // the X-Sentry-Auth header
         QByteArray body;
+        QString file; // in the folder; empty when nothing is written
     };
 
     struct Refusal {
@@ -42,9 +45,13 @@ public:
 
 private:
     static QString eventIdOf(const QByteArray& body);
+    void load();
+    void dropOldest();
 
     QString m_folder;
     QList<Envelope> m_envelopes;
+    qint64 m_bytes = 0;
+    qint64 m_sequence = 0; // orders envelopes received in the same millisecond
     Refusal m_refusal;
     int m_refusals = 0;
 };

@@ -5,6 +5,7 @@
 #include "ErrorReports.h"
 #include "FontCatalog.h"
 #include "LibrarySync.h"
+#include "LocalOrigin.h"
 #include "Router.h"
 #include "WebSessions.h"
 
@@ -102,17 +103,18 @@ QString fontFaces(const FontCatalog& catalog)
 } // namespace
 
 WebSite::WebSite(Accounts& accounts, const FontCatalog& catalog, LibrarySync& library, WebSessions& sessions, const AppcastFeed& appcast,
-    ErrorReports& reports)
+    ErrorReports& reports, const LocalOrigin& origin)
     : m_accounts(accounts)
     , m_catalog(catalog)
     , m_library(library)
     , m_sessions(sessions)
     , m_appcast(appcast)
     , m_reports(reports)
+    , m_origin(origin)
 {
 }
 
-std::optional<Reply> WebSite::handle(const HttpRequest& request, const QString& path, const QString& query, const QString& baseUrl)
+std::optional<Reply> WebSite::handle(const HttpRequest& request, const QString& path, const QString& query)
 {
     const auto cookie = request.find(http::field::cookie);
     QString email = cookie == request.end() ? QString() : m_sessions.email(QString::fromUtf8(cookie->value().data(), static_cast<qsizetype>(cookie->value().size())));
@@ -150,7 +152,14 @@ std::optional<Reply> WebSite::handle(const HttpRequest& request, const QString& 
             return reportsPage(email);
         }
         if (path == QLatin1String("/appcast.xml")) {
-            return Router::reply(http::status::ok, m_appcast.xml(baseUrl).toStdString(), "application/rss+xml; charset=utf-8");
+            return Router::reply(http::status::ok, m_appcast.xml(m_origin.baseUrl()).toStdString(), "application/rss+xml; charset=utf-8");
+        }
+    }
+    const bool changesState = post
+        && (path == QLatin1String("/signin") || path == QLatin1String("/signup") || path == QLatin1String("/library") || path == QLatin1String("/signout"));
+    if (changesState) {
+        if (std::optional<Reply> refusal = refuseCrossSite(request)) {
+            return refusal;
         }
     }
     if (post) {
@@ -168,6 +177,27 @@ std::optional<Reply> WebSite::handle(const HttpRequest& request, const QString& 
         }
     }
     return std::nullopt;
+}
+
+// The SameSite cookie keeps other sites' forms signed out; this also keeps
+// them from signing the browser in or out, and covers browsers that send
+// cookies anyway.
+std::optional<Reply> WebSite::refuseCrossSite(const HttpRequest& request) const
+{
+    const auto header = [&](http::field name) {
+        const auto it = request.find(name);
+        return it == request.end() ? QString() : QString::fromUtf8(it->value().data(), static_cast<qsizetype>(it->value().size()));
+    };
+    const QString origin = header(http::field::origin);
+    const QString referer = header(http::field::referer);
+    if (m_origin.isOwnOriginOrAbsent(origin, referer)) {
+        return std::nullopt;
+    }
+    return htmlReply(http::status::forbidden,
+        page(QStringLiteral("Refused"), {},
+            QStringLiteral("<p class=\"error\" id=\"error\">This form was sent from %1, not from this site; nothing was changed.</p>"
+                           "<p><a href=\"/\">Go to the start page</a></p>")
+                .arg(esc(origin.isNull() ? referer : origin))));
 }
 
 QString WebSite::page(const QString& title, const QString& email, const QString& body, const QString& head) const

@@ -13,19 +13,22 @@ class AppcastFeed;
 class ErrorReports;
 class FontCatalog;
 class LibrarySync;
+class LocalOrigin;
 class WebSessions;
 struct CatalogFont;
 
 // The pages people see (sign-in, sign-up, browse, library, support, error
 // reports), the appcast feed, the error-report endpoint and the font
-// previews. Plain HTML forms: no page needs JavaScript to work.
+// previews. Plain HTML forms: no page needs JavaScript to work. Forms that
+// change something are refused when the browser says they come from
+// another site.
 class WebSite {
 public:
     WebSite(Accounts& accounts, const FontCatalog& catalog, LibrarySync& library, WebSessions& sessions, const AppcastFeed& appcast,
-        ErrorReports& reports);
+        ErrorReports& reports, const LocalOrigin& origin);
 
     // Nothing when `path` is not one of the site's.
-    std::optional<Reply> handle(const HttpRequest& request, const QString& path, const QString& query, const QString& baseUrl);
+    std::optional<Reply> handle(const HttpRequest& request, const QString& path, const QString& query);
 
 private:
     Reply home(const QString& email) const;
@@ -38,6 +41,7 @@ private:
     Reply reportsPage(const QString& email) const;
     Reply receiveEnvelope(const HttpRequest& request, const QString& project);
     Reply preview(const QString& id) const;
+    std::optional<Reply> refuseCrossSite(const HttpRequest& request) const;
     QString catalogList(const QString& email, bool withActions) const;
     QString page(const QString& title, const QString& email, const QString& body, const QString& head = {}) const;
 
@@ -47,6 +51,7 @@ private:
     WebSessions& m_sessions;
     const AppcastFeed& m_appcast;
     ErrorReports& m_reports;
+    const LocalOrigin& m_origin;
 };
 
 } // namespace kernwell::localservice

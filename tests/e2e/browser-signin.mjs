@@ -116,7 +116,8 @@ async function syncedFonts() {
 }
 
 async function serviceState(baseUrl) {
-    const response = await fetch(`${baseUrl}/_control/state?email=${encodeURIComponent(email)}`);
+    const response = await fetch(`${baseUrl}/_control/state?email=${encodeURIComponent(email)}`,
+        { headers: { 'Content-Type': 'application/json' } });
     return response.ok ? response.json() : null;
 }
 
@@ -145,7 +146,7 @@ async function main() {
         copyFileSync(join('/usr/share/fonts/truetype/dejavu', font), join(catalogDir, font));
     }
     const service = start('service', join(prefix, 'bin/kernwell-localservice'),
-        ['--port', '0', '--fonts-dir', catalogDir, '--data-dir', join(sandbox, 'service')]);
+        ['--control', '--port', '0', '--fonts-dir', catalogDir, '--data-dir', join(sandbox, 'service')]);
     const baseUrl = await waitFor('the local font service to print its URL', () => new Promise((resolve, reject) => {
         service.stdout.once('data', (chunk) => resolve(chunk.toString().split('\n')[0].trim()));
         service.exited.then(({ code }) => reject(new Error(`the local font service ended with ${code}`)));

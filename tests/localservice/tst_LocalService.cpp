@@ -4,8 +4,10 @@
 
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
+#include <QTemporaryDir>
 #include <QThread>
 
 
@@ -244,6 +246,55 @@ private slots:
         QCOMPARE(m_service->state(email).styles, QStringList { styles[1].id });
     }
 
+    // A new socket first gets the whole synced set and what was removed
+    // since the last socket opened, so that changes made while the client
+    // was away reach it; nothing when there is neither.
+    void newSocketsCatchUp()
+    {
+        const QList<LocalService::Style> styles = m_service->catalog();
+        const auto fonts = [](const QStringList& append, const QStringList& remove) {
+            return QJsonObject { { QStringLiteral("append"), QJsonArray::fromStringList(append) },
+                { QStringLiteral("remove"), QJsonArray::fromStringList(remove) } };
+        };
+        {
+            SyncSocket first;
+            QCOMPARE(first.open(*m_service, bearer(m_service->signIn(email).accessToken)), 101);
+            QVERIFY(m_service->waitForOpenSockets(email, 1));
+            QCOMPARE(m_service->pushText(email, QStringLiteral("marker")), 1);
+            QCOMPARE(first.read().payload, QByteArray("marker"));
+        }
+        QVERIFY(m_service->waitForOpenSockets(email, 0));
+
+        m_service->syncStyles(email, { styles[0].id, styles[1].id, styles[2].id });
+        m_service->syncStyles(email, {}, { styles[1].id, styles[2].id });
+        m_service->syncStyles(email, { styles[2].id }); // back again: no longer removed
+        m_service->restart();
+        const QString authorization = bearer(m_service->signIn(email).accessToken);
+        SyncSocket socket;
+        QCOMPARE(socket.open(*m_service, authorization), 101);
+        QJsonObject pushed = QJsonDocument::fromJson(socket.read().payload).object();
+        QVERIFY(!pushed[QLatin1String("id")].toString().isEmpty());
+        QCOMPARE(pushed[QLatin1String("desktop:fonts")].toObject(), fonts({ styles[0].id, styles[2].id }, { styles[1].id }));
+
+        SyncSocket next;
+        QCOMPARE(next.open(*m_service, authorization), 101);
+        pushed = QJsonDocument::fromJson(next.read().payload).object();
+        QCOMPARE(pushed[QLatin1String("desktop:fonts")].toObject(), fonts({ styles[0].id, styles[2].id }, {}));
+    }
+
+    // The folder holds refresh tokens.
+    void dataFolderIsPrivate()
+    {
+        QTemporaryDir parent;
+        LocalService::Options options;
+        options.dataDir = parent.filePath(QStringLiteral("service/data"));
+        LocalService service(options);
+        QVERIFY(!service.signIn(email).refreshToken.isEmpty());
+        const QFileDevice::Permissions others = QFileDevice::ReadGroup | QFileDevice::WriteGroup | QFileDevice::ExeGroup
+            | QFileDevice::ReadOther | QFileDevice::WriteOther | QFileDevice::ExeOther;
+        QCOMPARE(QFileInfo(options.dataDir).permissions() & others, QFileDevice::Permissions());
+    }
+
     void stateSurvivesRestart()
     {
         const QString style = m_service->catalog().first().id;
@@ -379,7 +430,8 @@ private slots:
         QFETCH(QString, path);
         QFETCH(QByteArray, body);
         m_service->createUser(email);
-        const LocalService::HttpAnswer answer = m_service->request("POST", QStringLiteral("/_control/") + path, body);
+        const LocalService::HttpAnswer answer
+            = m_service->request("POST", QStringLiteral("/_control/") + path, body, { { "Content-Type", "application/json" } });
         QTEST(answer.status, "status");
         QTEST(answer.json()[QLatin1String("error")].toString(), "error");
     }

@@ -100,6 +100,9 @@ void LocalService::start(quint16 port)
     QStringList arguments { QStringLiteral("--port"), QString::number(port), QStringLiteral("--fonts-dir"), m_fontsDir,
         QStringLiteral("--data-dir"), m_dataDir, QStringLiteral("--access-token-lifetime"),
         QString::number(m_options.accessTokenLifetimeSeconds) };
+    if (m_options.control) {
+        arguments.append(QStringLiteral("--control"));
+    }
     arguments += m_options.extraArguments;
     m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     m_process.start(m_program, arguments);
@@ -155,10 +158,14 @@ LocalService::HttpAnswer LocalService::request(const QByteArray& method, const Q
     if (!socket.waitForConnected(requestTimeoutMs)) {
         fail(QStringLiteral("cannot connect to %1: %2").arg(m_baseUrl.toString(), socket.errorString()));
     }
-    QByteArray wire = method + ' ' + path.toUtf8() + " HTTP/1.1\r\nHost: " + m_baseUrl.authority().toUtf8()
-        + "\r\nConnection: close\r\nContent-Length: " + QByteArray::number(body.size()) + "\r\n";
+    QByteArray wire = method + ' ' + path.toUtf8() + " HTTP/1.1\r\nConnection: close\r\nContent-Length: " + QByteArray::number(body.size()) + "\r\n";
+    bool hasHost = false;
     for (const auto& [name, value] : headers) {
         wire += name + ": " + value + "\r\n";
+        hasHost = hasHost || name.compare("Host", Qt::CaseInsensitive) == 0;
+    }
+    if (!hasHost) {
+        wire += "Host: " + m_baseUrl.authority().toUtf8() + "\r\n";
     }
     wire += "\r\n" + body;
     socket.write(wire);

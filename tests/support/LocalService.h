@@ -18,7 +18,7 @@
 namespace kernwell::test {
 
 // Runs kernwell-localservice in a child process for one test, on a free port
-// of 127.0.0.1, and drives its control API. Every helper blocks (plain
+// of 127.0.0.1, with its control API turned on, and drives it. Every helper blocks (plain
 // socket I/O, no event loop) and throws std::runtime_error when the service
 // refuses; waitForOpenSockets() spins the event loop so that an in-process
 // client can make progress. The process is stopped in the destructor.
@@ -28,6 +28,7 @@ public:
         QString fontsDir; // empty: a temporary folder with a few DejaVu fonts
         QString dataDir; // empty: a temporary folder
         int accessTokenLifetimeSeconds = 3600;
+        bool control = true; // --control: the helpers below need it
         QStringList extraArguments;
         // Empty: $KERNWELL_LOCALSERVICE, else localservice/kernwell-localservice
         // found upwards from the test executable's folder (the build tree).
@@ -90,7 +91,11 @@ public:
     QString fontsDir() const { return m_fontsDir; }
     QString dataDir() const { return m_dataDir; }
 
-    // One request to the service; `path` may carry a query.
+    // The service's process, e.g. to read its memory use.
+    qint64 processId() const { return m_process.processId(); }
+
+    // One request to the service; `path` may carry a query. Host is the
+    // service's address unless `headers` names one.
     HttpAnswer request(const QByteArray& method, const QString& path, const QByteArray& body = {},
         const QList<QPair<QByteArray, QByteArray>>& headers = {}) const;
     // A control endpoint (path after "/_control/"); throws unless it answers 2xx.

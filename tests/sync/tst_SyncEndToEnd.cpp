@@ -7,6 +7,7 @@
 #include "sync/MacOSProvider.h"
 
 #include <QFileInfo>
+#include <QJsonArray>
 #include <QProcess>
 #include <QStandardPaths>
 
@@ -115,6 +116,58 @@ private slots:
         QVERIFY(waitUntil([&] { return keyringSecret().isEmpty(); }));
         QCOMPARE(provider.connectionState(), ConnectionState::SignedOut);
         QVERIFY2(logger->errors().isEmpty(), qPrintable(logger->errors().value(0).description()));
+    }
+
+    // Each new connection is caught up with the synced set: a style added
+    // while kernwell was away arrives, and a reconnect with nothing changed
+    // announces nothing.
+    void changesWhileAwayArriveOnConnect()
+    {
+        LocalService service;
+        const QList<LocalService::Style> styles = service.catalog();
+        const auto added = [](const LocalService::Style& style) { return QStringLiteral("Added ") + style.family + QLatin1Char(' ') + style.style; };
+        const auto catalogQueries = [&] {
+            qsizetype count = 0;
+            for (const QJsonValue& request : service.requests()) {
+                count += request[QLatin1String("target")].toString() == QLatin1String("/1/catalog/query");
+            }
+            return count;
+        };
+        auto logger = std::make_shared<RecordingLogger>();
+        QStringList posted;
+        ProviderEnvironment environment;
+        environment.build = QStringLiteral("1");
+        environment.secondLength = 10ms; // the back-off between reconnections
+        MacOSProvider provider(
+            service.baseUrl(), [&](const QString& title, const QString&) { posted.append(title); },
+            std::make_shared<MacOSTokenStorage>(logger), logger, environment);
+        runTask(provider.signIn(service.createUser(email), email));
+        bool syncEnded = false;
+        [](MacOSProvider& p, bool& ended) -> QCoro::Task<> {
+            co_await p.startSync();
+            ended = true;
+        }(provider, syncEnded);
+        QVERIFY(service.waitForOpenSockets(email, 1));
+        service.syncStyles(email, { styles[0].id });
+        QVERIFY(waitUntil([&] { return posted.size() == 1; }, 30s));
+
+        // Reconnected with nothing changed: the catch-up names the font kernwell has.
+        service.clearRequests();
+        QCOMPARE(service.dropSockets(email), 1);
+        QVERIFY(waitUntil([&] { return catalogQueries() == 1; }, 30s));
+
+        // Away (every handshake refused) while a style is added on the web site.
+        service.refuseNextHandshakes(503, 1000000);
+        QCOMPARE(service.dropSockets(email), 1);
+        const QJsonObject change = service.control("POST", QStringLiteral("styles"),
+            { { QStringLiteral("email"), email }, { QStringLiteral("append"), QJsonArray { styles[1].id } } });
+        QCOMPARE(change[QLatin1String("sockets")].toInt(), 0);
+        service.refuseNextHandshakes(503, 0);
+        QVERIFY(waitUntil([&] { return posted.size() == 2; }, 30s));
+        QCOMPARE(posted, (QStringList { added(styles[0]), added(styles[1]) }));
+
+        runTask(provider.signOut());
+        QVERIFY(waitUntil([&] { return syncEnded; }, 30s));
     }
 };
 

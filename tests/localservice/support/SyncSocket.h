@@ -11,6 +11,7 @@
 #include <QString>
 
 #include <optional>
+#include <string>
 
 namespace kernwell::test {
 
@@ -33,7 +34,7 @@ public:
         // The asynchronous handshake hands back the response also when the
         // upgrade is declined.
         boost::beast::websocket::response_type response;
-        m_ws.async_handshake(response, "127.0.0.1", "/1/users/sync", [](boost::beast::error_code) { });
+        m_ws.async_handshake(response, "127.0.0.1:" + std::to_string(service.port()), "/1/users/sync", [](boost::beast::error_code) { });
         run();
         return response.result_int();
     }

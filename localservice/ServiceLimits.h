@@ -1,0 +1,35 @@
+#pragma once
+
+#include <QtGlobal>
+
+#include <cstdint>
+#include <string_view>
+
+namespace kernwell::localservice {
+
+// What the service takes and keeps at most, so that no client (nor a web
+// page the user happens to visit) can grow its memory or disk without bound.
+// Each refusal is a 4xx answer that says which limit was hit.
+struct ServiceLimits {
+    static constexpr std::uint64_t apiBodyBytes = 1024 * 1024; // /1/… and /_control/…
+    static constexpr std::uint64_t pageBodyBytes = 256 * 1024; // form posts
+    static constexpr std::uint64_t envelopeBodyBytes = 10 * 1024 * 1024;
+
+    static constexpr int storedEnvelopes = 100; // the oldest are dropped, on disk too
+    static constexpr qint64 storedEnvelopeBytes = 16 * 1024 * 1024;
+
+    static constexpr int loggedRequests = 500;
+    static constexpr qint64 loggedRequestBytes = 4 * 1024 * 1024;
+    static constexpr qsizetype loggedBodyBytes = 64 * 1024; // longer bodies are cut
+
+    static constexpr int socketsPerUser = 16;
+
+    static constexpr qsizetype queryLength = 256 * 1024; // characters
+    static constexpr int queryDepth = 64; // nested selections, lists and objects
+    static constexpr int queryFields = 100; // field selections, aliases included
+
+    // The body limit for a request target.
+    static std::uint64_t bodyBytesFor(std::string_view target);
+};
+
+} // namespace kernwell::localservice

@@ -1,0 +1,284 @@
+#include "LocalService.h"
+#include "SyncSocket.h"
+#include "TestMain.h"
+
+#include <QDir>
+#include <QFile>
+#include <QJsonArray>
+#include <QUrl>
+
+#include <list>
+
+using kernwell::test::LocalService;
+using kernwell::test::SyncSocket;
+
+namespace {
+
+const QString email = QStringLiteral("ada@example.org");
+
+// The JSON body of a catalog query.
+QByteArray queryBody(const QString& query)
+{
+    QString escaped = query;
+    escaped.replace(QLatin1Char('"'), QLatin1String("\\\""));
+    return "{\"query\":\"" + escaped.toUtf8() + "\"}";
+}
+
+QString repeated(const QString& pattern, int count, const QString& separator = QStringLiteral(" "))
+{
+    QStringList pieces;
+    for (int i = 0; i < count; ++i) {
+        pieces.append(QString(pattern).replace(QLatin1String("N"), QString::number(i)));
+    }
+    return pieces.join(separator);
+}
+
+// The memory a process holds for itself alone (private pages, clean and dirty), in kB.
+qint64 privateMemoryKb(qint64 pid)
+{
+    QFile status(QStringLiteral("/proc/%1/smaps_rollup").arg(pid));
+    if (!status.open(QIODevice::ReadOnly)) {
+        return -1;
+    }
+    qint64 total = 0;
+    for (const QByteArray& line : status.readAll().split('\n')) {
+        if (line.startsWith("Private_Clean:") || line.startsWith("Private_Dirty:")) {
+            total += line.simplified().split(' ').value(1).toLongLong();
+        }
+    }
+    return total;
+}
+
+} // namespace
+
+class TestHostileRequests : public QObject {
+    Q_OBJECT
+public:
+    explicit TestHostileRequests(const kernwell::test::Sandbox&) { }
+
+private:
+    std::unique_ptr<LocalService> m_service;
+    QString m_accessToken;
+    QByteArray m_cookie; // of a session signed in through the page
+
+private slots:
+    void initTestCase()
+    {
+        m_service = std::make_unique<LocalService>();
+        m_accessToken = m_service->signIn(email).accessToken;
+        const LocalService::HttpAnswer signedIn = m_service->request("POST", QStringLiteral("/signin"), "email=ada%40example.org",
+            { { "Content-Type", "application/x-www-form-urlencoded" }, { "Origin", m_service->baseUrl().toString().toUtf8() } });
+        QCOMPARE(signedIn.status, 200);
+        m_cookie = signedIn.header("set-cookie").value_or(QByteArray()).split(';').first();
+    }
+
+    void cleanupTestCase() { m_service.reset(); }
+
+    // What a web page in the user's browser, or a client gone wrong, can send.
+    // None of it may change anything.
+    void refused_data()
+    {
+        QTest::addColumn<QByteArray>("method");
+        QTest::addColumn<QString>("path");
+        QTest::addColumn<QByteArray>("headers"); // lines; HOST, PORT, TOKEN (access token), COOKIE (signed-in session)
+        QTest::addColumn<QByteArray>("body"); // ID: a catalog style
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QByteArray>("says"); // part of the answer's body
+
+        const QByteArray json = "Content-Type: application/json\n";
+        const QByteArray form = "Content-Type: application/x-www-form-urlencoded\n";
+        const QByteArray createEve = R"({"email":"eve@example.org"})";
+        const QByteArray signInEve = "email=eve%40example.org";
+        const QByteArray addStyle = "style=ID&action=add";
+
+        QTest::newRow("control, text/plain") << QByteArray("POST") << "/_control/users" << QByteArray("Content-Type: text/plain\n") << createEve
+                                             << 415 << QByteArray("only requests with Content-Type application/json");
+        QTest::newRow("control, form") << QByteArray("POST") << "/_control/appcast" << form << QByteArray("{\"url\":\"http://evil.example/x\"}")
+                                       << 415 << QByteArray("application/json");
+        QTest::newRow("control, no content type") << QByteArray("GET") << "/_control/requests" << QByteArray() << QByteArray() << 415
+                                                  << QByteArray("application/json");
+        QTest::newRow("control, rebound host") << QByteArray("GET") << "/_control/state?email=ada%40example.org"
+                                               << "Host: evil.example:PORT\n" + json << QByteArray() << 421 << QByteArray("evil.example");
+        QTest::newRow("control, through localhost") << QByteArray("POST") << "/_control/users" << "Host: localhost:PORT\n" + json << createEve
+                                                    << 421 << QByteArray("only for the host 127.0.0.1:");
+        QTest::newRow("API, rebound host") << QByteArray("POST") << "/1/catalog/query" << "Host: evil.example:PORT\nAuthorization: Bearer TOKEN\n" + json
+                                           << queryBody(QStringLiteral("{styles {nodes {id}}}")) << 421 << QByteArray("evil.example");
+        QTest::newRow("page, rebound host") << QByteArray("GET") << "/library" << QByteArray("Host: evil.example\nCookie: COOKIE\n") << QByteArray()
+                                            << 421 << QByteArray("does not answer for the host");
+        QTest::newRow("page, another port") << QByteArray("GET") << "/reports" << QByteArray("Host: 127.0.0.1:1\n") << QByteArray() << 421
+                                            << QByteArray("host \\\"127.0.0.1:1\\\"");
+
+        QTest::newRow("sign-in form from another site") << QByteArray("POST") << "/signin" << form + "Origin: http://evil.example\n" << signInEve
+                                                        << 403 << QByteArray("sent from http://evil.example");
+        QTest::newRow("sign-up form, foreign referer") << QByteArray("POST") << "/signup" << form + "Referer: http://evil.example/page\n"
+                                                       << signInEve << 403 << QByteArray("sent from http://evil.example/page");
+        QTest::newRow("library form from another site") << QByteArray("POST") << "/library" << form + "Cookie: COOKIE\nOrigin: http://evil.example\n"
+                                                        << addStyle << 403 << QByteArray("nothing was changed");
+        QTest::newRow("library form, sandboxed page") << QByteArray("POST") << "/library" << form + "Cookie: COOKIE\nOrigin: null\n" << addStyle
+                                                      << 403 << QByteArray("sent from null");
+        QTest::newRow("library form, another local port") << QByteArray("POST") << "/library"
+                                                          << form + "Cookie: COOKIE\nOrigin: http://127.0.0.1:1\n" << addStyle << 403
+                                                          << QByteArray("nothing was changed");
+        QTest::newRow("library form, referer lookalike") << QByteArray("POST") << "/library"
+                                                         << form + "Cookie: COOKIE\nReferer: http://HOST.evil.example/\n" << addStyle << 403
+                                                         << QByteArray("nothing was changed");
+        QTest::newRow("sign-out from another site") << QByteArray("POST") << "/signout" << "Cookie: COOKIE\nOrigin: http://evil.example\n" + form
+                                                    << QByteArray() << 403 << QByteArray("nothing was changed");
+
+        QTest::newRow("API body over 1 MB") << QByteArray("POST") << "/1/catalog/query" << "Authorization: Bearer TOKEN\n" + json
+                                            << QByteArray(1024 * 1024 + 1, ' ') << 413 << QByteArray("at most 1048576");
+        QTest::newRow("form body over 256 KB") << QByteArray("POST") << "/signin" << form << signInEve + "&x=" + QByteArray(256 * 1024, 'x') << 413
+                                               << QByteArray("at most 262144");
+        QTest::newRow("envelope over 10 MB") << QByteArray("POST") << "/api/1/envelope/" << QByteArray("Content-Type: text/plain\n")
+                                             << QByteArray(10 * 1024 * 1024 + 1, 'e') << 413 << QByteArray("at most 10485760");
+
+        QTest::newRow("query too long") << QByteArray("POST") << "/1/catalog/query" << "Authorization: Bearer TOKEN\n" + json
+                                        << queryBody(QStringLiteral("{styles(where: {any: [%1]}) {nodes {id}}}")
+                                                         .arg(repeated(QStringLiteral("{id: \"style-N\"}"), 16000, QStringLiteral(","))))
+                                        << 400 << QByteArray("The query is longer than 262144 characters");
+        QTest::newRow("query too wide") << QByteArray("POST") << "/1/catalog/query" << "Authorization: Bearer TOKEN\n" + json
+                                        << queryBody(QStringLiteral("{styles {nodes {%1}}}").arg(repeated(QStringLiteral("aN: id"), 120)))
+                                        << 400 << QByteArray("The query selects more than 100 fields.");
+        QTest::newRow("query too deep") << QByteArray("POST") << "/1/catalog/query" << "Authorization: Bearer TOKEN\n" + json
+                                        << queryBody(QStringLiteral("{styles(where: %1) {nodes {id}}}").arg(QString(100, QLatin1Char('['))))
+                                        << 400 << QByteArray("The query is nested too deeply.");
+        QTest::newRow("object of 20000 fields, one repeated")
+            << QByteArray("POST") << "/1/catalog/query" << "Authorization: Bearer TOKEN\n" + json
+            << queryBody(QStringLiteral("{styles(where: {%1, a7: 1}) {nodes {id}}}").arg(repeated(QStringLiteral("aN: 1"), 20000, QStringLiteral(","))))
+            << 400 << QByteArray("There can be only one input field named \\\"a7\\\".");
+    }
+
+    void refused()
+    {
+        QFETCH(QByteArray, method);
+        QFETCH(QString, path);
+        QFETCH(QByteArray, headers);
+        QFETCH(QByteArray, body);
+        QFETCH(QByteArray, says);
+        const LocalService& service = *m_service;
+        const QString style = service.catalog().first().id;
+
+        headers.replace("HOST", service.baseUrl().authority().toUtf8())
+            .replace("PORT", QByteArray::number(service.port()))
+            .replace("TOKEN", m_accessToken.toUtf8())
+            .replace("COOKIE", m_cookie);
+        QList<QPair<QByteArray, QByteArray>> fields;
+        for (const QByteArray& line : headers.split('\n')) {
+            if (const qsizetype colon = line.indexOf(':'); colon > 0) {
+                fields.append({ line.left(colon), line.mid(colon + 1).trimmed() });
+            }
+        }
+        body.replace("ID", style.toUtf8());
+        const LocalService::HttpAnswer answer = service.request(method, path, body, fields);
+        QTEST(answer.status, "status");
+        QVERIFY2(answer.body.contains(says), answer.body.left(500).constData());
+
+        // Nothing changed: no user, no style, no session ended, the feed as it was.
+        QCOMPARE(service.control("GET", QStringLiteral("users")).value(QLatin1String("users")).toArray().size(), 1);
+        QCOMPARE(service.state(email).styles, QStringList());
+        QVERIFY(service.request("GET", QStringLiteral("/library"), {}, { { "Cookie", m_cookie } }).body.contains("id=\"signed-in-as\""));
+        QVERIFY(!service.request("GET", QStringLiteral("/appcast.xml")).body.contains("evil.example"));
+    }
+
+    // The checks refuse others, not the service's own pages and clients.
+    void ownOriginsAccepted_data()
+    {
+        QTest::addColumn<QByteArray>("host"); // empty: the listening address
+        QTest::addColumn<QByteArray>("origin"); // empty: not sent
+        QTest::addColumn<QByteArray>("referer");
+        QTest::newRow("no origin, no referer (curl)") << QByteArray() << QByteArray() << QByteArray();
+        QTest::newRow("own origin") << QByteArray() << QByteArray("http://HOST") << QByteArray();
+        QTest::newRow("own referer") << QByteArray() << QByteArray() << QByteArray("http://HOST/library?added=x");
+        QTest::newRow("as localhost") << QByteArray("localhost:PORT") << QByteArray("http://localhost:PORT") << QByteArray("http://localhost:PORT/");
+    }
+
+    void ownOriginsAccepted()
+    {
+        QFETCH(QByteArray, host);
+        QFETCH(QByteArray, origin);
+        QFETCH(QByteArray, referer);
+        LocalService service;
+        const QString style = service.catalog().first().id;
+        QList<QPair<QByteArray, QByteArray>> headers { { "Content-Type", "application/x-www-form-urlencoded" } };
+        const QList<QPair<QByteArray, QByteArray>> sent { { "Host", host }, { "Origin", origin }, { "Referer", referer } };
+        for (const auto& [name, value] : sent) {
+            if (!value.isEmpty()) {
+                headers.append({ name,
+                    QByteArray(value).replace("HOST", service.baseUrl().authority().toUtf8()).replace("PORT", QByteArray::number(service.port())) });
+            }
+        }
+        const LocalService::HttpAnswer signedIn = service.request("POST", QStringLiteral("/signin"), "email=ada%40example.org", headers);
+        QCOMPARE(signedIn.status, 200);
+        headers.append({ "Cookie", signedIn.header("set-cookie").value_or(QByteArray()).split(';').first() });
+        QCOMPARE(service.request("POST", QStringLiteral("/library"), "action=add&style=" + style.toUtf8(), headers).status, 303);
+        QCOMPARE(service.state(email).styles, QStringList { style });
+    }
+
+    void controlIsOffUnlessAskedFor()
+    {
+        LocalService::Options options;
+        options.control = false;
+        LocalService service(options);
+        const LocalService::HttpAnswer answer
+            = service.request("POST", QStringLiteral("/_control/users"), R"({"email":"eve@example.org"})", { { "Content-Type", "application/json" } });
+        QCOMPARE(answer.status, 404);
+        QVERIFY(answer.body.contains("start the service with --control"));
+        // The site still signs people in.
+        QCOMPARE(service.request("POST", QStringLiteral("/signin"), "email=eve%40example.org").status, 200);
+    }
+
+    void socketsPerUserAreBounded()
+    {
+        LocalService service;
+        const QString authorization = QStringLiteral("Bearer ") + service.signIn(email).accessToken;
+        std::list<SyncSocket> sockets(16);
+        for (SyncSocket& socket : sockets) {
+            QCOMPARE(socket.open(service, authorization), 101);
+        }
+        QVERIFY(service.waitForOpenSockets(email, 16));
+        SyncSocket oneTooMany;
+        QCOMPARE(oneTooMany.open(service, authorization), 429);
+        sockets.pop_front();
+        QVERIFY(service.waitForOpenSockets(email, 15));
+        SyncSocket replacement;
+        QCOMPARE(replacement.open(service, authorization), 101);
+    }
+
+    // A stream of error reports: memory and disk stop growing once the
+    // stored envelopes reach their limit, and the newest are the ones kept.
+    void envelopeStreamKeepsMemoryBounded()
+    {
+        LocalService service;
+        const auto post = [&](int from, int count) {
+            for (int i = from; i < from + count; ++i) {
+                const QByteArray envelope = "{\"event_id\":\"e" + QByteArray::number(i) + "\"}\n{\"type\":\"event\"}\n" + QByteArray(900 * 1024, 'x');
+                if (service.request("POST", QStringLiteral("/api/1/envelope/"), envelope).status != 200) {
+                    return false;
+                }
+            }
+            return true;
+        };
+        QVERIFY(post(0, 24)); // past the 16 MB that are kept
+        const qint64 before = privateMemoryKb(service.processId());
+        QVERIFY(before > 0);
+        QVERIFY(post(24, 48));
+        const qint64 after = privateMemoryKb(service.processId());
+        const QString figures = QStringLiteral("%1 kB after 24 envelopes, %2 kB after 72").arg(before).arg(after);
+        qInfo("%s", qPrintable(figures));
+        QVERIFY2(after < before * 5 / 4, qPrintable(figures));
+
+        qint64 onDisk = 0;
+        const QFileInfoList files = QDir(service.dataDir() + QStringLiteral("/envelopes")).entryInfoList(QDir::Files);
+        for (const QFileInfo& file : files) {
+            onDisk += file.size();
+        }
+        QVERIFY2(onDisk <= 16 * 1024 * 1024, qPrintable(QString::number(onDisk)));
+        service.restart();
+        const QJsonArray kept = service.envelopes();
+        QCOMPARE(kept.size(), files.size());
+        QCOMPARE(kept.last()[QLatin1String("eventId")].toString(), QStringLiteral("e71"));
+    }
+};
+
+KERNWELL_TEST_MAIN(TestHostileRequests)
+#include "tst_HostileRequests.moc"
