@@ -1,5 +1,6 @@
 #include "fonts/MacOSFontManager.h"
 
+#include "TestFonts.h"
 #include "TestMain.h"
 #include "ThrownError.h"
 #include "support/FontFiles.h"
@@ -11,6 +12,7 @@ using kernwell::Error;
 using kernwell::MacOSFontManager;
 using kernwell::test::FontFiles;
 using kernwell::test::RegistrationOutcomes;
+using kernwell::test::TestFonts;
 using kernwell::test::thrownError;
 
 // The process scope goes through QFontDatabase and needs a QGuiApplication.
@@ -34,7 +36,7 @@ private slots:
         QFETCH(QString, results);
         MacOSFontManager manager(MacOSFontManager::RegistrationScope::processWide);
         const QString path = m_dir.filePath(QStringLiteral("mono"));
-        FontFiles::write(path, FontFiles::read(QStringLiteral("/usr/share/fonts/truetype/liberation2/LiberationMono-Regular.ttf")));
+        FontFiles::write(path, FontFiles::read(TestFonts::path()));
         const QString actual = RegistrationOutcomes::run(manager, path, calls);
         manager.flush();
         QCOMPARE(actual, results);
