@@ -9,6 +9,7 @@
 
 #include "RunTask.h"
 #include "Sandbox.h"
+#include "TestFonts.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -44,24 +45,12 @@ public:
     }
 };
 
-QStringList systemFonts()
-{
-    QStringList fonts;
-    for (const auto* folder : { "/usr/share/fonts/truetype/dejavu", "/usr/share/fonts/truetype/liberation2" }) {
-        const QDir dir(QString::fromLatin1(folder));
-        for (const QString& name : dir.entryList({ QStringLiteral("*.ttf") }, QDir::Files, QDir::Name)) {
-            fonts.append(dir.filePath(name));
-        }
-    }
-    return fonts;
-}
-
-// `count` distinct files (copies of the system's fonts, one after another)
-// named font-0000… in `folder`.
+// `count` distinct files (copies of the bundled typeface's files, one after
+// another) named font-0000… in `folder`.
 QStringList makeCopies(const QString& folder, int count)
 {
     QDir().mkpath(folder);
-    const QStringList fonts = systemFonts();
+    const QStringList fonts = test::TestFonts::paths();
     QStringList names;
     for (int i = 0; i < count; ++i) {
         const QString name = QStringLiteral("font-%1").arg(i, 4, 10, QLatin1Char('0'));
@@ -149,7 +138,7 @@ int main(int argc, char** argv)
     auto logger = std::make_shared<NullLogger>();
     FontStore store(rootDir, logger, std::make_shared<MemoryDownloader>(), fontManager);
 
-    std::printf("sources: %lld system fonts copied under distinct names\n", static_cast<long long>(systemFonts().size()));
+    std::printf("sources: %lld bundled fonts copied under distinct names\n", static_cast<long long>(test::TestFonts::paths().size()));
     QFile loadAverage(QStringLiteral("/proc/loadavg"));
     if (loadAverage.open(QIODevice::ReadOnly)) {
         std::printf("load average: %s", loadAverage.readAll().constData());

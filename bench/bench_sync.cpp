@@ -7,6 +7,7 @@
 
 #include "FakeTokenStorage.h"
 #include "LocalService.h"
+#include "TestFonts.h"
 #include "RunTask.h"
 #include "Sandbox.h"
 
@@ -57,17 +58,11 @@ private:
     QHash<QString, QString> m_files; // font id -> file
 };
 
-// `count` files named font-0000… in `folder`: the system's DejaVu and
-// Liberation fonts in turn, each made distinct by a trailer after its tables.
+// `count` files named font-0000… in `folder`: the bundled typeface's files in
+// turn, each made distinct by a trailer after its tables.
 void makeFonts(const QString& folder, int count)
 {
-    QStringList sources;
-    for (const auto* path : { "/usr/share/fonts/truetype/dejavu", "/usr/share/fonts/truetype/liberation2" }) {
-        const QDir dir(QString::fromLatin1(path));
-        for (const QString& name : dir.entryList({ QStringLiteral("*.ttf") }, QDir::Files, QDir::Name)) {
-            sources.append(dir.filePath(name));
-        }
-    }
+    const QStringList sources = test::TestFonts::paths();
     QDir().mkpath(folder);
     for (int i = 0; i < count; ++i) {
         QFile source(sources.at(i % sources.size()));

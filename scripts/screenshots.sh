@@ -6,16 +6,12 @@
 set -eu
 cd "$(dirname "$0")/.."
 BUILD="${1:-build/screenshots}"
-TESTS="tst_MenuBarExtra tst_MenuBarView tst_ContentView"
 
 cmake -S . -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=Debug >/dev/null
-# shellcheck disable=SC2086
-cmake --build "$BUILD" --target $TESTS -j2
+cmake --build "$BUILD" --target kernwell-screenshots -j2
 
 rm -rf "$BUILD/screenshots"
-for test in $TESTS; do
-    # Each test gives itself a private HOME and XDG folders.
-    xvfb-run -a -s "-screen 0 1920x1080x24" env QT_QPA_PLATFORM=xcb "$BUILD/tests/$test" screenshots
-done
+# The program gives itself a private HOME and XDG folders.
+xvfb-run -a -s "-screen 0 1920x1080x24" env QT_QPA_PLATFORM=xcb "$BUILD/tests/kernwell-screenshots" "$BUILD/screenshots"
 echo "Screenshots in $BUILD/screenshots:"
 ls -1 "$BUILD/screenshots"

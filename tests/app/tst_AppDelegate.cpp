@@ -7,12 +7,14 @@
 #include "FakeUrlSession.h"
 #include "RecordingLogger.h"
 #include "RunTask.h"
+#include "TestFonts.h"
 #include "TestMain.h"
 
 using namespace kernwell;
 using kernwell::test::FakeToolkit;
 using kernwell::test::FakeUpdateAlert;
 using kernwell::test::FakeUrlSession;
+using kernwell::test::TestFonts;
 using kernwell::test::runTask;
 using kernwell::test::waitUntil;
 
@@ -86,8 +88,7 @@ struct Harness {
 
 QByteArray fontBytes()
 {
-    QFile font(QStringLiteral("/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf"));
-    return font.open(QIODevice::ReadOnly) ? font.readAll() : QByteArray();
+    return TestFonts::read(TestFonts::path());
 }
 
 // Where fonts are registered for every application of the user.
@@ -326,7 +327,7 @@ private slots:
         Harness h;
         const SignedOutProvider provider(h.make(), h.logger);
         QDir().mkpath(linkFolder() + QStringLiteral("/1"));
-        QVERIFY(QFile::link(QStringLiteral("/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf"),
+        QVERIFY(QFile::link(TestFonts::path(),
             linkFolder() + QStringLiteral("/1/sans")));
         QVERIFY(QFile::link(provider.provider->fontFolder() + QStringLiteral("/gone"), linkFolder() + QStringLiteral("/flat")));
         QCOMPARE(registrations().size(), 2);
@@ -354,7 +355,7 @@ private slots:
         for (int i = 0; i < 3; ++i) {
             const QString id = QStringLiteral("font-%1").arg(i);
             if (filesInFolder) {
-                QVERIFY(QFile::copy(QStringLiteral("/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf"),
+                QVERIFY(QFile::copy(TestFonts::path(),
                     provider.provider->fontFolder() + QLatin1Char('/') + id));
             }
             fonts.append({ id, id, QUrl(QStringLiteral("http://127.0.0.1:9/files/") + id) });

@@ -2,6 +2,7 @@
 
 #include "LocalService.h"
 #include "RunTask.h"
+#include "TestFonts.h"
 #include "TestMain.h"
 #include "support/FakeNotificationServer.h"
 #include "support/KernwellProcess.h"
@@ -183,9 +184,9 @@ private slots:
         const QString email = QStringLiteral("fonts@example.org");
         storeRefreshToken(email, service.signIn(email).refreshToken);
         QVERIFY(QDir().mkpath(fontFolder()));
-        const QString font = fontFolder() + QStringLiteral("/dejavu-sans");
+        const QString font = fontFolder() + QStringLiteral("/liberation-sans");
         QFile::remove(font);
-        QVERIFY(QFile::copy(QStringLiteral("/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf"), font));
+        QVERIFY(QFile::copy(TestFonts::path(), font));
 
         KernwellProcess kernwell;
         startInstance(kernwell, service);

@@ -15,11 +15,6 @@ private slots:
         const Error error(QStringLiteral("Domain"), -25300, QStringLiteral("Not found."));
         QCOMPARE(QString::fromUtf8(error.what()), QStringLiteral("Domain -25300: Not found."));
     }
-    void sandboxIsActive()
-    {
-        QVERIFY(qEnvironmentVariable("HOME").contains(QStringLiteral("kernwell-test-")));
-        QVERIFY(qEnvironmentVariable("XDG_DATA_HOME").startsWith(qEnvironmentVariable("HOME")));
-    }
 };
 
 KERNWELL_TEST_MAIN(TestError)

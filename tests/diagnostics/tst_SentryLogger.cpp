@@ -56,8 +56,10 @@ private slots:
         }
         const qsizetype expected = messages.size() + errors.size();
         QVERIFY(waitUntil([&] { return server.received().size() == expected; }));
-        QTest::qWait(100);
-        QCOMPARE(server.received().size(), expected);
+        // Envelopes go one at a time, in order: anything more would come before this.
+        client->captureMessage(QStringLiteral("marker"));
+        QVERIFY(waitUntil([&] { return server.received().size() > expected; }));
+        QCOMPARE(server.received().size(), expected + 1);
 
         QStringList receivedMessages;
         QList<Error> receivedErrors;
@@ -73,7 +75,7 @@ private slots:
             QCOMPARE(type.size(), 2);
             receivedErrors.append(Error(type.at(0), type.at(1).toInt(), values.at(0).toObject().value(QStringLiteral("value")).toString()));
         }
-        QCOMPARE(receivedMessages, messages);
+        QCOMPARE(receivedMessages, messages + QStringList { QStringLiteral("marker") });
         QCOMPARE(receivedErrors, errors);
     }
 };

@@ -12,6 +12,7 @@ import { chromium } from 'playwright-core';
 import { execFile, spawn } from 'node:child_process';
 import { copyFileSync, mkdirSync, readFileSync, writeFileSync, createWriteStream } from 'node:fs';
 import { join } from 'node:path';
+import { fileURLToPath } from 'node:url';
 import { promisify } from 'node:util';
 
 const run = promisify(execFile);
@@ -142,8 +143,10 @@ async function main() {
 
     const catalogDir = join(sandbox, 'catalog');
     mkdirSync(catalogDir, { recursive: true });
-    for (const font of ['DejaVuSans.ttf', 'DejaVuSans-Bold.ttf', 'DejaVuSerif.ttf']) {
-        copyFileSync(join('/usr/share/fonts/truetype/dejavu', font), join(catalogDir, font));
+    // The repository's own typeface, not the machine's fonts.
+    const typefaces = fileURLToPath(new URL('../../resources/typefaces/', import.meta.url));
+    for (const font of ['LiberationSans-Regular.ttf', 'LiberationSans-Bold.ttf', 'LiberationSans-Italic.ttf']) {
+        copyFileSync(join(typefaces, font), join(catalogDir, font));
     }
     const service = start('service', join(prefix, 'bin/kernwell-localservice'),
         ['--control', '--port', '0', '--fonts-dir', catalogDir, '--data-dir', join(sandbox, 'service')]);

@@ -3,6 +3,7 @@
 #include "api/ServiceError.h"
 
 #include "RecordingLogger.h"
+#include "TestFonts.h"
 #include "RunTask.h"
 #include "TestMain.h"
 #include "ThrownError.h"
@@ -23,13 +24,15 @@ using kernwell::MacOSFontManager;
 using kernwell::test::FakeDownloader;
 using kernwell::test::FontFiles;
 using kernwell::test::RecordingLogger;
+using kernwell::test::TestFonts;
 using kernwell::test::runTask;
 using kernwell::test::thrownError;
 
 namespace {
-constexpr auto serif = "/usr/share/fonts/truetype/dejavu/DejaVuSerif.ttf";
-constexpr auto mono = "/usr/share/fonts/truetype/liberation2/LiberationMono-Regular.ttf";
-constexpr auto sans = "/usr/share/fonts/truetype/liberation2/LiberationSans-Bold.ttf";
+// Three different files of the bundled typeface.
+const QString serif = TestFonts::path(QStringLiteral("Regular"));
+const QString mono = TestFonts::path(QStringLiteral("Italic"));
+const QString sans = TestFonts::path(QStringLiteral("Bold"));
 
 // Limits the size of any file this process writes, as a full disk would.
 class FileSizeLimit {
@@ -80,9 +83,9 @@ private:
     // Where the link of a small library's font lives: in the first subfolder.
     QString linkOf(const QString& name) const { return m_linkDir + QStringLiteral("/1/") + name; }
 
-    bool add(const QString& name, const char* font)
+    bool add(const QString& name, const QString& font)
     {
-        m_downloader->answer(FontFiles::read(QLatin1String(font)));
+        m_downloader->answer(FontFiles::read(font));
         return runTask(m_store->addFont(name, urlOf(name)));
     }
 
@@ -102,8 +105,8 @@ private slots:
     {
         QVERIFY(add(QStringLiteral("serif-1"), serif));
         QCOMPARE(m_downloader->requests, QList { urlOf(QStringLiteral("serif-1")) });
-        QCOMPARE(FontFiles::read(pathOf(QStringLiteral("serif-1"))), FontFiles::read(QLatin1String(serif)));
-        QCOMPARE(FontFiles::fcList(m_linkDir), QStringList { QStringLiteral("DejaVu Serif|") + linkOf(QStringLiteral("serif-1")) });
+        QCOMPARE(FontFiles::read(pathOf(QStringLiteral("serif-1"))), FontFiles::read(serif));
+        QCOMPARE(FontFiles::fcList(m_linkDir), QStringList { QStringLiteral("Liberation Sans|") + linkOf(QStringLiteral("serif-1")) });
         QCOMPARE(FontFiles::entries(m_rootDir), QStringList { QStringLiteral("serif-1") });
         QCOMPARE(m_logger->messages(), QStringList {});
     }
@@ -145,7 +148,7 @@ private slots:
         if (startedAhead) {
             m_store->prefetch(QStringLiteral("serif"), urlOf(QStringLiteral("serif")));
             // A download of its own would succeed.
-            m_downloader->answer(FontFiles::read(QLatin1String(serif)));
+            m_downloader->answer(FontFiles::read(serif));
         }
         const std::optional<Error> error = thrownError([&] {
             runTask(m_store->addFont(QStringLiteral("serif"), urlOf(QStringLiteral("serif"))));
@@ -160,7 +163,7 @@ private slots:
     void aPrefetchedDownloadServesItsAddFontOnce()
     {
         const QString name = QStringLiteral("serif");
-        m_downloader->answer(FontFiles::read(QLatin1String(serif)));
+        m_downloader->answer(FontFiles::read(serif));
         m_store->prefetch(name, urlOf(name));
         QCOMPARE(m_downloader->requests.size(), 1);
         // Served from a second download, this would be no font.
@@ -234,7 +237,7 @@ private slots:
     // nor replaced.
     void addFontLeavesEntriesOtherThanFilesAlone()
     {
-        FontFiles::write(m_appDir + QStringLiteral("/outside"), FontFiles::read(QLatin1String(serif)));
+        FontFiles::write(m_appDir + QStringLiteral("/outside"), FontFiles::read(serif));
         QVERIFY(QFile::link(m_appDir + QStringLiteral("/outside"), pathOf(QStringLiteral("link"))));
         QVERIFY(!add(QStringLiteral("link"), mono));
         QCOMPARE(m_logger->messages(),
@@ -246,7 +249,7 @@ private slots:
 
     void anInterruptedWriteLeavesNothingBehind()
     {
-        m_downloader->answer(FontFiles::read(QLatin1String(serif)));
+        m_downloader->answer(FontFiles::read(serif));
         const std::optional<Error> error = thrownError([&] {
             const FileSizeLimit diskFull(64 * 1024);
             runTask(m_store->addFont(QStringLiteral("serif"), urlOf(QStringLiteral("serif"))));
@@ -285,9 +288,9 @@ private slots:
         QFETCH(QString, fontId);
         // What an unchecked name would reach: the folder's neighbour "x" and
         // a font "x" inside it.
-        FontFiles::write(m_appDir + QStringLiteral("/x"), FontFiles::read(QLatin1String(serif)));
-        FontFiles::write(pathOf(QStringLiteral("x")), FontFiles::read(QLatin1String(mono)));
-        m_downloader->answer(FontFiles::read(QLatin1String(sans)));
+        FontFiles::write(m_appDir + QStringLiteral("/x"), FontFiles::read(serif));
+        FontFiles::write(pathOf(QStringLiteral("x")), FontFiles::read(mono));
+        m_downloader->answer(FontFiles::read(sans));
 
         QVERIFY(!FontStore::isValidFontId(fontId));
         const std::optional<Error> error = thrownError([&] {
@@ -302,8 +305,8 @@ private slots:
         QCOMPARE(m_logger->messages().size(), 1);
         QVERIFY(m_logger->messages().constFirst().startsWith(QStringLiteral("FontStore removeFont error: ")));
 
-        QCOMPARE(FontFiles::read(m_appDir + QStringLiteral("/x")), FontFiles::read(QLatin1String(serif)));
-        QCOMPARE(FontFiles::read(pathOf(QStringLiteral("x"))), FontFiles::read(QLatin1String(mono)));
+        QCOMPARE(FontFiles::read(m_appDir + QStringLiteral("/x")), FontFiles::read(serif));
+        QCOMPARE(FontFiles::read(pathOf(QStringLiteral("x"))), FontFiles::read(mono));
         QCOMPARE(FontFiles::entries(m_rootDir), QStringList { QStringLiteral("x") });
         QCOMPARE(FontFiles::entries(m_appDir), (QStringList { QStringLiteral("fonts"), QStringLiteral("x") }));
         QCOMPARE(FontFiles::entries(m_linkDir), QStringList {});
@@ -337,7 +340,7 @@ private slots:
 
     void removeFontOfAnUnregisteredFileDeletesIt()
     {
-        FontFiles::write(pathOf(QStringLiteral("serif")), FontFiles::read(QLatin1String(serif)));
+        FontFiles::write(pathOf(QStringLiteral("serif")), FontFiles::read(serif));
         QVERIFY(!m_store->removeFont(QStringLiteral("serif")));
         QCOMPARE(FontFiles::entries(m_rootDir), QStringList {});
         QCOMPARE(m_logger->messages(), QStringList {});
@@ -366,7 +369,7 @@ private slots:
     // is reported; the file is still deleted.
     void removeFontReportsAFailedUnregistration()
     {
-        FontFiles::write(pathOf(QStringLiteral("serif")), FontFiles::read(QLatin1String(serif)));
+        FontFiles::write(pathOf(QStringLiteral("serif")), FontFiles::read(serif));
         FontFiles::write(linkOf(QStringLiteral("serif")) + QStringLiteral("/squatter"), QByteArray("x"));
         QVERIFY(!m_store->removeFont(QStringLiteral("serif")));
         QCOMPARE(m_logger->messages(),
@@ -378,8 +381,8 @@ private slots:
 
     void aFailingEntryDoesNotStopTheWalks()
     {
-        FontFiles::write(pathOf(QStringLiteral("a")), FontFiles::read(QLatin1String(serif)));
-        FontFiles::write(pathOf(QStringLiteral("b")), FontFiles::read(QLatin1String(mono)));
+        FontFiles::write(pathOf(QStringLiteral("a")), FontFiles::read(serif));
+        FontFiles::write(pathOf(QStringLiteral("b")), FontFiles::read(mono));
         FontFiles::write(linkOf(QStringLiteral("a")) + QStringLiteral("/squatter"), QByteArray("x"));
 
         m_store->registerAllFonts();
@@ -399,11 +402,11 @@ private slots:
     void bulkWalksRegisterOnlyFontFilesOfTheFolder()
     {
         for (const auto& [name, font] : { std::pair { "a", serif }, std::pair { "b", mono }, std::pair { "c", sans } }) {
-            FontFiles::write(pathOf(QLatin1String(name)), FontFiles::read(QLatin1String(font)));
+            FontFiles::write(pathOf(QLatin1String(name)), FontFiles::read(font));
         }
         FontFiles::write(pathOf(QStringLiteral("page")), FontFiles::htmlPage());
         QDir().mkpath(pathOf(QStringLiteral("folder")));
-        FontFiles::write(m_appDir + QStringLiteral("/outside"), FontFiles::read(QLatin1String(serif)));
+        FontFiles::write(m_appDir + QStringLiteral("/outside"), FontFiles::read(serif));
         QVERIFY(QFile::link(m_appDir + QStringLiteral("/outside"), pathOf(QStringLiteral("link"))));
         const QStringList fonts { linkOf(QStringLiteral("a")), linkOf(QStringLiteral("b")), linkOf(QStringLiteral("c")) };
 
@@ -459,7 +462,7 @@ private slots:
     {
         QVERIFY(add(QStringLiteral("serif"), serif));
         QVERIFY(add(QStringLiteral("mono"), mono));
-        QVERIFY(QFile::link(QLatin1String(sans), m_linkDir + QStringLiteral("/flat-sans")));
+        QVERIFY(QFile::link(sans, m_linkDir + QStringLiteral("/flat-sans")));
         QVERIFY(QDir(m_appDir).removeRecursively());
         QCOMPARE(registered().size(), 3);
 
@@ -476,7 +479,7 @@ private slots:
     {
         QDir().mkpath(m_linkDir);
         for (const auto& [name, font] : { std::pair { "a", serif }, std::pair { "b", mono } }) {
-            FontFiles::write(pathOf(QLatin1String(name)), FontFiles::read(QLatin1String(font)));
+            FontFiles::write(pathOf(QLatin1String(name)), FontFiles::read(font));
             QVERIFY(QFile::link(pathOf(QLatin1String(name)), m_linkDir + QLatin1Char('/') + QLatin1String(name)));
         }
         m_store->unregisterAllFonts();

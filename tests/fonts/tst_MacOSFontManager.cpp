@@ -2,6 +2,7 @@
 
 #include "support/FontFiles.h"
 #include "support/RegistrationOutcomes.h"
+#include "TestFonts.h"
 #include "TestMain.h"
 #include "ThrownError.h"
 
@@ -19,11 +20,19 @@ using kernwell::Error;
 using kernwell::MacOSFontManager;
 using kernwell::test::FontFiles;
 using kernwell::test::RegistrationOutcomes;
+using kernwell::test::TestFonts;
 using kernwell::test::thrownError;
 
 namespace {
-constexpr auto serif = "/usr/share/fonts/truetype/dejavu/DejaVuSerif.ttf";
-constexpr auto mono = "/usr/share/fonts/truetype/liberation2/LiberationMono-Regular.ttf";
+// Two fonts of families of their own.
+QByteArray serif()
+{
+    return TestFonts::named(QStringLiteral("Kernwell Serif"), QStringLiteral("Regular"));
+}
+QByteArray mono()
+{
+    return TestFonts::named(QStringLiteral("Kernwell Mono"), QStringLiteral("Regular"));
+}
 
 // Identifies the cache file fontconfig keeps for `folder`, so that a test
 // can tell a rebuilt cache from one left alone; empty when there is no valid
@@ -88,12 +97,12 @@ private slots:
     void otherProcessesSeeTheRegistration()
     {
         MacOSFontManager manager(MacOSFontManager::RegistrationScope::systemWide);
-        const QString path = storeFile(QStringLiteral("serif-regular"), FontFiles::read(QLatin1String(serif)));
+        const QString path = storeFile(QStringLiteral("serif-regular"), serif());
 
         QVERIFY(manager.registerFont(path));
         manager.flush();
         QCOMPARE(FontFiles::fcList(m_linkDir),
-            QStringList { QStringLiteral("DejaVu Serif|") + m_linkDir + QStringLiteral("/1/serif-regular") });
+            QStringList { QStringLiteral("Kernwell Serif|") + m_linkDir + QStringLiteral("/1/serif-regular") });
 
         QVERIFY(manager.unregisterFont(path));
         manager.flush();
@@ -109,7 +118,7 @@ private slots:
         MacOSFontManager manager(MacOSFontManager::RegistrationScope::systemWide, 2);
         const QString first = m_linkDir + QStringLiteral("/1");
         const QString second = m_linkDir + QStringLiteral("/2");
-        const QByteArray font = FontFiles::read(QLatin1String(serif));
+        const QByteArray font = serif();
         for (const char* name : { "a", "b", "c" }) {
             QVERIFY(manager.registerFont(storeFile(QLatin1String(name), font)));
         }
@@ -147,7 +156,7 @@ private slots:
         QFETCH(QString, calls);
         QFETCH(QString, results);
         MacOSFontManager manager(MacOSFontManager::RegistrationScope::systemWide);
-        const QString path = storeFile(QStringLiteral("mono"), FontFiles::read(QLatin1String(mono)));
+        const QString path = storeFile(QStringLiteral("mono"), mono());
         const QString actual = RegistrationOutcomes::run(manager, path, calls);
         QCOMPARE(actual, results);
     }
@@ -161,9 +170,9 @@ private slots:
         QTest::newRow("truncated") << "cut" << FontFiles::truncatedFont() << MacOSFontManager::invalidFontData;
         QTest::newRow("HTML page") << "page" << FontFiles::htmlPage() << MacOSFontManager::unrecognizedFormat;
         QTest::newRow("empty") << "empty" << QByteArray("") << MacOSFontManager::unrecognizedFormat;
-        QTest::newRow("header only") << "header" << FontFiles::read(QLatin1String(serif)).left(40)
+        QTest::newRow("header only") << "header" << serif().left(40)
                                      << MacOSFontManager::invalidFontData;
-        QTest::newRow("hidden name") << ".hidden" << FontFiles::read(QLatin1String(serif))
+        QTest::newRow("hidden name") << ".hidden" << serif()
                                      << MacOSFontManager::invalidFileName;
     }
     void badFilesAreRefusedWithoutALink()
@@ -200,15 +209,15 @@ private slots:
     void aReplacedFileTakesOverItsName()
     {
         MacOSFontManager manager(MacOSFontManager::RegistrationScope::systemWide);
-        const QString path = storeFile(QStringLiteral("font"), FontFiles::read(QLatin1String(serif)));
+        const QString path = storeFile(QStringLiteral("font"), serif());
         QVERIFY(manager.registerFont(path));
-        storeFile(QStringLiteral("font"), FontFiles::read(QLatin1String(mono)));
+        storeFile(QStringLiteral("font"), mono());
 
         QVERIFY(manager.registerFont(path));
         QVERIFY(!manager.registerFont(path));
         manager.flush();
         QCOMPARE(FontFiles::fcList(m_linkDir),
-            QStringList { QStringLiteral("Liberation Mono|") + m_linkDir + QStringLiteral("/1/font") });
+            QStringList { QStringLiteral("Kernwell Mono|") + m_linkDir + QStringLiteral("/1/font") });
     }
 
     void acrossFileSystemsTheLinkIsSymbolic()
@@ -219,7 +228,7 @@ private slots:
         }
         MacOSFontManager manager(MacOSFontManager::RegistrationScope::systemWide);
         const QString path = elsewhere.filePath(QStringLiteral("remote-serif"));
-        FontFiles::write(path, FontFiles::read(QLatin1String(serif)));
+        FontFiles::write(path, serif());
 
         QVERIFY(manager.registerFont(path));
         QVERIFY(!manager.registerFont(path));

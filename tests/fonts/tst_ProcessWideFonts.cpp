@@ -1,5 +1,6 @@
 #include "fonts/MacOSFontManager.h"
 
+#include "TestFonts.h"
 #include "TestMain.h"
 #include "ThrownError.h"
 #include "support/FontFiles.h"
@@ -12,6 +13,7 @@ using kernwell::Error;
 using kernwell::MacOSFontManager;
 using kernwell::test::FontFiles;
 using kernwell::test::RegistrationOutcomes;
+using kernwell::test::TestFonts;
 using kernwell::test::thrownError;
 
 // The process scope goes through QFontDatabase and needs a QGuiApplication.
@@ -35,7 +37,7 @@ private slots:
         QFETCH(QString, results);
         MacOSFontManager manager(MacOSFontManager::RegistrationScope::processWide);
         const QString path = m_dir.filePath(QStringLiteral("mono"));
-        FontFiles::write(path, FontFiles::read(QStringLiteral("/usr/share/fonts/truetype/liberation2/LiberationMono-Regular.ttf")));
+        FontFiles::write(path, FontFiles::read(TestFonts::path()));
         const QString actual = RegistrationOutcomes::run(manager, path, calls);
         manager.flush();
         QCOMPARE(actual, results);
@@ -47,10 +49,9 @@ private slots:
     {
         MacOSFontManager manager(MacOSFontManager::RegistrationScope::processWide);
         QStringList paths;
-        for (const auto* font : { "/usr/share/fonts/truetype/liberation2/LiberationMono-Regular.ttf",
-                 "/usr/share/fonts/truetype/dejavu/DejaVuSerif.ttf" }) {
-            paths.append(m_dir.filePath(QFileInfo(QLatin1String(font)).fileName()));
-            FontFiles::write(paths.last(), FontFiles::read(QLatin1String(font)));
+        for (const QString& style : { QStringLiteral("Regular"), QStringLiteral("Bold") }) {
+            paths.append(m_dir.filePath(style));
+            FontFiles::write(paths.last(), FontFiles::read(TestFonts::path(style)));
             QVERIFY(manager.registerFont(paths.last()));
         }
         QCOMPARE(manager.unregisterAllFonts(), QList<Error> {});

@@ -3,6 +3,7 @@
 #include "graphql/GraphQlError.h"
 #include "graphql/GraphQlParser.h"
 
+#include "TestFonts.h"
 #include "TestMain.h"
 
 #include <QDir>
@@ -13,10 +14,9 @@
 #include <QTemporaryDir>
 
 using namespace kernwell::localservice;
+using kernwell::test::TestFonts;
 
 namespace {
-
-const QString dejavu = QStringLiteral("/usr/share/fonts/truetype/dejavu/");
 
 // The query text a client sends for `ids`, after JSON decoding.
 QString clientQuery(const QStringList& literals)
@@ -73,9 +73,14 @@ private slots:
     {
         QVERIFY(m_fonts.isValid());
         QVERIFY(QDir(m_fonts.path()).mkpath(QStringLiteral("copy")));
-        QVERIFY(QFile::copy(dejavu + QStringLiteral("DejaVuSans.ttf"), m_fonts.filePath(QStringLiteral("DejaVuSans.ttf"))));
-        QVERIFY(QFile::copy(dejavu + QStringLiteral("DejaVuSans.ttf"), m_fonts.filePath(QStringLiteral("copy/DejaVuSans.TTF"))));
-        QVERIFY(QFile::copy(dejavu + QStringLiteral("DejaVuSansCondensed-Bold.ttf"), m_fonts.filePath(QStringLiteral("DejaVuSansCondensed-Bold.ttf"))));
+        // A plain style, a copy of it, and a style of a subfamily (legacy
+        // family "Kernwell Sans Condensed" in typographic family "Kernwell Sans").
+        const QByteArray sans = TestFonts::named(QStringLiteral("Kernwell Sans"), QStringLiteral("Book"));
+        TestFonts::write(m_fonts.filePath(QStringLiteral("KernwellSans.ttf")), sans);
+        TestFonts::write(m_fonts.filePath(QStringLiteral("copy/KernwellSans.TTF")), sans);
+        TestFonts::write(m_fonts.filePath(QStringLiteral("KernwellSansCondensed-Bold.ttf")),
+            TestFonts::named(QStringLiteral("Kernwell Sans Condensed"), QStringLiteral("Bold"), QStringLiteral("Kernwell Sans"),
+                QStringLiteral("Condensed Bold")));
         QFile notAFont(m_fonts.filePath(QStringLiteral("broken.otf")));
         QVERIFY(notAFont.open(QIODevice::WriteOnly));
         notAFont.write("<html>not a font</html>");
@@ -98,9 +103,9 @@ private slots:
             ids.append(font.id);
         }
         // Two copies of one font are two styles.
-        QVERIFY(idOf(QStringLiteral("DejaVuSans.ttf")) != idOf(QStringLiteral("copy/DejaVuSans.TTF")));
-        QVERIFY(m_catalog.find(idOf(QStringLiteral("DejaVuSans.ttf"))));
-        QVERIFY(!m_catalog.find(QStringLiteral("../DejaVuSans.ttf")));
+        QVERIFY(idOf(QStringLiteral("KernwellSans.ttf")) != idOf(QStringLiteral("copy/KernwellSans.TTF")));
+        QVERIFY(m_catalog.find(idOf(QStringLiteral("KernwellSans.ttf"))));
+        QVERIFY(!m_catalog.find(QStringLiteral("../KernwellSans.ttf")));
     }
 
     void catalogNames_data()
@@ -109,8 +114,8 @@ private slots:
         QTest::addColumn<QString>("family");
         QTest::addColumn<QString>("subfamily");
         QTest::addColumn<QString>("style");
-        QTest::newRow("plain") << "DejaVuSans.ttf" << "DejaVu Sans" << QString() << "Book";
-        QTest::newRow("subfamily") << "DejaVuSansCondensed-Bold.ttf" << "DejaVu Sans" << "Condensed" << "Bold";
+        QTest::newRow("plain") << "KernwellSans.ttf" << "Kernwell Sans" << QString() << "Book";
+        QTest::newRow("subfamily") << "KernwellSansCondensed-Bold.ttf" << "Kernwell Sans" << "Condensed" << "Bold";
     }
 
     void catalogNames()
@@ -150,8 +155,8 @@ private slots:
 
     void clientQueryAnswer()
     {
-        const QString sans = idOf(QStringLiteral("DejaVuSans.ttf"));
-        const QString condensed = idOf(QStringLiteral("DejaVuSansCondensed-Bold.ttf"));
+        const QString sans = idOf(QStringLiteral("KernwellSans.ttf"));
+        const QString condensed = idOf(QStringLiteral("KernwellSansCondensed-Bold.ttf"));
         // Asked in reverse catalog order, with an unknown id and a duplicate.
         const QJsonObject data = run(clientQuery({ QLatin1Char('"') + condensed + QLatin1Char('"'), QStringLiteral("\"unknown\""),
             QLatin1Char('"') + sans + QLatin1Char('"'), QLatin1Char('"') + sans + QLatin1Char('"') }));
@@ -159,7 +164,7 @@ private slots:
         QCOMPARE(nodes.size(), 2);
         const QJsonObject expectedSans {
             { QStringLiteral("id"), sans },
-            { QStringLiteral("family"), QJsonObject { { QStringLiteral("name"), QStringLiteral("DejaVu Sans") } } },
+            { QStringLiteral("family"), QJsonObject { { QStringLiteral("name"), QStringLiteral("Kernwell Sans") } } },
             { QStringLiteral("subfamily"), QJsonObject { { QStringLiteral("name"), QJsonValue::Null } } },
             { QStringLiteral("style"), QJsonObject { { QStringLiteral("name"), QStringLiteral("Book") } } },
             { QStringLiteral("formats"), QJsonArray { QJsonObject { { QStringLiteral("link"), QStringLiteral("http://127.0.0.1:1/fonts/") + sans } } } },
@@ -172,7 +177,7 @@ private slots:
     void selectionShapesTheAnswer_data()
     {
         QTest::addColumn<QString>("query");
-        QTest::addColumn<QByteArray>("expected"); // JSON, with ID for the plain DejaVu Sans id
+        QTest::addColumn<QByteArray>("expected"); // JSON, with ID for the plain Kernwell Sans id
         QTest::newRow("empty any") << clientQuery({}) << QByteArray(R"({"styles":{"nodes":[]}})");
         QTest::newRow("only ids") << "query Q { styles(where: {any: [{id: \"ID\"}]}) { nodes { fonts { nodes { id } } } } }"
                                   << QByteArray(R"({"styles":{"nodes":[{"fonts":{"nodes":[{"id":"ID"}]}}]}})");
@@ -186,7 +191,7 @@ private slots:
     {
         QFETCH(QString, query);
         QFETCH(QByteArray, expected);
-        const QString sans = idOf(QStringLiteral("DejaVuSans.ttf"));
+        const QString sans = idOf(QStringLiteral("KernwellSans.ttf"));
         query.replace(QStringLiteral("\"ID\""), QLatin1Char('"') + sans + QLatin1Char('"'));
         expected.replace("\"ID\"", '"' + sans.toUtf8() + '"');
         QCOMPARE(QJsonDocument(run(query)).toJson(QJsonDocument::Compact), QJsonDocument::fromJson(expected).toJson(QJsonDocument::Compact));

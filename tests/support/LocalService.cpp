@@ -1,6 +1,7 @@
 #include "LocalService.h"
 
 #include "RunTask.h"
+#include "TestFonts.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -54,10 +55,9 @@ LocalService::LocalService(Options options)
     if (m_fontsDir.isEmpty()) {
         m_ownFonts = std::make_unique<QTemporaryDir>();
         m_fontsDir = m_ownFonts->path();
-        const QString dejavu = QStringLiteral("/usr/share/fonts/truetype/dejavu/");
-        for (const char* name : { "DejaVuSans.ttf", "DejaVuSans-Bold.ttf", "DejaVuSerif.ttf", "DejaVuSansMono.ttf" }) {
-            if (!QFile::copy(dejavu + QLatin1String(name), m_fontsDir + QLatin1Char('/') + QLatin1String(name))) {
-                fail(QStringLiteral("cannot copy %1 from %2 (package fonts-dejavu-core).").arg(QLatin1String(name), dejavu));
+        for (const QString& font : TestFonts::paths()) {
+            if (!QFile::copy(font, m_fontsDir + QLatin1Char('/') + QFileInfo(font).fileName())) {
+                fail(QStringLiteral("cannot copy %1.").arg(font));
             }
         }
     }

@@ -25,7 +25,7 @@ namespace kernwell::test {
 class LocalService {
 public:
     struct Options {
-        QString fontsDir; // empty: a temporary folder with a few DejaVu fonts
+        QString fontsDir; // empty: a temporary folder with the four files of the bundled typeface
         QString dataDir; // empty: a temporary folder
         int accessTokenLifetimeSeconds = 3600;
         bool control = true; // --control: the helpers below need it

@@ -4,6 +4,7 @@
 
 #include "SecretTool.h"
 #include "support/ProviderHarness.h"
+#include "TestFonts.h"
 
 #include "api/MacOSTokenStorage.h"
 
@@ -25,7 +26,6 @@ using TokenAnswer = FakeUrlSession::TokenAnswer;
 namespace {
 
 const QString account = QString::fromLatin1(ProviderHarness::email);
-const QString dejaVu = QStringLiteral("/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf");
 
 // The names of the links in the link folder's subfolders.
 QStringList linkedFonts(const ProviderHarness& harness)
@@ -46,7 +46,7 @@ void serveFont(ProviderHarness& harness, const QString& id)
 {
     const QUrl url(QStringLiteral("http://fonts.test/") + id + QStringLiteral(".ttf"));
     harness.session->catalog[id] = { catalogFont(id, QStringLiteral("Dejavu"), std::nullopt, id, { url.toString() }) };
-    harness.downloader->serveFile(url, dejaVu);
+    harness.downloader->serveFile(url, TestFonts::path());
 }
 
 QString appending(const QString& id)
@@ -73,7 +73,7 @@ QStringList keyringAttributes(const QString& user = {})
 // A font that was synced in an earlier run: in the folder, not registered.
 void placeSyncedFont(const MacOSProvider& provider, const QString& fontId)
 {
-    QVERIFY(QFile::copy(dejaVu, provider.fontFolder() + QLatin1Char('/') + fontId));
+    QVERIFY(QFile::copy(TestFonts::path(), provider.fontFolder() + QLatin1Char('/') + fontId));
 }
 
 } // namespace

@@ -64,7 +64,7 @@ private slots:
         LocalService service;
         LocalService::Style sans;
         for (const auto& style : service.catalog()) {
-            if (style.file.endsWith(QStringLiteral("DejaVuSans.ttf"))) {
+            if (style.file.endsWith(QStringLiteral("LiberationSans-Regular.ttf"))) {
                 sans = style;
             }
         }

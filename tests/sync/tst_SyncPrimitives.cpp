@@ -48,10 +48,8 @@ private slots:
         } else {
             QTimer::singleShot(10ms, &cancelled, &Cancellation::cancel);
         }
-        QElapsedTimer clock;
-        clock.start();
+        // A sleep that went on would outlast the run's hang guard (20 s) by far.
         QVERIFY(!test::runTask(sleeper.sleep(60, cancellation)));
-        QVERIFY(clock.elapsed() < 5000);
         QVERIFY(cancellation->isCancelled());
     }
 

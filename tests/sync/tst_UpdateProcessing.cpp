@@ -2,6 +2,7 @@
 #include "TestMain.h"
 
 #include "support/ProviderHarness.h"
+#include "TestFonts.h"
 
 #include "sync/Sleeper.h"
 
@@ -20,11 +21,6 @@ namespace {
 const QString account = QString::fromLatin1(ProviderHarness::email);
 const QString unsafeId = QStringLiteral("The font id cannot be used as a file name.");
 const QString noLink = QStringLiteral("Remote file name is missing.");
-
-QString fontFile(const QString& name)
-{
-    return QStringLiteral("/usr/share/fonts/truetype/dejavu/") + name;
-}
 
 QUrl link(const QString& id)
 {
@@ -92,17 +88,18 @@ QStringList linkedFonts(const ProviderHarness& harness)
     return names;
 }
 
-// Serves DejaVu files under the links of catalog fonts named after them.
+// Serves three files of the bundled typeface under the links of catalog
+// fonts named "DejaVu sans", "DejaVu mono" and "DejaVu serif".
 void serveDejaVu(ProviderHarness& harness)
 {
     const std::optional<QString> none;
     const QList<std::pair<QString, QString>> fonts {
-        { QStringLiteral("sans"), QStringLiteral("DejaVuSans.ttf") },
-        { QStringLiteral("mono"), QStringLiteral("DejaVuSansMono.ttf") },
-        { QStringLiteral("serif"), QStringLiteral("DejaVuSerif.ttf") },
+        { QStringLiteral("sans"), QStringLiteral("Regular") },
+        { QStringLiteral("mono"), QStringLiteral("Italic") },
+        { QStringLiteral("serif"), QStringLiteral("Bold") },
     };
-    for (const auto& [id, file] : fonts) {
-        harness.downloader->serveFile(link(id), fontFile(file));
+    for (const auto& [id, style] : fonts) {
+        harness.downloader->serveFile(link(id), TestFonts::path(style));
         harness.session->catalog[id] = { catalogFont(id, QStringLiteral("DejaVu ") + id, none, QStringLiteral("Book"),
             { link(id).toString() }) };
     }

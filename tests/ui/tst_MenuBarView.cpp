@@ -419,23 +419,6 @@ private slots:
         QTest::keyClick(avatar, Qt::Key_Space);
         QVERIFY(!signedIn()->isShowingPopover());
     }
-
-    void screenshots()
-    {
-        saveScreenshot(view.get(), QStringLiteral("menubar-signed-out"));
-        signIn(QStringLiteral("ada@example.com"));
-        saveScreenshot(view.get(), QStringLiteral("menubar-signed-in-empty"));
-        session->setNotifications({ update(QStringLiteral("Added Inter and 3 others")),
-            failure(QStringLiteral("Something has gone wrong")),
-            update(QStringLiteral("Removed Source Serif Pro Semibold Italic and a very long list of other families that "
-                                  "goes on")) });
-        saveScreenshot(view.get(), QStringLiteral("menubar-signed-in-notifications"));
-        session->setVisibleError(QStringLiteral("Unable to connect."));
-        session->setReconnectSecondsRemaining(1);
-        saveScreenshot(view.get(), QStringLiteral("menubar-signed-in-error"));
-        QTest::mouseClick(signedIn()->avatar(), Qt::LeftButton);
-        saveScreenshot(view.get(), QStringLiteral("menubar-account-panel"));
-    }
 };
 
 KERNWELL_GUI_TEST_MAIN(TestMenuBarView)

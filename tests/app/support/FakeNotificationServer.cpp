@@ -23,6 +23,10 @@ uint FakeNotificationServer::Notify(const QString& appName, uint, const QString&
     const QString& body, const QStringList&, const QVariantMap& hints, int)
 {
     notifications.append(Notification { appName, appIcon, summary, body, hints });
+    if (!answers) {
+        setDelayedReply(true);
+        return 0;
+    }
     return m_nextId++;
 }
 

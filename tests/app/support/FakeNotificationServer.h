@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QDBusConnection>
+#include <QDBusContext>
 #include <QList>
 #include <QObject>
 #include <QStringList>
@@ -10,7 +11,7 @@ namespace kernwell::test {
 
 // org.freedesktop.Notifications on its own connection to the session bus,
 // recording every Notify call.
-class FakeNotificationServer : public QObject {
+class FakeNotificationServer : public QObject, protected QDBusContext {
     Q_OBJECT
     Q_CLASSINFO("D-Bus Interface", "org.freedesktop.Notifications")
 public:
@@ -28,6 +29,8 @@ public:
     // False when the name is taken or there is no session bus.
     bool isRegistered() const { return m_registered; }
     QList<Notification> notifications;
+    // False: a server that takes every call and never answers.
+    bool answers = true;
 
 public slots:
     uint Notify(const QString& appName, uint replacesId, const QString& appIcon, const QString& summary, const QString& body,

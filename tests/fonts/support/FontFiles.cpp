@@ -1,25 +1,12 @@
 #include "FontFiles.h"
 
+#include "TestFonts.h"
+
 #include <QDir>
 #include <QFile>
 #include <QProcess>
 
 namespace kernwell::test {
-
-QStringList FontFiles::systemFonts()
-{
-    QStringList fonts;
-    for (const auto* folder : { "/usr/share/fonts/truetype/dejavu", "/usr/share/fonts/truetype/liberation2" }) {
-        const QDir dir(QString::fromLatin1(folder));
-        for (const QString& name : dir.entryList({ QStringLiteral("*.ttf") }, QDir::Files, QDir::Name)) {
-            fonts.append(dir.filePath(name));
-        }
-    }
-    if (fonts.size() < 20) {
-        qFatal("FontFiles: the DejaVu and Liberation font packages are needed");
-    }
-    return fonts;
-}
 
 QByteArray FontFiles::read(const QString& path)
 {
@@ -32,7 +19,7 @@ QByteArray FontFiles::read(const QString& path)
 
 QByteArray FontFiles::truncatedFont()
 {
-    const QByteArray whole = read(QStringLiteral("/usr/share/fonts/truetype/dejavu/DejaVuSerif.ttf"));
+    const QByteArray whole = read(TestFonts::path());
     return whole.left(whole.size() / 2);
 }
 

@@ -6,12 +6,9 @@
 
 namespace kernwell::test {
 
-// Real font files of the system's font packages, and what fontconfig sees
-// from another process.
+// Font files in all states, and what fontconfig sees from another process.
 class FontFiles {
 public:
-    // Every .ttf of the DejaVu and Liberation packages.
-    static QStringList systemFonts();
     static QByteArray read(const QString& path);
     // The first half of a real font: valid header, tables cut off.
     static QByteArray truncatedFont();

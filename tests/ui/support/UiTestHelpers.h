@@ -3,7 +3,6 @@
 #include "ui/ServicePages.h"
 
 #include <QAbstractButton>
-#include <QDir>
 #include <QLabel>
 #include <QTest>
 #include <QWidget>
@@ -43,14 +42,6 @@ inline void clickAt(QWidget* root, QPoint pos)
 inline QPoint centreIn(QWidget* root, QWidget* widget)
 {
     return widget->mapTo(root, widget->rect().center());
-}
-
-// Saves a picture of `widget` for review under the build tree.
-inline void saveScreenshot(QWidget* widget, const QString& name)
-{
-    const QString dir = QStringLiteral(KERNWELL_BINARY_DIR "/screenshots");
-    QDir().mkpath(dir);
-    QVERIFY(widget->grab().save(dir + QLatin1Char('/') + name + QStringLiteral(".png")));
 }
 
 } // namespace kernwell::test
