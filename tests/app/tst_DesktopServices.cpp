@@ -78,6 +78,41 @@ private slots:
         QCOMPARE(seen.hints.value(QStringLiteral("desktop-entry")).toString(), identifier);
     }
 
+    // Font names come from the service: a server that reads the body as
+    // markup must still show them as they are.
+    void notificationBodyIsText_data()
+    {
+        QTest::addColumn<QStringList>("capabilities");
+        QTest::addColumn<QString>("body");
+        QTest::addColumn<QString>("sent");
+
+        const QStringList plain { QStringLiteral("body") };
+        const QStringList markup { QStringLiteral("body"), QStringLiteral("body-markup") };
+        const QString tags = QStringLiteral("Added <b>Bold</b> <img src=\"file:///etc/passwd\"/> & <a href=\"https://x.test\">x</a>");
+        QTest::newRow("markup server, tags") << markup << tags
+                                             << QStringLiteral("Added &lt;b&gt;Bold&lt;/b&gt; &lt;img src=&quot;file:///etc/passwd&quot;/&gt; "
+                                                               "&amp; &lt;a href=&quot;https://x.test&quot;&gt;x&lt;/a&gt;");
+        QTest::newRow("markup server, entity") << markup << QStringLiteral("Fira &amp; Co") << QStringLiteral("Fira &amp;amp; Co");
+        QTest::newRow("plain server, tags") << plain << tags << tags;
+        QTest::newRow("markup server, plain text") << markup << QStringLiteral("Added Liberation Sans")
+                                                   << QStringLiteral("Added Liberation Sans");
+    }
+    void notificationBodyIsText()
+    {
+        QFETCH(QStringList, capabilities);
+        QFETCH(QString, body);
+        QFETCH(QString, sent);
+        test::FakeNotificationServer server;
+        QVERIFY(server.isRegistered());
+        server.capabilities = capabilities;
+        const SystemNotifications notifications(identifier, QDBusConnection::sessionBus());
+        notifications.postSystemNotification(QStringLiteral("<b>title</b>"), body);
+        QVERIFY(waitUntil([&] { return server.notifications.size() == 1; }));
+        QCOMPARE(server.notifications.first().body, sent);
+        // The summary is text by the protocol, whatever the server supports.
+        QCOMPARE(server.notifications.first().summary, QStringLiteral("<b>title</b>"));
+    }
+
     void notificationWithoutServerNeverWaits()
     {
         const SystemNotifications notifications(identifier, QDBusConnection::sessionBus());

@@ -28,6 +28,7 @@ public:
     // False when the name is taken or there is no session bus.
     bool isRegistered() const { return m_registered; }
     QList<Notification> notifications;
+    QStringList capabilities { QStringLiteral("body") }; // what GetCapabilities answers
 
 public slots:
     uint Notify(const QString& appName, uint replacesId, const QString& appIcon, const QString& summary, const QString& body,
