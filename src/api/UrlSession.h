@@ -73,7 +73,9 @@ public:
         unsupportedURL = -1002,
         cannotFindHost = -1003,
         cannotConnectToHost = -1004,
-        networkConnectionLost = -1005,
+        networkConnectionLost = -1005, // also: the answer ended before its announced length
+        httpTooManyRedirects = -1007,
+        redirectRefused = -1010, // the redirect would carry credentials elsewhere, or change the request
         badServerResponse = -1011,
         fileDoesNotExist = -1100,
         secureConnectionFailed = -1200,

@@ -58,6 +58,13 @@ AppConfiguration AppConfiguration::read(const BundleInfo& info)
         if (*interval <= 0) {
             throw info.error(BundleInfo::badValue, "SUScheduledCheckInterval", QStringLiteral("must be a positive number of seconds."));
         }
+        // Any interval up to this is scheduled; beyond it the arithmetic of
+        // time points would overflow, and no check would ever run anyway.
+        constexpr qint64 tenYears = 10 * 365 * 24 * 3600;
+        if (*interval > tenYears) {
+            throw info.error(BundleInfo::badValue, "SUScheduledCheckInterval",
+                QStringLiteral("must be at most %1 seconds (ten years).").arg(tenYears));
+        }
         config.scheduledCheckInterval = std::chrono::seconds(*interval);
     }
     config.automaticChecks = info.optionalBoolean("SUEnableAutomaticChecks").value_or(false);

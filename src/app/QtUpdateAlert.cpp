@@ -1,6 +1,7 @@
 #include "app/QtUpdateAlert.h"
 
 #include <QPushButton>
+#include <QTextDocument>
 
 namespace kernwell {
 
@@ -21,8 +22,12 @@ QMessageBox* QtUpdateAlert::present(const QString& text, const QString& informat
     QObject::connect(box, &QDialog::finished, box, &QObject::deleteLater);
     box->setObjectName(QStringLiteral("UpdateWindow"));
     box->setWindowTitle(QStringLiteral("Kernwell"));
+    box->setTextFormat(Qt::PlainText);
     box->setText(text);
-    box->setInformativeText(informativeText);
+    // The informative text carries versions and errors from the feed; its
+    // label has no format setting of its own and would read them as rich
+    // text (with links that open), so it is handed over as escaped text.
+    box->setInformativeText(Qt::convertFromPlainText(informativeText, Qt::WhiteSpaceNormal));
     m_box = box;
     return box;
 }

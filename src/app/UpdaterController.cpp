@@ -15,9 +15,9 @@ UpdaterController::UpdaterController(UpdaterSettings settings, std::shared_ptr<U
     , m_alert(std::move(alert))
     , m_delegate(delegate)
     , m_logger(std::move(logger))
+    , m_schedule(m_settings.scheduledCheckInterval)
 {
-    m_schedule.setInterval(m_settings.scheduledCheckInterval);
-    connect(&m_schedule, &QTimer::timeout, this, [this] { check(false); });
+    connect(&m_schedule, &LongIntervalTimer::timeout, this, [this] { check(false); });
 }
 
 void UpdaterController::startUpdater()

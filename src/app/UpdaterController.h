@@ -2,12 +2,12 @@
 
 #include "api/UrlSession.h"
 #include "app/AppcastItem.h"
+#include "app/LongIntervalTimer.h"
 #include "app/UpdateAlert.h"
 #include "app/UpdateUserDriverDelegate.h"
 #include "diagnostics/QorLogger.h"
 
 #include <QObject>
-#include <QTimer>
 #include <QUrl>
 
 #include <QCoro/QCoroTask>
@@ -43,6 +43,8 @@ public:
     void checkForUpdates();
 
     bool isChecking() const { return m_checking; }
+    // Until the next scheduled check; negative while none is scheduled.
+    std::chrono::milliseconds nextScheduledCheck() const { return m_schedule.remainingTime(); }
 
 private:
     QCoro::Task<> check(bool userInitiated);
@@ -53,7 +55,7 @@ private:
     std::shared_ptr<UpdateAlert> m_alert;
     UpdateUserDriverDelegate& m_delegate;
     std::shared_ptr<QorLogger> m_logger;
-    QTimer m_schedule;
+    LongIntervalTimer m_schedule;
     bool m_checking = false;
     bool m_userWaiting = false;
 };

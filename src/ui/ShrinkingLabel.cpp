@@ -2,6 +2,7 @@
 
 #include <QFontMetrics>
 #include <QPainter>
+#include <QTextDocument>
 
 namespace kernwell {
 
@@ -16,7 +17,9 @@ ShrinkingLabel::ShrinkingLabel(const QFont& font, QWidget* parent)
 void ShrinkingLabel::setText(const QString& text)
 {
     m_text = text;
-    setToolTip(text);
+    // A tooltip is read as rich text when it looks like it; the text (a user
+    // name, a font name) is the service's and must show as it is.
+    setToolTip(Qt::mightBeRichText(text) ? Qt::convertFromPlainText(text, Qt::WhiteSpaceNoWrap) : text);
     setAccessibleName(text);
     fit();
     updateGeometry();

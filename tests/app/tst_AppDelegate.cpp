@@ -7,6 +7,7 @@
 #include "FakeUrlSession.h"
 #include "RecordingLogger.h"
 #include "RunTask.h"
+#include "ShownText.h"
 #include "TestFonts.h"
 #include "TestMain.h"
 
@@ -23,6 +24,7 @@ using kernwell::test::waitUntil;
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
+#include <QLabel>
 #include <QMessageBox>
 #include <QStandardPaths>
 
@@ -368,6 +370,73 @@ private slots:
         QVERIFY(!runTask(std::move(update)));
         provider.provider.reset();
         QCOMPARE(registrations(), QStringList {});
+    }
+
+    // Versions and errors come from the feed: the window shows them as
+    // text, with no markup read and no link to click.
+    void updateWindowShowsFeedTextAsIs_data()
+    {
+        QTest::addColumn<QString>("window");
+        QTest::addColumn<QString>("feedText");
+        QTest::addColumn<QString>("shown");
+        const QString link = QStringLiteral("<a href=\"https://evil.test/get\">2.1</a>");
+        const QString image = QStringLiteral("2.1<img src=\"https://evil.test/pixel\">");
+        QTest::newRow("update, link") << QStringLiteral("update") << link << QStringLiteral("Version %1 (205) is now available.").arg(link);
+        QTest::newRow("update, image") << QStringLiteral("update") << image
+                                       << QStringLiteral("Version %1 (205) is now available.").arg(image);
+        QTest::newRow("update, entity") << QStringLiteral("update") << QStringLiteral("<b>2.1 &amp; 2.2</b>")
+                                        << QStringLiteral("Version <b>2.1 &amp; 2.2</b> (205) is now available.");
+        QTest::newRow("error") << QStringLiteral("error") << link << link;
+    }
+    void updateWindowShowsFeedTextAsIs()
+    {
+        QFETCH(QString, window);
+        QFETCH(QString, feedText);
+        QFETCH(QString, shown);
+        FakeToolkit toolkit;
+        QtUpdateAlert alert(toolkit);
+        if (window == QLatin1String("update")) {
+            alert.showUpdateFound(
+                { QStringLiteral("Kernwell"), QStringLiteral("205"), feedText, QUrl(QStringLiteral("https://example.org/k.tar.gz")),
+                    QStringLiteral("linux") },
+                {});
+        } else {
+            alert.showError(feedText);
+        }
+        QMessageBox* box = nullptr;
+        for (QWidget* candidate : QApplication::topLevelWidgets()) {
+            if (candidate->objectName() == QLatin1String("UpdateWindow") && candidate->isVisible()) {
+                box = qobject_cast<QMessageBox*>(candidate);
+            }
+        }
+        QVERIFY(box);
+        auto* label = box->findChild<QLabel*>(QStringLiteral("qt_msgbox_informativelabel"));
+        QVERIFY(label);
+        QCOMPARE(test::shownText(label->text(), label->textFormat()).trimmed(), shown);
+        box->close();
+    }
+
+    // A QTimer holds at most 24.8 days; longer intervals are scheduled too.
+    void scheduledCheckInterval_data()
+    {
+        QTest::addColumn<qint64>("seconds");
+        QTest::newRow("an hour") << qint64(3600);
+        QTest::newRow("a day") << qint64(86400);
+        QTest::newRow("just below 2^31 ms") << qint64(2147483);
+        QTest::newRow("30 days") << qint64(2592000);
+        QTest::newRow("a year") << qint64(31536000);
+        QTest::newRow("ten years") << qint64(315360000);
+    }
+    void scheduledCheckInterval()
+    {
+        QFETCH(qint64, seconds);
+        Harness h;
+        h.settings.scheduledCheckInterval = std::chrono::seconds(seconds);
+        h.launch();
+        QCOMPARE(h.session->requests.size(), 1);
+        const auto next = h.delegate->updaterController()->nextScheduledCheck();
+        QVERIFY2(next > std::chrono::seconds(seconds) - std::chrono::minutes(1) && next <= std::chrono::seconds(seconds),
+            qPrintable(QString::number(next.count())));
     }
 
     void checkBeforeLaunchAndTerminateWithoutProvider()

@@ -116,6 +116,9 @@ private slots:
         QTest::newRow("interval not a number")
             << with(QStringLiteral("SUScheduledCheckInterval"), plistString(QStringLiteral("daily")))
             << QStringLiteral("\"SUScheduledCheckInterval\" is text, not an integer.");
+        QTest::newRow("interval beyond ten years")
+            << with(QStringLiteral("SUScheduledCheckInterval"), QStringLiteral("<integer>9223372036854775807</integer>"))
+            << QStringLiteral("\"SUScheduledCheckInterval\" must be at most 315360000 seconds (ten years).");
         QTest::newRow("feed not a URL") << with(QStringLiteral("SUFeedURL"), plistString(QStringLiteral("appcast.xml")))
                                         << QStringLiteral("\"SUFeedURL\" is not an absolute http or https URL");
         QTest::newRow("no file") << Keys() << QStringLiteral("cannot read");

@@ -16,6 +16,8 @@
 #include <QSignalSpy>
 #include <QThread>
 
+#include <atomic>
+
 #include <csignal>
 #include <memory>
 
@@ -79,6 +81,41 @@ private slots:
         QCOMPARE(seen.hints.value(QStringLiteral("desktop-entry")).toString(), identifier);
     }
 
+    // Font names come from the service: a server that reads the body as
+    // markup must still show them as they are.
+    void notificationBodyIsText_data()
+    {
+        QTest::addColumn<QStringList>("capabilities");
+        QTest::addColumn<QString>("body");
+        QTest::addColumn<QString>("sent");
+
+        const QStringList plain { QStringLiteral("body") };
+        const QStringList markup { QStringLiteral("body"), QStringLiteral("body-markup") };
+        const QString tags = QStringLiteral("Added <b>Bold</b> <img src=\"file:///etc/passwd\"/> & <a href=\"https://x.test\">x</a>");
+        QTest::newRow("markup server, tags") << markup << tags
+                                             << QStringLiteral("Added &lt;b&gt;Bold&lt;/b&gt; &lt;img src=&quot;file:///etc/passwd&quot;/&gt; "
+                                                               "&amp; &lt;a href=&quot;https://x.test&quot;&gt;x&lt;/a&gt;");
+        QTest::newRow("markup server, entity") << markup << QStringLiteral("Fira &amp; Co") << QStringLiteral("Fira &amp;amp; Co");
+        QTest::newRow("plain server, tags") << plain << tags << tags;
+        QTest::newRow("markup server, plain text") << markup << QStringLiteral("Added Liberation Sans")
+                                                   << QStringLiteral("Added Liberation Sans");
+    }
+    void notificationBodyIsText()
+    {
+        QFETCH(QStringList, capabilities);
+        QFETCH(QString, body);
+        QFETCH(QString, sent);
+        test::FakeNotificationServer server;
+        QVERIFY(server.isRegistered());
+        server.capabilities = capabilities;
+        const SystemNotifications notifications(identifier, QDBusConnection::sessionBus());
+        notifications.postSystemNotification(QStringLiteral("<b>title</b>"), body);
+        QVERIFY(waitUntil([&] { return server.notifications.size() == 1; }));
+        QCOMPARE(server.notifications.first().body, sent);
+        // The summary is text by the protocol, whatever the server supports.
+        QCOMPARE(server.notifications.first().summary, QStringLiteral("<b>title</b>"));
+    }
+
     // Posting never waits for an answer: a server that never answers holds
     // nothing up (a waiting call would hold the posting thread for the bus's
     // 25 s time-out).
@@ -98,17 +135,24 @@ private slots:
             QVERIFY(silent->isRegistered());
         }
         const SystemNotifications notifications(identifier, QDBusConnection::sessionBus());
-        // From another thread, so that the server here takes the calls while it posts.
-        std::unique_ptr<QThread> poster(QThread::create([&] {
-            for (int i = 0; i < 3; ++i) {
+        // From a thread of its own, so that the server here takes the calls
+        // while it posts; with an event loop, for the answers it does wait for.
+        QThread poster;
+        poster.start();
+        QObject inPoster;
+        inPoster.moveToThread(&poster);
+        std::atomic<int> posted = 0;
+        for (int i = 0; i < 3; ++i) {
+            QMetaObject::invokeMethod(&inPoster, [&] {
                 notifications.postSystemNotification(QStringLiteral("Title"), QStringLiteral("Body"));
-            }
-        }));
-        poster->start();
-        const bool done = waitUntil([&] { return poster->isFinished() && (!silent || silent->notifications.size() == 3); });
+                ++posted;
+            });
+        }
+        const bool done = waitUntil([&] { return posted == 3 && (!silent || silent->notifications.size() == 3); });
         // A server that goes away ends any call that still waits for it.
         silent.reset();
-        poster->wait();
+        poster.quit();
+        poster.wait();
         QVERIFY(done);
     }
 

@@ -288,6 +288,75 @@ private slots:
         QCOMPARE(outboxSize(outbox.path()), 50);
     }
 
+    // A 16 MB malformed frame quoted in a message must not become a 16 MB
+    // report: texts are cut to 16 KB and say so.
+    void longTextsAreCut_data()
+    {
+        QTest::addColumn<bool>("asError");
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<bool>("cut");
+
+        const QString lead = QStringLiteral("Received malformed message from backend: ");
+        QTest::newRow("16 MB message") << false << lead + QString(16 * 1024 * 1024, QLatin1Char('{')) << true;
+        QTest::newRow("16 MB error description") << true << QString(16 * 1024 * 1024, QLatin1Char('x')) << true;
+        QTest::newRow("three-byte characters") << false << QString(10000, QChar(0x2713)) << true;
+        QTest::newRow("four-byte characters") << false << QStringLiteral("\U0001F600").repeated(5000) << true;
+        QTest::newRow("exactly 16 KB") << false << QString(16 * 1024, QLatin1Char('a')) << false;
+        QTest::newRow("short") << true << QStringLiteral("The network connection was lost.") << false;
+    }
+    void longTextsAreCut()
+    {
+        QFETCH(bool, asError);
+        QFETCH(QString, text);
+        QFETCH(bool, cut);
+        EnvelopeServer server;
+        QTemporaryDir outbox;
+        SentryClient client;
+        QVERIFY(client.start(options(server.dsn(), outbox.path())));
+        if (asError) {
+            client.captureError(Error(QStringLiteral("UrlSession"), -1005, text));
+        } else {
+            client.captureMessage(text);
+        }
+        QVERIFY(waitUntil([&] { return server.received().size() == 1; }));
+
+        const auto envelope = server.received().constFirst();
+        QVERIFY(envelope.wellFormed);
+        const QString sent = asError ? firstException(envelope.event).value(QStringLiteral("value")).toString()
+                                     : formatted(envelope.event);
+        QVERIFY(sent.toUtf8().size() <= 16 * 1024);
+        QVERIFY2(envelope.body.size() < 20 * 1024, qPrintable(QString::number(envelope.body.size())));
+        if (!cut) {
+            QCOMPARE(sent, text);
+            return;
+        }
+        QVERIFY2(sent.endsWith(QStringLiteral("bytes in all]")), qPrintable(sent.right(80)));
+        const qsizetype kept = sent.lastIndexOf(QStringLiteral(" \u2026 [cut: "));
+        QVERIFY(kept > 16 * 1024 / 4 - 100);
+        QVERIFY(text.startsWith(sent.left(kept)));
+        QVERIFY(sent.contains(QString::number(text.toUtf8().size())));
+    }
+
+    // While the endpoint does not answer, waiting events are kept in memory
+    // up to a bound in bytes; the rest go to the outbox at once.
+    void waitingEventsAreBoundedInBytes()
+    {
+        QTcpServer silent;
+        QVERIFY(silent.listen(QHostAddress::LocalHost, 0));
+        QTemporaryDir outbox;
+        SentryOptions settings = options(QStringLiteral("http://k@127.0.0.1:%1/1").arg(silent.serverPort()), outbox.path());
+        settings.maxOutboxFiles = 1000;
+        settings.maxOutboxBytes = 64 * 1024 * 1024;
+        SentryClient client;
+        QVERIFY(client.start(settings));
+        const QString large(15 * 1024, QLatin1Char('m'));
+        for (int i = 0; i < 200; ++i) {
+            client.captureMessage(large);
+        }
+        // About 3 MB was captured; no more than 1 MB of it (some 67 events) waits in memory.
+        QVERIFY(waitUntil([&] { return outboxSize(outbox.path()) >= 120; }));
+    }
+
     void reportsFromManyThreadsAllArrive()
     {
         EnvelopeServer server;

@@ -13,6 +13,7 @@
 #include "support/UiTestHelpers.h"
 
 #include "RunTask.h"
+#include "ShownText.h"
 #include "TestMain.h"
 
 #include <QFontMetrics>
@@ -299,6 +300,39 @@ private slots:
         QVERIFY(panel);
         QCOMPARE(panel->avatar()->letter(), letter);
         QCOMPARE(panel->usernameLabel()->text(), panelName);
+    }
+
+    // User names and notification lines come from the service: their
+    // tooltips show them as they are, never as markup.
+    void tooltipsShowServiceTextAsIs_data()
+    {
+        QTest::addColumn<QString>("where");
+        QTest::addColumn<QString>("text");
+        for (const char* where : { "user name", "notification" }) {
+            QTest::addRow("%s, image tag", where) << QString::fromLatin1(where) << QStringLiteral("jo<img src=x>@example.org");
+            QTest::addRow("%s, link", where) << QString::fromLatin1(where)
+                                             << QStringLiteral("<a href=\"https://evil.test\">Added Inter</a>");
+            QTest::addRow("%s, entity and tag", where) << QString::fromLatin1(where) << QStringLiteral("<b>Fira &amp; Co</b>");
+            QTest::addRow("%s, plain", where) << QString::fromLatin1(where) << QStringLiteral("Added Inter & Fira");
+        }
+    }
+    void tooltipsShowServiceTextAsIs()
+    {
+        QFETCH(QString, where);
+        QFETCH(QString, text);
+        ShrinkingLabel* label = nullptr;
+        if (where == QLatin1String("user name")) {
+            signIn(text);
+            QTest::mouseClick(signedIn()->avatar(), Qt::LeftButton);
+            QVERIFY(signedIn()->panel());
+            label = signedIn()->panel()->usernameLabel();
+        } else {
+            signIn();
+            session->setNotifications({ update(text) });
+            label = rows().at(0)->label();
+        }
+        QCOMPARE(label->text(), text);
+        QCOMPARE(shownText(label->toolTip()), text);
     }
 
     void panelOpensUnderTheAvatarAndCloses_data()

@@ -80,16 +80,16 @@ ValuePtr secretValue(const QByteArray& data)
     return ValuePtr(secret_value_new(data.constData(), data.size(), "text/plain"));
 }
 
-// One operation: a cancellable that the time limit cancels, and a connection
-// to the Secret Service of its own.
+// One operation: a connection to the Secret Service of its own, and a
+// cancellable that the time limit cancels.
 class Session {
 public:
     explicit Session(std::chrono::milliseconds limit)
-        : m_cancellable(g_cancellable_new())
-        , m_timer(m_cancellable.get(), limit)
+        : m_limit(limit)
     {
+        restartLimit();
         GError* error = nullptr;
-        m_service.reset(secret_service_open_sync(SECRET_TYPE_SERVICE, nullptr, SECRET_SERVICE_OPEN_SESSION, m_cancellable.get(), &error));
+        m_service.reset(secret_service_open_sync(SECRET_TYPE_SERVICE, nullptr, SECRET_SERVICE_OPEN_SESSION, cancellable(), &error));
         m_status = m_service ? KeyringStatus::success : statusOf(ErrorPtr(error).get());
     }
 
@@ -97,21 +97,63 @@ public:
     SecretService* service() const { return m_service.get(); }
     GCancellable* cancellable() const { return m_cancellable.get(); }
 
-    // Items of (service[, account]); status itemNotFound when there are none.
+    // Items of (service[, account]), locked ones included; status itemNotFound
+    // when there are none.
     std::pair<int, ItemsPtr> search(const QString& service, const QString* account, int flags) const
     {
         GError* error = nullptr;
         ItemsPtr items(secret_service_search_sync(m_service.get(), &schema, attributes(service, account).get(),
-            static_cast<SecretSearchFlags>(flags), m_cancellable.get(), &error));
+            static_cast<SecretSearchFlags>(flags), cancellable(), &error));
         if (error) {
             return { statusOf(ErrorPtr(error).get()), nullptr };
         }
         return { items ? KeyringStatus::success : KeyringStatus::itemNotFound, std::move(items) };
     }
 
+    // Unlocks the locked ones of `items`; the desktop may prompt for the
+    // keyring's password. The prompt gets `promptLimit` to be answered, and
+    // the steps after it get a time limit of their own again. Status locked
+    // when the keyring stays locked (the prompt was dismissed).
+    int unlock(GList* items, std::chrono::milliseconds promptLimit)
+    {
+        std::unique_ptr<GList, Deleter<GList, g_list_free>> locked;
+        guint lockedCount = 0;
+        for (GList* node = items; node; node = node->next) {
+            if (secret_item_get_locked(static_cast<SecretItem*>(node->data))) {
+                locked.reset(g_list_prepend(locked.release(), node->data));
+                ++lockedCount;
+            }
+        }
+        if (!locked) {
+            return KeyringStatus::success;
+        }
+        const CancellablePtr promptCancellable(g_cancellable_new());
+        GError* error = nullptr;
+        GList* unlocked = nullptr;
+        gint count = 0;
+        {
+            const CancelTimer promptTimer(promptCancellable.get(), promptLimit);
+            count = secret_service_unlock_sync(m_service.get(), locked.get(), promptCancellable.get(), &unlocked, &error);
+        }
+        const ItemsPtr unlockedObjects(unlocked);
+        restartLimit();
+        if (error) {
+            return statusOf(ErrorPtr(error).get());
+        }
+        return count >= 0 && static_cast<guint>(count) >= lockedCount ? KeyringStatus::success : KeyringStatus::locked;
+    }
+
 private:
+    void restartLimit()
+    {
+        m_timer.reset();
+        m_cancellable.reset(g_cancellable_new());
+        m_timer = std::make_unique<CancelTimer>(m_cancellable.get(), m_limit);
+    }
+
+    std::chrono::milliseconds m_limit;
     CancellablePtr m_cancellable;
-    CancelTimer m_timer;
+    std::unique_ptr<CancelTimer> m_timer; // declared after the cancellable it cancels: destroyed first
     ServicePtr m_service;
     int m_status = KeyringStatus::unexpected;
 };
@@ -120,25 +162,30 @@ SecretItem* itemAt(GList* node) { return static_cast<SecretItem*>(node->data); }
 
 } // namespace
 
-SecretServiceKeyring::SecretServiceKeyring(std::chrono::milliseconds limit)
+SecretServiceKeyring::SecretServiceKeyring(std::chrono::milliseconds limit, std::chrono::milliseconds promptLimit)
     : m_limit(limit)
+    , m_promptLimit(promptLimit)
 {
 }
 
 Keyring::Found SecretServiceKeyring::findOne(const QString& service)
 {
-    const Session session(m_limit);
+    Session session(m_limit);
     if (session.status() != KeyringStatus::success) {
         return { session.status(), std::nullopt };
     }
     // Without SECRET_SEARCH_ALL the search yields one item at most.
-    const auto [status, items] = session.search(service, nullptr, SECRET_SEARCH_UNLOCK | SECRET_SEARCH_LOAD_SECRETS);
+    const auto [status, items] = session.search(service, nullptr, SECRET_SEARCH_NONE);
     if (status != KeyringStatus::success) {
         return { status, std::nullopt };
     }
+    if (const int unlocked = session.unlock(items.get(), m_promptLimit); unlocked != KeyringStatus::success) {
+        return { unlocked, std::nullopt };
+    }
     SecretItem* item = itemAt(items.get());
-    if (secret_item_get_locked(item)) {
-        return { KeyringStatus::locked, std::nullopt };
+    GError* error = nullptr;
+    if (!secret_item_load_secret_sync(item, session.cancellable(), &error)) {
+        return { error ? statusOf(ErrorPtr(error).get()) : KeyringStatus::locked, std::nullopt };
     }
     Item found;
     const HashPtr itemAttributes(secret_item_get_attributes(item));
@@ -179,19 +226,19 @@ int SecretServiceKeyring::add(const QString& service, const QString& account, co
 
 int SecretServiceKeyring::update(const QString& service, const QString& account, const QByteArray& data)
 {
-    const Session session(m_limit);
+    Session session(m_limit);
     if (session.status() != KeyringStatus::success) {
         return session.status();
     }
-    const auto [status, items] = session.search(service, &account, SECRET_SEARCH_ALL | SECRET_SEARCH_UNLOCK);
+    const auto [status, items] = session.search(service, &account, SECRET_SEARCH_ALL);
     if (status != KeyringStatus::success) {
         return status;
     }
+    if (const int unlocked = session.unlock(items.get(), m_promptLimit); unlocked != KeyringStatus::success) {
+        return unlocked;
+    }
     const ValuePtr value = secretValue(data);
     for (GList* node = items.get(); node; node = node->next) {
-        if (secret_item_get_locked(itemAt(node))) {
-            return KeyringStatus::locked;
-        }
         GError* error = nullptr;
         if (!secret_item_set_secret_sync(itemAt(node), value.get(), session.cancellable(), &error)) {
             return statusOf(ErrorPtr(error).get());
@@ -202,15 +249,26 @@ int SecretServiceKeyring::update(const QString& service, const QString& account,
 
 int SecretServiceKeyring::remove(const QString& service, const QString& account)
 {
-    const Session session(m_limit);
+    Session session(m_limit);
     if (session.status() != KeyringStatus::success) {
         return session.status();
     }
-    GError* error = nullptr;
-    if (secret_service_clear_sync(session.service(), &schema, attributes(service, &account).get(), session.cancellable(), &error)) {
-        return KeyringStatus::success;
+    // The items of a locked keyring are found but cannot be deleted: unlock
+    // them first, so that a locked keyring is told as such, not as "not found".
+    const auto [status, items] = session.search(service, &account, SECRET_SEARCH_ALL);
+    if (status != KeyringStatus::success) {
+        return status;
     }
-    return error ? statusOf(ErrorPtr(error).get()) : KeyringStatus::itemNotFound;
+    if (const int unlocked = session.unlock(items.get(), m_promptLimit); unlocked != KeyringStatus::success) {
+        return unlocked;
+    }
+    for (GList* node = items.get(); node; node = node->next) {
+        GError* error = nullptr;
+        if (!secret_item_delete_sync(itemAt(node), session.cancellable(), &error)) {
+            return statusOf(ErrorPtr(error).get());
+        }
+    }
+    return KeyringStatus::success;
 }
 
 } // namespace kernwell

@@ -11,11 +11,14 @@ namespace kernwell {
 // attributes `service` and `account`; `secret-tool lookup service S account A`
 // finds them, and items that other tools stored with those attributes are
 // found too. Each operation opens its own connection to the service (nothing
-// is shared between threads) and gives up after `limit`, so an absent,
-// locked or hung keyring never blocks the caller for longer.
+// is shared between threads) and gives up after `limit`, so an absent or hung
+// keyring never blocks the caller for longer. Items of a locked keyring are
+// unlocked first, which may show the desktop's password prompt: that step
+// gets `promptLimit`, time for a person to read and answer it.
 class SecretServiceKeyring : public Keyring {
 public:
-    explicit SecretServiceKeyring(std::chrono::milliseconds limit = std::chrono::seconds(5));
+    explicit SecretServiceKeyring(std::chrono::milliseconds limit = std::chrono::seconds(5),
+        std::chrono::milliseconds promptLimit = std::chrono::minutes(5));
 
     Found findOne(const QString& service) override;
     int add(const QString& service, const QString& account, const QByteArray& data) override;
@@ -24,6 +27,7 @@ public:
 
 private:
     std::chrono::milliseconds m_limit;
+    std::chrono::milliseconds m_promptLimit;
 };
 
 } // namespace kernwell

@@ -3,8 +3,11 @@
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QSaveFile>
 #include <QUuid>
+
+#include <algorithm>
 
 namespace kernwell {
 
@@ -12,15 +15,19 @@ namespace {
 const QString suffix = QStringLiteral(".envelope");
 }
 
-Outbox::Outbox(QString path, int maxFiles)
+Outbox::Outbox(QString path, int maxFiles, qint64 maxBytes)
     : m_path(std::move(path))
     , m_maxFiles(qMax(1, maxFiles))
+    , m_maxBytes(maxBytes)
 {
 }
 
 void Outbox::store(const QByteArray& envelope)
 {
     QMutexLocker lock(&m_mutex);
+    if (envelope.size() > m_maxBytes) {
+        return;
+    }
     if (!QDir().mkpath(m_path)) {
         return;
     }
@@ -61,9 +68,15 @@ void Outbox::remove(const QString& file) { QFile::remove(file); }
 
 void Outbox::prune()
 {
-    const QStringList all = files();
-    for (qsizetype i = 0; i < all.size() - m_maxFiles; ++i) {
-        QFile::remove(all.at(i));
+    // Newest first: keep files while both bounds allow, drop the older rest.
+    QStringList all = files();
+    std::reverse(all.begin(), all.end());
+    qint64 bytes = 0;
+    for (qsizetype i = 0; i < all.size(); ++i) {
+        bytes += QFileInfo(all.at(i)).size();
+        if (i >= m_maxFiles || bytes > m_maxBytes) {
+            QFile::remove(all.at(i));
+        }
     }
 }
 

@@ -43,7 +43,7 @@ bool SentryClient::start(const SentryOptions& options)
         ? QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation) + QStringLiteral("/")
             + QStringLiteral(KERNWELL_BUNDLE_IDENTIFIER) + QStringLiteral("/outbox")
         : options.outboxPath;
-    m_outbox = std::make_shared<Outbox>(outboxPath, options.maxOutboxFiles);
+    m_outbox = std::make_shared<Outbox>(outboxPath, options.maxOutboxFiles, options.maxOutboxBytes);
     if (options.enableCrashHandler) {
         m_crashHandler = std::make_unique<UncaughtExceptionHandler>(m_outbox, m_context);
     }

@@ -34,7 +34,7 @@ SentryEvent::SentryEvent(const Context& context, const QString& level)
 SentryEvent SentryEvent::message(const QString& text, const Context& context)
 {
     SentryEvent event(context, QStringLiteral("info"));
-    event.m_payload.insert(QStringLiteral("message"), QJsonObject { { QStringLiteral("formatted"), text } });
+    event.m_payload.insert(QStringLiteral("message"), QJsonObject { { QStringLiteral("formatted"), capped(text) } });
     return event;
 }
 
@@ -55,10 +55,25 @@ SentryEvent SentryEvent::uncaughtException(const QString& type, const QString& v
 
 QJsonObject SentryEvent::exception(const QString& type, const QString& value, const QString& mechanism, bool handled)
 {
-    const QJsonObject entry { { QStringLiteral("type"), type }, { QStringLiteral("value"), value },
+    const QJsonObject entry { { QStringLiteral("type"), capped(type) }, { QStringLiteral("value"), capped(value) },
         { QStringLiteral("mechanism"),
             QJsonObject { { QStringLiteral("type"), mechanism }, { QStringLiteral("handled"), handled } } } };
     return { { QStringLiteral("values"), QJsonArray { entry } } };
+}
+
+QString SentryEvent::capped(const QString& text)
+{
+    const QByteArray bytes = text.toUtf8();
+    if (bytes.size() <= maxTextBytes) {
+        return text;
+    }
+    const QString mark = QStringLiteral(" \u2026 [cut: %1 bytes in all]").arg(bytes.size());
+    // Back off to the start of a character: no UTF-8 sequence is split.
+    qsizetype end = maxTextBytes - mark.toUtf8().size();
+    while (end > 0 && (static_cast<unsigned char>(bytes.at(end)) & 0xc0) == 0x80) {
+        --end;
+    }
+    return QString::fromUtf8(bytes.left(end)) + mark;
 }
 
 QByteArray SentryEvent::envelope() const

@@ -13,6 +13,9 @@ class SentryEvent {
 public:
     static constexpr auto sdkName = "kernwell.sentry";
     static constexpr auto sdkVersion = "0.1.0";
+    // The longest text an event carries, in UTF-8 bytes; a longer one is cut
+    // and says so, so that a huge input never becomes a huge report.
+    static constexpr qsizetype maxTextBytes = 16 * 1024;
 
     // What every event of a run carries.
     struct Context {
@@ -35,6 +38,7 @@ public:
 private:
     SentryEvent(const Context& context, const QString& level);
     static QJsonObject exception(const QString& type, const QString& value, const QString& mechanism, bool handled);
+    static QString capped(const QString& text);
 
     QString m_eventId;
     QJsonObject m_payload;

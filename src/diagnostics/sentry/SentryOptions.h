@@ -19,6 +19,7 @@ struct SentryOptions {
     // folder of the application, $XDG_CACHE_HOME/<bundle id>/outbox.
     QString outboxPath;
     int maxOutboxFiles = 100;
+    qint64 maxOutboxBytes = 2 * 1024 * 1024;
     std::chrono::milliseconds requestTimeout { std::chrono::seconds(30) };
     // How long to hold back after a 429 that gives no usable Retry-After.
     std::chrono::seconds defaultRetryAfter { 60 };

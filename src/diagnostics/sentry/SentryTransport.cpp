@@ -13,8 +13,10 @@
 namespace kernwell {
 
 namespace {
-// Beyond this many waiting envelopes, new ones wait in the outbox instead of memory.
+// Beyond this many waiting envelopes, or this many bytes of them, new ones
+// wait in the outbox instead of memory.
 constexpr std::size_t maxQueued = 1000;
+constexpr qsizetype maxQueuedBytes = 1024 * 1024;
 } // namespace
 
 SentryTransport::SentryTransport(const Dsn& dsn, std::shared_ptr<Outbox> outbox, const SentryOptions& options)
@@ -41,11 +43,12 @@ void SentryTransport::start()
 
 void SentryTransport::enqueue(const QByteArray& envelope)
 {
-    if (!m_network || held() || m_queue.size() >= maxQueued) {
+    if (!m_network || held() || m_queue.size() >= maxQueued || m_queuedBytes + envelope.size() > maxQueuedBytes) {
         spool({ envelope, {} });
         return;
     }
     m_queue.push_back(envelope);
+    m_queuedBytes += envelope.size();
     sendNext();
 }
 
@@ -57,6 +60,7 @@ void SentryTransport::sendNext()
     if (!m_queue.empty()) {
         m_current = Pending { m_queue.front(), {} };
         m_queue.pop_front();
+        m_queuedBytes -= m_current->body.size();
     } else if (m_drainOutbox) {
         while (!m_current) {
             const QStringList files = m_outbox->files();
@@ -131,6 +135,7 @@ void SentryTransport::spoolEverything()
         spool({ body, {} });
     }
     m_queue.clear();
+    m_queuedBytes = 0;
 }
 
 void SentryTransport::hold(QNetworkReply* reply)

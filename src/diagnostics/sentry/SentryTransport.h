@@ -55,6 +55,7 @@ private:
     std::unique_ptr<QNetworkAccessManager> m_network;
     QTimer* m_holdTimer = nullptr;
     std::deque<QByteArray> m_queue;
+    qsizetype m_queuedBytes = 0;
     std::optional<Pending> m_current;
     QPointer<QNetworkReply> m_reply;
     bool m_drainOutbox = true;

@@ -1,7 +1,10 @@
 #include "api/MacOSTokenStorage.h"
+#include "api/keyring/SecretServiceKeyring.h"
 
 #include "RecordingLogger.h"
+#include "RunTask.h"
 #include "TestMain.h"
+#include "support/FakePrompter.h"
 #include "support/PrivateBus.h"
 #include "SecretTool.h"
 
@@ -13,6 +16,7 @@
 
 using kernwell::MacOSTokenStorage;
 using kernwell::StoredCredentials;
+using kernwell::test::FakePrompter;
 using kernwell::test::PrivateBus;
 using kernwell::test::RecordingLogger;
 using kernwell::test::SecretTool;
@@ -22,11 +26,16 @@ namespace {
 // In a child process (see keyringUnavailable) this environment names the
 // operation to run; each report is printed on a line of its own.
 constexpr auto probeVariable = "KERNWELL_TEST_KEYRING_PROBE";
+// When set, the time limit of each keyring operation in milliseconds.
+constexpr auto limitVariable = "KERNWELL_TEST_KEYRING_LIMIT_MS";
 
 int probe(const QByteArray& operation)
 {
     auto logger = std::make_shared<RecordingLogger>();
-    MacOSTokenStorage storage(logger);
+    const int limit = qEnvironmentVariableIntValue(limitVariable);
+    MacOSTokenStorage storage = limit > 0
+        ? MacOSTokenStorage(logger, std::make_shared<kernwell::SecretServiceKeyring>(std::chrono::milliseconds(limit)))
+        : MacOSTokenStorage(logger);
     const QString service = QStringLiteral("https://probe.kernwell.test");
     if (operation == "load") {
         storage.loadCredentials(service);
@@ -264,6 +273,7 @@ private slots:
         const QString timedOut = QStringLiteral("The keyring did not answer in time.");
         QTest::newRow("locked, load") << false << QStringLiteral("load") << locked;
         QTest::newRow("locked, save") << false << QStringLiteral("save") << locked;
+        QTest::newRow("locked, delete") << false << QStringLiteral("delete") << locked;
         QTest::newRow("not answering, load") << true << QStringLiteral("load") << timedOut;
         QTest::newRow("not answering, delete") << true << QStringLiteral("delete") << timedOut;
     }
@@ -282,6 +292,38 @@ private slots:
         }
         // Only the operation's own time limit gives this report.
         QCOMPARE(runProbe(bus.address(), operation), report + QLatin1Char('\n'));
+    }
+
+    // Unlocking shows the desktop's password prompt: the short limit of an
+    // operation must not take it away while the user reads it. Dismissed, it
+    // leaves the keyring locked, and the delete says so.
+    void unlockPromptIsGivenTime()
+    {
+        PrivateBus bus;
+        QVERIFY(bus.startKeyring());
+        QCOMPARE(runProbe(bus.address(), QStringLiteral("save")), QString());
+        QVERIFY(bus.lockKeyring());
+        FakePrompter prompter(bus.address());
+        QVERIFY(prompter.isRegistered());
+
+        QProcess child;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QLatin1String(probeVariable), QStringLiteral("delete"));
+        environment.insert(QLatin1String(limitVariable), QStringLiteral("200"));
+        environment.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), bus.address());
+        child.setProcessEnvironment(environment);
+        child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        child.start(QCoreApplication::applicationFilePath(), {});
+        QVERIFY(kernwell::test::waitUntil([&] { return prompter.isPrompting(); }));
+
+        // Five times the operation's limit: the prompt is still up, the delete still waits.
+        QTest::qWait(1000);
+        QVERIFY(prompter.isPrompting());
+        QCOMPARE(child.state(), QProcess::Running);
+
+        prompter.dismiss();
+        QVERIFY(child.waitForFinished(30000));
+        QCOMPARE(QString::fromUtf8(child.readAllStandardOutput()), QStringLiteral("The keyring is locked.\n"));
     }
 
 private:

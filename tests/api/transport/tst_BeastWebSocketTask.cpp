@@ -179,6 +179,10 @@ private slots:
         QTest::newRow("401") << 401;
         QTest::newRow("403") << 403;
         QTest::newRow("500") << 500;
+        // A redirect is an answer too: the handshake never follows it, so
+        // the access token goes nowhere else.
+        QTest::newRow("302") << 302;
+        QTest::newRow("307") << 307;
     }
     void refusedUpgradeKeepsItsAnswer()
     {

@@ -292,6 +292,128 @@ private slots:
         QCOMPARE(result.body, QByteArray("arrived"));
     }
 
+    // Qt takes a status of 400 or more as its own error and used to drop the
+    // later loss of the connection: a cut body must fail whatever the status.
+    void cutBodyIsATransportError_data()
+    {
+        QTest::addColumn<int>("status");
+        for (const int status : { 200, 201, 401, 403, 404, 500, 503 }) {
+            QTest::addRow("%d", status) << status;
+        }
+    }
+    void cutBodyIsATransportError()
+    {
+        QFETCH(int, status);
+        RawHttpServer server([status](QTcpSocket& socket, const RawHttpServer::Request&) {
+            socket.write("HTTP/1.1 " + QByteArray::number(status) + " Whatever\r\nContent-Length: 100\r\n\r\nonly ten b");
+            socket.flush();
+            socket.disconnectFromHost();
+        });
+        NetworkSession session;
+
+        const auto error = thrownError([&] { runTask(session.data(requestFor(server.url()))); });
+
+        QVERIFY(error.has_value());
+        QCOMPARE(error->domain(), QLatin1String(UrlSession::errorDomain));
+        QCOMPARE(error->code(), int(UrlSession::networkConnectionLost));
+    }
+
+    // A request that carries a token follows redirects only within its
+    // origin (scheme, host, port), and never turns into another method.
+    // 127.0.0.1 and localhost are two origins on one machine.
+    void redirectsKeepTokensHome_data()
+    {
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QByteArray>("method");
+        QTest::addColumn<bool>("token");
+        QTest::addColumn<QString>("target"); // "same", "other host", "other port"
+        QTest::addColumn<bool>("followed");
+
+        for (const int status : { 301, 302, 303, 307, 308 }) {
+            QTest::addRow("%d GET with token to another host", status) << status << QByteArray("GET") << true << QStringLiteral("other host") << false;
+            QTest::addRow("%d POST with token to another host", status) << status << QByteArray("POST") << true << QStringLiteral("other host") << false;
+            QTest::addRow("%d GET with token to another port", status) << status << QByteArray("GET") << true << QStringLiteral("other port") << false;
+            QTest::addRow("%d GET with token, same origin", status) << status << QByteArray("GET") << true << QStringLiteral("same") << true;
+            QTest::addRow("%d GET without token to another host", status) << status << QByteArray("GET") << false << QStringLiteral("other host") << true;
+        }
+        QTest::newRow("307 POST with token, same origin") << 307 << QByteArray("POST") << true << QStringLiteral("same") << true;
+        QTest::newRow("308 POST with token, same origin") << 308 << QByteArray("POST") << true << QStringLiteral("same") << true;
+        // These would send the exchange's POST as a GET.
+        QTest::newRow("301 POST with token, same origin") << 301 << QByteArray("POST") << true << QStringLiteral("same") << false;
+        QTest::newRow("302 POST with token, same origin") << 302 << QByteArray("POST") << true << QStringLiteral("same") << false;
+        QTest::newRow("303 POST with token, same origin") << 303 << QByteArray("POST") << true << QStringLiteral("same") << false;
+    }
+    void redirectsKeepTokensHome()
+    {
+        QFETCH(int, status);
+        QFETCH(QByteArray, method);
+        QFETCH(bool, token);
+        QFETCH(QString, target);
+        QFETCH(bool, followed);
+        const auto arrived = [](QTcpSocket& socket, const RawHttpServer::Request&) {
+            socket.write(RawHttpServer::answer(200, "OK", {}, "arrived"));
+        };
+        RawHttpServer elsewhere(arrived);
+        QUrl location = elsewhere.url(QStringLiteral("/landing"));
+        if (target == QLatin1String("other host")) {
+            location.setHost(QStringLiteral("localhost"));
+        }
+        RawHttpServer origin([&](QTcpSocket& socket, const RawHttpServer::Request& request) {
+            if (request.target == "/start") {
+                socket.write(RawHttpServer::answer(status, "Moved", { { "Location", location.toEncoded() } }, "moved"));
+            } else {
+                arrived(socket, request);
+            }
+        });
+        if (target == QLatin1String("same")) {
+            location = QUrl(QStringLiteral("/landing"));
+        }
+        UrlRequest request = requestFor(origin.url(QStringLiteral("/start")));
+        request.method = method;
+        if (method == "POST") {
+            request.body = "{\"q\":1}";
+        }
+        if (token) {
+            request.setValue("Bearer refresh-token", "Authorization");
+        }
+        NetworkSession session;
+
+        std::optional<UrlDataResult> result;
+        const auto error = thrownError([&] { result = runTask(session.data(request)); });
+
+        const QList<RawHttpServer::Request> landed
+            = (target == QLatin1String("same") ? origin.requests().mid(1) : elsewhere.requests());
+        if (!followed) {
+            QVERIFY(error.has_value());
+            QCOMPARE(error->domain(), QLatin1String(UrlSession::errorDomain));
+            QCOMPARE(error->code(), int(UrlSession::redirectRefused));
+            QVERIFY(landed.isEmpty());
+            return;
+        }
+        QVERIFY2(!error.has_value(), qPrintable(error->description()));
+        QCOMPARE(result->http->statusCode, 200);
+        QCOMPARE(result->body, QByteArray("arrived"));
+        QCOMPARE(landed.size(), 1);
+        QCOMPARE(landed.first().target, QByteArray("/landing"));
+        QCOMPARE(landed.first().method, method);
+        QCOMPARE(landed.first().body, request.body);
+        QCOMPARE(landed.first().hasField("Authorization"), token);
+    }
+
+    void endlessRedirectsEnd()
+    {
+        RawHttpServer server([](QTcpSocket& socket, const RawHttpServer::Request&) {
+            socket.write(RawHttpServer::answer(302, "Found", { { "Location", "/again" } }, {}));
+        });
+        NetworkSession session;
+
+        const auto error = thrownError([&] { runTask(session.data(requestFor(server.url()))); });
+
+        QVERIFY(error.has_value());
+        QCOMPARE(error->code(), int(UrlSession::httpTooManyRedirects));
+        QCOMPARE(server.requests().size(), 11);
+    }
+
     void destroyingTheSessionCancelsRunningRequests()
     {
         RawHttpServer server([](QTcpSocket&, const RawHttpServer::Request&) { });

@@ -30,6 +30,6 @@ uint FakeNotificationServer::Notify(const QString& appName, uint, const QString&
     return m_nextId++;
 }
 
-QStringList FakeNotificationServer::GetCapabilities() { return { QStringLiteral("body") }; }
+QStringList FakeNotificationServer::GetCapabilities() { return capabilities; }
 
 } // namespace kernwell::test

@@ -29,8 +29,9 @@ public:
     // False when the name is taken or there is no session bus.
     bool isRegistered() const { return m_registered; }
     QList<Notification> notifications;
-    // False: a server that takes every call and never answers.
+    // False: a server that takes every Notify call and never answers.
     bool answers = true;
+    QStringList capabilities { QStringLiteral("body") }; // what GetCapabilities answers
 
 public slots:
     uint Notify(const QString& appName, uint replacesId, const QString& appIcon, const QString& summary, const QString& body,
