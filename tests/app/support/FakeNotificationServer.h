@@ -9,17 +9,20 @@
 namespace kernwell::test {
 
 // org.freedesktop.Notifications on its own connection to the session bus,
-// recording every Notify call.
+// recording every Notify call; invokeAction() plays the user choosing an
+// action of a notification.
 class FakeNotificationServer : public QObject {
     Q_OBJECT
     Q_CLASSINFO("D-Bus Interface", "org.freedesktop.Notifications")
 public:
     struct Notification {
+        uint id = 0;
         QString appName;
         QString appIcon;
         QString summary;
         QString body;
         QVariantMap hints;
+        QStringList actions; // key, label, key, label …
     };
 
     FakeNotificationServer();
@@ -28,6 +31,10 @@ public:
     // False when the name is taken or there is no session bus.
     bool isRegistered() const { return m_registered; }
     QList<Notification> notifications;
+
+    // Emits ActionInvoked(id, actionKey), as a server does when the user
+    // chooses that action.
+    void invokeAction(uint id, const QString& actionKey);
 
 public slots:
     uint Notify(const QString& appName, uint replacesId, const QString& appIcon, const QString& summary, const QString& body,
