@@ -137,7 +137,8 @@ void MenuBarExtra::openWindow()
 void MenuBarExtra::toggle()
 {
     if (m_window) {
-        if (m_window->isVisible() && m_window->isActiveWindow()) {
+        // Not by focus: a Wayland client can't rely on having it.
+        if (m_window->isVisible()) {
             m_window->hide();
         } else {
             openWindow();

@@ -54,8 +54,7 @@ public:
     bool opensAsWindow() const override { return m_window != nullptr; }
     void openWindow() override;
 
-    // Opens the content if it is closed (or, as a window, not in front),
-    // closes it otherwise.
+    // Opens the content if it is closed, closes it otherwise.
     void toggle();
     // Exactly one of the two exists.
     MenuBarPopup* popup() const { return m_popup.get(); }

@@ -229,19 +229,22 @@ private slots:
 
         service.syncStyles(email, ids);
         QVERIFY(waitUntil([&] { return !kernwell.app->serviceProvider().notifications().isEmpty(); }, std::chrono::seconds(30)));
-        QVERIFY(waitUntil([&] {
-            return !watcher.changes.isEmpty() && watcher.changes.last().value(QStringLiteral("FontsToAdd")) == QVariant(0LL);
-        }));
-        QList<QPair<qlonglong, qlonglong>> counts;
-        QPair<qlonglong, qlonglong> current { 0, 0 };
-        for (const QVariantMap& change : std::as_const(watcher.changes)) {
-            if (change.contains(QStringLiteral("FontsAdded")) || change.contains(QStringLiteral("FontsToAdd"))) {
-                current.first = change.value(QStringLiteral("FontsAdded"), current.first).toLongLong();
-                current.second = change.value(QStringLiteral("FontsToAdd"), current.second).toLongLong();
-                counts.append(current);
+        // The two numbers after each change of either.
+        const auto counts = [&] {
+            QList<QPair<qlonglong, qlonglong>> seen;
+            QPair<qlonglong, qlonglong> current { 0, 0 };
+            for (const QVariantMap& change : std::as_const(watcher.changes)) {
+                if (change.contains(QStringLiteral("FontsAdded")) || change.contains(QStringLiteral("FontsToAdd"))) {
+                    current.first = change.value(QStringLiteral("FontsAdded"), current.first).toLongLong();
+                    current.second = change.value(QStringLiteral("FontsToAdd"), current.second).toLongLong();
+                    seen.append(current);
+                }
             }
-        }
-        QCOMPARE(counts, (QList<QPair<qlonglong, qlonglong>> { { 0, 4 }, { 1, 4 }, { 2, 4 }, { 3, 4 }, { 4, 4 }, { 0, 0 } }));
+            return seen;
+        };
+        QVERIFY2(waitUntil([&] { return counts().size() > 1 && counts().last() == qMakePair(0LL, 0LL); }),
+            qPrintable(QStringLiteral("%1 changes seen").arg(watcher.changes.size())));
+        QCOMPARE(counts(), (QList<QPair<qlonglong, qlonglong>> { { 0, 4 }, { 1, 4 }, { 2, 4 }, { 3, 4 }, { 4, 4 }, { 0, 0 } }));
         QCOMPARE(kernwell.exporter->fontsToAdd(), 0);
 
         runTask(kernwell.app->serviceProvider().signOut());
