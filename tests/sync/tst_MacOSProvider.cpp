@@ -1,3 +1,4 @@
+#include "RenamedTypeface.h"
 #include "RunTask.h"
 #include "TestMain.h"
 #include "ThrownError.h"
@@ -25,7 +26,6 @@ using TokenAnswer = FakeUrlSession::TokenAnswer;
 namespace {
 
 const QString account = QString::fromLatin1(ProviderHarness::email);
-const QString dejaVu = QStringLiteral("/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf");
 
 // The names of the links in the link folder's subfolders.
 QStringList linkedFonts(const ProviderHarness& harness)
@@ -73,7 +73,8 @@ QStringList keyringAttributes(const QString& user = {})
 // A font that was synced in an earlier run: in the folder, not registered.
 void placeSyncedFont(const MacOSProvider& provider, const QString& fontId)
 {
-    QVERIFY(QFile::copy(dejaVu, provider.fontFolder() + QLatin1Char('/') + fontId));
+    // A family installed nowhere else, so that no clash warning joins the list.
+    writeRenamedTypeface(QStringLiteral("LiberationSans-Regular.ttf"), provider.fontFolder() + QLatin1Char('/') + fontId);
 }
 
 } // namespace

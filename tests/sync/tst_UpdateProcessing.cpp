@@ -23,10 +23,6 @@ const QString account = QString::fromLatin1(ProviderHarness::email);
 const QString unsafeId = QStringLiteral("The font id cannot be used as a file name.");
 const QString noLink = QStringLiteral("Remote file name is missing.");
 
-QString fontFile(const QString& name)
-{
-    return QStringLiteral("/usr/share/fonts/truetype/dejavu/") + name;
-}
 
 QUrl link(const QString& id)
 {
@@ -97,17 +93,21 @@ QStringList linkedFonts(const ProviderHarness& harness)
     return names;
 }
 
-// Serves DejaVu files under the links of catalog fonts named after them.
-void serveDejaVu(ProviderHarness& harness)
+// Serves fonts under the links of catalog fonts named "DejaVu <id> Book":
+// copies of the repository's own typeface, of a family installed nowhere
+// else, so that no clash warning joins the notifications.
+void serveFonts(ProviderHarness& harness)
 {
     const std::optional<QString> none;
     const QList<std::pair<QString, QString>> fonts {
-        { QStringLiteral("sans"), QStringLiteral("DejaVuSans.ttf") },
-        { QStringLiteral("mono"), QStringLiteral("DejaVuSansMono.ttf") },
-        { QStringLiteral("serif"), QStringLiteral("DejaVuSerif.ttf") },
+        { QStringLiteral("sans"), QStringLiteral("LiberationSans-Regular.ttf") },
+        { QStringLiteral("mono"), QStringLiteral("LiberationSans-Bold.ttf") },
+        { QStringLiteral("serif"), QStringLiteral("LiberationSans-Italic.ttf") },
     };
-    for (const auto& [id, file] : fonts) {
-        harness.downloader->serveFile(link(id), fontFile(file));
+    const QTemporaryDir files;
+    for (const auto& [id, typeface] : fonts) {
+        writeRenamedTypeface(typeface, files.filePath(id));
+        harness.downloader->serveFile(link(id), files.filePath(id));
         harness.session->catalog[id] = { catalogFont(id, QStringLiteral("DejaVu ") + id, none, QStringLiteral("Book"),
             { link(id).toString() }) };
     }
@@ -261,7 +261,7 @@ private slots:
     void applyUpdateAddsThenRemoves()
     {
         ProviderHarness harness;
-        serveDejaVu(harness);
+        serveFonts(harness);
         MacOSProvider& provider = harness.make();
         const auto first = runTask(provider.applyUpdate(
             { { QStringLiteral("sans"), QStringLiteral("DejaVu sans Book"), link(QStringLiteral("sans")) },
@@ -291,7 +291,7 @@ private slots:
     void failedDownloadStopsTheUpdate()
     {
         ProviderHarness harness;
-        serveDejaVu(harness);
+        serveFonts(harness);
         MacOSProvider& provider = harness.make();
         QVERIFY(runTask(provider.applyUpdate(
             { { QStringLiteral("serif"), QStringLiteral("DejaVu serif Book"), link(QStringLiteral("serif")) } }, {})));
@@ -313,7 +313,7 @@ private slots:
     void anUpdateThatStopsDropsTheDownloadsAhead()
     {
         ProviderHarness harness;
-        serveDejaVu(harness);
+        serveFonts(harness);
         MacOSProvider& provider = harness.make();
         harness.downloader->failing.insert(link(QStringLiteral("mono")));
         QCOMPARE(runTask(provider.applyUpdate(
@@ -334,7 +334,7 @@ private slots:
     void appliedUpdatesAreNotified()
     {
         ProviderHarness harness;
-        serveDejaVu(harness);
+        serveFonts(harness);
         const auto socket = harness.connected();
         QVERIFY(socket);
         MacOSProvider& provider = harness.provider();
@@ -416,7 +416,7 @@ private slots:
     void failedDownloadIsReportedAndReconnects()
     {
         ProviderHarness harness;
-        serveDejaVu(harness);
+        serveFonts(harness);
         harness.downloader->failing.insert(link(QStringLiteral("mono")));
         const auto socket = harness.connected();
         QVERIFY(socket);
@@ -442,7 +442,7 @@ private slots:
         fillCatalog(*harness.session);
         QTemporaryDir files;
         writeRenamedTypeface(QStringLiteral("LiberationSans-Bold.ttf"), files.filePath(QStringLiteral("bold")));
-        harness.downloader->serve(link(QStringLiteral("bold")), files.filePath(QStringLiteral("bold")));
+        harness.downloader->serveFile(link(QStringLiteral("bold")), files.filePath(QStringLiteral("bold")));
         const auto socket = harness.connected();
         QVERIFY(socket);
         harness.states.clear();
@@ -493,7 +493,7 @@ private slots:
         QFETCH(QString, failing);
         QFETCH(Steps, progress);
         ProviderHarness harness;
-        serveDejaVu(harness);
+        serveFonts(harness);
         if (!failing.isEmpty()) {
             harness.downloader->failing.insert(link(failing));
         }
@@ -541,7 +541,7 @@ private slots:
         {
             ProviderHarness harness;
             for (const QString& face : { QStringLiteral("Regular"), QStringLiteral("Italic"), QStringLiteral("Bold") }) {
-                harness.downloader->serve(link(face), files.filePath(face));
+                harness.downloader->serveFile(link(face), files.filePath(face));
                 harness.session->catalog[face] = { catalogFont(face, QStringLiteral("Kernwelled Sans"), none, face, { link(face).toString() }) };
             }
             const auto socket = harness.connected();
