@@ -97,8 +97,6 @@ QCoro::Task<bool> MacOSProvider::processMessage(WebSocketMessage message, std::s
         }
     }
     m_clashDetector->check(added);
-    // Its first step belongs after the loop is back at receive.
-    QTimer::singleShot(0, this, [this, session] { updateSuccessTask(session); });
     deliver(records + *applied);
     setConnectionState(ConnectionState::SignedIn);
     co_return true;
