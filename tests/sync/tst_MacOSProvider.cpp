@@ -14,6 +14,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QStandardPaths>
+#include <QTemporaryDir>
 #include <QTimer>
 
 using namespace kernwell;
@@ -46,7 +47,10 @@ void serveFont(ProviderHarness& harness, const QString& id)
 {
     const QUrl url(QStringLiteral("http://fonts.test/") + id + QStringLiteral(".ttf"));
     harness.session->catalog[id] = { catalogFont(id, QStringLiteral("Dejavu"), std::nullopt, id, { url.toString() }) };
-    harness.downloader->serveFile(url, dejaVu);
+    // A family installed nowhere else, so that no clash warning joins the list.
+    const QTemporaryDir files;
+    writeRenamedTypeface(QStringLiteral("LiberationSans-Regular.ttf"), files.filePath(id));
+    harness.downloader->serveFile(url, files.filePath(id));
 }
 
 QString appending(const QString& id)
