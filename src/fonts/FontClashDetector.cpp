@@ -76,6 +76,7 @@ FontClashDetector::FontClashDetector(QStringList ownFolders, QStringList install
     : QObject(parent)
     , m_ownFolders(std::move(ownFolders))
     , m_installedFolders(std::move(installedFolders))
+    , m_reader(Error(QStringLiteral("FontClashDetector"), 1, QStringLiteral("The check was stopped.")))
 {
 }
 
