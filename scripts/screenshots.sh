@@ -1,6 +1,7 @@
 #!/bin/sh
 # Renders every surface of the interface in each of its states (tray icons,
-# menu-bar popup, account panel, main window pages) to PNG files for review,
+# menu-bar popup, account panel, the Kernwell window of desktops without a
+# tray, main window pages) to PNG files for review,
 # on a virtual X server with the real xcb platform: <build dir>/screenshots/.
 # Usage: scripts/screenshots.sh [build dir]   (default: build/screenshots)
 set -eu

@@ -22,7 +22,7 @@ std::unique_ptr<QWidget> DesktopScenes::makeMainWindowContent(const SceneContext
         context.serviceProvider, context.configuration.formattedVersionString, context.toolkit);
 }
 
-std::unique_ptr<QObject> DesktopScenes::makeMenuBarExtra(const SceneContext& context)
+std::unique_ptr<MenuBarScene> DesktopScenes::makeMenuBarExtra(const SceneContext& context)
 {
     return std::make_unique<MenuBarExtra>(context.serviceProvider, context.toolkit, pages(context.configuration),
         context.checkForUpdates, context.configuration.formattedVersionString);

@@ -5,11 +5,11 @@
 namespace kernwell {
 
 // The application's real windows: ContentView in the main window, the tray
-// icon with MenuBarView in its popup.
+// icon with MenuBarView in its popup or, without a usable tray, in a window.
 class DesktopScenes : public Scenes {
 public:
     std::unique_ptr<QWidget> makeMainWindowContent(const SceneContext& context, Toolkit::Action dismiss) override;
-    std::unique_ptr<QObject> makeMenuBarExtra(const SceneContext& context) override;
+    std::unique_ptr<MenuBarScene> makeMenuBarExtra(const SceneContext& context) override;
     QString noTrayHint() const override;
 };
 

@@ -48,7 +48,12 @@ GlyphdeckMacOS::GlyphdeckMacOS(AppConfiguration configuration, Toolkit& toolkit,
     connect(&m_toolkit, &Toolkit::mainWindowAppeared, this, &GlyphdeckMacOS::mainWindowAppeared);
 
     if (!m_toolkit.isTrayAvailable()) {
-        services.postSystemNotification(QStringLiteral("Kernwell"), m_scenes.noTrayHint());
+        services.postActionNotification(QStringLiteral("Kernwell"), m_scenes.noTrayHint(), tr("Open Kernwell"),
+            [app = QPointer<GlyphdeckMacOS>(this)] {
+                if (app) {
+                    app->activate();
+                }
+            });
     }
     m_toolkit.openMainWindow();
 }
@@ -78,7 +83,14 @@ void GlyphdeckMacOS::openUrls(const QStringList& urls)
     }
 }
 
-void GlyphdeckMacOS::activate() { m_toolkit.openMainWindow(); }
+void GlyphdeckMacOS::activate()
+{
+    if (m_serviceProvider->signedIn() && m_menuBarExtra->opensAsWindow()) {
+        m_menuBarExtra->openWindow();
+        return;
+    }
+    m_toolkit.openMainWindow();
+}
 
 void GlyphdeckMacOS::handleCallback(const QString& url)
 {

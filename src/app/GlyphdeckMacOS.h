@@ -20,11 +20,17 @@ namespace kernwell {
 // scenes and receives the sign-in callback.
 class GlyphdeckMacOS : public QObject {
 public:
+    // Posts a system notification that offers one action, named
+    // `actionLabel`; choosing it (or the notification) calls `onAction`.
+    using ActionNotificationPoster = std::function<void(
+        const QString& title, const QString& body, const QString& actionLabel, std::function<void()> onAction)>;
+
     struct Services {
         std::shared_ptr<QorLogger> logger;
         std::shared_ptr<QorTokenStorage> tokenStorage;
         MacOSProvider::NotificationCallback postSystemNotification;
         ProviderEnvironment providerEnvironment;
+        ActionNotificationPoster postActionNotification;
     };
 
     // Asks the storage whether credentials are stored, creates the provider
@@ -42,7 +48,9 @@ public:
     // a launcher). kernwell: URLs open the main window and go to the callback
     // handler; others are accepted and ignored.
     void openUrls(const QStringList& urls);
-    // A launch without URLs: the main window comes forward.
+    // A launch without URLs, the launcher's Activate, the no-tray hint's
+    // action: the main window comes forward, or, where the menu-bar content
+    // has a window of its own, that window once signed in.
     void activate();
     // Starts signIn then startSync for an accepted callback; ignores any other URL.
     void handleCallback(const QString& url);
@@ -57,7 +65,7 @@ private:
     Scenes& m_scenes;
     bool m_skipMainScreen = false;
     std::unique_ptr<MacOSProvider> m_serviceProvider;
-    std::unique_ptr<QObject> m_menuBarExtra;
+    std::unique_ptr<MenuBarScene> m_menuBarExtra;
 };
 
 } // namespace kernwell

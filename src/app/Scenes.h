@@ -2,6 +2,7 @@
 
 #include "app/AppConfiguration.h"
 #include "sync/MacOSProvider.h"
+#include "ui/MenuBarScene.h"
 #include "ui/toolkit/Toolkit.h"
 
 #include <QObject>
@@ -28,7 +29,7 @@ public:
     // Built anew each time the main window opens; `dismiss` closes it.
     virtual std::unique_ptr<QWidget> makeMainWindowContent(const SceneContext& context, Toolkit::Action dismiss) = 0;
     // Built once; lives as long as the application.
-    virtual std::unique_ptr<QObject> makeMenuBarExtra(const SceneContext& context) = 0;
+    virtual std::unique_ptr<MenuBarScene> makeMenuBarExtra(const SceneContext& context) = 0;
     // What the user is told, once, when the desktop shows no tray icons.
     virtual QString noTrayHint() const = 0;
 };

@@ -16,7 +16,8 @@ SessionStateExporter::SessionStateExporter(
     , m_published(snapshot())
 {
     for (const auto signal : { &MacOSProvider::connectionStateChanged, &MacOSProvider::signedInChanged,
-             &MacOSProvider::usernameChanged, &MacOSProvider::notificationsChanged }) {
+             &MacOSProvider::usernameChanged, &MacOSProvider::notificationsChanged,
+             &MacOSProvider::addingProgressChanged }) {
         connect(&provider, signal, this, &SessionStateExporter::publishChanges);
     }
 }
@@ -54,6 +55,10 @@ QStringList SessionStateExporter::notifications() const
     return lines;
 }
 
+qlonglong SessionStateExporter::fontsAdded() const { return m_provider.fontsAdded(); }
+
+qlonglong SessionStateExporter::fontsToAdd() const { return m_provider.fontsToAdd(); }
+
 QVariantMap SessionStateExporter::snapshot() const
 {
     return {
@@ -61,6 +66,8 @@ QVariantMap SessionStateExporter::snapshot() const
         { QStringLiteral("SignedIn"), signedIn() },
         { QStringLiteral("Username"), username() },
         { QStringLiteral("Notifications"), notifications() },
+        { QStringLiteral("FontsAdded"), fontsAdded() },
+        { QStringLiteral("FontsToAdd"), fontsToAdd() },
     };
 }
 

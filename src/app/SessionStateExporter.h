@@ -24,6 +24,10 @@ class SessionStateExporter : public QObject {
     Q_PROPERTY(QString Username READ username)
     // The lines of the window's notification list, newest first as shown.
     Q_PROPERTY(QStringList Notifications READ notifications)
+    // While an update adds more than one font: how many are in place, and
+    // how many it adds; both 0 otherwise.
+    Q_PROPERTY(qlonglong FontsAdded READ fontsAdded)
+    Q_PROPERTY(qlonglong FontsToAdd READ fontsToAdd)
 
 public:
     static constexpr const char* interfaceName = "org.kernwell.Kernwell.Session";
@@ -38,6 +42,8 @@ public:
     bool signedIn() const;
     QString username() const;
     QStringList notifications() const;
+    qlonglong fontsAdded() const;
+    qlonglong fontsToAdd() const;
 
 private:
     QVariantMap snapshot() const;

@@ -3,59 +3,111 @@
 #include <QDBusMessage>
 #include <QDBusPendingCallWatcher>
 #include <QDBusPendingReply>
+#include <QPointer>
 #include <QStringList>
 #include <QVariantMap>
 
 namespace kernwell {
 
 namespace {
-const QString serverName = QStringLiteral("org.freedesktop.Notifications");
-const QString serverPath = QStringLiteral("/org/freedesktop/Notifications");
-const QString serverInterface = QStringLiteral("org.freedesktop.Notifications");
+
+    const QString service = QStringLiteral("org.freedesktop.Notifications");
+    const QString path = QStringLiteral("/org/freedesktop/Notifications");
+    const QString interface = QStringLiteral("org.freedesktop.Notifications");
+    // The key a server sends when the notification itself is clicked.
+    const QString defaultAction = QStringLiteral("default");
+    const QString namedAction = QStringLiteral("open");
+
 } // namespace
 
-SystemNotifications::SystemNotifications(QString bundleIdentifier, QDBusConnection bus)
-    : m_identifier(std::move(bundleIdentifier))
+SystemNotifications::SystemNotifications(QString bundleIdentifier, QDBusConnection bus, QObject* parent)
+    : QObject(parent)
+    , m_identifier(std::move(bundleIdentifier))
     , m_bus(std::move(bus))
 {
+    if (m_bus.isConnected()) {
+        m_bus.connect(service, path, interface, QStringLiteral("ActionInvoked"), this, SLOT(actionInvoked(uint, QString)));
+        m_bus.connect(service, path, interface, QStringLiteral("NotificationClosed"), this,
+            SLOT(notificationClosed(uint, uint)));
+    }
 }
 
 void SystemNotifications::postSystemNotification(const QString& title, const QString& body) const
+{
+    notify(title, body, {}, {});
+}
+
+void SystemNotifications::postSystemNotification(
+    const QString& title, const QString& body, const QString& actionLabel, std::function<void()> onAction)
+{
+    notify(title, body, { defaultAction, actionLabel, namedAction, actionLabel },
+        [self = QPointer<SystemNotifications>(this), onAction = std::move(onAction)](uint id) {
+            if (self) {
+                self->m_actions.insert(id, onAction);
+            }
+        });
+}
+
+void SystemNotifications::notify(const QString& title, const QString& body, const QStringList& actions,
+    const std::function<void(uint id)>& posted) const
 {
     if (!m_bus.isConnected()) {
         return;
     }
     // A server with "body-markup" reads the body as markup: the body (font
     // names from the service) must then be escaped to stay text. The server
-    // may change between posts, so it is asked each time; the post goes out
-    // once it has answered, and the caller never waits.
-    const QDBusMessage ask = QDBusMessage::createMethodCall(serverName, serverPath, serverInterface,
-        QStringLiteral("GetCapabilities"));
+    // may change between posts, so it is asked each time.
+    const QDBusMessage ask = QDBusMessage::createMethodCall(service, path, interface, QStringLiteral("GetCapabilities"));
     auto* watcher = new QDBusPendingCallWatcher(m_bus.asyncCall(ask));
-    QObject::connect(watcher, &QDBusPendingCallWatcher::finished, watcher,
-        [watcher, bus = m_bus, identifier = m_identifier, title, body] {
+    connect(watcher, &QDBusPendingCallWatcher::finished, watcher,
+        [watcher, bus = m_bus, identifier = m_identifier, title, body, actions, posted] {
             watcher->deleteLater();
             const QDBusPendingReply<QStringList> capabilities = *watcher;
             // Unknown capabilities (no server yet, one that failed to answer):
             // escaped, since the server that takes the post may read markup.
             const bool markup
                 = capabilities.isError() || capabilities.value().contains(QStringLiteral("body-markup"));
-            notify(bus, identifier, title, markup ? body.toHtmlEscaped() : body);
+            send(bus, identifier, title, markup ? body.toHtmlEscaped() : body, actions, posted);
         });
 }
 
-void SystemNotifications::notify(QDBusConnection bus, const QString& identifier, const QString& title, const QString& body)
+void SystemNotifications::send(QDBusConnection bus, const QString& identifier, const QString& title,
+    const QString& body, const QStringList& actions, const std::function<void(uint id)>& posted)
 {
     // The freedesktop protocol has no permission step: a server that runs shows it.
-    QDBusMessage message = QDBusMessage::createMethodCall(serverName, serverPath, serverInterface, QStringLiteral("Notify"));
+    QDBusMessage message = QDBusMessage::createMethodCall(service, path, interface, QStringLiteral("Notify"));
     QVariantMap hints;
     hints.insert(QStringLiteral("desktop-entry"), identifier);
     message << QStringLiteral("Kernwell") // app_name
             << 0u // replaces_id: always a new notification
             << identifier // app_icon: the installed icon's name
-            << title << body << QStringList() // no actions
-            << hints << -1; // the server's default expiry
-    bus.asyncCall(message);
+            << title << body << actions << hints << -1; // the server's default expiry
+    const QDBusPendingCall call = bus.asyncCall(message);
+    if (!posted) {
+        return;
+    }
+    // The server's id ties its later ActionInvoked to this notification.
+    auto* watcher = new QDBusPendingCallWatcher(call);
+    connect(watcher, &QDBusPendingCallWatcher::finished, watcher, [watcher, posted] {
+        const QDBusPendingReply<uint> reply = *watcher;
+        if (reply.isValid()) {
+            posted(reply.value());
+        }
+        watcher->deleteLater();
+    });
 }
+
+void SystemNotifications::actionInvoked(uint id, const QString& actionKey)
+{
+    const auto action = m_actions.constFind(id);
+    if (action == m_actions.cend() || (actionKey != defaultAction && actionKey != namedAction)) {
+        return;
+    }
+    // A copy: the action may post again, which changes the table.
+    const std::function<void()> run = *action;
+    run();
+}
+
+void SystemNotifications::notificationClosed(uint id, uint) { m_actions.remove(id); }
 
 } // namespace kernwell

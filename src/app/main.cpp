@@ -142,9 +142,13 @@ int main(int argc, char** argv)
     const auto session = std::make_shared<NetworkSession>();
     const LauncherEntry launcherEntry(configuration.bundleIdentifier, bus);
     QtToolkit toolkit([&launcherEntry](const QString& label) { launcherEntry.setBadgeLabel(label); });
-    const SystemNotifications notifications(configuration.bundleIdentifier, bus);
+    SystemNotifications notifications(configuration.bundleIdentifier, bus);
     const auto postSystemNotification = [&notifications](const QString& title, const QString& body) {
         notifications.postSystemNotification(title, body);
+    };
+    const auto postActionNotification = [&notifications](const QString& title, const QString& body,
+                                            const QString& actionLabel, std::function<void()> onAction) {
+        notifications.postSystemNotification(title, body, actionLabel, std::move(onAction));
     };
 
     const DesktopIntegration desktop(configuration.bundleIdentifier, QCoreApplication::applicationFilePath());
@@ -171,7 +175,8 @@ int main(int argc, char** argv)
     std::unique_ptr<GlyphdeckMacOS> app;
     try {
         app = std::make_unique<GlyphdeckMacOS>(configuration, toolkit, delegate,
-            GlyphdeckMacOS::Services { logger, tokenStorage, postSystemNotification, environment }, scenes);
+            GlyphdeckMacOS::Services { logger, tokenStorage, postSystemNotification, environment, postActionNotification },
+            scenes);
     } catch (const Error& error) {
         printLine(stderr, QStringLiteral("kernwell: ") + error.description());
         return 1;

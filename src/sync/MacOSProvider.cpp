@@ -56,8 +56,11 @@ MacOSProvider::MacOSProvider(QUrl apiRoot, NotificationCallback notificationCall
     auto downloader
         = environment.downloader ? environment.downloader : std::make_shared<SessionDataDownloader>(urlSession);
     m_client = std::make_unique<Client>(std::move(apiRoot), urlSession, m_logger);
-    m_fontStore = std::make_unique<FontStore>(m_fontFolder, m_logger, std::move(downloader),
-        std::make_shared<MacOSFontManager>(environment.registrationScope));
+    auto fontManager = std::make_shared<MacOSFontManager>(environment.registrationScope);
+    m_clashDetector = std::make_unique<FontClashDetector>(QStringList { m_fontFolder, fontManager->linkDirectory() });
+    connect(m_clashDetector.get(), &FontClashDetector::clashFound, this,
+        [this](const QString&, const QString& fontName) { reportClash(fontName); });
+    m_fontStore = std::make_unique<FontStore>(m_fontFolder, m_logger, std::move(downloader), std::move(fontManager));
 
     if (auto stored = m_tokenStorage->loadCredentials(serviceName())) {
         m_tokenPair = TokenPair { std::nullopt, stored->secret };

@@ -5,6 +5,7 @@
 #include "api/TokenPair.h"
 #include "api/WebSocketTask.h"
 #include "diagnostics/QorLogger.h"
+#include "fonts/FontClashDetector.h"
 #include "fonts/FontStore.h"
 #include "fonts/QorFileManager.h"
 #include "sync/Cancellation.h"
@@ -46,6 +47,10 @@ class MacOSProvider : public QObject {
     Q_PROPERTY(QString visibleError READ visibleErrorText NOTIFY visibleErrorChanged)
     Q_PROPERTY(qint64 reconnectSecondsRemaining READ reconnectSecondsRemaining NOTIFY reconnectSecondsRemainingChanged)
     Q_PROPERTY(kernwell::ConnectionState connectionState READ connectionState NOTIFY connectionStateChanged)
+    // While an update adds more than one font: how many of them are in place
+    // so far, and how many it adds. Both 0 otherwise.
+    Q_PROPERTY(qint64 fontsAdded READ fontsAdded NOTIFY addingProgressChanged)
+    Q_PROPERTY(qint64 fontsToAdd READ fontsToAdd NOTIFY addingProgressChanged)
 
 public:
     using NotificationCallback = std::function<void(const QString& title, const QString& body)>;
@@ -67,6 +72,8 @@ public:
     QString visibleErrorText() const { return m_visibleError.value_or(QString()); }
     qint64 reconnectSecondsRemaining() const { return m_reconnectSecondsRemaining; }
     ConnectionState connectionState() const { return m_connectionState; }
+    qint64 fontsAdded() const { return m_fontsAdded; }
+    qint64 fontsToAdd() const { return m_fontsToAdd; }
 
     FontStore& fontStore() { return *m_fontStore; }
     // The folder that holds the synced font files.
@@ -94,6 +101,7 @@ signals:
     void visibleErrorChanged();
     void reconnectSecondsRemainingChanged();
     void connectionStateChanged();
+    void addingProgressChanged();
 
 private:
     // Where the connection goes next: a step of the connection, its end, or
@@ -111,6 +119,14 @@ private:
     void setVisibleError(std::optional<QString> value);
     void setReconnectSecondsRemaining(qint64 value);
     void setConnectionState(ConnectionState value);
+    void setAddingProgress(qint64 added, qint64 toAdd);
+    // Shows the lines of `records` as system notifications and appends them
+    // to the list, in one assignment.
+    void deliver(const QList<ClientNotification>& records);
+    // The files of the font folder.
+    QStringList fontFiles() const;
+    // Tells the user once about each synced font another installed font also provides.
+    void reportClash(const QString& fontName);
 
     QCoro::Task<Next> refresh(QString refreshToken, std::shared_ptr<Cancellation> session);
     QCoro::Task<Next> connectAndReceive(QString accessToken, std::shared_ptr<Cancellation> session);
@@ -135,6 +151,7 @@ private:
     QString m_fontFolder;
     std::unique_ptr<Client> m_client;
     std::unique_ptr<FontStore> m_fontStore;
+    std::unique_ptr<FontClashDetector> m_clashDetector;
     Sleeper m_sleeper;
     KeychainWriter m_keychain;
 
@@ -144,6 +161,8 @@ private:
     std::optional<QString> m_visibleError;
     qint64 m_reconnectSecondsRemaining = 0;
     ConnectionState m_connectionState = ConnectionState::SignedOut;
+    qint64 m_fontsAdded = 0;
+    qint64 m_fontsToAdd = 0;
 
     std::optional<TokenPair> m_tokenPair;
     std::shared_ptr<WebSocketTask> m_socketTask;

@@ -12,13 +12,15 @@ namespace kernwell {
 
 // One line of the notification list.
 struct NotificationSummary {
-    // Whether the line reports an error or a change, with the line itself.
+    // Whether the line reports an error, a change or a warning, with the line itself.
     class Kind {
     public:
-        enum class Case { Error, Update };
+        // Warning: nothing failed, but the user should know (a font installed twice).
+        enum class Case { Error, Update, Warning };
 
         static Kind error(QString text) { return Kind(Case::Error, std::move(text)); }
         static Kind update(QString text) { return Kind(Case::Update, std::move(text)); }
+        static Kind warning(QString text) { return Kind(Case::Warning, std::move(text)); }
 
         Case kindCase() const { return m_case; }
         bool isError() const { return m_case == Case::Error; }

@@ -41,6 +41,7 @@ QCoro::Task<> MacOSProvider::startSync()
     auto session = std::make_shared<Cancellation>(m_lifetime);
     m_session = session;
     m_fontStore->registerAllFonts();
+    m_clashDetector->check(fontFiles());
 
     Next next = m_tokenPair->AccessToken ? Next { Next::Step::Connect, *m_tokenPair->AccessToken }
                                          : Next { Next::Step::Refresh, m_tokenPair->RefreshToken };

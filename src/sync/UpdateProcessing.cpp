@@ -2,6 +2,7 @@
 
 #include "api/SyncMessage.h"
 
+#include <QDir>
 #include <QHash>
 #include <QScopeGuard>
 
@@ -33,6 +34,10 @@ namespace {
         return names.isEmpty() ? font.id : names.join(QLatin1Char(' '));
     }
 
+    QString missingLink() { return QStringLiteral("Remote file name is missing."); }
+    // The id names a file in the font folder: it must stay a single name there.
+    QString unsafeId() { return QStringLiteral("The font id cannot be used as a file name."); }
+
     // A link that can be downloaded: a valid, absolute URL.
     std::optional<QUrl> downloadUrl(const QString& link)
     {
@@ -43,6 +48,23 @@ namespace {
         return url;
     }
 
+    // Why a font was set aside, in the words of the record the user sees.
+    ClientNotification setAsideRecord(const FontError& font, const QString& verb)
+    {
+        const QString reason = font.error == missingLink() ? QStringLiteral("the catalogue gives no download link for it.")
+            : font.error == unsafeId()                     ? QStringLiteral("its id can't be used as a file name.")
+                                                           : font.error;
+        return { QUuid::createUuid(), ClientNotificationKind::SyncError, font.fontId, font.qorDisplayName,
+            QStringLiteral("Couldn't %1 %2: %3").arg(verb, font.qorDisplayName, reason) };
+    }
+
+    ClientNotification stoppedUpdateRecord(const FontForAppend& font, const Error& error)
+    {
+        return { QUuid::createUuid(), ClientNotificationKind::SyncError, font.fontId, font.qorDisplayName,
+            QStringLiteral("Couldn't add %1: %2 It will be tried again at the next connection.")
+                .arg(font.qorDisplayName, error.description()) };
+    }
+
 } // namespace
 
 QCoro::Task<bool> MacOSProvider::processMessage(WebSocketMessage message, std::shared_ptr<Cancellation> session)
@@ -51,17 +73,68 @@ QCoro::Task<bool> MacOSProvider::processMessage(WebSocketMessage message, std::s
     if (!work || session->isCancelled()) {
         co_return false;
     }
-    const auto records = co_await applyUpdate(work->toAdd, work->toRemove);
-    if (!records || session->isCancelled()) {
+    QList<ClientNotification> records;
+    for (const auto& font : work->setAside) {
+        records.append(setAsideRecord(font, QStringLiteral("add")));
+    }
+    for (const auto& font : work->notRemoved) {
+        records.append(setAsideRecord(font, QStringLiteral("remove")));
+    }
+    const auto applied = co_await applyUpdate(work->toAdd, work->toRemove);
+    if (session->isCancelled()) {
         co_return false;
     }
-    const QList<NotificationSummary> summaries = makeSummaries(*records);
+    if (!applied) {
+        if (!records.isEmpty()) {
+            deliver(records);
+        }
+        co_return false;
+    }
+    QStringList added;
+    for (const auto& record : *applied) {
+        if (record.kind == ClientNotificationKind::SyncAdded) {
+            added.append(m_fontStore->rootDir() + QLatin1Char('/') + record.fontId);
+        }
+    }
+    m_clashDetector->check(added);
+    deliver(records + *applied);
+    setConnectionState(ConnectionState::SignedIn);
+    co_return true;
+}
+
+void MacOSProvider::deliver(const QList<ClientNotification>& records)
+{
+    const QList<NotificationSummary> summaries = makeSummaries(records);
     for (const auto& summary : summaries) {
         m_notificationCallback(summary.text(), summary.text());
     }
     setNotifications(m_notifications + summaries);
-    setConnectionState(ConnectionState::SignedIn);
-    co_return true;
+}
+
+void MacOSProvider::reportClash(const QString& fontName)
+{
+    QList<NotificationSummary> notifications = m_notifications;
+    notifications.append({ QUuid::createUuid(),
+        NotificationSummary::Kind::warning(
+            fontName + QStringLiteral(" is also installed on this computer; applications may use either copy.")) });
+    setNotifications(std::move(notifications));
+}
+
+QStringList MacOSProvider::fontFiles() const
+{
+    QStringList files;
+    const QDir folder(m_fontFolder);
+    for (const QString& name : folder.entryList(QDir::Files)) {
+        files.append(folder.filePath(name));
+    }
+    return files;
+}
+
+void MacOSProvider::setAddingProgress(qint64 added, qint64 toAdd)
+{
+    m_fontsAdded = added;
+    m_fontsToAdd = toAdd;
+    emit addingProgressChanged();
 }
 
 QCoro::Task<std::optional<UpdateWork>> MacOSProvider::handleMessage(WebSocketMessage message)
@@ -102,14 +175,12 @@ QCoro::Task<std::optional<UpdateWork>> MacOSProvider::handleMessage(WebSocketMes
         fontNames.insert(font.id, displayName(font));
     }
     const QString unknownFont = QStringLiteral("Unknown Font");
-    // The id names a file in the font folder: it must stay a single name there.
-    const QString unsafeId = QStringLiteral("The font id cannot be used as a file name.");
 
     UpdateWork work;
     for (const auto& id : removeIds) {
         const QString name = fontNames.value(id, unknownFont);
         if (!FontStore::isValidFontId(id)) {
-            work.setAside.append({ id, name, unsafeId });
+            work.notRemoved.append({ id, name, unsafeId() });
             continue;
         }
         work.toRemove.append({ id, name });
@@ -120,13 +191,13 @@ QCoro::Task<std::optional<UpdateWork>> MacOSProvider::handleMessage(WebSocketMes
         }
         const QString name = fontNames.value(font.id, unknownFont);
         if (!FontStore::isValidFontId(font.id)) {
-            work.setAside.append({ font.id, name, unsafeId });
+            work.setAside.append({ font.id, name, unsafeId() });
             continue;
         }
         const std::optional<QUrl> url
             = font.formats.isEmpty() ? std::nullopt : downloadUrl(font.formats.first().link);
         if (!url) {
-            work.setAside.append({ font.id, name, QStringLiteral("Remote file name is missing.") });
+            work.setAside.append({ font.id, name, missingLink() });
             continue;
         }
         work.toAdd.append({ font.id, name, *url });
@@ -143,6 +214,16 @@ QCoro::Task<std::optional<QList<ClientNotification>>> MacOSProvider::applyUpdate
     // one server.
     constexpr qsizetype downloadsAhead = 6;
     const auto dropUnused = qScopeGuard([this] { m_fontStore->discardPrefetched(); });
+    // "Adding 37 of 500 fonts…" while a big update runs, counted as each font is in place.
+    const bool showsProgress = toAdd.size() > 1;
+    if (showsProgress) {
+        setAddingProgress(0, toAdd.size());
+    }
+    const auto endProgress = qScopeGuard([this, showsProgress] {
+        if (showsProgress) {
+            setAddingProgress(0, 0);
+        }
+    });
     QList<ClientNotification> records;
     for (qsizetype index = 0; index < toAdd.size(); ++index) {
         for (qsizetype ahead = index; ahead < std::min(toAdd.size(), index + downloadsAhead); ++ahead) {
@@ -154,6 +235,10 @@ QCoro::Task<std::optional<QList<ClientNotification>>> MacOSProvider::applyUpdate
             added = co_await m_fontStore->addFont(font.fontId, font.remoteURL);
         } catch (const Error& error) {
             m_logger->logError(error);
+            // A failure caused by a sign-out meanwhile is no news to the user.
+            if (!session || !session->isCancelled()) {
+                deliver({ stoppedUpdateRecord(font, error) });
+            }
             co_return std::nullopt;
         }
         if (session && session->isCancelled()) {
@@ -164,6 +249,9 @@ QCoro::Task<std::optional<QList<ClientNotification>>> MacOSProvider::applyUpdate
                 m_fontStore->unregisterAllFonts();
             }
             co_return std::nullopt;
+        }
+        if (showsProgress) {
+            setAddingProgress(index + 1, toAdd.size());
         }
         if (added) {
             records.append(

@@ -11,6 +11,7 @@ struct UpdateWork {
     QList<FontForAppend> toAdd;
     QList<FontForRemove> toRemove;
     QList<FontError> setAside; // fonts that cannot be added, with the reason
+    QList<FontError> notRemoved; // fonts that cannot be removed, with the reason
 
     friend bool operator==(const UpdateWork&, const UpdateWork&) = default;
 };

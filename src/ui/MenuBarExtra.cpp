@@ -2,6 +2,7 @@
 
 #include "ui/MenuBarPopup.h"
 #include "ui/MenuBarView.h"
+#include "ui/MenuBarWindow.h"
 #include "ui/SessionModel.h"
 #include "ui/toolkit/Toolkit.h"
 
@@ -15,7 +16,7 @@ namespace kernwell {
 
 MenuBarExtra::MenuBarExtra(std::unique_ptr<SessionModel> ownSession, Toolkit& toolkit, const ServicePages& pages,
     std::function<void()> checkForUpdates, const QString& versionString, QObject* parent)
-    : QObject(parent)
+    : MenuBarScene(parent)
     , m_ownSession(std::move(ownSession))
     , m_session(m_ownSession.get())
     , m_toolkit(toolkit)
@@ -25,7 +26,7 @@ MenuBarExtra::MenuBarExtra(std::unique_ptr<SessionModel> ownSession, Toolkit& to
 
 MenuBarExtra::MenuBarExtra(SessionModel& session, Toolkit& toolkit, const ServicePages& pages,
     std::function<void()> checkForUpdates, const QString& versionString, QObject* parent)
-    : QObject(parent)
+    : MenuBarScene(parent)
     , m_session(&session)
     , m_toolkit(toolkit)
 {
@@ -36,21 +37,36 @@ MenuBarExtra::~MenuBarExtra() = default;
 
 void MenuBarExtra::build(const ServicePages& pages, std::function<void()> checkForUpdates, const QString& versionString)
 {
-    m_popup = std::make_unique<MenuBarPopup>(
-        new MenuBarView(*m_session, m_toolkit, pages, std::move(checkForUpdates), versionString));
+    if (presentationFor(m_toolkit.isTrayAvailable(), QGuiApplication::platformName()) == Presentation::Window) {
+        m_window = std::make_unique<MenuBarWindow>(new MenuBarView(
+            *m_session, m_toolkit, pages, std::move(checkForUpdates), versionString, MenuBarView::Sizing::Resizable));
+    } else {
+        m_popup = std::make_unique<MenuBarPopup>(
+            new MenuBarView(*m_session, m_toolkit, pages, std::move(checkForUpdates), versionString));
+        connect(m_popup.get(), &MenuBarPopup::resized, this, [this] {
+            if (m_popup->isVisible()) {
+                place();
+            }
+        });
+    }
     connect(m_session, &SessionModel::changed, this, &MenuBarExtra::updateIcon);
+    connect(m_session, &SessionModel::changed, this, &MenuBarExtra::updateToolTip);
     connect(&m_toolkit, &Toolkit::trayActivated, this, &MenuBarExtra::toggle);
-    connect(m_popup.get(), &MenuBarPopup::resized, this, [this] {
-        if (m_popup->isVisible()) {
-            place();
-        }
-    });
     updateIcon();
+    updateToolTip();
 }
 
 MenuBarView* MenuBarExtra::view() const
 {
-    return m_popup->view();
+    return m_popup ? m_popup->view() : m_window->view();
+}
+
+MenuBarExtra::Presentation MenuBarExtra::presentationFor(bool trayAvailable, const QString& platformName)
+{
+    if (!trayAvailable || platformName.startsWith(QLatin1String("wayland"))) {
+        return Presentation::Window;
+    }
+    return Presentation::Popup;
 }
 
 QString MenuBarExtra::iconName(ConnectionState state)
@@ -99,8 +115,36 @@ void MenuBarExtra::updateIcon()
     }
 }
 
+void MenuBarExtra::updateToolTip()
+{
+    const QString progress = m_session->addingProgressText();
+    const QString text = progress.isEmpty() ? QStringLiteral("Kernwell") : progress;
+    if (m_toolkit.trayToolTip() != text) {
+        m_toolkit.setTrayToolTip(text);
+    }
+}
+
+void MenuBarExtra::openWindow()
+{
+    if (!m_window) {
+        return;
+    }
+    m_window->show();
+    m_window->raise();
+    m_window->activateWindow();
+}
+
 void MenuBarExtra::toggle()
 {
+    if (m_window) {
+        // Not by focus: a Wayland client can't rely on having it.
+        if (m_window->isVisible()) {
+            m_window->hide();
+        } else {
+            openWindow();
+        }
+        return;
+    }
     if (m_popup->isVisible()) {
         m_popup->hide();
     } else if (!m_popup->closedMomentsAgo()) {

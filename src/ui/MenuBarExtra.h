@@ -1,10 +1,10 @@
 #pragma once
 
 #include "sync/ConnectionState.h"
+#include "ui/MenuBarScene.h"
 #include "ui/ProviderSession.h"
 #include "ui/ServicePages.h"
 
-#include <QObject>
 #include <QPoint>
 #include <QRect>
 #include <QSize>
@@ -16,13 +16,19 @@ namespace kernwell {
 
 class MenuBarPopup;
 class MenuBarView;
+class MenuBarWindow;
 class Toolkit;
 
-// The tray icon and its popup: the icon follows the connection state, also
-// while the popup is closed; activating the icon opens the popup under it.
-class MenuBarExtra : public QObject {
+// The tray icon and the menu-bar content: the icon and its tooltip follow the
+// session, also while the content is closed. Where a tray works under X11,
+// activating the icon opens the content as a popup under it; without a tray,
+// or on Wayland (where no client can place a window at the icon), the content
+// is an ordinary resizable window instead, which the icon (if any) and
+// openWindow() open.
+class MenuBarExtra : public MenuBarScene {
     Q_OBJECT
 public:
+    enum class Presentation { Popup, Window };
     // Defined here, so that only a program that has the provider links it.
     MenuBarExtra(MacOSProvider& provider, Toolkit& toolkit, const ServicePages& pages,
         std::function<void()> checkForUpdates, const QString& versionString, QObject* parent = nullptr)
@@ -42,10 +48,17 @@ public:
     static QPoint popupPosition(const QRect& trayGeometry, const QPoint& cursor, const QSize& popupSize, const QRect& screen);
     // What the user is told, once, when the desktop shows no tray icons.
     static QString noTrayHint();
+    // The popup where a tray works and the platform lets us place it.
+    static Presentation presentationFor(bool trayAvailable, const QString& platformName);
 
-    // Opens the popup if it is closed, closes it otherwise.
+    bool opensAsWindow() const override { return m_window != nullptr; }
+    void openWindow() override;
+
+    // Opens the content if it is closed, closes it otherwise.
     void toggle();
+    // Exactly one of the two exists.
     MenuBarPopup* popup() const { return m_popup.get(); }
+    MenuBarWindow* window() const { return m_window.get(); }
     MenuBarView* view() const;
 
 private:
@@ -53,6 +66,7 @@ private:
         std::function<void()> checkForUpdates, const QString& versionString, QObject* parent);
     void build(const ServicePages& pages, std::function<void()> checkForUpdates, const QString& versionString);
     void updateIcon();
+    void updateToolTip();
     void open();
     // Puts the popup under the icon, inside its screen.
     void place();
@@ -61,6 +75,7 @@ private:
     SessionModel* m_session;
     Toolkit& m_toolkit;
     std::unique_ptr<MenuBarPopup> m_popup;
+    std::unique_ptr<MenuBarWindow> m_window;
 };
 
 } // namespace kernwell

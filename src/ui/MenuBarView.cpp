@@ -12,13 +12,14 @@
 namespace kernwell {
 
 MenuBarView::MenuBarView(SessionModel& session, Toolkit& toolkit, const ServicePages& pages,
-    std::function<void()> checkForUpdates, const QString& versionString, QWidget* parent)
+    std::function<void()> checkForUpdates, const QString& versionString, Sizing sizing, QWidget* parent)
     : QWidget(parent)
     , m_session(session)
     , m_toolkit(toolkit)
     , m_pages(pages)
     , m_checkForUpdates(std::move(checkForUpdates))
     , m_versionString(versionString)
+    , m_sizing(sizing)
 {
     setObjectName(QStringLiteral("MenuBarView"));
     // The rounded rectangle is painted here; the corners stay transparent.
@@ -26,7 +27,9 @@ MenuBarView::MenuBarView(SessionModel& session, Toolkit& toolkit, const ServiceP
     setFont(typeface(Typeface::Regular, 14));
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
-    layout->setSizeConstraint(QLayout::SetFixedSize);
+    if (m_sizing == Sizing::Fixed) {
+        layout->setSizeConstraint(QLayout::SetFixedSize);
+    }
     connect(&m_session, &SessionModel::changed, this, &MenuBarView::refresh);
     refresh();
 }
@@ -56,7 +59,13 @@ void MenuBarView::refresh()
     }
     layout()->addWidget(content);
     content->show();
-    setFixedSize(content->size());
+    if (m_sizing == Sizing::Fixed) {
+        setFixedSize(content->size());
+    } else {
+        // Its own size is the least it needs; it grows with the window.
+        setMinimumSize(content->size());
+        content->setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
+    }
 }
 
 void MenuBarView::paintEvent(QPaintEvent*)
@@ -65,7 +74,11 @@ void MenuBarView::paintEvent(QPaintEvent*)
     painter.setRenderHint(QPainter::Antialiasing);
     painter.setPen(Qt::NoPen);
     painter.setBrush(Qt::white);
-    painter.drawRoundedRect(QRectF(rect()), 8, 8);
+    if (m_sizing == Sizing::Fixed) {
+        painter.drawRoundedRect(QRectF(rect()), 8, 8);
+    } else {
+        painter.drawRect(rect());
+    }
 }
 
 } // namespace kernwell

@@ -14,13 +14,18 @@ namespace kernwell {
 class SessionModel;
 class Toolkit;
 
-// The content of the tray popup: the signed-out panel or the signed-in
-// window, on a white rounded rectangle, following the session live.
+// The menu-bar content: the signed-out panel or the signed-in window,
+// following the session live. The same content serves the tray popup (on a
+// white rounded rectangle, at its own size) and the Kernwell window (white,
+// as large as the user makes it).
 class MenuBarView : public QWidget {
     Q_OBJECT
 public:
+    enum class Sizing { Fixed, Resizable };
+
     MenuBarView(SessionModel& session, Toolkit& toolkit, const ServicePages& pages,
-        std::function<void()> checkForUpdates, const QString& versionString, QWidget* parent = nullptr);
+        std::function<void()> checkForUpdates, const QString& versionString, Sizing sizing = Sizing::Fixed,
+        QWidget* parent = nullptr);
 
     // Exactly one of the two is present.
     SignedOutView* signedOutView() const { return m_signedOut; }
@@ -37,6 +42,7 @@ private:
     ServicePages m_pages;
     std::function<void()> m_checkForUpdates;
     QString m_versionString;
+    Sizing m_sizing;
     QPointer<SignedOutView> m_signedOut;
     QPointer<SignedInView> m_signedIn;
 };

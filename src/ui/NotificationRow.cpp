@@ -10,8 +10,7 @@ namespace kernwell {
 
 NotificationRow::NotificationRow(const NotificationSummary& summary, QWidget* parent)
     : QWidget(parent)
-    , m_symbol(new ImageView(symbolFor(summary.kind.kindCase()), { 16, 16 },
-          summary.kind.isError() ? tr("Error") : tr("Update"), this))
+    , m_symbol(new ImageView(symbolFor(summary.kind.kindCase()), { 16, 16 }, kindName(summary.kind.kindCase()), this))
     , m_label(new ShrinkingLabel(typeface(Typeface::Regular, 14), this))
 {
     m_label->setText(summary.text());
@@ -25,8 +24,28 @@ NotificationRow::NotificationRow(const NotificationSummary& summary, QWidget* pa
 
 QString NotificationRow::symbolFor(NotificationSummary::Kind::Case kind)
 {
-    return kind == NotificationSummary::Kind::Case::Error ? QStringLiteral("exclamationmark.triangle.fill")
-                                                          : QStringLiteral("arrow.triangle.2.circlepath.circle.fill");
+    switch (kind) {
+    case NotificationSummary::Kind::Case::Error:
+        return QStringLiteral("exclamationmark.triangle.fill");
+    case NotificationSummary::Kind::Case::Warning:
+        return QStringLiteral("exclamationmark.triangle");
+    case NotificationSummary::Kind::Case::Update:
+        break;
+    }
+    return QStringLiteral("arrow.triangle.2.circlepath.circle.fill");
+}
+
+QString NotificationRow::kindName(NotificationSummary::Kind::Case kind)
+{
+    switch (kind) {
+    case NotificationSummary::Kind::Case::Error:
+        return tr("Error");
+    case NotificationSummary::Kind::Case::Warning:
+        return tr("Warning");
+    case NotificationSummary::Kind::Case::Update:
+        break;
+    }
+    return tr("Update");
 }
 
 } // namespace kernwell

@@ -17,6 +17,8 @@ public:
 
     // The symbol image drawn for each kind.
     static QString symbolFor(NotificationSummary::Kind::Case kind);
+    // What a screen reader says for the symbol.
+    static QString kindName(NotificationSummary::Kind::Case kind);
 
     ImageView* symbol() const { return m_symbol; }
     ShrinkingLabel* label() const { return m_label; }

@@ -10,7 +10,8 @@ ProviderSession::ProviderSession(MacOSProvider& provider, QObject* parent)
 {
     for (auto signal : { &MacOSProvider::signedInChanged, &MacOSProvider::usernameChanged,
              &MacOSProvider::notificationsChanged, &MacOSProvider::visibleErrorChanged,
-             &MacOSProvider::reconnectSecondsRemainingChanged, &MacOSProvider::connectionStateChanged }) {
+             &MacOSProvider::reconnectSecondsRemainingChanged, &MacOSProvider::connectionStateChanged,
+             &MacOSProvider::addingProgressChanged }) {
         connect(&m_provider, signal, this, &SessionModel::changed);
     }
 }
@@ -48,6 +49,16 @@ qint64 ProviderSession::reconnectSecondsRemaining() const
 ConnectionState ProviderSession::connectionState() const
 {
     return m_provider.connectionState();
+}
+
+qint64 ProviderSession::fontsAdded() const
+{
+    return m_provider.fontsAdded();
+}
+
+qint64 ProviderSession::fontsToAdd() const
+{
+    return m_provider.fontsToAdd();
 }
 
 QCoro::Task<> ProviderSession::signOut()

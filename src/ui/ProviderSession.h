@@ -19,6 +19,8 @@ public:
     std::optional<QString> visibleError() const override;
     qint64 reconnectSecondsRemaining() const override;
     ConnectionState connectionState() const override;
+    qint64 fontsAdded() const override;
+    qint64 fontsToAdd() const override;
     QCoro::Task<> signOut() override;
 
 private:

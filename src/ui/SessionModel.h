@@ -29,6 +29,13 @@ public:
     virtual std::optional<QString> visibleError() const = 0;
     virtual qint64 reconnectSecondsRemaining() const = 0;
     virtual ConnectionState connectionState() const = 0;
+    // While an update adds more than one font: how many are in place, and
+    // how many it adds; both 0 otherwise.
+    virtual qint64 fontsAdded() const = 0;
+    virtual qint64 fontsToAdd() const = 0;
+    // "Adding 37 of 500 fonts…" while an update adds more than one font;
+    // empty otherwise.
+    QString addingProgressText() const;
     // Starts the sign-out. The returned task may be dropped at once: the
     // sign-out runs to its end whether or not anyone awaits it.
     virtual QCoro::Task<> signOut() = 0;

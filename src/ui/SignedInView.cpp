@@ -22,8 +22,10 @@ namespace kernwell {
 
 namespace {
 
-// Where the account panel's centre sits, under the avatar.
-constexpr QPoint panelCentre { 275, 165 };
+// Where the account panel's centre sits, under the avatar: 125 points left
+// of the right edge (x = 275 at the popup's width of 400).
+constexpr int panelCentreFromRight = 125;
+constexpr int panelCentreY = 165;
 
 QFont italic(QFont font)
 {
@@ -156,6 +158,8 @@ void SignedInView::refreshNotifications()
 void SignedInView::refreshStatus()
 {
     const auto error = m_session.visibleError();
+    const QString progress = m_session.addingProgressText();
+    m_connected->setText(progress.isEmpty() ? tr("Connected") : progress);
     m_connected->setVisible(!error);
     m_errorLines->setVisible(error.has_value());
     if (error) {
@@ -172,6 +176,23 @@ void SignedInView::keyPressEvent(QKeyEvent* event)
         return;
     }
     QWidget::keyPressEvent(event);
+}
+
+void SignedInView::resizeEvent(QResizeEvent*)
+{
+    // In the resizable window the avatar, and the panel with it, follow the right edge.
+    if (m_backdrop) {
+        m_backdrop->setGeometry(rect());
+    }
+    placePanel();
+}
+
+void SignedInView::placePanel()
+{
+    if (m_panel) {
+        const QPoint centre(width() - panelCentreFromRight, panelCentreY);
+        m_panel->move(centre - QPoint(m_panel->width() / 2, m_panel->height() / 2));
+    }
 }
 
 void SignedInView::setShowingPopover(bool showing)
@@ -198,7 +219,7 @@ void SignedInView::setShowingPopover(bool showing)
     m_panel = new UserModal(
         m_checkForUpdates, [this] { m_session.signOut(); }, m_session.username(), m_versionString,
         m_pages.supportURL, m_pages.libraryURL, m_toolkit, this);
-    m_panel->move(panelCentre - QPoint(m_panel->width() / 2, m_panel->height() / 2));
+    placePanel();
     m_panel->show();
     m_panel->raise();
     m_panel->setFocus(Qt::TabFocusReason);

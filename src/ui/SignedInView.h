@@ -42,8 +42,10 @@ public:
 
 protected:
     void keyPressEvent(QKeyEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
 
 private:
+    void placePanel();
     void refreshNotifications();
     void refreshStatus();
 

@@ -15,6 +15,22 @@ using namespace kernwell::test;
 
 namespace {
 
+// A menu-bar extra that only counts the openings of its window.
+class FakeMenuBar : public MenuBarScene {
+public:
+    explicit FakeMenuBar(bool window)
+        : m_window(window)
+    {
+    }
+    bool opensAsWindow() const override { return m_window; }
+    void openWindow() override { ++windowOpenings; }
+
+    int windowOpenings = 0;
+
+private:
+    bool m_window;
+};
+
 class FakeScenes : public Scenes {
 public:
     std::unique_ptr<QWidget> makeMainWindowContent(const SceneContext&, Toolkit::Action) override
@@ -22,14 +38,18 @@ public:
         ++mainContents;
         return std::make_unique<QLabel>();
     }
-    std::unique_ptr<QObject> makeMenuBarExtra(const SceneContext& context) override
+    std::unique_ptr<MenuBarScene> makeMenuBarExtra(const SceneContext& context) override
     {
         ++menuBarExtras;
         checkForUpdates = context.checkForUpdates;
-        return std::make_unique<QObject>();
+        auto extra = std::make_unique<FakeMenuBar>(menuBarWindow);
+        menuBar = extra.get();
+        return extra;
     }
     QString noTrayHint() const override { return QStringLiteral("No tray here."); }
 
+    bool menuBarWindow = false;
+    FakeMenuBar* menuBar = nullptr;
     int mainContents = 0;
     int menuBarExtras = 0;
     std::function<void()> checkForUpdates;
@@ -46,13 +66,18 @@ AppConfiguration configuration()
     return config;
 }
 
-// The application over fakes: the network refuses everything and waits last an hour.
+// The application over fakes: the network refuses everything but the
+// sign-in token "good", and waits last an hour.
 struct Harness {
-    explicit Harness(bool credentialsStored, bool trayAvailable = true)
+    explicit Harness(bool credentialsStored, bool trayAvailable = true, bool menuBarWindow = false)
     {
         toolkit.trayAvailable = trayAvailable;
+        scenes.menuBarWindow = menuBarWindow;
         session->respond = [this](const UrlRequest& request) -> UrlDataResult {
             signInRequests.append(request);
+            if (request.headerFields.contains({ QByteArrayLiteral("Authorization"), QByteArrayLiteral("Bearer good") })) {
+                return UrlDataResult { {}, HttpUrlResponse { 200, { { "st-access-token", "a" }, { "st-refresh-token", "r" } } } };
+            }
             return FakeUrlSession::ok({}, 401);
         };
         if (credentialsStored) {
@@ -70,7 +95,11 @@ struct Harness {
         app = std::make_unique<GlyphdeckMacOS>(configuration(), toolkit, *delegate,
             GlyphdeckMacOS::Services { logger, storage,
                 [this](const QString& title, const QString& body) { notifications.append(title + QLatin1Char('|') + body); },
-                environment },
+                environment,
+                [this](const QString& title, const QString& body, const QString& label, std::function<void()> action) {
+                    notifications.append(title + QLatin1Char('|') + body + QLatin1Char('|') + label);
+                    notificationActions.append(std::move(action));
+                } },
             scenes);
     }
 
@@ -82,6 +111,7 @@ struct Harness {
     std::shared_ptr<FakeUpdateAlert> alert = std::make_shared<FakeUpdateAlert>();
     QList<UrlRequest> signInRequests;
     QStringList notifications;
+    QList<std::function<void()>> notificationActions;
     std::unique_ptr<AppDelegate> delegate;
     std::unique_ptr<GlyphdeckMacOS> app;
 };
@@ -176,10 +206,48 @@ private slots:
         }
     }
 
+    // Without a tray the user is told how to get the window, and the hint's
+    // action gets it.
     void withoutTrayTheUserIsTold()
     {
-        Harness h(false, false);
-        QCOMPARE(h.notifications, QStringList { QStringLiteral("Kernwell|No tray here.") });
+        Harness h(false, false, true);
+        QCOMPARE(h.notifications, QStringList { QStringLiteral("Kernwell|No tray here.|Open Kernwell") });
+        QCOMPARE(h.notificationActions.size(), 1);
+        runTask(h.app->serviceProvider().signIn(QStringLiteral("good"), QStringLiteral("a@example.org")));
+        QVERIFY(h.app->serviceProvider().signedIn());
+        h.notificationActions.first()();
+        QCOMPARE(h.scenes.menuBar->windowOpenings, 1);
+    }
+
+    // Launching again, the launcher's Activate and the hint's action: the
+    // sign-in window while signed out; once signed in, the menu-bar content's
+    // own window where it has one, the main window where the tray's popup serves.
+    void activationOpens_data()
+    {
+        QTest::addColumn<bool>("menuBarWindow");
+        QTest::addColumn<bool>("signedIn");
+        QTest::addColumn<bool>("opensMenuBarWindow");
+        QTest::newRow("window, signed out") << true << false << false;
+        QTest::newRow("window, signed in") << true << true << true;
+        QTest::newRow("popup, signed out") << false << false << false;
+        QTest::newRow("popup, signed in") << false << true << false;
+    }
+    void activationOpens()
+    {
+        QFETCH(bool, menuBarWindow);
+        QFETCH(bool, signedIn);
+        QFETCH(bool, opensMenuBarWindow);
+        Harness h(false, !menuBarWindow, menuBarWindow);
+        if (signedIn) {
+            runTask(h.app->serviceProvider().signIn(QStringLiteral("good"), QStringLiteral("a@example.org")));
+            QVERIFY(h.app->serviceProvider().signedIn());
+        }
+        h.toolkit.closeWindow(QStringLiteral("MainWindow"));
+        const int openings = h.toolkit.mainWindowOpenings;
+        h.app->activate();
+        QCOMPARE(h.scenes.menuBar->windowOpenings, opensMenuBarWindow ? 1 : 0);
+        QCOMPARE(h.toolkit.mainWindowOpenings, opensMenuBarWindow ? openings : openings + 1);
+        QCOMPARE(h.toolkit.isMainWindowOpen(), !opensMenuBarWindow);
     }
 
     void windowsCheckForUpdatesThroughTheDelegate()

@@ -24,6 +24,8 @@ public:
     void setTrayIcon(const QString& imageName) override { trayIcons.append(imageName); }
     QString trayIconName() const override { return trayIcons.isEmpty() ? QString() : trayIcons.last(); }
     QRect trayGeometry() const override { return geometry; }
+    void setTrayToolTip(const QString& text) override { toolTip = text; }
+    QString trayToolTip() const override { return toolTip; }
 
     void setMainWindowContent(MainContentFactory factory) override { contentFactory = std::move(factory); }
     void openMainWindow() override
@@ -89,6 +91,7 @@ public:
     QRect geometry;
     QList<ToolkitWindow> windowList;
     QStringList trayIcons;
+    QString toolTip;
     QStringList closedWindows;
     QList<QUrl> openedUrls;
     QList<ActivationPolicy> policies;

@@ -1,3 +1,4 @@
+#include "RenamedTypeface.h"
 #include "RunTask.h"
 #include "TestMain.h"
 #include "ThrownError.h"
@@ -14,6 +15,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QStandardPaths>
+#include <QTemporaryDir>
 #include <QTimer>
 
 using namespace kernwell;
@@ -46,7 +48,10 @@ void serveFont(ProviderHarness& harness, const QString& id)
 {
     const QUrl url(QStringLiteral("http://fonts.test/") + id + QStringLiteral(".ttf"));
     harness.session->catalog[id] = { catalogFont(id, QStringLiteral("Dejavu"), std::nullopt, id, { url.toString() }) };
-    harness.downloader->serveFile(url, TestFonts::path());
+    // A family installed nowhere else, so that no clash warning joins the list.
+    const QTemporaryDir files;
+    writeRenamedTypeface(QStringLiteral("LiberationSans-Regular.ttf"), files.filePath(id));
+    harness.downloader->serveFile(url, files.filePath(id));
 }
 
 QString appending(const QString& id)
@@ -73,7 +78,8 @@ QStringList keyringAttributes(const QString& user = {})
 // A font that was synced in an earlier run: in the folder, not registered.
 void placeSyncedFont(const MacOSProvider& provider, const QString& fontId)
 {
-    QVERIFY(QFile::copy(TestFonts::path(), provider.fontFolder() + QLatin1Char('/') + fontId));
+    // A family installed nowhere else, so that no clash warning joins the list.
+    writeRenamedTypeface(QStringLiteral("LiberationSans-Regular.ttf"), provider.fontFolder() + QLatin1Char('/') + fontId);
 }
 
 } // namespace

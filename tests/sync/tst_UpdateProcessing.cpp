@@ -1,3 +1,4 @@
+#include "RenamedTypeface.h"
 #include "RunTask.h"
 #include "TestMain.h"
 
@@ -11,6 +12,7 @@
 #include <QFileInfo>
 #include <QFile>
 #include <QStandardPaths>
+#include <QTemporaryDir>
 
 using namespace kernwell;
 using namespace kernwell::test;
@@ -21,6 +23,7 @@ namespace {
 const QString account = QString::fromLatin1(ProviderHarness::email);
 const QString unsafeId = QStringLiteral("The font id cannot be used as a file name.");
 const QString noLink = QStringLiteral("Remote file name is missing.");
+
 
 QUrl link(const QString& id)
 {
@@ -52,6 +55,9 @@ void fillCatalog(FakeUrlSession& session)
     };
 }
 
+// (fonts added, fonts to add) after each change of the count.
+using Steps = QList<QPair<qint64, qint64>>;
+
 QStringList describe(const UpdateWork& work, const QString& which)
 {
     QStringList result;
@@ -64,7 +70,7 @@ QStringList describe(const UpdateWork& work, const QString& which)
             result.append(font.fontId + QLatin1Char('=') + font.qorDisplayName);
         }
     } else {
-        for (const auto& font : work.setAside) {
+        for (const auto& font : which == QStringLiteral("aside") ? work.setAside : work.notRemoved) {
             result.append(font.fontId + QLatin1Char('=') + font.qorDisplayName + QLatin1Char(':') + font.error);
         }
     }
@@ -88,18 +94,21 @@ QStringList linkedFonts(const ProviderHarness& harness)
     return names;
 }
 
-// Serves three files of the bundled typeface under the links of catalog
-// fonts named "DejaVu sans", "DejaVu mono" and "DejaVu serif".
-void serveDejaVu(ProviderHarness& harness)
+// Serves fonts under the links of catalog fonts named "DejaVu <id> Book":
+// copies of the repository's own typeface, of a family installed nowhere
+// else, so that no clash warning joins the notifications.
+void serveFonts(ProviderHarness& harness)
 {
     const std::optional<QString> none;
     const QList<std::pair<QString, QString>> fonts {
-        { QStringLiteral("sans"), QStringLiteral("Regular") },
-        { QStringLiteral("mono"), QStringLiteral("Italic") },
-        { QStringLiteral("serif"), QStringLiteral("Bold") },
+        { QStringLiteral("sans"), QStringLiteral("LiberationSans-Regular.ttf") },
+        { QStringLiteral("mono"), QStringLiteral("LiberationSans-Bold.ttf") },
+        { QStringLiteral("serif"), QStringLiteral("LiberationSans-Italic.ttf") },
     };
-    for (const auto& [id, style] : fonts) {
-        harness.downloader->serveFile(link(id), TestFonts::path(style));
+    const QTemporaryDir files;
+    for (const auto& [id, typeface] : fonts) {
+        writeRenamedTypeface(typeface, files.filePath(id));
+        harness.downloader->serveFile(link(id), files.filePath(id));
         harness.session->catalog[id] = { catalogFont(id, QStringLiteral("DejaVu ") + id, none, QStringLiteral("Book"),
             { link(id).toString() }) };
     }
@@ -137,10 +146,11 @@ private slots:
         QTest::addColumn<QStringList>("toAdd");
         QTest::addColumn<QStringList>("toRemove");
         QTest::addColumn<QStringList>("setAside");
+        QTest::addColumn<QStringList>("notRemoved");
         QTest::addColumn<bool>("mismatch");
 
         const QStringList none;
-        QTest::newRow("both lists empty") << syncMessage({}, {}) << none << none << none << none << false;
+        QTest::newRow("both lists empty") << syncMessage({}, {}) << none << none << none << none << none << false;
         QTest::newRow("display names")
             << syncMessage({ QStringLiteral("regular"), QStringLiteral("bold"), QStringLiteral("nameless"), QStringLiteral("subonly") }, {})
             << QStringList { QStringLiteral("regular"), QStringLiteral("bold"), QStringLiteral("nameless"), QStringLiteral("subonly") }
@@ -148,44 +158,44 @@ private slots:
                    QStringLiteral("bold=Ombrel Bold") + at(QStringLiteral("bold")),
                    QStringLiteral("nameless=nameless") + at(QStringLiteral("nameless")),
                    QStringLiteral("subonly=Sans") + at(QStringLiteral("subonly")) }
-            << none << none << false;
+            << none << none << none << false;
         QTest::newRow("added style unknown to the catalog")
             << syncMessage({ QStringLiteral("regular"), QStringLiteral("ghost") }, {})
             << QStringList { QStringLiteral("regular"), QStringLiteral("ghost") }
             << QStringList { QStringLiteral("regular=Ombrel Sans Regular") + at(QStringLiteral("regular")) } << none << none
-            << true;
+            << none << true;
         QTest::newRow("removed style unknown to the catalog")
             << syncMessage({}, { QStringLiteral("ghost"), QStringLiteral("bold") })
             << QStringList { QStringLiteral("ghost"), QStringLiteral("bold") } << none
-            << QStringList { QStringLiteral("ghost=Unknown Font"), QStringLiteral("bold=Ombrel Bold") } << none << true;
+            << QStringList { QStringLiteral("ghost=Unknown Font"), QStringLiteral("bold=Ombrel Bold") } << none << none << true;
         QTest::newRow("adds before removes in the query")
             << syncMessage({ QStringLiteral("bold") }, { QStringLiteral("regular") })
             << QStringList { QStringLiteral("bold"), QStringLiteral("regular") }
             << QStringList { QStringLiteral("bold=Ombrel Bold") + at(QStringLiteral("bold")) }
-            << QStringList { QStringLiteral("regular=Ombrel Sans Regular") } << none << false;
+            << QStringList { QStringLiteral("regular=Ombrel Sans Regular") } << none << none << false;
         QTest::newRow("no format, a link that is no URL, a relative link")
             << syncMessage({ QStringLiteral("noformats"), QStringLiteral("badlink"), QStringLiteral("relative"), QStringLiteral("bold") }, {})
             << QStringList { QStringLiteral("noformats"), QStringLiteral("badlink"), QStringLiteral("relative"), QStringLiteral("bold") }
             << QStringList { QStringLiteral("bold=Ombrel Bold") + at(QStringLiteral("bold")) } << none
             << QStringList { QStringLiteral("noformats=Gone:") + noLink, QStringLiteral("badlink=Bad:") + noLink,
                    QStringLiteral("relative=Near:") + noLink }
-            << false;
+            << none << false;
         QTest::newRow("fonts under other ids are skipped")
             << syncMessage({ QStringLiteral("family") }, {}) << QStringList { QStringLiteral("family") } << none << none << none
-            << true;
+            << none << true;
         QTest::newRow("unsafe ids are set aside, the rest goes on")
             << syncMessage({ QStringLiteral("../evil"), QStringLiteral("bold") }, { QStringLiteral(".hidden"), QStringLiteral("a/b") })
             << QStringList { QStringLiteral("../evil"), QStringLiteral("bold"), QStringLiteral(".hidden"), QStringLiteral("a/b") }
             << QStringList { QStringLiteral("bold=Ombrel Bold") + at(QStringLiteral("bold")) } << none
-            << QStringList { QStringLiteral(".hidden=Unknown Font:") + unsafeId, QStringLiteral("a/b=Unknown Font:") + unsafeId,
-                   QStringLiteral("../evil=Evil:") + unsafeId }
+            << QStringList { QStringLiteral("../evil=Evil:") + unsafeId }
+            << QStringList { QStringLiteral(".hidden=Unknown Font:") + unsafeId, QStringLiteral("a/b=Unknown Font:") + unsafeId }
             << true;
         QTest::newRow("a style named twice is added twice")
             << syncMessage({ QStringLiteral("bold"), QStringLiteral("bold") }, {})
             << QStringList { QStringLiteral("bold"), QStringLiteral("bold") }
             << QStringList { QStringLiteral("bold=Ombrel Bold") + at(QStringLiteral("bold")),
                    QStringLiteral("bold=Ombrel Bold") + at(QStringLiteral("bold")) }
-            << none << none << false;
+            << none << none << none << false;
     }
     void messageBecomesFontWork()
     {
@@ -194,6 +204,7 @@ private slots:
         QFETCH(QStringList, toAdd);
         QFETCH(QStringList, toRemove);
         QFETCH(QStringList, setAside);
+        QFETCH(QStringList, notRemoved);
         QFETCH(bool, mismatch);
 
         ProviderHarness harness;
@@ -207,6 +218,7 @@ private slots:
         QCOMPARE(describe(*work, QStringLiteral("add")), toAdd);
         QCOMPARE(describe(*work, QStringLiteral("remove")), toRemove);
         QCOMPARE(describe(*work, QStringLiteral("aside")), setAside);
+        QCOMPARE(describe(*work, QStringLiteral("notRemoved")), notRemoved);
         const bool logged = std::any_of(harness.logger->messages().cbegin(), harness.logger->messages().cend(),
             [](const QString& line) { return line.startsWith(QStringLiteral("Some synced styles were not found in graphql: ")); });
         QCOMPARE(logged, mismatch);
@@ -250,7 +262,7 @@ private slots:
     void applyUpdateAddsThenRemoves()
     {
         ProviderHarness harness;
-        serveDejaVu(harness);
+        serveFonts(harness);
         MacOSProvider& provider = harness.make();
         const auto first = runTask(provider.applyUpdate(
             { { QStringLiteral("sans"), QStringLiteral("DejaVu sans Book"), link(QStringLiteral("sans")) },
@@ -280,7 +292,7 @@ private slots:
     void failedDownloadStopsTheUpdate()
     {
         ProviderHarness harness;
-        serveDejaVu(harness);
+        serveFonts(harness);
         MacOSProvider& provider = harness.make();
         QVERIFY(runTask(provider.applyUpdate(
             { { QStringLiteral("serif"), QStringLiteral("DejaVu serif Book"), link(QStringLiteral("serif")) } }, {})));
@@ -302,7 +314,7 @@ private slots:
     void anUpdateThatStopsDropsTheDownloadsAhead()
     {
         ProviderHarness harness;
-        serveDejaVu(harness);
+        serveFonts(harness);
         MacOSProvider& provider = harness.make();
         harness.downloader->failing.insert(link(QStringLiteral("mono")));
         QCOMPARE(runTask(provider.applyUpdate(
@@ -323,7 +335,7 @@ private slots:
     void appliedUpdatesAreNotified()
     {
         ProviderHarness harness;
-        serveDejaVu(harness);
+        serveFonts(harness);
         const auto socket = harness.connected();
         QVERIFY(socket);
         MacOSProvider& provider = harness.provider();
@@ -400,10 +412,12 @@ private slots:
         QCOMPARE(harness.states, settled);
     }
 
-    void failedDownloadReconnectsWithoutNotification()
+    // The one font that stopped the update is named, with the cause, once;
+    // the fonts added before it are not announced.
+    void failedDownloadIsReportedAndReconnects()
     {
         ProviderHarness harness;
-        serveDejaVu(harness);
+        serveFonts(harness);
         harness.downloader->failing.insert(link(QStringLiteral("mono")));
         const auto socket = harness.connected();
         QVERIFY(socket);
@@ -413,9 +427,142 @@ private slots:
         QVERIFY(waitUntil([&] { return harness.session->sockets.size() == 2; }));
         QVERIFY(harness.waitForReceive());
         QVERIFY(harness.states.contains(ConnectionState::TransientError));
-        QVERIFY(harness.posted.isEmpty());
-        QVERIFY(provider.notifications().isEmpty());
+        const QString line = QStringLiteral("Couldn't add DejaVu mono Book: The service could not be reached. "
+                                            "It will be tried again at the next connection.");
+        QCOMPARE(harness.posted, (QList<QPair<QString, QString>> { { line, line } }));
+        QCOMPARE(provider.notifications().size(), 1);
+        QVERIFY(provider.notifications().first().kind.isError());
+        QCOMPARE(provider.notifications().first().text(), line);
         QCOMPARE(linkedFonts(harness), QStringList { QStringLiteral("sans") });
+    }
+
+    // Fonts set aside become error lines, before the line of what was added.
+    void setAsideFontsAreReported()
+    {
+        ProviderHarness harness;
+        fillCatalog(*harness.session);
+        QTemporaryDir files;
+        writeRenamedTypeface(QStringLiteral("LiberationSans-Bold.ttf"), files.filePath(QStringLiteral("bold")));
+        harness.downloader->serveFile(link(QStringLiteral("bold")), files.filePath(QStringLiteral("bold")));
+        const auto socket = harness.connected();
+        QVERIFY(socket);
+        harness.states.clear();
+
+        socket->pushText(syncMessage({ QStringLiteral("../evil"), QStringLiteral("noformats"), QStringLiteral("bold") },
+            { QStringLiteral(".hidden") }));
+        QVERIFY(waitUntil([&] { return harness.states.contains(ConnectionState::UpdateSuccess); }));
+        const QStringList expected {
+            QStringLiteral("Couldn't add Evil: its id can't be used as a file name."),
+            QStringLiteral("Couldn't add Gone: the catalogue gives no download link for it."),
+            QStringLiteral("Couldn't remove Unknown Font: its id can't be used as a file name."),
+            QStringLiteral("Added Ombrel Bold"),
+        };
+        QStringList posted;
+        for (const auto& [title, body] : std::as_const(harness.posted)) {
+            QCOMPARE(body, title);
+            posted.append(title);
+        }
+        QCOMPARE(posted, expected);
+        QStringList listed;
+        QList<bool> errors;
+        for (const auto& summary : harness.provider().notifications()) {
+            listed.append(summary.text());
+            errors.append(summary.kind.isError());
+        }
+        QCOMPARE(listed, expected);
+        QCOMPARE(errors, (QList<bool> { true, true, true, false }));
+    }
+
+    // While an update adds more than one font, the provider counts them as
+    // each is in place, and says nothing once it is over, however it ends.
+    void progressCountsFontsInPlace_data()
+    {
+        QTest::addColumn<QStringList>("fonts");
+        QTest::addColumn<QString>("failing");
+        QTest::addColumn<Steps>("progress");
+        QTest::newRow("one font: no count") << QStringList { QStringLiteral("sans") } << QString() << Steps {};
+        QTest::newRow("three fonts") << QStringList { QStringLiteral("sans"), QStringLiteral("mono"), QStringLiteral("serif") }
+                                     << QString() << Steps { { 0, 3 }, { 1, 3 }, { 2, 3 }, { 3, 3 }, { 0, 0 } };
+        QTest::newRow("a font already there counts") << QStringList { QStringLiteral("sans"), QStringLiteral("sans") } << QString()
+                                                     << Steps { { 0, 2 }, { 1, 2 }, { 2, 2 }, { 0, 0 } };
+        QTest::newRow("the second fails") << QStringList { QStringLiteral("sans"), QStringLiteral("mono"), QStringLiteral("serif") }
+                                          << QStringLiteral("mono") << Steps { { 0, 3 }, { 1, 3 }, { 0, 0 } };
+    }
+    void progressCountsFontsInPlace()
+    {
+        QFETCH(QStringList, fonts);
+        QFETCH(QString, failing);
+        QFETCH(Steps, progress);
+        ProviderHarness harness;
+        serveFonts(harness);
+        if (!failing.isEmpty()) {
+            harness.downloader->failing.insert(link(failing));
+        }
+        MacOSProvider& provider = harness.make();
+        Steps seen;
+        connect(&provider, &MacOSProvider::addingProgressChanged, this,
+            [&] { seen.append({ provider.fontsAdded(), provider.fontsToAdd() }); });
+        QList<FontForAppend> toAdd;
+        for (const QString& id : fonts) {
+            toAdd.append({ id, id, link(id) });
+        }
+        const auto records = runTask(provider.applyUpdate(toAdd, {}));
+        QCOMPARE(records.has_value(), failing.isEmpty());
+        QCOMPARE(seen, progress);
+        QCOMPARE(provider.fontsAdded(), 0);
+        QCOMPARE(provider.fontsToAdd(), 0);
+    }
+
+    // A synced font that a font installed elsewhere also provides is
+    // reported once, as a warning row: after an update adds it, and after
+    // the fonts of the folder are registered at the start of a sync.
+    void clashingFontsAreReportedOnce()
+    {
+        const QString installed
+            = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) + QStringLiteral("/fonts/installed/");
+        writeRenamedTypeface(QStringLiteral("LiberationSans-Regular.ttf"), installed + QStringLiteral("Regular.ttf"));
+        writeRenamedTypeface(QStringLiteral("LiberationSans-Bold.ttf"), installed + QStringLiteral("Bold.ttf"));
+        QTemporaryDir files;
+        const std::optional<QString> none;
+        for (const QString& face : { QStringLiteral("Regular"), QStringLiteral("Italic"), QStringLiteral("Bold") }) {
+            writeRenamedTypeface(QStringLiteral("LiberationSans-%1.ttf").arg(face), files.filePath(face));
+        }
+        const auto warning = [](const QString& face) {
+            return QStringLiteral("Kernwelled Sans %1 is also installed on this computer; applications may use either copy.").arg(face);
+        };
+        const auto warnings = [](const MacOSProvider& provider) {
+            QStringList lines;
+            for (const auto& summary : provider.notifications()) {
+                if (summary.kind.kindCase() == NotificationSummary::Kind::Case::Warning) {
+                    lines.append(summary.text());
+                }
+            }
+            return lines;
+        };
+        {
+            ProviderHarness harness;
+            for (const QString& face : { QStringLiteral("Regular"), QStringLiteral("Italic"), QStringLiteral("Bold") }) {
+                harness.downloader->serveFile(link(face), files.filePath(face));
+                harness.session->catalog[face] = { catalogFont(face, QStringLiteral("Kernwelled Sans"), none, face, { link(face).toString() }) };
+            }
+            const auto socket = harness.connected();
+            QVERIFY(socket);
+            socket->pushText(syncMessage({ QStringLiteral("Regular"), QStringLiteral("Italic") }, {}));
+            QVERIFY(waitUntil([&] { return !warnings(harness.provider()).isEmpty(); }));
+            // Italic is installed nowhere else; the check of both ends with one line.
+            QCOMPARE(warnings(harness.provider()), QStringList { warning(QStringLiteral("Regular")) });
+            // The update was not held up by the check.
+            QCOMPARE(harness.posted.first().first, QStringLiteral("Added Kernwelled Sans Regular and 1 other"));
+
+            socket->pushText(syncMessage({ QStringLiteral("Bold") }, {}));
+            QVERIFY(waitUntil([&] { return warnings(harness.provider()).size() == 2; }));
+            QCOMPARE(warnings(harness.provider()), (QStringList { warning(QStringLiteral("Regular")), warning(QStringLiteral("Bold")) }));
+        }
+        // The next run registers the folder's fonts at start and checks them all.
+        ProviderHarness harness;
+        QVERIFY(harness.connected());
+        QVERIFY(waitUntil([&] { return warnings(harness.provider()).size() == 2; }));
+        QCOMPARE(warnings(harness.provider()), (QStringList { warning(QStringLiteral("Bold")), warning(QStringLiteral("Regular")) }));
     }
 };
 

@@ -16,6 +16,8 @@
 #include "ShownText.h"
 #include "TestMain.h"
 
+#include <QSvgRenderer>
+
 #include <QFontMetrics>
 #include <QLabel>
 
@@ -166,6 +168,17 @@ private slots:
         shownRows = rows();
         QCOMPARE(shownRows.size(), 4);
         QCOMPARE(shownRows[3]->label()->text(), QStringLiteral("Added Fraunces"));
+
+        // A warning has a symbol of its own, neither the error's nor the update's.
+        list.append(NotificationSummary { QUuid::createUuid(),
+            NotificationSummary::Kind::warning(QStringLiteral("Inter Regular is also installed on this computer; "
+                                                              "applications may use either copy.")) });
+        session->setNotifications(list);
+        shownRows = rows();
+        QCOMPARE(shownRows.size(), 5);
+        QCOMPARE(shownRows[4]->symbol()->imageName(), QStringLiteral("exclamationmark.triangle"));
+        QCOMPARE(shownRows[4]->symbol()->accessibleName(), QStringLiteral("Warning"));
+        QVERIFY(QSvgRenderer(assetPath(QStringLiteral("exclamationmark.triangle"))).isValid());
     }
 
     void clearingEmptiesTheListAndHidesTheButton()

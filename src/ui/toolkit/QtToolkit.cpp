@@ -35,9 +35,10 @@ void QtToolkit::setTrayIcon(const QString& imageName)
 {
     m_trayIconName = imageName;
     m_tray.setIcon(QIcon(QStringLiteral(":/assets/%1.svg").arg(imageName)));
-    m_tray.setToolTip(QStringLiteral("Kernwell"));
     m_tray.show();
 }
+
+void QtToolkit::setTrayToolTip(const QString& text) { m_tray.setToolTip(text); }
 
 QRect QtToolkit::trayGeometry() const { return m_tray.geometry(); }
 

@@ -22,6 +22,8 @@ public:
     void setTrayIcon(const QString& imageName) override;
     QString trayIconName() const override { return m_trayIconName; }
     QRect trayGeometry() const override;
+    void setTrayToolTip(const QString& text) override;
+    QString trayToolTip() const override { return m_tray.toolTip(); }
 
     void setMainWindowContent(MainContentFactory factory) override;
     void openMainWindow() override;

@@ -51,6 +51,9 @@ public:
     // The icon's screen rectangle; empty when the tray doesn't tell (then place
     // popups at the cursor).
     virtual QRect trayGeometry() const = 0;
+    // The text shown while the pointer rests on the icon.
+    virtual void setTrayToolTip(const QString& text) = 0;
+    virtual QString trayToolTip() const = 0;
 
     // --- The single main window -------------------------------------------
     virtual void setMainWindowContent(MainContentFactory factory) = 0;

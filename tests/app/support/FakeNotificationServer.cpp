@@ -1,6 +1,7 @@
 #include "FakeNotificationServer.h"
 
 #include <QDBusConnectionInterface>
+#include <QDBusMessage>
 
 namespace kernwell::test {
 
@@ -20,14 +21,22 @@ FakeNotificationServer::~FakeNotificationServer()
 }
 
 uint FakeNotificationServer::Notify(const QString& appName, uint, const QString& appIcon, const QString& summary,
-    const QString& body, const QStringList&, const QVariantMap& hints, int)
+    const QString& body, const QStringList& actions, const QVariantMap& hints, int)
 {
-    notifications.append(Notification { appName, appIcon, summary, body, hints });
+    notifications.append(Notification { m_nextId, appName, appIcon, summary, body, hints, actions });
     if (!answers) {
         setDelayedReply(true);
         return 0;
     }
     return m_nextId++;
+}
+
+void FakeNotificationServer::invokeAction(uint id, const QString& actionKey)
+{
+    QDBusMessage signal = QDBusMessage::createSignal(QStringLiteral("/org/freedesktop/Notifications"),
+        QStringLiteral("org.freedesktop.Notifications"), QStringLiteral("ActionInvoked"));
+    signal << id << actionKey;
+    m_bus.send(signal);
 }
 
 QStringList FakeNotificationServer::GetCapabilities() { return capabilities; }

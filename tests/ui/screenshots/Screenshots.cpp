@@ -1,11 +1,13 @@
 // Renders every surface of the interface in each of its states to PNG files
-// for review: the tray icons, the menu-bar popup and its account panel, and
-// the main window's pages. Not a test: scripts/screenshots.sh runs it.
+// for review: the tray icons, the menu-bar popup and its account panel, the
+// Kernwell window of desktops without a tray, and the main window's pages. Not a test: scripts/screenshots.sh runs it.
 // Usage: kernwell-screenshots <folder>
 
 #include "ui/Avatar.h"
 #include "ui/ContentView.h"
+#include "ui/MenuBarExtra.h"
 #include "ui/MenuBarView.h"
+#include "ui/MenuBarWindow.h"
 #include "ui/SignedInView.h"
 #include "ui/UiResources.h"
 
@@ -107,6 +109,31 @@ void menuBar(Album& album)
     album.save(view, QStringLiteral("menubar-account-panel"));
 }
 
+// The same content in the Kernwell window, where no tray popup can be shown.
+void kernwellWindow(Album& album)
+{
+    FakeSession session;
+    FakeToolkit toolkit;
+    toolkit.trayAvailable = false;
+    MenuBarExtra extra(session, toolkit, testPages(), [] { }, QStringLiteral("Version 1.2 (34)"));
+    extra.openWindow();
+    album.save(*extra.window(), QStringLiteral("window-signed-out"));
+    session.setUsername(QStringLiteral("ada@example.com"));
+    session.setSignedIn(true);
+    session.setNotifications({ update(QStringLiteral("Added Inter and 3 others")),
+        NotificationSummary { QUuid::createUuid(),
+            NotificationSummary::Kind::error(QStringLiteral("Couldn't add Evil Regular: its id can't be used as a file name.")) },
+        NotificationSummary { QUuid::createUuid(),
+            NotificationSummary::Kind::warning(
+                QStringLiteral("Acc Sans Regular is also installed on this computer; applications may use either copy.")) } });
+    session.setConnectionState(ConnectionState::ProcessingUpdate);
+    session.setAddingProgress(37, 500);
+    album.save(*extra.window(), QStringLiteral("window-signed-in-adding"));
+    extra.window()->resize(640, 720);
+    QTest::mouseClick(extra.view()->signedInView()->avatar(), Qt::LeftButton);
+    album.save(*extra.window(), QStringLiteral("window-resized-account-panel"));
+}
+
 void mainWindow(Album& album)
 {
     FakeSession session;
@@ -138,6 +165,7 @@ int main(int argc, char** argv)
     Album album(QString::fromLocal8Bit(argv[1]));
     trayIcons(album);
     menuBar(album);
+    kernwellWindow(album);
     mainWindow(album);
     return album.failed() ? 1 : 0;
 }

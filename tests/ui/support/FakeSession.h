@@ -22,6 +22,8 @@ public:
     std::optional<QString> visibleError() const override { return m_visibleError; }
     qint64 reconnectSecondsRemaining() const override { return m_reconnect; }
     ConnectionState connectionState() const override { return m_state; }
+    qint64 fontsAdded() const override { return m_fontsAdded; }
+    qint64 fontsToAdd() const override { return m_fontsToAdd; }
 
     QCoro::Task<> signOut() override
     {
@@ -56,6 +58,12 @@ public:
         m_state = value;
         emit changed();
     }
+    void setAddingProgress(qint64 added, qint64 toAdd)
+    {
+        m_fontsAdded = added;
+        m_fontsToAdd = toAdd;
+        emit changed();
+    }
     void releaseSignOut() { emit signOutReleased(); }
 
     int signOutsStarted = 0;
@@ -71,6 +79,8 @@ private:
     std::optional<QString> m_visibleError;
     qint64 m_reconnect = 0;
     ConnectionState m_state = ConnectionState::SignedOut;
+    qint64 m_fontsAdded = 0;
+    qint64 m_fontsToAdd = 0;
 };
 
 } // namespace kernwell::test

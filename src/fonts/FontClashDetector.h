@@ -1,0 +1,64 @@
+#pragma once
+
+#include "fonts/BackgroundExecutor.h"
+
+#include <QList>
+#include <QObject>
+#include <QSet>
+#include <QString>
+#include <QStringList>
+
+namespace kernwell {
+
+// Finds synced fonts that a font installed elsewhere on the computer also
+// provides, under the same family and style or the same PostScript name:
+// applications then pick either copy. Names are read with fontconfig on a
+// thread of its own, so a check never holds up the caller; each synced file
+// is reported at most once.
+class FontClashDetector : public QObject {
+    Q_OBJECT
+public:
+    // The names of one face, as fontconfig reads them: the first family and
+    // style are the ones applications list.
+    struct Face {
+        QString file;
+        QString family;
+        QString style;
+        QString postScriptName;
+
+        QString displayName() const { return family + QLatin1Char(' ') + style; }
+        friend bool operator==(const Face&, const Face&) = default;
+    };
+
+    // Fonts under `ownFolders` are the synced ones and never count as
+    // installed elsewhere. `installedFolders` empty: every font fontconfig
+    // offers the user's applications; otherwise the fonts under these
+    // folders alone.
+    explicit FontClashDetector(QStringList ownFolders, QStringList installedFolders = {}, QObject* parent = nullptr);
+    // Waits for a check under way.
+    ~FontClashDetector() override;
+
+    // Reads `files` (synced font files) and the installed fonts off this
+    // thread; clashFound() follows on this object's thread.
+    void check(const QStringList& files);
+
+    // The faces of `synced` that some face of `installed` also provides, in
+    // the order of `synced`.
+    static QList<Face> clashes(const QList<Face>& synced, const QList<Face>& installed);
+    // Every face of every file; files that are no fonts give none.
+    static QList<Face> readFaces(const QStringList& files);
+
+signals:
+    // `fontName` is the face's family and style ("Acc Sans Regular").
+    void clashFound(const QString& file, const QString& fontName);
+
+private:
+    void report(const QList<Face>& clashing);
+
+    const QStringList m_ownFolders;
+    const QStringList m_installedFolders;
+    QSet<QString> m_reported; // files
+    BackgroundExecutor m_reader;
+};
+
+} // namespace kernwell

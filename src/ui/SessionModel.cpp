@@ -1,0 +1,13 @@
+#include "ui/SessionModel.h"
+
+namespace kernwell {
+
+QString SessionModel::addingProgressText() const
+{
+    if (fontsToAdd() <= 1) {
+        return {};
+    }
+    return tr("Adding %1 of %2 fonts…").arg(fontsAdded()).arg(fontsToAdd());
+}
+
+} // namespace kernwell

@@ -1,0 +1,122 @@
+#include "fonts/FontClashDetector.h"
+
+#include "RenamedTypeface.h"
+#include "RunTask.h"
+#include "TestMain.h"
+
+#include <QSignalSpy>
+#include <QTemporaryDir>
+
+using namespace kernwell;
+using namespace kernwell::test;
+
+namespace {
+
+using Renames = QList<QPair<QString, QString>>;
+
+const QString regular = QStringLiteral("LiberationSans-Regular.ttf");
+const QString bold = QStringLiteral("LiberationSans-Bold.ttf");
+const QString italic = QStringLiteral("LiberationSans-Italic.ttf");
+
+} // namespace
+
+class TestFontClashDetector : public QObject {
+    Q_OBJECT
+public:
+    explicit TestFontClashDetector(const Sandbox&) { }
+
+private slots:
+    // A synced font clashes with an installed one that has the same family
+    // and style (as fontconfig compares them), or the same PostScript name.
+    void clashTable_data()
+    {
+        QTest::addColumn<QString>("synced");
+        QTest::addColumn<QString>("installed");
+        QTest::addColumn<Renames>("installedRenames");
+        QTest::addColumn<QString>("clash"); // empty: none
+
+        const QString sansRegular = QStringLiteral("Kernwelled Sans Regular");
+        QTest::newRow("the same font") << regular << regular << Renames {} << sansRegular;
+        QTest::newRow("same family and style, other PostScript name")
+            << regular << regular << Renames { { QStringLiteral("LiberationSans"), QStringLiteral("LiberationSanz") } }
+            << sansRegular;
+        QTest::newRow("same family in other letter case")
+            << regular << regular
+            << Renames { { QStringLiteral("Liberation Sans"), QStringLiteral("KERNWELLED SANS") },
+                   { QStringLiteral("LiberationSans"), QStringLiteral("LiberationSanz") } }
+            << sansRegular;
+        QTest::newRow("same PostScript name, other family")
+            << regular << regular << Renames { { QStringLiteral("Liberation Sans"), QStringLiteral("Liberation Sanz") } }
+            << sansRegular;
+        QTest::newRow("same family, other style") << bold << regular << Renames {} << QString();
+        QTest::newRow("nothing in common")
+            << regular << regular
+            << Renames { { QStringLiteral("Liberation Sans"), QStringLiteral("Liberation Sanz") },
+                   { QStringLiteral("LiberationSans"), QStringLiteral("LiberationSanz") } }
+            << QString();
+    }
+    void clashTable()
+    {
+        QFETCH(QString, synced);
+        QFETCH(QString, installed);
+        QFETCH(Renames, installedRenames);
+        QFETCH(QString, clash);
+        QTemporaryDir dir;
+        const QString syncedFile = dir.filePath(QStringLiteral("synced/font"));
+        writeRenamedTypeface(synced, syncedFile);
+        writeRenamedTypeface(installed, dir.filePath(QStringLiteral("installed/font.ttf")), installedRenames);
+
+        const auto syncedFaces = FontClashDetector::readFaces({ syncedFile });
+        QCOMPARE(syncedFaces.size(), 1);
+        QCOMPARE(syncedFaces.first().file, syncedFile);
+        const auto clashes = FontClashDetector::clashes(
+            syncedFaces, FontClashDetector::readFaces({ dir.filePath(QStringLiteral("installed/font.ttf")) }));
+        QCOMPARE(clashes.isEmpty(), clash.isEmpty());
+        if (!clash.isEmpty()) {
+            QCOMPARE(clashes.first().displayName(), clash);
+        }
+    }
+
+    void filesThatAreNoFontsHaveNoFaces()
+    {
+        QTemporaryDir dir;
+        QFile file(dir.filePath(QStringLiteral("page")));
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write("<html></html>");
+        file.close();
+        QCOMPARE(FontClashDetector::readFaces({ file.fileName(), dir.filePath(QStringLiteral("missing")) }),
+            QList<FontClashDetector::Face>());
+    }
+
+    // Checks run off the caller's thread against the fonts installed
+    // elsewhere (the synced folder itself never counts), and report each
+    // synced file once.
+    void checkReportsEachClashOnce()
+    {
+        QTemporaryDir dir;
+        const QString own = dir.filePath(QStringLiteral("fonts/synced"));
+        writeRenamedTypeface(regular, dir.filePath(QStringLiteral("fonts/Regular.ttf")));
+        writeRenamedTypeface(italic, dir.filePath(QStringLiteral("fonts/Italic.ttf")));
+        for (const QString& face : { regular, bold, italic }) {
+            writeRenamedTypeface(face, own + QLatin1Char('/') + face);
+        }
+        FontClashDetector detector({ own }, { dir.filePath(QStringLiteral("fonts")) });
+        QSignalSpy found(&detector, &FontClashDetector::clashFound);
+
+        // Bold is installed only as the synced file itself.
+        detector.check({ own + QLatin1Char('/') + bold, own + QLatin1Char('/') + regular });
+        QVERIFY(found.wait());
+        QCOMPARE(found.takeFirst(),
+            (QVariantList { own + QLatin1Char('/') + regular, QStringLiteral("Kernwelled Sans Regular") }));
+
+        // Regular again: not reported again; Italic arrives from the same check.
+        detector.check({ own + QLatin1Char('/') + regular, own + QLatin1Char('/') + italic });
+        QVERIFY(found.wait());
+        QCOMPARE(found.takeFirst(),
+            (QVariantList { own + QLatin1Char('/') + italic, QStringLiteral("Kernwelled Sans Italic") }));
+        QVERIFY(found.isEmpty());
+    }
+};
+
+KERNWELL_TEST_MAIN(TestFontClashDetector)
+#include "tst_FontClashDetector.moc"
