@@ -18,10 +18,13 @@ public:
     // The symbol image drawn for each kind.
     static QString symbolFor(NotificationSummary::Kind::Case kind);
 
+    // The summary the row shows; a row is kept while its summary stays in the list.
+    const NotificationSummary& summary() const { return m_summary; }
     ImageView* symbol() const { return m_symbol; }
     ShrinkingLabel* label() const { return m_label; }
 
 private:
+    NotificationSummary m_summary;
     ImageView* m_symbol;
     ShrinkingLabel* m_label;
 };
