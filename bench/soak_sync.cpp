@@ -50,6 +50,7 @@ int main(int argc, char** argv)
 {
     const test::Sandbox sandbox;
     QCoreApplication app(argc, argv);
+    std::setvbuf(stdout, nullptr, _IOLBF, 0);
     QCommandLineParser parser;
     const QCommandLineOption messagesOption(QStringLiteral("messages"), QStringLiteral("Messages in all."),
         QStringLiteral("n"), QStringLiteral("2200"));
