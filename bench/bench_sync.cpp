@@ -1,124 +1,386 @@
-// Sync end to end on loopback: from a sync message pushed by the local font
-// service until fc-list in a fresh process lists the fonts it added.
-//   P1: one style with one font.
-//   P2: one message adding 500 fonts, beside the baseline of fetching the
-//       same 500 files with one curl process and running fc-cache once.
-#include "sync/MacOSProvider.h"
+// The cost of syncing, measured from outside on the built kernwell against
+// the local font service, as a user's machine would see it: from the push
+// of a sync message until every font is visible to other applications
+// (linked, and every font cache of the link folder fresh, so that no
+// application scans a font itself), beside the baseline of fetching the same
+// files with one curl process and running fc-cache once on them; private
+// memory after each step; start-up until the sync socket is open.
+//
+// Visibility is polled cheaply (a directory count and the caches' time
+// stamps): an fc-list while the folder still changes would rescan it and
+// compete with the application for the CPU. fc-list runs once afterwards to
+// confirm.
+//
+// Run through tests/support/private-session.sh (scripts/bench.sh does): the
+// application needs a session bus and a keyring.
+//   --rounds N     rounds of the curve (default 3); figures are medians
+//   --kernwell P   the kernwell to measure (default: this build tree's)
+//   --sizes a,b,…  fonts per message for the curve (default 1,10,100,500,2000)
+//   --only table|curve  one part only
+#include "AppUnderTest.h"
+#include "BenchFonts.h"
 
-#include "FakeTokenStorage.h"
 #include "LocalService.h"
-#include "TestFonts.h"
 #include "RunTask.h"
 #include "Sandbox.h"
 
+#include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QDBusConnection>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
-#include <QHash>
 #include <QProcess>
 #include <QStandardPaths>
 #include <QTemporaryFile>
+#include <QThread>
+
+#include <dirent.h>
 
 #include <algorithm>
 #include <cstdio>
-#include <memory>
+#include <map>
 
 using namespace kernwell;
+using namespace kernwell::bench;
 using namespace std::chrono_literals;
 
 namespace {
 
 const QString email = QStringLiteral("bench@example.org");
 
-class PrintingLogger : public QorLogger {
-public:
-    void logMessage(const QString& message) override { std::printf("  log: %s\n", qPrintable(message)); }
-    void logError(const Error& error) override { std::printf("  error: %s\n", error.what()); }
-};
-
-// Reads each font straight from the service's fonts folder: the store's
-// share of an update without the network's.
-class FolderDownloader : public HTTPDataDownloader {
-public:
-    explicit FolderDownloader(QHash<QString, QString> files)
-        : m_files(std::move(files))
-    {
+qint64 median(QList<qint64> values)
+{
+    if (values.isEmpty()) {
+        return -1;
     }
-    QCoro::Task<QByteArray> downloadData(QUrl url) override
-    {
-        QFile file(m_files.value(url.fileName()));
-        if (!file.open(QIODevice::ReadOnly)) {
-            throw Error(QStringLiteral("bench"), 1, QStringLiteral("No such font."));
+    std::sort(values.begin(), values.end());
+    return values.at(values.size() / 2);
+}
+
+double median(QList<double> values)
+{
+    if (values.isEmpty()) {
+        return -1;
+    }
+    std::sort(values.begin(), values.end());
+    return values.at(values.size() / 2);
+}
+
+double ratio(qint64 a, qint64 b) { return b > 0 ? static_cast<double>(a) / static_cast<double>(b) : 0.0; }
+
+// Waits, keeping the event loop turning, until `condition` holds; polls
+// every 10 ms. False after `timeout`.
+template<typename Condition>
+bool pollUntil(Condition condition, std::chrono::milliseconds timeout)
+{
+    QElapsedTimer clock;
+    clock.start();
+    while (!condition()) {
+        if (clock.elapsed() > timeout.count()) {
+            return false;
         }
-        co_return file.readAll();
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        QThread::msleep(10);
+    }
+    return true;
+}
+
+void idle(std::chrono::milliseconds time)
+{
+    pollUntil([] { return false; }, time);
+}
+
+class Harness {
+public:
+    Harness(const test::Sandbox& sandbox, test::LocalService& service, QString program)
+        : m_sandbox(sandbox)
+        , m_service(service)
+        , m_program(std::move(program))
+        , m_linkFolder(sandbox.dataHome() + QStringLiteral("/fonts/" KERNWELL_BUNDLE_IDENTIFIER))
+        , m_fontFolder(sandbox.dataHome() + QStringLiteral("/" KERNWELL_BUNDLE_IDENTIFIER "/fonts"))
+    {
+        for (const auto& style : service.catalog()) {
+            m_ids.append(style.id);
+        }
+    }
+
+    const QStringList& ids() const { return m_ids; }
+    AppUnderTest& app() { return *m_app; }
+    const QString& linkFolder() const { return m_linkFolder; }
+    const QString& fontFolder() const { return m_fontFolder; }
+
+    // Starts kernwell; with stored credentials it signs in by itself.
+    // Returns the time until the sync socket is open (or until it owns its
+    // bus name, when `signedIn` is false); -1 on failure.
+    qint64 start(bool signedIn)
+    {
+        m_app = std::make_unique<AppUnderTest>(m_program, m_service.baseUrl(), m_sandbox.root());
+        QElapsedTimer clock;
+        clock.start();
+        if (!m_app->start()) {
+            std::printf("kernwell did not start\n");
+            return -1;
+        }
+        if (signedIn && !m_service.waitForOpenSockets(email, 1, 120s)) {
+            std::printf("the sync socket did not open\n");
+            return -1;
+        }
+        return clock.elapsed();
+    }
+
+    bool signIn()
+    {
+        return m_app->deliverSignIn(m_service.createUser(email), email) && m_service.waitForOpenSockets(email, 1, 120s);
+    }
+
+    // Started signed in with the stored credentials, or signed in now.
+    bool startSignedIn()
+    {
+        m_service.createUser(email);
+        if (start(false) < 0) {
+            return false;
+        }
+        return m_service.waitForOpenSockets(email, 1, 15s) || signIn();
+    }
+
+    void quit()
+    {
+        m_app->quit();
+        m_app.reset();
+    }
+
+    // Pushes one message; returns the time until its fonts are visible
+    // (or gone) and the application has published its notification.
+    qint64 sync(const QStringList& append, const QStringList& remove)
+    {
+        const int expected = folderState(m_linkFolder).files + static_cast<int>(append.size() - remove.size());
+        const int notifications = m_app->notificationChanges();
+        QElapsedTimer clock;
+        clock.start();
+        m_service.syncStyles(email, append, remove);
+        const bool done = pollUntil(
+            [&] {
+                const FolderState state = folderState(m_linkFolder);
+                return state.files == expected && (state.cachesFresh || expected == 0)
+                    && m_app->notificationChanges() > notifications;
+            },
+            20min);
+        if (!done) {
+            std::printf("  the update did not become visible (%d of %d linked)\n", folderState(m_linkFolder).files, expected);
+            return -1;
+        }
+        return clock.elapsed();
+    }
+
+    // The same files fetched by one curl process, then one fc-cache run.
+    qint64 baseline(const QStringList& ids)
+    {
+        const QString folder = m_sandbox.root() + QStringLiteral("/baseline");
+        QDir(folder).removeRecursively();
+        QDir().mkpath(folder);
+        QTemporaryFile config;
+        config.open();
+        for (const QString& id : ids) {
+            config.write("url = \"" + m_service.url(QStringLiteral("/fonts/") + id).toEncoded() + "\"\n");
+            config.write("output = \"" + QFile::encodeName(folder + QLatin1Char('/') + id) + "\"\n");
+        }
+        config.close();
+        QElapsedTimer clock;
+        clock.start();
+        QProcess::execute(QStringLiteral("curl"),
+            { QStringLiteral("--silent"), QStringLiteral("--fail"), QStringLiteral("--config"), config.fileName() });
+        QProcess::execute(QStringLiteral("fc-cache"), { folder });
+        const qint64 elapsed = clock.elapsed();
+        QDir(folder).removeRecursively();
+        return elapsed;
+    }
+
+    // Figures once the application has settled after an update (its
+    // success display lasts three seconds).
+    ProcessFigures settled()
+    {
+        idle(4s);
+        return m_app->figures();
     }
 
 private:
-    QHash<QString, QString> m_files; // font id -> file
+    const test::Sandbox& m_sandbox;
+    test::LocalService& m_service;
+    QString m_program;
+    QString m_linkFolder;
+    QString m_fontFolder;
+    QStringList m_ids;
+    std::unique_ptr<AppUnderTest> m_app;
 };
 
-// `count` files named font-0000… in `folder`: the bundled typeface's files in
-// turn, each made distinct by a trailer after its tables.
-void makeFonts(const QString& folder, int count)
+void printFigures(const char* what, const ProcessFigures& figures)
 {
-    const QStringList sources = test::TestFonts::paths();
-    QDir().mkpath(folder);
-    for (int i = 0; i < count; ++i) {
-        QFile source(sources.at(i % sources.size()));
-        source.open(QIODevice::ReadOnly);
-        QFile target(folder + QStringLiteral("/font-%1.ttf").arg(i, 4, 10, QLatin1Char('0')));
-        target.open(QIODevice::WriteOnly);
-        target.write(source.readAll());
-        target.write(QByteArray(4, '\0') + QByteArray::number(i));
-    }
+    std::printf("  %-44s private %6.1f MB, anonymous %6.1f MB, RSS %6.1f MB, %3d fds, %2d threads\n", what,
+        figures.privateMb, figures.anonymousMb, figures.rssMb, figures.fds, figures.threads);
 }
 
-// The files under `folder` that fc-list, run now in a fresh process, lists.
-int listedUnder(const QString& folder)
-{
-    QProcess process;
-    process.start(QStringLiteral("fc-list"), { QStringLiteral("--format"), QStringLiteral("%{file}\\n") });
-    process.waitForFinished(600000);
-    const QByteArray prefix = QFile::encodeName(folder) + '/';
-    int count = 0;
-    for (const QByteArray& line : process.readAllStandardOutput().split('\n')) {
-        count += line.startsWith(prefix) ? 1 : 0;
-    }
-    return count;
-}
+// The scenario: three messages of 500 new fonts each (the library
+// grows 500 -> 1,000 -> 1,500), each beside its baseline; memory idle;
+// start-up with the 1,500 fonts in the folder.
+struct TableFigures {
+    double signedOutIdle = -1;
+    double after500 = -1;
+    double after1500 = -1;
+    double rssAfter1500 = -1;
+    QList<double> roundRatios;
+    qint64 startWithFonts = -1;
+    qint64 startWithout = -1;
+    double idleCpuPercent = -1;
+};
 
-// Time from the push until a fresh fc-list lists `expected` fonts under the
-// link folder: waits for the provider's notification of the update, then
-// runs fc-list (again, should it not list them all yet).
-qint64 timeSync(test::LocalService& service, const QStringList& append, const QStringList& remove,
-    const QStringList& posted, const QString& linkDirectory, int expected)
+TableFigures runTable(Harness& harness)
 {
-    const qsizetype before = posted.size();
-    QElapsedTimer clock;
-    clock.start();
-    service.syncStyles(email, append, remove);
-    if (!test::waitUntil([&] { return posted.size() > before; }, 600s)) {
-        std::printf("  no notification for the update\n");
-        return -1;
+    TableFigures table;
+    const QStringList& ids = harness.ids();
+    std::printf("-- the library grows by 500 fonts a message\n");
+    harness.start(false);
+    idle(3s);
+    table.signedOutIdle = harness.app().figures().privateMb;
+    printFigures("signed out, idle", harness.app().figures());
+    if (!harness.signIn()) {
+        std::printf("sign-in failed\n");
+        return table;
     }
-    const qint64 applied = clock.elapsed();
-    while (listedUnder(linkDirectory) != expected) {
-        if (clock.elapsed() > 600000) {
-            std::printf("  fc-list never listed %d fonts\n", expected);
-            return -1;
+    for (int round = 0; round < 3; ++round) {
+        const QStringList batch = ids.mid(round * 500, 500);
+        const qint64 sync = harness.sync(batch, {});
+        const qint64 baseline = harness.baseline(batch);
+        table.roundRatios.append(ratio(sync, baseline));
+        std::printf("  round %d (library %4d -> %4d): %6lld ms, %5.1f ms/font; baseline %6lld ms; ratio %.2f\n",
+            round + 1, round * 500, (round + 1) * 500, static_cast<long long>(sync), static_cast<double>(sync) / 500.0,
+            static_cast<long long>(baseline), table.roundRatios.last());
+        const ProcessFigures figures = harness.settled();
+        printFigures("idle after the round", figures);
+        if (round == 0) {
+            table.after500 = figures.privateMb;
+        }
+        if (round == 2) {
+            table.after1500 = figures.privateMb;
+            table.rssAfter1500 = figures.rssMb;
         }
     }
-    if (expected > 1) {
-        std::printf("  update applied (notification posted) after %lld ms\n", static_cast<long long>(applied));
+    std::printf("  fc-list lists %d of 1500\n", listedByFcList(harness.linkFolder()));
+    const qint64 cpuBefore = harness.app().figures().cpuMs;
+    idle(5s);
+    table.idleCpuPercent = static_cast<double>(harness.app().figures().cpuMs - cpuBefore) / 50.0;
+
+    QList<qint64> withFonts;
+    QList<qint64> without;
+    for (int round = 0; round < 3; ++round) {
+        harness.quit();
+        withFonts.append(harness.start(true));
+        harness.quit();
+        QDir().rename(harness.fontFolder(), harness.fontFolder() + QStringLiteral(".aside"));
+        without.append(harness.start(true));
+        harness.quit();
+        QDir(harness.fontFolder()).removeRecursively();
+        QDir().rename(harness.fontFolder() + QStringLiteral(".aside"), harness.fontFolder());
+        harness.start(true);
     }
-    return clock.elapsed();
+    table.startWithFonts = median(withFonts);
+    table.startWithout = median(without);
+    std::printf("  start -> sync socket open: with 1500 fonts %lld ms, with none %lld ms (medians of 3)\n",
+        static_cast<long long>(table.startWithFonts), static_cast<long long>(table.startWithout));
+    harness.sync({}, ids.mid(0, 1500));
+    harness.quit();
+    return table;
 }
 
-qint64 median(QList<qint64> values)
+struct CurvePoint {
+    QList<qint64> sync;
+    QList<qint64> baseline;
+    QList<double> privateMb;
+};
+
+void runCurve(Harness& harness, const QList<int>& sizes, int rounds)
 {
-    std::sort(values.begin(), values.end());
-    return values.at(values.size() / 2);
+    const QStringList& ids = harness.ids();
+    const int largest = *std::max_element(sizes.begin(), sizes.end());
+    std::map<int, CurvePoint> points;
+    CurvePoint more;
+    QList<qint64> startups;
+    std::printf("-- the curve: one message of n fonts into an empty library; %d rounds\n", rounds);
+    if (!harness.startSignedIn()) {
+        std::printf("kernwell did not sign in\n");
+        return;
+    }
+    for (int round = 1; round <= rounds; ++round) {
+        for (const int size : sizes) {
+            const QStringList batch = ids.mid(0, size);
+            CurvePoint& point = points[size];
+            point.sync.append(harness.sync(batch, {}));
+            point.baseline.append(harness.baseline(batch));
+            point.privateMb.append(harness.settled().privateMb);
+            std::printf("  round %d, %4d fonts: %6lld ms; baseline %6lld ms; private %.1f MB\n", round, size,
+                static_cast<long long>(point.sync.last()), static_cast<long long>(point.baseline.last()),
+                point.privateMb.last());
+            if (size != largest) {
+                harness.sync({}, batch);
+            }
+        }
+        const QStringList extra = ids.mid(largest, 500);
+        more.sync.append(harness.sync(extra, {}));
+        more.baseline.append(harness.baseline(extra));
+        more.privateMb.append(harness.settled().privateMb);
+        std::printf("  round %d, 500 more with %d synced: %6lld ms; baseline %6lld ms; private %.1f MB\n", round, largest,
+            static_cast<long long>(more.sync.last()), static_cast<long long>(more.baseline.last()), more.privateMb.last());
+        harness.sync({}, extra);
+        harness.quit();
+        startups.append(harness.start(true));
+        std::printf("  round %d, start with %d fonts -> sync socket open: %lld ms\n", round, largest,
+            static_cast<long long>(startups.last()));
+        harness.sync({}, ids.mid(0, largest));
+    }
+    harness.quit();
+
+    std::printf("\n%-30s %9s %9s %11s %9s %8s %11s\n", "fonts in one message", "sync ms", "ms/font", "baseline ms",
+        "ms/font", "ratio", "private MB");
+    auto row = [](const QString& what, int count, const CurvePoint& point) {
+        const qint64 sync = median(point.sync);
+        const qint64 baseline = median(point.baseline);
+        std::printf("%-30s %9lld %9.2f %11lld %9.2f %8.2f %11.1f\n", qPrintable(what), static_cast<long long>(sync),
+            static_cast<double>(sync) / count, static_cast<long long>(baseline), static_cast<double>(baseline) / count,
+            ratio(sync, baseline), median(point.privateMb));
+    };
+    for (const int size : sizes) {
+        row(QString::number(size), size, points[size]);
+    }
+    row(QStringLiteral("500 more, %1 synced").arg(largest), 500, more);
+    std::printf("%-30s %9lld\n", qPrintable(QStringLiteral("start, %1 fonts -> socket").arg(largest)),
+        static_cast<long long>(median(startups)));
+}
+
+void printTable(const TableFigures& table)
+{
+    auto mb = [](double value) { return QStringLiteral("%1 MB").arg(value, 0, 'f', 1); };
+    auto times = [&](int round) {
+        return round < table.roundRatios.size() ? QStringLiteral("%1×").arg(table.roundRatios.at(round), 0, 'f', 2)
+                                                : QStringLiteral("-");
+    };
+    const QList<std::array<QString, 3>> rows {
+        { QStringLiteral("private (anonymous) memory, signed-out idle"), mb(table.signedOutIdle), QStringLiteral("keep (10.7 MB)") },
+        { QStringLiteral("private memory idle after 500 fonts synced"), mb(table.after500), QStringLiteral("≤ 12 MB") },
+        { QStringLiteral("private memory idle after 1,500 fonts synced"), mb(table.after1500), QStringLiteral("≤ 12 MB") },
+        { QStringLiteral("RSS after 1,500 fonts (shared libraries included)"), mb(table.rssAfter1500), QStringLiteral("≤ 50 MB") },
+        { QStringLiteral("sync / baseline, round 1 (library 0 → 500)"), times(0), QStringLiteral("≤ 1.0×") },
+        { QStringLiteral("round 2 (500 → 1,000)"), times(1), QStringLiteral("≤ 1.0×") },
+        { QStringLiteral("round 3 (1,000 → 1,500)"), times(2), QStringLiteral("≤ 1.0×") },
+        { QStringLiteral("start with 1,500 fonts in the folder → socket open"),
+            QStringLiteral("%1 ms (%2 ms with none)").arg(table.startWithFonts).arg(table.startWithout),
+            QStringLiteral("≤ 200 ms") },
+        { QStringLiteral("idle CPU after the syncs"), QStringLiteral("%1 %").arg(table.idleCpuPercent, 0, 'f', 1),
+            QStringLiteral("keep (0.0 %)") },
+    };
+    std::printf("\n| figure | now | goal |\n|---|---|---|\n");
+    for (const auto& [figure, now, goal] : rows) {
+        std::printf("| %s | %s | %s |\n", qPrintable(figure), qPrintable(now), qPrintable(goal));
+    }
 }
 
 } // namespace
@@ -128,121 +390,60 @@ int main(int argc, char** argv)
     // Never the real user's fonts: everything happens in a temporary HOME.
     const test::Sandbox sandbox;
     QCoreApplication app(argc, argv);
+    std::setvbuf(stdout, nullptr, _IOLBF, 0);
+    QCommandLineParser parser;
+    const QCommandLineOption roundsOption(QStringLiteral("rounds"), QStringLiteral("Rounds of the curve."),
+        QStringLiteral("n"), QStringLiteral("3"));
+    const QCommandLineOption programOption(QStringLiteral("kernwell"), QStringLiteral("The kernwell to measure."),
+        QStringLiteral("path"));
+    const QCommandLineOption sizesOption(QStringLiteral("sizes"), QStringLiteral("Fonts per message for the curve."),
+        QStringLiteral("list"), QStringLiteral("1,10,100,500,2000"));
+    const QCommandLineOption onlyOption(QStringLiteral("only"), QStringLiteral("One part only: table or curve."),
+        QStringLiteral("part"));
+    parser.addOptions({ roundsOption, programOption, sizesOption, onlyOption });
+    parser.process(app);
+    const int rounds = std::max(1, parser.value(roundsOption).toInt());
+    QList<int> sizes;
+    for (const QString& size : parser.value(sizesOption).split(QLatin1Char(','))) {
+        sizes.append(std::max(1, size.toInt()));
+    }
+    if (!QDBusConnection::sessionBus().isConnected()) {
+        std::printf("no session bus: run through tests/support/private-session.sh\n");
+        return 1;
+    }
     QFile loadAverage(QStringLiteral("/proc/loadavg"));
     if (loadAverage.open(QIODevice::ReadOnly)) {
         std::printf("load average: %s", loadAverage.readAll().constData());
     }
 
-    const int bulk = 500;
+    const int largest = *std::max_element(sizes.begin(), sizes.end());
+    const int fonts = std::max(1500, largest + 500);
     const QString fontsDir = sandbox.root() + QStringLiteral("/catalog");
-    makeFonts(fontsDir, bulk);
+    QElapsedTimer clock;
+    clock.start();
+    makeDistinctFonts(fontsDir, fonts);
     test::LocalService::Options options;
     options.fontsDir = fontsDir;
     test::LocalService service(options);
-    QStringList ids;
-    QHash<QString, QString> files;
-    for (const auto& style : service.catalog()) {
-        ids.append(style.id);
-        files.insert(style.id, fontsDir + QLatin1Char('/') + style.file);
-    }
-    std::printf("catalog: %lld styles\n", static_cast<long long>(ids.size()));
-    if (ids.size() != bulk) {
-        return 1;
-    }
-
-    auto logger = std::make_shared<PrintingLogger>();
-    QStringList posted;
-    const QString linkDirectory = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation)
-        + QStringLiteral("/fonts/" KERNWELL_BUNDLE_IDENTIFIER);
-    auto makeProvider = [&](std::shared_ptr<HTTPDataDownloader> downloader) {
-        ProviderEnvironment environment;
-        environment.build = QStringLiteral("bench");
-        environment.downloader = std::move(downloader);
-        return std::make_unique<MacOSProvider>(
-            service.baseUrl(), [&](const QString& title, const QString&) { posted.append(title); },
-            std::make_shared<test::FakeTokenStorage>(), logger, environment);
-    };
-    auto provider = makeProvider(nullptr);
-    test::runTask(provider->signIn(service.createUser(email), email));
-    auto sync = provider->startSync();
-    if (!service.waitForOpenSockets(email, 1)) {
-        std::printf("the sync socket did not open\n");
+    Harness harness(sandbox, service, parser.value(programOption));
+    std::printf("catalog: %lld styles, each a family of its own (made in %lld ms)\n",
+        static_cast<long long>(harness.ids().size()), static_cast<long long>(clock.elapsed()));
+    if (harness.ids().size() != fonts) {
         return 1;
     }
     // Warm fontconfig's caches of the system fonts once.
-    listedUnder(linkDirectory);
+    listedByFcList(harness.linkFolder());
 
-    // P1: one style, one font; added and removed again a few times.
-    QList<qint64> single;
-    for (int round = 0; round < 7; ++round) {
-        const QString id = ids.at(round);
-        single.append(timeSync(service, { id }, {}, posted, linkDirectory, 1));
-        timeSync(service, {}, { id }, posted, linkDirectory, 0);
+    const QString only = parser.value(onlyOption);
+    TableFigures table;
+    if (only != QStringLiteral("curve")) {
+        table = runTable(harness);
     }
-    const qint64 p1 = median(single);
-    std::printf("P1 one style, one font: push -> listed by fc-list: median %lld ms of %lld (target <= 150 ms)\n",
-        static_cast<long long>(p1), static_cast<long long>(single.size()));
-
-    // P2: 500 fonts in one message, beside the baseline of the same files
-    // fetched by one curl process and cached by one fc-cache. A few rounds,
-    // each beside its own baseline: this machine's speed drifts.
-    const QString baselineDir = sandbox.dataHome() + QStringLiteral("/fonts/baseline");
-    QTemporaryFile config;
-    config.open();
-    for (const QString& id : ids) {
-        config.write("url = \"" + service.url(QStringLiteral("/fonts/") + id).toEncoded() + "\"\n");
-        config.write("output = \"" + QFile::encodeName(baselineDir + QLatin1Char('/') + id) + "\"\n");
+    if (only != QStringLiteral("table")) {
+        runCurve(harness, sizes, rounds);
     }
-    config.close();
-    auto ratio = [](qint64 a, qint64 b) { return b > 0 ? static_cast<double>(a) / static_cast<double>(b) : 0.0; };
-    QList<qint64> p2Rounds;
-    QList<qint64> baselineRounds;
-    for (int round = 1; round <= 3; ++round) {
-        if (round > 1) {
-            timeSync(service, {}, ids, posted, linkDirectory, 0);
-        }
-        const qint64 p2 = timeSync(service, ids, {}, posted, linkDirectory, bulk);
-        QDir(baselineDir).removeRecursively();
-        QDir().mkpath(baselineDir);
-        QElapsedTimer clock;
-        clock.start();
-        QProcess::execute(QStringLiteral("curl"),
-            { QStringLiteral("--silent"), QStringLiteral("--fail"), QStringLiteral("--config"), config.fileName() });
-        const qint64 curlMs = clock.elapsed();
-        QProcess::execute(QStringLiteral("fc-cache"), { baselineDir });
-        const qint64 baseline = clock.elapsed();
-        const int baselineListed = listedUnder(baselineDir);
-        std::printf("P2 round %d: %lld ms; baseline: curl %lld ms + fc-cache %lld ms = %lld ms (fc-list then lists %d); "
-                    "ratio %.2f\n",
-            round, static_cast<long long>(p2), static_cast<long long>(curlMs), static_cast<long long>(baseline - curlMs),
-            static_cast<long long>(baseline), baselineListed, ratio(p2, baseline));
-        p2Rounds.append(p2);
-        baselineRounds.append(baseline);
+    if (only != QStringLiteral("curve")) {
+        printTable(table);
     }
-    const qint64 baseline = median(baselineRounds);
-    std::printf("P2 one message, %d fonts: push -> all listed by fc-list: median %lld ms; baseline median %lld ms; "
-                "ratio %.2f x (target <= 1.2)\n",
-        bulk, static_cast<long long>(median(p2Rounds)), static_cast<long long>(baseline),
-        ratio(median(p2Rounds), baseline));
-
-    // The same 500 fonts once more, read from disk instead of fetched.
-    test::runTask(provider->signOut());
-    test::waitUntil([&] { return sync.isReady(); }, 60s);
-    QDir(provider->fontFolder()).removeRecursively();
-    provider.reset();
-    service.syncStyles(email, {}, ids);
-    provider = makeProvider(std::make_shared<FolderDownloader>(files));
-    test::runTask(provider->signIn(service.createUser(email), email));
-    auto secondSync = provider->startSync();
-    if (!service.waitForOpenSockets(email, 1)) {
-        std::printf("the sync socket did not open\n");
-        return 1;
-    }
-    const qint64 fromDisk = timeSync(service, ids, {}, posted, linkDirectory, bulk);
-    std::printf("P2 from disk instead of HTTP: %lld ms (%.2f x baseline)\n", static_cast<long long>(fromDisk),
-        ratio(fromDisk, baseline));
-
-    test::runTask(provider->signOut());
-    test::waitUntil([&] { return secondSync.isReady(); }, 60s);
     return 0;
 }

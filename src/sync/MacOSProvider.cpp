@@ -91,7 +91,7 @@ void MacOSProvider::setUsername(std::optional<QString> value)
 
 void MacOSProvider::setNotifications(QList<NotificationSummary> notifications)
 {
-    m_notifications = std::move(notifications);
+    m_notifications = mostRecent(std::move(notifications));
     emit notificationsChanged();
 }
 

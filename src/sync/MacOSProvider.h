@@ -67,6 +67,7 @@ public:
     const std::optional<QString>& username() const { return m_username; }
     QString usernameText() const { return m_username.value_or(QString()); }
     const QList<NotificationSummary>& notifications() const { return m_notifications; }
+    // Keeps the most recent notificationLimit lines of what is assigned.
     void setNotifications(QList<NotificationSummary> notifications);
     const std::optional<QString>& visibleError() const { return m_visibleError; }
     QString visibleErrorText() const { return m_visibleError.value_or(QString()); }

@@ -16,6 +16,14 @@ QString nameList(const QStringList& names)
     }
 }
 
+QList<NotificationSummary> mostRecent(QList<NotificationSummary> lines, qsizetype limit)
+{
+    if (lines.size() > limit) {
+        lines.remove(0, lines.size() - limit);
+    }
+    return lines;
+}
+
 QList<NotificationSummary> makeSummaries(const QList<ClientNotification>& records)
 {
     QStringList added;

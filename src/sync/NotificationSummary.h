@@ -47,6 +47,13 @@ struct NotificationSummary {
     friend bool operator==(const NotificationSummary&, const NotificationSummary&) = default;
 };
 
+// The notification list keeps the most recent lines only, as notification
+// centres do: a long-running session must not grow with every update.
+inline constexpr qsizetype notificationLimit = 100;
+
+// The last `limit` lines of `lines`, in their order.
+QList<NotificationSummary> mostRecent(QList<NotificationSummary> lines, qsizetype limit = notificationLimit);
+
 // The first name spelled out, the others counted: "A", "A and 1 other",
 // "A and 4 others"; empty for no names.
 QString nameList(const QStringList& names);

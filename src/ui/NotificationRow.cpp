@@ -10,6 +10,7 @@ namespace kernwell {
 
 NotificationRow::NotificationRow(const NotificationSummary& summary, QWidget* parent)
     : QWidget(parent)
+    , m_summary(summary)
     , m_symbol(new ImageView(symbolFor(summary.kind.kindCase()), { 16, 16 }, kindName(summary.kind.kindCase()), this))
     , m_label(new ShrinkingLabel(typeface(Typeface::Regular, 14), this))
 {

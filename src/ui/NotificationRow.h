@@ -20,10 +20,13 @@ public:
     // What a screen reader says for the symbol.
     static QString kindName(NotificationSummary::Kind::Case kind);
 
+    // The summary the row shows; a row is kept while its summary stays in the list.
+    const NotificationSummary& summary() const { return m_summary; }
     ImageView* symbol() const { return m_symbol; }
     ShrinkingLabel* label() const { return m_label; }
 
 private:
+    NotificationSummary m_summary;
     ImageView* m_symbol;
     ShrinkingLabel* m_label;
 };

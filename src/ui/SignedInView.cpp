@@ -13,6 +13,7 @@
 #include "ui/toolkit/Toolkit.h"
 
 #include <QHBoxLayout>
+#include <QHash>
 #include <QLabel>
 #include <QScrollArea>
 #include <QKeyEvent>
@@ -136,23 +137,41 @@ void SignedInView::refreshNotifications()
     const auto notifications = m_session.notifications();
     m_clearNotifications->setVisible(!notifications.isEmpty());
 
-    QList<QPair<QUuid, QString>> wanted;
-    for (const auto& summary : notifications) {
-        wanted.append({ summary.id, summary.text() });
+    // Rows are kept by summary id: an update that appends a line adds one
+    // row, and a line that drops off takes only its own row along.
+    QHash<QUuid, NotificationRow*> previous;
+    for (auto* row : std::as_const(m_shownRows)) {
+        previous.insert(row->summary().id, row);
     }
-    if (wanted == m_shownRows) {
-        return;
+    QList<NotificationRow*> wanted;
+    wanted.reserve(notifications.size());
+    for (const auto& summary : notifications) {
+        NotificationRow* row = previous.take(summary.id);
+        if (row && !(row->summary() == summary)) {
+            removeRow(row);
+            row = nullptr;
+        }
+        wanted.append(row ? row : new NotificationRow(summary, m_list));
+    }
+    for (auto* row : std::as_const(previous)) {
+        removeRow(row);
     }
     // One row per summary, in the list's order; the trailing stretch stays last.
-    while (m_rows->count() > 1) {
-        delete m_rows->takeAt(0)->widget();
+    for (qsizetype i = 0; i < wanted.size(); ++i) {
+        NotificationRow* row = wanted.at(i);
+        if (m_rows->itemAt(static_cast<int>(i))->widget() != row) {
+            m_rows->removeWidget(row);
+            m_rows->insertWidget(static_cast<int>(i), row);
+            row->show();
+        }
     }
-    for (qsizetype i = 0; i < notifications.size(); ++i) {
-        auto* row = new NotificationRow(notifications.at(i), m_list);
-        m_rows->insertWidget(static_cast<int>(i), row);
-        row->show();
-    }
-    m_shownRows = wanted;
+    m_shownRows = std::move(wanted);
+}
+
+void SignedInView::removeRow(NotificationRow* row)
+{
+    m_rows->removeWidget(row); // frees the row's layout item
+    delete row;
 }
 
 void SignedInView::refreshStatus()

@@ -6,7 +6,6 @@
 
 #include <QList>
 #include <QPointer>
-#include <QUuid>
 #include <QWidget>
 
 #include <functional>
@@ -17,6 +16,7 @@ class QVBoxLayout;
 namespace kernwell {
 
 class Avatar;
+class NotificationRow;
 class SessionModel;
 class TextButton;
 class Toolkit;
@@ -47,6 +47,7 @@ protected:
 private:
     void placePanel();
     void refreshNotifications();
+    void removeRow(NotificationRow* row);
     void refreshStatus();
 
     SessionModel& m_session;
@@ -59,7 +60,7 @@ private:
     TextButton* m_clearNotifications;
     QWidget* m_list;
     QVBoxLayout* m_rows;
-    QList<QPair<QUuid, QString>> m_shownRows;
+    QList<NotificationRow*> m_shownRows; // in the layout's order
     QLabel* m_connected;
     QWidget* m_errorLines;
     QLabel* m_errorText;

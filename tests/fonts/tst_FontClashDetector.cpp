@@ -105,13 +105,13 @@ private slots:
 
         // Bold is installed only as the synced file itself.
         detector.check({ own + QLatin1Char('/') + bold, own + QLatin1Char('/') + regular });
-        QVERIFY(found.wait());
+        QVERIFY(found.count() > 0 || found.wait(30000)); // a loaded machine reads fonts slowly
         QCOMPARE(found.takeFirst(),
             (QVariantList { own + QLatin1Char('/') + regular, QStringLiteral("Kernwelled Sans Regular") }));
 
         // Regular again: not reported again; Italic arrives from the same check.
         detector.check({ own + QLatin1Char('/') + regular, own + QLatin1Char('/') + italic });
-        QVERIFY(found.wait());
+        QVERIFY(found.count() > 0 || found.wait(30000)); // a loaded machine reads fonts slowly
         QCOMPARE(found.takeFirst(),
             (QVariantList { own + QLatin1Char('/') + italic, QStringLiteral("Kernwelled Sans Italic") }));
         QVERIFY(found.isEmpty());

@@ -102,6 +102,31 @@ private slots:
         }
         QCOMPARE(ids.size(), summaries.size());
     }
+
+    // The list keeps the newest lines: the 101st drops the oldest.
+    void mostRecentKeepsTheNewestLines_data()
+    {
+        QTest::addColumn<int>("lines");
+        QTest::addColumn<int>("firstKept");
+        QTest::newRow("empty") << 0 << 0;
+        QTest::newRow("one") << 1 << 0;
+        QTest::newRow("just under the limit") << 99 << 0;
+        QTest::newRow("at the limit") << 100 << 0;
+        QTest::newRow("one over: the oldest drops") << 101 << 1;
+        QTest::newRow("far over") << 2500 << 2400;
+    }
+    void mostRecentKeepsTheNewestLines()
+    {
+        QFETCH(int, lines);
+        QFETCH(int, firstKept);
+        QList<NotificationSummary> all;
+        for (int i = 0; i < lines; ++i) {
+            all.append({ QUuid::createUuid(), NotificationSummary::Kind::update(QString::number(i)) });
+        }
+        const QList<NotificationSummary> kept = mostRecent(all);
+        QCOMPARE(notificationLimit, 100);
+        QCOMPARE(kept, all.mid(firstKept));
+    }
 };
 
 KERNWELL_TEST_MAIN(TestNotificationSummary)

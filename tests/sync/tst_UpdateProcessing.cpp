@@ -14,6 +14,8 @@
 #include <QStandardPaths>
 #include <QTemporaryDir>
 
+#include <algorithm>
+
 using namespace kernwell;
 using namespace kernwell::test;
 using namespace std::chrono_literals;
@@ -360,6 +362,41 @@ private slots:
         }
         QCOMPARE(lines, (QStringList { added, removed }));
         QCOMPARE(linkedFonts(harness), QStringList { QStringLiteral("sans") });
+    }
+
+    // A long session does not grow the list without end: each update's
+    // lines go to the end, and beyond 100 lines the oldest drop off.
+    void notificationListKeepsTheNewestHundredLines_data()
+    {
+        QTest::addColumn<int>("shownBefore");
+        QTest::addColumn<int>("firstKept"); // of the lines shown before
+        QTest::newRow("room left") << 98 << 0;
+        QTest::newRow("fills the list") << 99 << 0;
+        QTest::newRow("the 101st drops the oldest") << 100 << 1;
+        QTest::newRow("assigned over the limit") << 150 << 51;
+    }
+    void notificationListKeepsTheNewestHundredLines()
+    {
+        QFETCH(int, shownBefore);
+        QFETCH(int, firstKept);
+        ProviderHarness harness;
+        serveFonts(harness);
+        const auto socket = harness.connected();
+        QVERIFY(socket);
+        MacOSProvider& provider = harness.provider();
+        QList<NotificationSummary> before;
+        for (int i = 0; i < shownBefore; ++i) {
+            before.append({ QUuid::createUuid(), NotificationSummary::Kind::update(QStringLiteral("old %1").arg(i)) });
+        }
+        provider.setNotifications(before);
+
+        socket->pushText(syncMessage({ QStringLiteral("sans") }, {}));
+        QVERIFY(waitUntil([&] { return harness.posted.size() == 1; }));
+        const QList<NotificationSummary> shown = provider.notifications();
+        QCOMPARE(shown.size(), std::min(shownBefore + 1, 100));
+        QCOMPARE(shown.first().text(), QStringLiteral("old %1").arg(firstKept));
+        QCOMPARE(shown.mid(0, shown.size() - 1), before.mid(firstKept));
+        QCOMPARE(shown.last().text(), QStringLiteral("Added DejaVu sans Book"));
     }
 
     void emptyUpdateStillShowsSuccess()

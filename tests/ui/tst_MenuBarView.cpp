@@ -20,6 +20,9 @@
 
 #include <QFontMetrics>
 #include <QLabel>
+#include <QLayout>
+#include <QPointer>
+#include <QScrollArea>
 
 #include <memory>
 
@@ -179,6 +182,69 @@ private slots:
         QCOMPARE(shownRows[4]->symbol()->imageName(), QStringLiteral("exclamationmark.triangle"));
         QCOMPARE(shownRows[4]->symbol()->accessibleName(), QStringLiteral("Warning"));
         QVERIFY(QSvgRenderer(assetPath(QStringLiteral("exclamationmark.triangle"))).isValid());
+    }
+
+    // Each change touches only the rows it concerns: a row stays the same
+    // widget while its line stays in the list, and a line that goes takes
+    // its row and the row's place in the layout along.
+    // Lists are written as letters, one line each.
+    void rowsAreKeptAcrossChanges_data()
+    {
+        QTest::addColumn<QString>("before");
+        QTest::addColumn<QString>("after");
+        QTest::newRow("append") << QStringLiteral("abc") << QStringLiteral("abcd");
+        QTest::newRow("the oldest drops as one arrives") << QStringLiteral("abc") << QStringLiteral("bcd");
+        QTest::newRow("one from the middle") << QStringLiteral("abcd") << QStringLiteral("abd");
+        QTest::newRow("reordered") << QStringLiteral("abc") << QStringLiteral("cab");
+        QTest::newRow("into an empty list") << QString() << QStringLiteral("ab");
+        QTest::newRow("cleared") << QStringLiteral("abc") << QString();
+        QTest::newRow("unchanged") << QStringLiteral("abc") << QStringLiteral("abc");
+    }
+    void rowsAreKeptAcrossChanges()
+    {
+        QFETCH(QString, before);
+        QFETCH(QString, after);
+        signIn();
+        QHash<QChar, NotificationSummary> lines;
+        auto listOf = [&](const QString& letters) {
+            QList<NotificationSummary> list;
+            for (const QChar letter : letters) {
+                if (!lines.contains(letter)) {
+                    lines.insert(letter, update(QStringLiteral("Added ") + letter));
+                }
+                list.append(lines.value(letter));
+            }
+            return list;
+        };
+        session->setNotifications(listOf(before));
+        QHash<QString, QPointer<NotificationRow>> rowOf;
+        for (auto* row : rows()) {
+            rowOf.insert(row->label()->text(), row);
+        }
+
+        session->setNotifications(listOf(after));
+        const auto shownRows = rows();
+        QStringList texts;
+        for (auto* row : shownRows) {
+            texts.append(row->label()->text());
+            if (rowOf.contains(row->label()->text())) {
+                QCOMPARE(row, rowOf.value(row->label()->text()).data());
+            }
+        }
+        QStringList expected;
+        for (const auto& summary : listOf(after)) {
+            expected.append(summary.text());
+        }
+        QCOMPARE(texts, expected);
+        // Rows of lines that went are gone, not hidden, and so are their
+        // places in the layout (the list's trailing stretch stays).
+        for (auto it = rowOf.cbegin(); it != rowOf.cend(); ++it) {
+            QCOMPARE(it.value().isNull(), !expected.contains(it.key()));
+        }
+        QCOMPARE(signedIn()->findChildren<NotificationRow*>().size(), after.size());
+        auto* list = signedIn()->findChild<QScrollArea*>(QStringLiteral("NotificationList"));
+        QVERIFY(list);
+        QCOMPARE(list->widget()->layout()->count(), after.size() + 1);
     }
 
     void clearingEmptiesTheListAndHidesTheButton()
