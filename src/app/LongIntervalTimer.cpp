@@ -16,7 +16,8 @@ LongIntervalTimer::LongIntervalTimer(
 
 void LongIntervalTimer::start()
 {
-    m_deadline.setRemainingTime(m_interval);
+    // Precise: a coarse deadline may count as expired a few per cent early.
+    m_deadline.setRemainingTime(m_interval, Qt::PreciseTimer);
     armNextStep();
 }
 
@@ -34,7 +35,7 @@ void LongIntervalTimer::step()
     if (m_deadline.hasExpired()) {
         // The next interval counts from now, so time spent suspended does not
         // bring a burst of timeouts.
-        m_deadline.setRemainingTime(m_interval);
+        m_deadline.setRemainingTime(m_interval, Qt::PreciseTimer);
         armNextStep();
         emit timeout();
         return;
