@@ -29,18 +29,6 @@ namespace {
 
 const QString account = QString::fromLatin1(ProviderHarness::email);
 
-// The names of the links in the link folder's subfolders.
-QStringList linkedFonts(const ProviderHarness& harness)
-{
-    QStringList names;
-    QDirIterator links(harness.linkDirectory(), QDir::Files | QDir::System, QDirIterator::Subdirectories);
-    while (links.hasNext()) {
-        names.append(QFileInfo(links.next()).fileName());
-    }
-    names.sort();
-    return names;
-}
-
 const QString otherAccount = QStringLiteral("bea@example.org");
 
 // The catalog names style `id` as one font, served by the downloader.
@@ -247,7 +235,7 @@ private slots:
         QCOMPARE(harness.session->socketTokens, QStringList { harness.session->lastAccessToken() });
         QVERIFY(harness.session->lastSocket()->resumed());
         // Fonts of earlier runs are usable while the connection starts.
-        QCOMPARE(linkedFonts(harness), QStringList { QStringLiteral("earlier") });
+        QCOMPARE(harness.linkedFonts(), QStringList { QStringLiteral("earlier") });
         QVERIFY(waitUntil([&] { return harness.storage->secret(account) == harness.session->lastRefreshToken(); }));
     }
 
@@ -262,7 +250,7 @@ private slots:
         QVERIFY(waitUntil([&] { return harness.states.contains(ConnectionState::SignedOut); }));
         QCOMPARE(provider.username(), std::nullopt);
         QVERIFY(harness.session->sockets.isEmpty());
-        QVERIFY(linkedFonts(harness).isEmpty());
+        QVERIFY(harness.linkedFonts().isEmpty());
         QVERIFY(waitUntil([&] { return !harness.storage->writes().isEmpty(); }));
         QCOMPARE(harness.storage->secret(account), std::nullopt);
     }
@@ -321,7 +309,7 @@ private slots:
             QVERIFY(waitUntil([&] { return provider.connectionState() == ConnectionState::SignedOut; }));
             QCOMPARE(provider.signedIn(), false);
             QCOMPARE(provider.username(), std::nullopt);
-            QVERIFY(linkedFonts(harness).isEmpty());
+            QVERIFY(harness.linkedFonts().isEmpty());
             // The font files stay for the next start.
             QVERIFY(QFile::exists(provider.fontFolder() + QStringLiteral("/earlier")));
         } else {
@@ -329,7 +317,7 @@ private slots:
             QVERIFY(harness.waitForReceive());
             QCOMPARE(provider.connectionState(), ConnectionState::SignedIn);
             QVERIFY(provider.signedIn());
-            QCOMPARE(linkedFonts(harness), QStringList { QStringLiteral("earlier") });
+            QCOMPARE(harness.linkedFonts(), QStringList { QStringLiteral("earlier") });
         }
         if (ends) {
             nextTurn();
@@ -467,7 +455,7 @@ private slots:
         QCOMPARE(provider.visibleError(), std::nullopt);
         QCOMPARE(provider.reconnectSecondsRemaining(), 0);
         QCOMPARE(provider.notifications(), shown);
-        QVERIFY(linkedFonts(harness).isEmpty());
+        QVERIFY(harness.linkedFonts().isEmpty());
 
         if (state == QStringLiteral("connected")) {
             QCOMPARE(harness.session->lastSocket()->cancelledWith(), std::optional(1000));
@@ -479,7 +467,7 @@ private slots:
         harness.destroy();
         QCOMPARE(harness.session->sockets.size(), sockets);
         QCOMPARE(harness.session->exchangedTokens.size(), exchanges);
-        QVERIFY(linkedFonts(harness).isEmpty());
+        QVERIFY(harness.linkedFonts().isEmpty());
         QCOMPARE(harness.storage->secret(account), std::nullopt);
     }
 

@@ -84,18 +84,6 @@ QString at(const QString& id)
     return QLatin1Char('@') + link(id).toString();
 }
 
-// The names of the links in the link folder's subfolders.
-QStringList linkedFonts(const ProviderHarness& harness)
-{
-    QStringList names;
-    QDirIterator links(harness.linkDirectory(), QDir::Files | QDir::System, QDirIterator::Subdirectories);
-    while (links.hasNext()) {
-        names.append(QFileInfo(links.next()).fileName());
-    }
-    names.sort();
-    return names;
-}
-
 // Serves fonts under the links of catalog fonts named "DejaVu <id> Book":
 // copies of the repository's own typeface, of a family installed nowhere
 // else, so that no clash warning joins the notifications.
@@ -277,7 +265,7 @@ private slots:
         QCOMPARE(first->at(1).qorDisplayName, QStringLiteral("DejaVu mono Book"));
         QCOMPARE(first->at(1).context, std::nullopt);
         QVERIFY(first->at(0).id != first->at(1).id);
-        QCOMPARE(linkedFonts(harness), (QStringList { QStringLiteral("mono"), QStringLiteral("sans") }));
+        QCOMPARE(harness.linkedFonts(), (QStringList { QStringLiteral("mono"), QStringLiteral("sans") }));
 
         // Adding a font that is there already is no change; removing one is.
         const auto second = runTask(provider.applyUpdate(
@@ -287,7 +275,7 @@ private slots:
         QCOMPARE(second->size(), 1);
         QCOMPARE(second->first().kind, ClientNotificationKind::SyncRemoved);
         QCOMPARE(second->first().fontId, QStringLiteral("mono"));
-        QCOMPARE(linkedFonts(harness), QStringList { QStringLiteral("sans") });
+        QCOMPARE(harness.linkedFonts(), QStringList { QStringLiteral("sans") });
         QVERIFY(!QFile::exists(provider.fontFolder() + QStringLiteral("/mono")));
     }
 
@@ -307,7 +295,7 @@ private slots:
         QCOMPARE(records, std::nullopt);
         QCOMPARE(harness.logger->errors().size(), 1);
         // The first font stays added; the removal was not performed.
-        QCOMPARE(linkedFonts(harness), (QStringList { QStringLiteral("sans"), QStringLiteral("serif") }));
+        QCOMPARE(harness.linkedFonts(), (QStringList { QStringLiteral("sans"), QStringLiteral("serif") }));
         QVERIFY(QFile::exists(provider.fontFolder() + QStringLiteral("/serif")));
     }
 
@@ -326,12 +314,12 @@ private slots:
                      {})),
             std::nullopt);
         QCOMPARE(harness.downloader->requests.count(link(QStringLiteral("serif"))), 1);
-        QCOMPARE(linkedFonts(harness), QStringList { QStringLiteral("sans") });
+        QCOMPARE(harness.linkedFonts(), QStringList { QStringLiteral("sans") });
 
         QVERIFY(runTask(provider.applyUpdate(
             { { QStringLiteral("serif"), QStringLiteral("DejaVu serif Book"), link(QStringLiteral("serif")) } }, {})));
         QCOMPARE(harness.downloader->requests.count(link(QStringLiteral("serif"))), 2);
-        QCOMPARE(linkedFonts(harness), (QStringList { QStringLiteral("sans"), QStringLiteral("serif") }));
+        QCOMPARE(harness.linkedFonts(), (QStringList { QStringLiteral("sans"), QStringLiteral("serif") }));
     }
 
     void appliedUpdatesAreNotified()
@@ -361,7 +349,7 @@ private slots:
             lines.append(summary.text());
         }
         QCOMPARE(lines, (QStringList { added, removed }));
-        QCOMPARE(linkedFonts(harness), QStringList { QStringLiteral("sans") });
+        QCOMPARE(harness.linkedFonts(), QStringList { QStringLiteral("sans") });
     }
 
     // A long session does not grow the list without end: each update's
@@ -470,7 +458,7 @@ private slots:
         QCOMPARE(provider.notifications().size(), 1);
         QVERIFY(provider.notifications().first().kind.isError());
         QCOMPARE(provider.notifications().first().text(), line);
-        QCOMPARE(linkedFonts(harness), QStringList { QStringLiteral("sans") });
+        QCOMPARE(harness.linkedFonts(), QStringList { QStringLiteral("sans") });
     }
 
     // Fonts set aside become error lines, before the line of what was added.

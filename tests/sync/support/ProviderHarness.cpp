@@ -2,6 +2,8 @@
 
 #include "RunTask.h"
 
+#include <QDirIterator>
+#include <QFileInfo>
 #include <QStandardPaths>
 
 namespace kernwell::test {
@@ -99,6 +101,17 @@ QString ProviderHarness::linkDirectory() const
 {
     return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) + QStringLiteral("/fonts/")
         + QStringLiteral(KERNWELL_BUNDLE_IDENTIFIER);
+}
+
+QStringList ProviderHarness::linkedFonts() const
+{
+    QStringList names;
+    QDirIterator links(linkDirectory(), QDir::Files | QDir::System, QDirIterator::Subdirectories);
+    while (links.hasNext()) {
+        names.append(QFileInfo(links.next()).fileName());
+    }
+    names.sort();
+    return names;
 }
 
 } // namespace kernwell::test

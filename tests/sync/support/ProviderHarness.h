@@ -9,6 +9,7 @@
 
 #include <QList>
 #include <QPair>
+#include <QStringList>
 
 #include <chrono>
 #include <memory>
@@ -50,6 +51,8 @@ public:
 
     // Where the published fonts of this provider are registered.
     QString linkDirectory() const;
+    // The names of the links in the link folder's subfolders, sorted.
+    QStringList linkedFonts() const;
 
     std::shared_ptr<FakeUrlSession> session = std::make_shared<FakeUrlSession>();
     std::shared_ptr<FakeTokenStorage> storage = std::make_shared<FakeTokenStorage>();
