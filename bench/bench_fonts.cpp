@@ -238,8 +238,8 @@ int main(int argc, char** argv)
         const QString name = QStringLiteral("font-%1").arg(i, 4, 10, QLatin1Char('0'));
         QFile::copy(sources + QLatin1Char('/') + name, rootDir + QLatin1Char('/') + name);
     }
-    measure("registerAllFonts (one flush)", 2000, *fontManager, linkDir, [&] { store.registerAllFonts(); });
-    measure("registerAllFonts again (all registered)", 2000, *fontManager, linkDir, [&] { store.registerAllFonts(); });
+    measure("registerAllFonts (one flush)", 2000, *fontManager, linkDir, [&] { store.registerAllFonts().waitForFinished(); });
+    measure("registerAllFonts again (all registered)", 2000, *fontManager, linkDir, [&] { store.registerAllFonts().waitForFinished(); });
     measure("unregisterAllFonts (one flush)", 2000, *fontManager, linkDir, [&] { store.unregisterAllFonts(); });
     return 0;
 }

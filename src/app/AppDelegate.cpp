@@ -25,9 +25,11 @@ AppDelegate::~AppDelegate()
 void AppDelegate::applicationDidFinishLaunching()
 {
     // A run that ended without quitting (a crash, a kill) left its fonts
-    // registered, perhaps for a user who has signed out since; the sync,
-    // when it starts, registers what the folder holds now.
-    if (m_serviceProvider) {
+    // registered, perhaps for a user who has signed out since. A session
+    // about to start brings the registrations in line with the folder
+    // instead, keeping those still right: withdrawing them all would make
+    // every application rescan the whole library at each start.
+    if (m_serviceProvider && !m_serviceProvider->hasCredentials()) {
         m_serviceProvider->fontStore().unregisterAllFonts();
     }
 

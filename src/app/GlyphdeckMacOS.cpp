@@ -34,11 +34,10 @@ GlyphdeckMacOS::GlyphdeckMacOS(AppConfiguration configuration, Toolkit& toolkit,
     , m_appDelegate(appDelegate)
     , m_scenes(scenes)
 {
-    // The pair itself is dropped: the provider reads the storage again.
-    m_skipMainScreen = services.tokenStorage->loadCredentials(serviceName()).has_value();
-
     m_serviceProvider = std::make_unique<MacOSProvider>(m_configuration.apiRoot, services.postSystemNotification,
         services.tokenStorage, services.logger, services.providerEnvironment);
+    // The provider read the keyring: each reading is a round trip to it.
+    m_skipMainScreen = m_serviceProvider->hasCredentials();
     m_appDelegate.setServiceProvider(m_serviceProvider.get());
 
     const SceneContext context { *m_serviceProvider, m_configuration, m_toolkit, [this] { checkForUpdates(); } };

@@ -33,9 +33,9 @@ public:
         ActionNotificationPoster postActionNotification;
     };
 
-    // Asks the storage whether credentials are stored, creates the provider
-    // (its construction error is thrown unchanged), hands it to the delegate,
-    // builds the menu-bar extra and opens the main window.
+    // Creates the provider (its construction error is thrown unchanged),
+    // hands it to the delegate, builds the menu-bar extra and opens the main
+    // window, which closes by itself when credentials were stored.
     GlyphdeckMacOS(AppConfiguration configuration, Toolkit& toolkit, AppDelegate& appDelegate, Services services,
         Scenes& scenes, QObject* parent = nullptr);
     ~GlyphdeckMacOS() override;

@@ -26,6 +26,10 @@
 #include <cstdio>
 #include <optional>
 
+#if defined(__GLIBC__)
+#include <malloc.h>
+#endif
+
 using namespace kernwell;
 
 namespace {
@@ -86,6 +90,12 @@ std::optional<int> answerBeforeDisplay(int argc, char** argv)
 
 int main(int argc, char** argv)
 {
+#if defined(__GLIBC__)
+    // The threads work in short bursts (downloads, checks, cache scans); an
+    // allocator arena for each (up to eight per core) would each keep what
+    // its burst freed.
+    ::mallopt(M_ARENA_MAX, 2);
+#endif
     QApplication::setApplicationName(QStringLiteral("Kernwell"));
     QApplication::setApplicationVersion(QStringLiteral(KERNWELL_VERSION));
     if (const std::optional<int> exitCode = answerBeforeDisplay(argc, argv)) {

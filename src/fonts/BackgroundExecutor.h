@@ -4,6 +4,7 @@
 
 #include <QFuture>
 #include <QPromise>
+#include <QThread>
 #include <QThreadPool>
 
 #include <atomic>
@@ -18,13 +19,17 @@ namespace kernwell {
 // another. A job's result, or the exception it threw (its type kept),
 // arrives through the returned future, which a coroutine can co_await
 // (qcorofuture.h). Once stopped, a job that has not started never runs: its
-// future carries `cancellation` instead.
+// future carries `cancellation` instead. Threads left idle for a while end.
 class BackgroundExecutor {
 public:
-    explicit BackgroundExecutor(Error cancellation, int threads = 1)
+    explicit BackgroundExecutor(
+        Error cancellation, int threads = 1, QThread::Priority priority = QThread::InheritPriority)
         : m_cancellation(std::move(cancellation))
     {
         m_pool.setMaxThreadCount(threads);
+        m_pool.setThreadPriority(priority);
+        // An idle thread keeps its stack; the work comes in bursts.
+        m_pool.setExpiryTimeout(idleThreadExpiry);
     }
     ~BackgroundExecutor() { stop(); }
     BackgroundExecutor(const BackgroundExecutor&) = delete;
@@ -65,6 +70,8 @@ public:
     }
 
 private:
+    static constexpr int idleThreadExpiry = 2000; // ms
+
     const Error m_cancellation;
     std::atomic<bool> m_stopped { false };
     QThreadPool m_pool;

@@ -1,13 +1,11 @@
 #include "fonts/FontCacheRefresher.h"
 
+#include "fonts/ReleaseFreedMemory.h"
+
 #include <QFile>
 #include <QFileInfo>
 
 #include <fontconfig/fontconfig.h>
-
-#if defined(__GLIBC__)
-#include <malloc.h>
-#endif
 
 #include <algorithm>
 #include <memory>
@@ -27,17 +25,6 @@ void refreshCache(FcConfig* config, const QString& directory)
     if (FcCache* cache = FcDirCacheRead(reinterpret_cast<const FcChar8*>(path.constData()), FcFalse, config)) {
         FcDirCacheUnload(cache);
     }
-}
-
-// A scan allocates in proportion to the fonts in the folder, as does the
-// burst of downloads before it, and the allocator keeps what was freed for
-// later use, spread over its per-thread arenas: give it back to the system,
-// so that what stays behind does not grow with the library.
-void releaseFreedMemory()
-{
-#if defined(__GLIBC__)
-    ::malloc_trim(0);
-#endif
 }
 
 } // namespace

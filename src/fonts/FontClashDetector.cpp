@@ -1,5 +1,7 @@
 #include "fonts/FontClashDetector.h"
 
+#include "fonts/ReleaseFreedMemory.h"
+
 #include <QFile>
 
 #include <fontconfig/fontconfig.h>
@@ -76,7 +78,10 @@ FontClashDetector::FontClashDetector(QStringList ownFolders, QStringList install
     : QObject(parent)
     , m_ownFolders(std::move(ownFolders))
     , m_installedFolders(std::move(installedFolders))
-    , m_reader(Error(QStringLiteral("FontClashDetector"), 1, QStringLiteral("The check was stopped.")))
+    // Only when nothing else wants the processor: the check reads every
+    // installed face, and must not slow the start-up or a sync.
+    , m_reader(Error(QStringLiteral("FontClashDetector"), 1, QStringLiteral("The check was stopped.")), 1,
+          QThread::IdlePriority)
 {
 }
 
@@ -89,7 +94,9 @@ void FontClashDetector::check(const QStringList& files)
     }
     m_reader
         .run([files, own = m_ownFolders, installed = m_installedFolders] {
-            return clashes(readFaces(files), installedFaces(installed, own));
+            QList<Face> clashing = clashes(readFaces(files), installedFaces(installed, own));
+            releaseFreedMemory();
+            return clashing;
         })
         .then(this, [this](const QList<Face>& clashing) { report(clashing); });
 }

@@ -142,6 +142,11 @@ FontStore::FontStore(QString rootDir, std::shared_ptr<QorLogger> logger, std::sh
 {
 }
 
+FontStore::~FontStore()
+{
+    ++m_walks->generation;
+}
+
 Error FontStore::closedError()
 {
     return { QLatin1String(errorDomain), closed,
@@ -164,6 +169,7 @@ bool FontStore::removeFont(const QString& name)
         return false;
     }
     const QString path = m_rootDir + QLatin1Char('/') + name;
+    const std::lock_guard walking(m_walks->inProgress);
     bool result = false;
     try {
         result = m_fontManager->unregisterFont(path);
@@ -249,6 +255,8 @@ QFuture<bool> FontStore::commitAndRegister(const QString& name, StagedFile file)
 
 void FontStore::unregisterAllFonts()
 {
+    ++m_walks->generation;
+    const std::lock_guard walking(m_walks->inProgress);
     for (const Error& error : m_fontManager->unregisterAllFonts()) {
         m_logger->logError(error);
     }
@@ -259,33 +267,54 @@ void FontStore::close()
 {
     // A registration job left waiting would otherwise run after the walk,
     // or at the executor's destruction, and leave its font registered.
+    ++m_walks->generation;
     m_executor.stop();
     m_writers->stop();
     m_staged.clear();
     unregisterAllFonts();
 }
 
-void FontStore::registerAllFonts()
+QFuture<void> FontStore::registerAllFonts()
 {
-    const auto names = listFolder(m_rootDir, *m_logger);
+    return m_executor.run([walks = m_walks, generation = m_walks->generation.load(), rootDir = m_rootDir,
+                              logger = m_logger, fontManager = m_fontManager] {
+        walk(*walks, generation, rootDir, *logger, *fontManager);
+    });
+}
+
+void FontStore::walk(
+    Walks& walks, unsigned generation, const QString& rootDir, QorLogger& logger, MacOSFontManager& fontManager)
+{
+    const std::lock_guard walking(walks.inProgress);
+    const auto names = listFolder(rootDir, logger);
     if (!names) {
         return;
     }
+    QStringList files;
     for (const QString& name : *names) {
-        const QString path = m_rootDir + QLatin1Char('/') + name;
+        if (walks.generation != generation) {
+            return;
+        }
+        const QString path = rootDir + QLatin1Char('/') + name;
         // Only files of the folder itself: a link could lead anywhere.
         if (!isRegularFile(path)) {
-            m_logger->logError(Error(QLatin1String(errorDomain), notAFile,
+            logger.logError(Error(QLatin1String(errorDomain), notAFile,
                 QStringLiteral("“%1” in the font folder is not a regular file; it was not registered.").arg(name)));
             continue;
         }
         try {
-            m_fontManager->registerFont(path);
+            fontManager.registerFont(path);
         } catch (const Error& error) {
-            m_logger->logError(error);
+            logger.logError(error);
         }
+        files.append(path);
     }
-    m_fontManager->flush();
+    // Registrations that outlived their files (a run that ended without
+    // quitting) go; those still right stay, so their caches stay valid.
+    for (const Error& error : fontManager.unregisterAllFontsExcept(files)) {
+        logger.logError(error);
+    }
+    fontManager.flush();
 }
 
 } // namespace kernwell

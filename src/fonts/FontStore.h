@@ -13,7 +13,9 @@
 
 #include <QCoro/QCoroTask>
 
+#include <atomic>
 #include <memory>
+#include <mutex>
 #include <optional>
 
 namespace kernwell {
@@ -31,6 +33,8 @@ public:
 
     FontStore(QString rootDir, std::shared_ptr<QorLogger> logger, std::shared_ptr<HTTPDataDownloader> downloader,
         std::shared_ptr<MacOSFontManager> fontManager);
+    // Stops a registration walk in progress.
+    ~FontStore();
     FontStore(const FontStore&) = delete;
     FontStore& operator=(const FontStore&) = delete;
 
@@ -55,12 +59,16 @@ public:
     void prefetch(const QString& name, const QUrl& remoteURL);
     // Drops prefetched files no addFont took.
     void discardPrefetched() { m_staged.clear(); }
-    // Withdraws every registration of ours, also those whose file is gone.
-    // Failures are logged, each entry on its own.
-    void unregisterAllFonts();
-    // Registers every file of the folder; failures are logged, each entry on
+    // Withdraws every registration of ours, also those whose file is gone,
+    // once a walk in progress has stopped. Failures are logged, each entry on
     // its own.
-    void registerAllFonts();
+    void unregisterAllFonts();
+    // Registers every file of the folder and withdraws every other
+    // registration, on the store's thread: after the jobs queued before it,
+    // before those queued after (an addFont), so that the caller does not
+    // wait for a large library. unregisterAllFonts() or close() stop it,
+    // removeFont() waits for it. Failures are logged, each entry on its own.
+    QFuture<void> registerAllFonts();
     // For the application's end: no job of the store starts any more (an
     // addFont in flight throws the `closed` error), the running one is
     // waited for, then every registration is withdrawn.
@@ -78,7 +86,16 @@ private:
         QFuture<StagedFile> file;
     };
 
+    // What a registration walk shares with the calls that change
+    // registrations on the caller's thread.
+    struct Walks {
+        std::mutex inProgress; // held by a walk, and by those calls
+        std::atomic<unsigned> generation { 0 }; // a walk stops once it changes
+    };
+
     static Error closedError();
+    static void walk(Walks& walks, unsigned generation, const QString& rootDir, QorLogger& logger,
+        MacOSFontManager& fontManager);
     QString pathOf(const QString& name) const { return m_rootDir + QLatin1Char('/') + name; }
     QFuture<std::optional<bool>> registerIfPresent(const QString& name);
     QFuture<StagedFile> stage(const QString& name, const QUrl& remoteURL);
@@ -89,6 +106,7 @@ private:
     std::shared_ptr<QorLogger> m_logger;
     std::shared_ptr<HTTPDataDownloader> m_downloader;
     std::shared_ptr<MacOSFontManager> m_fontManager;
+    std::shared_ptr<Walks> m_walks = std::make_shared<Walks>();
     // Registrations, one after another.
     BackgroundExecutor m_executor;
     // Writes of downloaded files, several at once: flushing to disk waits

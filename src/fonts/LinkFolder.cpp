@@ -96,6 +96,13 @@ void LinkFolder::index()
     }
 }
 
+void LinkFolder::dropIndex()
+{
+    m_indexed = false;
+    m_subfolderOf.clear();
+    m_linkCounts.clear();
+}
+
 int LinkFolder::subfolderWithRoom() const
 {
     if (m_linkCounts.isEmpty()) {
@@ -201,9 +208,7 @@ void LinkFolder::forget(const QString& name)
 QList<Error> LinkFolder::clear()
 {
     const QMutexLocker lock(&m_mutex);
-    m_indexed = false;
-    m_subfolderOf.clear();
-    m_linkCounts.clear();
+    dropIndex();
     const auto [names, failure] = entriesOf(m_path);
     if (failure == ENOENT) {
         return {};
@@ -222,6 +227,66 @@ QList<Error> LinkFolder::clear()
         }
     }
     m_changed.insert(m_path);
+    return errors;
+}
+
+QList<Error> LinkFolder::retainOnly(const QStringList& absolutePaths)
+{
+    QHash<QString, QByteArray> kept; // link name → the file it must lead to
+    for (const QString& path : absolutePaths) {
+        if (const QString name = linkName(path); !name.isEmpty()) {
+            kept.insert(name, QFile::encodeName(path));
+        }
+    }
+    const QMutexLocker lock(&m_mutex);
+    // What is on disk now, whatever put it there.
+    dropIndex();
+    index();
+    const auto [names, failure] = entriesOf(m_path);
+    if (failure == ENOENT) {
+        return {};
+    }
+    if (failure != 0) {
+        return { PosixError::make(failure, QStringLiteral("Could not list the font folder “%1”").arg(m_path)) };
+    }
+    QList<Error> errors;
+    auto remove = [&errors](const QString& path) {
+        std::error_code removal;
+        // A link to a folder is not followed.
+        std::filesystem::remove_all(QFile::encodeName(path).toStdString(), removal);
+        if (removal) {
+            errors.append(PosixError::make(removal.value(), QStringLiteral("Could not unregister “%1”").arg(path)));
+        }
+        return !removal;
+    };
+    // An earlier layout's links, or anything else that is not a subfolder of ours.
+    for (const QString& name : names) {
+        if (!subfolderNumber(name) && remove(m_path + QLatin1Char('/') + name)) {
+            m_changed.insert(m_path);
+        }
+    }
+    const QHash<QString, int> links = m_subfolderOf;
+    for (auto link = links.cbegin(); link != links.cend(); ++link) {
+        const QString path = subfolderPath(link.value()) + QLatin1Char('/') + link.key();
+        const auto file = kept.constFind(link.key());
+        if (file != kept.cend() && sameFile(QFile::encodeName(path), file.value())) {
+            continue;
+        }
+        if (remove(path)) {
+            forget(link.key());
+        }
+    }
+    for (auto count = m_linkCounts.cbegin(); count != m_linkCounts.cend();) {
+        // A subfolder found empty (or a file in its place) is never
+        // forgotten link by link.
+        if (count.value() == 0 && remove(subfolderPath(count.key()))) {
+            m_changed.insert(m_path);
+            count = m_linkCounts.erase(count);
+            continue;
+        }
+        m_changed.insert(subfolderPath(count.key()));
+        ++count;
+    }
     return errors;
 }
 

@@ -38,6 +38,11 @@ public:
     // Removes everything in the folder, whatever made it; one error per entry
     // that stays.
     QList<Error> clear();
+    // Removes everything in the folder but the links that lead to one of
+    // `absolutePaths`; empty subfolders go too. Every subfolder counts as
+    // changed, so that a stale or missing cache is rebuilt (a valid one is
+    // only read). One error per entry that stays.
+    QList<Error> retainOnly(const QStringList& absolutePaths);
     // The folders changed since the last call, for their caches to be
     // rebuilt.
     QStringList takeChangedFolders();
@@ -47,6 +52,7 @@ private:
     QString subfolderPath(int number) const { return m_path + QLatin1Char('/') + QString::number(number); }
     // Learns where the links are, once; called with the mutex held.
     void index();
+    void dropIndex();
     // The subfolder a new link goes into; called with the mutex held.
     int subfolderWithRoom() const;
     void forget(const QString& name);

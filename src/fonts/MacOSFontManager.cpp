@@ -82,10 +82,21 @@ QList<Error> MacOSFontManager::unregisterAllFonts()
     if (m_registrationScope == RegistrationScope::systemWide) {
         return m_links.clear();
     }
+    return unregisterAllFontsExcept({});
+}
+
+QList<Error> MacOSFontManager::unregisterAllFontsExcept(const QStringList& absolutePaths)
+{
+    if (m_registrationScope == RegistrationScope::systemWide) {
+        return m_links.retainOnly(absolutePaths);
+    }
+    const QSet<QString> kept(absolutePaths.cbegin(), absolutePaths.cend());
     const QMutexLocker lock(&m_applicationFontsMutex);
     QList<Error> errors;
     for (auto font = m_applicationFonts.begin(); font != m_applicationFonts.end();) {
-        if (QFontDatabase::removeApplicationFont(font.value())) {
+        if (kept.contains(font.key())) {
+            ++font;
+        } else if (QFontDatabase::removeApplicationFont(font.value())) {
             font = m_applicationFonts.erase(font);
         } else {
             errors.append(FontManagerError::unexpected(QStringLiteral("Unexpected failure unregistering font.")));

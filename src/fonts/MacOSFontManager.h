@@ -64,6 +64,10 @@ public:
     // in the link folder (links whose file is gone, an earlier layout's).
     // Returns one error for each that stays.
     QList<Error> unregisterAllFonts();
+    // The same, except the registrations of `absolutePaths` as these files
+    // are now: a link that leads elsewhere (a file replaced or deleted since)
+    // goes. Every link folder's cache is checked at the next flush.
+    QList<Error> unregisterAllFontsExcept(const QStringList& absolutePaths);
 
     // Ends a batch of changes: the font caches of the link folders it changed
     // are rebuilt once, on a thread of their own, for all changes since the

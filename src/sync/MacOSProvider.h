@@ -64,6 +64,9 @@ public:
     ~MacOSProvider() override;
 
     bool signedIn() const { return m_signedIn; }
+    // True while a session is running or about to start: from construction
+    // with stored credentials, or from a sign-in, until the session ends.
+    bool hasCredentials() const { return m_tokenPair.has_value(); }
     const std::optional<QString>& username() const { return m_username; }
     QString usernameText() const { return m_username.value_or(QString()); }
     const QList<NotificationSummary>& notifications() const { return m_notifications; }

@@ -1,5 +1,7 @@
 #include "sync/MacOSProvider.h"
 
+#include "fonts/ReleaseFreedMemory.h"
+
 #include <QTimer>
 
 #include <utility>
@@ -40,6 +42,8 @@ QCoro::Task<> MacOSProvider::startSync()
     }
     auto session = std::make_shared<Cancellation>(m_lifetime);
     m_session = session;
+    // On the store's thread: the session's start does not wait for a large
+    // library, and the updates it receives are applied after the walk.
     m_fontStore->registerAllFonts();
     m_clashDetector->check(fontFiles());
 
@@ -201,6 +205,8 @@ QCoro::Task<> MacOSProvider::updateSuccessTask(std::shared_ptr<Cancellation> ses
     }
     if (m_connectionState == ConnectionState::UpdateSuccess) {
         setConnectionState(ConnectionState::SignedIn);
+        // The update and what it showed are done: the application idles.
+        releaseFreedMemory();
     }
 }
 

@@ -28,6 +28,8 @@ using kernwell::test::waitUntil;
 #include <QMessageBox>
 #include <QStandardPaths>
 
+#include <sys/stat.h>
+
 Q_DECLARE_METATYPE(QList<kernwell::ToolkitWindow>)
 
 namespace {
@@ -111,12 +113,22 @@ QStringList registrations()
     return found;
 }
 
-// A signed-out provider for the delegate, whose downloads all answer with a font.
+// The inode of the entry at `path` itself (a link is not followed); 0 when
+// there is none.
+ino_t inodeOf(const QString& path)
+{
+    struct stat entry { };
+    return ::lstat(QFile::encodeName(path).constData(), &entry) == 0 ? entry.st_ino : 0;
+}
+
+// A provider for the delegate, whose downloads all answer with a font;
+// signed out unless `storage` holds credentials.
 struct SignedOutProvider {
     std::shared_ptr<FakeUrlSession> session = std::make_shared<FakeUrlSession>();
     std::unique_ptr<MacOSProvider> provider;
 
-    SignedOutProvider(AppDelegate& delegate, std::shared_ptr<QorLogger> logger)
+    SignedOutProvider(AppDelegate& delegate, std::shared_ptr<QorLogger> logger,
+        std::shared_ptr<test::FakeTokenStorage> storage = std::make_shared<test::FakeTokenStorage>())
     {
         QDir(linkFolder()).removeRecursively();
         session->respond = [](const UrlRequest&) { return FakeUrlSession::ok(fontBytes()); };
@@ -124,8 +136,7 @@ struct SignedOutProvider {
         environment.urlSession = session;
         environment.build = QStringLiteral("100");
         provider = std::make_unique<MacOSProvider>(QUrl(QStringLiteral("http://127.0.0.1:9")),
-            [](const QString&, const QString&) { }, std::make_shared<test::FakeTokenStorage>(), std::move(logger),
-            environment);
+            [](const QString&, const QString&) { }, std::move(storage), std::move(logger), environment);
         QDir(provider->fontFolder()).removeRecursively();
         QDir().mkpath(provider->fontFolder());
         delegate.setServiceProvider(provider.get());
@@ -324,17 +335,44 @@ private slots:
 
     // A run that ended without quitting left fonts registered: the next
     // launch withdraws them, signed in or not, whatever layout they are in.
+    // A run that ended without quitting left its fonts registered. Signed
+    // out, the launch withdraws them all. With a session about to start, the
+    // start withdraws those of files no longer in the folder and leaves the
+    // others untouched: relinking the whole library made every application
+    // rescan it at each start.
+    void launchWithdrawsWhatAnEarlierRunLeftRegistered_data()
+    {
+        QTest::addColumn<bool>("credentialsStored");
+        QTest::newRow("signed out") << false;
+        QTest::newRow("a session about to start") << true;
+    }
     void launchWithdrawsWhatAnEarlierRunLeftRegistered()
     {
+        QFETCH(bool, credentialsStored);
         Harness h;
-        const SignedOutProvider provider(h.make(), h.logger);
+        auto storage = std::make_shared<test::FakeTokenStorage>();
+        if (credentialsStored) {
+            storage->store(QStringLiteral("jo@example.org"), QStringLiteral("refresh"));
+        }
+        SignedOutProvider provider(h.make(), h.logger, storage);
+        provider.session->hold(); // the session's start goes no further than its token exchange
+        const QString kept = provider.provider->fontFolder() + QStringLiteral("/kept");
+        QVERIFY(QFile::copy(TestFonts::path(), kept));
+        const QString keptLink = linkFolder() + QStringLiteral("/1/kept");
         QDir().mkpath(linkFolder() + QStringLiteral("/1"));
-        QVERIFY(QFile::link(TestFonts::path(),
-            linkFolder() + QStringLiteral("/1/sans")));
+        QVERIFY(QFile::link(kept, keptLink));
+        QVERIFY(QFile::link(TestFonts::path(), linkFolder() + QStringLiteral("/1/sans")));
         QVERIFY(QFile::link(provider.provider->fontFolder() + QStringLiteral("/gone"), linkFolder() + QStringLiteral("/flat")));
-        QCOMPARE(registrations().size(), 2);
+        const ino_t keptInode = inodeOf(keptLink);
+        QCOMPARE(registrations().size(), 3);
+
         h.delegate->applicationDidFinishLaunching();
-        QCOMPARE(registrations(), QStringList {});
+        if (credentialsStored) {
+            QVERIFY(waitUntil([&] { return registrations() == QStringList { keptLink }; }));
+            QCOMPARE(inodeOf(keptLink), keptInode);
+        } else {
+            QCOMPARE(registrations(), QStringList {});
+        }
         QVERIFY(waitUntil([&h] { return !h.delegate->updaterController()->isChecking(); }));
     }
 

@@ -15,6 +15,7 @@
 #include <QFileInfo>
 
 #include <sys/resource.h>
+#include <sys/stat.h>
 
 #include <csignal>
 
@@ -385,7 +386,7 @@ private slots:
         FontFiles::write(pathOf(QStringLiteral("b")), FontFiles::read(mono));
         FontFiles::write(linkOf(QStringLiteral("a")) + QStringLiteral("/squatter"), QByteArray("x"));
 
-        m_store->registerAllFonts();
+        m_store->registerAllFonts().waitForFinished();
         QCOMPARE(registered(), QStringList { linkOf(QStringLiteral("b")) });
         QCOMPARE(m_logger->errors().size(), 1);
         QCOMPARE(m_logger->errors().constFirst().code(), EISDIR);
@@ -412,7 +413,7 @@ private slots:
 
         for (int walk = 0; walk < 2; ++walk) {
             m_logger->clear();
-            m_store->registerAllFonts();
+            m_store->registerAllFonts().waitForFinished();
             QCOMPARE(registered(), fonts);
             QCOMPARE(m_logger->messages(), QStringList {});
             QStringList failed;
@@ -438,7 +439,7 @@ private slots:
 
     void bulkWalksOnAnEmptyFolderDoNothing()
     {
-        m_store->registerAllFonts();
+        m_store->registerAllFonts().waitForFinished();
         m_store->unregisterAllFonts();
         QCOMPARE(m_logger->errors(), QList<Error> {});
         QCOMPARE(m_logger->messages(), QStringList {});
@@ -447,7 +448,7 @@ private slots:
     void registerAllFontsOnAMissingFolderReportsTheListing()
     {
         QVERIFY(QDir(m_rootDir).removeRecursively());
-        m_store->registerAllFonts();
+        m_store->registerAllFonts().waitForFinished();
         QCOMPARE(m_logger->errors(),
             QList { Error(QStringLiteral("NSPOSIXErrorDomain"), ENOENT,
                 QStringLiteral("Could not list the font folder “%1”: No such file or directory.").arg(m_rootDir)) });
@@ -473,19 +474,112 @@ private slots:
         QCOMPARE(m_logger->messages(), QStringList {});
     }
 
-    // The start of a run empties the link folder, then registers the folder's
-    // files: links of the flat layout of earlier versions are spread out.
-    void aFlatLinkFolderIsSpreadAtTheNextStart()
+    // The walk runs on the store's thread while the session goes on: a
+    // sign-out or a removal that comes meanwhile has the last word.
+    void changesDuringTheWalkHaveTheLastWord_data()
     {
-        QDir().mkpath(m_linkDir);
+        QTest::addColumn<bool>("signOut");
+        QTest::newRow("sign-out") << true;
+        QTest::newRow("removal") << false;
+    }
+    void changesDuringTheWalkHaveTheLastWord()
+    {
+        QFETCH(bool, signOut);
+        // Names of one file: the walk takes a while, the setup does not.
+        constexpr int fonts = 2000;
+        FontFiles::write(pathOf(QStringLiteral("0")), FontFiles::read(serif));
+        const QByteArray file = QFile::encodeName(pathOf(QStringLiteral("0")));
+        for (int i = 1; i < fonts; ++i) {
+            QCOMPARE(::link(file.constData(), QFile::encodeName(pathOf(QString::number(i))).constData()), 0);
+        }
+        const auto linkedNames = [this] {
+            QStringList names;
+            for (const QString& subfolder : FontFiles::entries(m_linkDir)) {
+                names += FontFiles::entries(m_linkDir + QLatin1Char('/') + subfolder);
+            }
+            return names;
+        };
+        QFuture<void> walk = m_store->registerAllFonts();
+        QVERIFY(kernwell::test::waitUntil([&] { return !linkedNames().isEmpty(); }));
+        QVERIFY(!walk.isFinished());
+        // A name the walk has not reached yet.
+        QString removed;
+        const QStringList linked = linkedNames();
+        for (int i = 0; removed.isEmpty(); ++i) {
+            if (!linked.contains(QString::number(i))) {
+                removed = QString::number(i);
+            }
+        }
+        if (signOut) {
+            m_store->unregisterAllFonts();
+        } else {
+            QVERIFY(m_store->removeFont(removed));
+        }
+        walk.waitForFinished();
+        if (signOut) {
+            QCOMPARE(FontFiles::entries(m_linkDir), QStringList {});
+        } else {
+            QCOMPARE(linkedNames().size(), fonts - 1);
+            QVERIFY(!linkedNames().contains(removed));
+            QVERIFY(!QFileInfo::exists(pathOf(removed)));
+        }
+        QCOMPARE(m_logger->errors(), QList<Error> {});
+        QCOMPARE(m_logger->messages(), QStringList {});
+    }
+
+    // A session's start registers the folder's files over what an earlier
+    // run left: links still right stay untouched (a changed subfolder makes
+    // every application rescan it), every other entry goes.
+    void registerAllFontsKeepsOnlyWhatIsRight_data()
+    {
+        QTest::addColumn<QString>("change");
+        QTest::addColumn<QStringList>("expected");
+        const QStringList both { QStringLiteral("a"), QStringLiteral("b") };
+        QTest::newRow("nothing") << "" << both;
+        QTest::newRow("file deleted") << "delete b" << QStringList { QStringLiteral("a") };
+        QTest::newRow("file replaced") << "replace b" << both;
+        QTest::newRow("flat layout of earlier versions") << "flat" << both;
+        QTest::newRow("stray file in a subfolder") << "stray" << both;
+        QTest::newRow("empty subfolder") << "empty subfolder" << both;
+    }
+    void registerAllFontsKeepsOnlyWhatIsRight()
+    {
+        QFETCH(QString, change);
+        QFETCH(QStringList, expected);
         for (const auto& [name, font] : { std::pair { "a", serif }, std::pair { "b", mono } }) {
             FontFiles::write(pathOf(QLatin1String(name)), FontFiles::read(font));
-            QVERIFY(QFile::link(pathOf(QLatin1String(name)), m_linkDir + QLatin1Char('/') + QLatin1String(name)));
         }
-        m_store->unregisterAllFonts();
-        m_store->registerAllFonts();
-        QCOMPARE(registered(), (QStringList { linkOf(QStringLiteral("a")), linkOf(QStringLiteral("b")) }));
+        m_store->registerAllFonts().waitForFinished();
+        // Linking a file again changes its status: the count of its links.
+        const auto statusChange = [](const QString& path) {
+            struct stat status { };
+            ::stat(QFile::encodeName(path).constData(), &status);
+            return std::pair { status.st_ctim.tv_sec, status.st_ctim.tv_nsec };
+        };
+        const auto linkedA = statusChange(pathOf(QStringLiteral("a")));
+        if (change == QLatin1String("delete b")) {
+            QVERIFY(QFile::remove(pathOf(QStringLiteral("b"))));
+        } else if (change == QLatin1String("replace b")) {
+            QVERIFY(QFile::remove(pathOf(QStringLiteral("b"))));
+            FontFiles::write(pathOf(QStringLiteral("b")), FontFiles::read(sans));
+        } else if (change == QLatin1String("flat")) {
+            QVERIFY(QFile::link(pathOf(QStringLiteral("b")), m_linkDir + QStringLiteral("/b")));
+        } else if (change == QLatin1String("stray")) {
+            FontFiles::write(linkOf(QStringLiteral("stray")), FontFiles::read(sans));
+        } else if (change == QLatin1String("empty subfolder")) {
+            QVERIFY(QDir().mkpath(m_linkDir + QStringLiteral("/7")));
+        }
+
+        m_store->registerAllFonts().waitForFinished();
+        QStringList links;
+        for (const QString& name : expected) {
+            links.append(linkOf(name));
+            QCOMPARE(FontFiles::read(linkOf(name)), FontFiles::read(pathOf(name)));
+        }
+        QCOMPARE(registered(), links);
         QCOMPARE(FontFiles::entries(m_linkDir), QStringList { QStringLiteral("1") });
+        QVERIFY(statusChange(pathOf(QStringLiteral("a"))) == linkedA);
+        QCOMPARE(m_logger->errors(), QList<Error> {});
     }
 };
 

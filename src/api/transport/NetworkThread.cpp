@@ -14,11 +14,23 @@ NetworkThread::NetworkThread(std::chrono::milliseconds drainTimeout)
     m_tls.set_options(boost::asio::ssl::context::default_workarounds | boost::asio::ssl::context::no_sslv2
         | boost::asio::ssl::context::no_sslv3 | boost::asio::ssl::context::no_tlsv1
         | boost::asio::ssl::context::no_tlsv1_1);
-    boost::system::error_code ignored;
-    // Without a readable store every peer fails verification, which is the
-    // safe outcome; there is no switch to skip it.
-    m_tls.set_default_verify_paths(ignored);
     m_tls.set_verify_mode(boost::asio::ssl::verify_peer);
+}
+
+boost::asio::ssl::context& NetworkThread::tlsContext()
+{
+    // Parsing the system's certificates takes tens of milliseconds and most
+    // of a megabyte: not at start-up, not on the caller's thread, and never
+    // when no peer is secured. Handshakes run on the network thread, after it.
+    std::call_once(m_trustLoading, [this] {
+        post([this] {
+            boost::system::error_code ignored;
+            // Without a readable store every peer fails verification, which
+            // is the safe outcome; there is no switch to skip it.
+            m_tls.set_default_verify_paths(ignored);
+        });
+    });
+    return m_tls;
 }
 
 NetworkThread::~NetworkThread()

@@ -29,8 +29,9 @@ public:
     NetworkThread& operator=(const NetworkThread&) = delete;
 
     boost::asio::io_context& ioContext() { return m_io; }
-    // Verifies peers against the system's trust store.
-    boost::asio::ssl::context& tlsContext() { return m_tls; }
+    // Verifies peers against the system's trust store, which the network
+    // thread reads on first use, before any work posted after this call.
+    boost::asio::ssl::context& tlsContext();
 
     // Runs `work` on the network thread, starting it if needed. Any thread.
     void post(std::function<void()> work);
@@ -45,6 +46,7 @@ private:
     boost::asio::ssl::context m_tls; // outlives the streams the context still holds
     boost::asio::io_context m_io;
     std::optional<boost::asio::executor_work_guard<boost::asio::io_context::executor_type>> m_work;
+    std::once_flag m_trustLoading;
     std::mutex m_startMutex;
     std::thread m_thread;
     std::future<void> m_ran;
