@@ -12,7 +12,7 @@
 
 #include "LocalService.h"
 #include "RecordingLogger.h"
-#include "RenamedTypeface.h"
+#include "TestFonts.h"
 #include "RunTask.h"
 #include "TestMain.h"
 #include "support/FakeNotificationServer.h"
@@ -206,7 +206,7 @@ private slots:
         const QStringList faces { QStringLiteral("Regular"), QStringLiteral("Bold"), QStringLiteral("Italic"),
             QStringLiteral("BoldItalic") };
         for (const QString& face : faces) {
-            writeRenamedTypeface(QStringLiteral("LiberationSans-%1.ttf").arg(face),
+            TestFonts::writeRenamed(QStringLiteral("LiberationSans-%1.ttf").arg(face),
                 fonts.filePath(QStringLiteral("KernwelledSans-%1.ttf").arg(face)));
         }
         LocalService::Options options;

@@ -1,6 +1,6 @@
 #include "fonts/FontClashDetector.h"
 
-#include "RenamedTypeface.h"
+#include "TestFonts.h"
 #include "RunTask.h"
 #include "TestMain.h"
 
@@ -63,8 +63,8 @@ private slots:
         QFETCH(QString, clash);
         QTemporaryDir dir;
         const QString syncedFile = dir.filePath(QStringLiteral("synced/font"));
-        writeRenamedTypeface(synced, syncedFile);
-        writeRenamedTypeface(installed, dir.filePath(QStringLiteral("installed/font.ttf")), installedRenames);
+        TestFonts::writeRenamed(synced, syncedFile);
+        TestFonts::writeRenamed(installed, dir.filePath(QStringLiteral("installed/font.ttf")), installedRenames);
 
         const auto syncedFaces = FontClashDetector::readFaces({ syncedFile });
         QCOMPARE(syncedFaces.size(), 1);
@@ -95,10 +95,10 @@ private slots:
     {
         QTemporaryDir dir;
         const QString own = dir.filePath(QStringLiteral("fonts/synced"));
-        writeRenamedTypeface(regular, dir.filePath(QStringLiteral("fonts/Regular.ttf")));
-        writeRenamedTypeface(italic, dir.filePath(QStringLiteral("fonts/Italic.ttf")));
+        TestFonts::writeRenamed(regular, dir.filePath(QStringLiteral("fonts/Regular.ttf")));
+        TestFonts::writeRenamed(italic, dir.filePath(QStringLiteral("fonts/Italic.ttf")));
         for (const QString& face : { regular, bold, italic }) {
-            writeRenamedTypeface(face, own + QLatin1Char('/') + face);
+            TestFonts::writeRenamed(face, own + QLatin1Char('/') + face);
         }
         FontClashDetector detector({ own }, { dir.filePath(QStringLiteral("fonts")) });
         QSignalSpy found(&detector, &FontClashDetector::clashFound);

@@ -39,16 +39,35 @@ namespace {
         return sum;
     }
 
+    QByteArray utf16BigEndian(const QString& text)
+    {
+        QByteArray bytes;
+        for (const QChar c : text) {
+            putU16(bytes, c.unicode());
+        }
+        return bytes;
+    }
+
+    // Where the record of the 'name' table lies in the table directory.
+    qsizetype nameRecord(const QByteArray& font)
+    {
+        const quint16 tables = qFromBigEndian<quint16>(font.constData() + 4);
+        for (quint16 i = 0; i < tables; ++i) {
+            const qsizetype record = 12 + 16 * qsizetype(i);
+            if (font.mid(record, 4) == "name") {
+                return record;
+            }
+        }
+        qFatal("TestFonts: the typeface has no name table");
+    }
+
     // A 'name' table (format 0) with Windows Unicode English records.
     QByteArray nameTable(const std::vector<std::pair<quint16, QString>>& names)
     {
         QByteArray records;
         QByteArray strings;
         for (const auto& [id, text] : names) {
-            QByteArray utf16;
-            for (const QChar c : text) {
-                putU16(utf16, c.unicode());
-            }
+            const QByteArray utf16 = utf16BigEndian(text);
             putU16(records, 3); // Windows
             putU16(records, 1); // Unicode BMP
             putU16(records, 0x0409); // English (United States)
@@ -114,25 +133,41 @@ QByteArray TestFonts::named(
 
     // The new table goes at the end of the file; the table directory points at it.
     font.append(QByteArray((4 - font.size() % 4) % 4, '\0'));
-    const quint16 tables = qFromBigEndian<quint16>(font.constData() + 4);
-    for (quint16 i = 0; i < tables; ++i) {
-        const qsizetype record = 12 + 16 * qsizetype(i);
-        if (font.mid(record, 4) == "name") {
-            setU32At(font, record + 4, tableChecksum(table));
-            setU32At(font, record + 8, static_cast<quint32>(font.size()));
-            setU32At(font, record + 12, static_cast<quint32>(table.size()));
-            font.append(table);
-            font.append(QByteArray((4 - font.size() % 4) % 4, '\0'));
-            return font;
-        }
-    }
-    qFatal("TestFonts: the typeface has no name table");
+    const qsizetype record = nameRecord(font);
+    setU32At(font, record + 4, tableChecksum(table));
+    setU32At(font, record + 8, static_cast<quint32>(font.size()));
+    setU32At(font, record + 12, static_cast<quint32>(table.size()));
+    font.append(table);
+    font.append(QByteArray((4 - font.size() % 4) % 4, '\0'));
+    return font;
 }
 
 QString TestFonts::writeNamed(const QString& path, const QString& family, const QString& style)
 {
     write(path, named(family, style));
     return path;
+}
+
+void TestFonts::writeRenamed(
+    const QString& typeface, const QString& destination, const QList<QPair<QString, QString>>& renames)
+{
+    QByteArray font = read(QStringLiteral(KERNWELL_SOURCE_DIR "/resources/typefaces/") + typeface);
+    const qsizetype record = nameRecord(font);
+    const qsizetype offset = u32At(font, record + 8);
+    const qsizetype length = u32At(font, record + 12);
+    QByteArray names = font.mid(offset, length);
+    auto all = renames;
+    all.append({ QStringLiteral("Liberation"), QStringLiteral("Kernwelled") });
+    for (const auto& [from, to] : std::as_const(all)) {
+        if (from.size() != to.size()) {
+            qFatal("TestFonts: a rename must keep the length");
+        }
+        // Windows names are UTF-16, Macintosh ones single bytes.
+        names.replace(utf16BigEndian(from), utf16BigEndian(to));
+        names.replace(from.toLatin1(), to.toLatin1());
+    }
+    font.replace(offset, length, names);
+    write(destination, font);
 }
 
 } // namespace kernwell::test

@@ -1,6 +1,8 @@
 #pragma once
 
 #include <QByteArray>
+#include <QList>
+#include <QPair>
 #include <QString>
 #include <QStringList>
 
@@ -23,6 +25,14 @@ public:
         const QString& typographicStyle = {});
     // Writes named() to `path` and returns `path`.
     static QString writeNamed(const QString& path, const QString& family, const QString& style = QStringLiteral("Regular"));
+    // Writes the typeface file `typeface` (e.g. "LiberationSans-Bold.ttf")
+    // to `destination` with the names in its name table changed: each `from`
+    // becomes its `to`, in turn, which must be just as long. The renames
+    // always end with "Liberation" → "Kernwelled", so that the copy's family
+    // ("Kernwelled Sans") and PostScript name ("KernwelledSans-Bold") are on
+    // no computer already.
+    static void writeRenamed(
+        const QString& typeface, const QString& destination, const QList<QPair<QString, QString>>& renames = {});
 };
 
 } // namespace kernwell::test

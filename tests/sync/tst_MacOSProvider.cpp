@@ -1,4 +1,3 @@
-#include "RenamedTypeface.h"
 #include "RunTask.h"
 #include "TestMain.h"
 #include "ThrownError.h"
@@ -38,7 +37,7 @@ void serveFont(ProviderHarness& harness, const QString& id)
     harness.session->catalog[id] = { catalogFont(id, QStringLiteral("Dejavu"), std::nullopt, id, { url.toString() }) };
     // A family installed nowhere else, so that no clash warning joins the list.
     const QTemporaryDir files;
-    writeRenamedTypeface(QStringLiteral("LiberationSans-Regular.ttf"), files.filePath(id));
+    TestFonts::writeRenamed(QStringLiteral("LiberationSans-Regular.ttf"), files.filePath(id));
     harness.downloader->serveFile(url, files.filePath(id));
 }
 
@@ -67,7 +66,7 @@ QStringList keyringAttributes(const QString& user = {})
 void placeSyncedFont(const MacOSProvider& provider, const QString& fontId)
 {
     // A family installed nowhere else, so that no clash warning joins the list.
-    writeRenamedTypeface(QStringLiteral("LiberationSans-Regular.ttf"), provider.fontFolder() + QLatin1Char('/') + fontId);
+    TestFonts::writeRenamed(QStringLiteral("LiberationSans-Regular.ttf"), provider.fontFolder() + QLatin1Char('/') + fontId);
 }
 
 } // namespace

@@ -1,4 +1,3 @@
-#include "RenamedTypeface.h"
 #include "RunTask.h"
 #include "TestMain.h"
 
@@ -97,7 +96,7 @@ void serveFonts(ProviderHarness& harness)
     };
     const QTemporaryDir files;
     for (const auto& [id, typeface] : fonts) {
-        writeRenamedTypeface(typeface, files.filePath(id));
+        TestFonts::writeRenamed(typeface, files.filePath(id));
         harness.downloader->serveFile(link(id), files.filePath(id));
         harness.session->catalog[id] = { catalogFont(id, QStringLiteral("DejaVu ") + id, none, QStringLiteral("Book"),
             { link(id).toString() }) };
@@ -467,7 +466,7 @@ private slots:
         ProviderHarness harness;
         fillCatalog(*harness.session);
         QTemporaryDir files;
-        writeRenamedTypeface(QStringLiteral("LiberationSans-Bold.ttf"), files.filePath(QStringLiteral("bold")));
+        TestFonts::writeRenamed(QStringLiteral("LiberationSans-Bold.ttf"), files.filePath(QStringLiteral("bold")));
         harness.downloader->serveFile(link(QStringLiteral("bold")), files.filePath(QStringLiteral("bold")));
         const auto socket = harness.connected();
         QVERIFY(socket);
@@ -545,12 +544,12 @@ private slots:
     {
         const QString installed
             = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) + QStringLiteral("/fonts/installed/");
-        writeRenamedTypeface(QStringLiteral("LiberationSans-Regular.ttf"), installed + QStringLiteral("Regular.ttf"));
-        writeRenamedTypeface(QStringLiteral("LiberationSans-Bold.ttf"), installed + QStringLiteral("Bold.ttf"));
+        TestFonts::writeRenamed(QStringLiteral("LiberationSans-Regular.ttf"), installed + QStringLiteral("Regular.ttf"));
+        TestFonts::writeRenamed(QStringLiteral("LiberationSans-Bold.ttf"), installed + QStringLiteral("Bold.ttf"));
         QTemporaryDir files;
         const std::optional<QString> none;
         for (const QString& face : { QStringLiteral("Regular"), QStringLiteral("Italic"), QStringLiteral("Bold") }) {
-            writeRenamedTypeface(QStringLiteral("LiberationSans-%1.ttf").arg(face), files.filePath(face));
+            TestFonts::writeRenamed(QStringLiteral("LiberationSans-%1.ttf").arg(face), files.filePath(face));
         }
         const auto warning = [](const QString& face) {
             return QStringLiteral("Kernwelled Sans %1 is also installed on this computer; applications may use either copy.").arg(face);
