@@ -92,8 +92,8 @@ AppUnderTest::AppUnderTest(QString program, const QUrl& apiRoot, const QString& 
     environment.insert(QStringLiteral("QT_LOGGING_RULES"), QStringLiteral("qt.qpa.*=false"));
     environment.insert(QStringLiteral("KERNWELL_INFO_PLIST"), m_infoPlist);
     m_process.setProcessEnvironment(environment);
-    m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     m_process.setStandardOutputFile(QProcess::nullDevice());
+    m_process.setStandardErrorFile(workFolder + QStringLiteral("/kernwell.log"), QIODevice::Append);
     QDBusConnection::sessionBus().connect(busName, QStringLiteral("/org/kernwell/Kernwell/Session"),
         QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("PropertiesChanged"), this,
         SLOT(propertiesChanged(QString, QVariantMap, QStringList)));

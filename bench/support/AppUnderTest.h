@@ -23,7 +23,8 @@ ProcessFigures sampleProcess(qint64 pid);
 
 // The built kernwell run as a child process: offscreen, in the caller's
 // sandbox (HOME, XDG folders) and on its session bus, configured for the
-// local service at `apiRoot`, without error reports. Counts the changes of
+// local service at `apiRoot`, without error reports; what it prints goes to
+// kernwell.log in `workFolder`, out of the figures. Counts the changes of
 // the notification list the application publishes on the bus.
 class AppUnderTest : public QObject {
     Q_OBJECT

@@ -60,6 +60,19 @@ bool sameFile(const QByteArray& a, const QByteArray& b)
         && first.st_ino == second.st_ino;
 }
 
+// Removes the entry `name` of `folder`: a link or a file, or a folder with
+// what it holds; a link to a folder is not followed. False, with the error
+// added to `errors`, when it stays.
+bool removeEntry(const QString& folder, const QString& name, QList<Error>& errors)
+{
+    std::error_code removal;
+    std::filesystem::remove_all(QFile::encodeName(folder + QLatin1Char('/') + name).toStdString(), removal);
+    if (removal) {
+        errors.append(PosixError::make(removal.value(), QStringLiteral("Could not unregister “%1”").arg(name)));
+    }
+    return !removal;
+}
+
 } // namespace
 
 LinkFolder::LinkFolder(QString path, int linksPerFolder)
@@ -217,14 +230,10 @@ QList<Error> LinkFolder::clear()
         return { PosixError::make(failure, QStringLiteral("Could not list the font folder “%1”").arg(m_path)) };
     }
     QList<Error> errors;
+    // Links and files go; a folder (ours, or an earlier layout's) goes with
+    // what it holds.
     for (const QString& name : names) {
-        std::error_code removal;
-        // Links and files go; a folder (ours, or an earlier layout's) goes
-        // with what it holds. A link to a folder is not followed.
-        std::filesystem::remove_all(QFile::encodeName(m_path + QLatin1Char('/') + name).toStdString(), removal);
-        if (removal) {
-            errors.append(PosixError::make(removal.value(), QStringLiteral("Could not unregister “%1”").arg(name)));
-        }
+        removeEntry(m_path, name, errors);
     }
     m_changed.insert(m_path);
     return errors;
@@ -250,36 +259,28 @@ QList<Error> LinkFolder::retainOnly(const QStringList& absolutePaths)
         return { PosixError::make(failure, QStringLiteral("Could not list the font folder “%1”").arg(m_path)) };
     }
     QList<Error> errors;
-    auto remove = [&errors](const QString& path) {
-        std::error_code removal;
-        // A link to a folder is not followed.
-        std::filesystem::remove_all(QFile::encodeName(path).toStdString(), removal);
-        if (removal) {
-            errors.append(PosixError::make(removal.value(), QStringLiteral("Could not unregister “%1”").arg(path)));
-        }
-        return !removal;
-    };
     // An earlier layout's links, or anything else that is not a subfolder of ours.
     for (const QString& name : names) {
-        if (!subfolderNumber(name) && remove(m_path + QLatin1Char('/') + name)) {
+        if (!subfolderNumber(name) && removeEntry(m_path, name, errors)) {
             m_changed.insert(m_path);
         }
     }
     const QHash<QString, int> links = m_subfolderOf;
     for (auto link = links.cbegin(); link != links.cend(); ++link) {
-        const QString path = subfolderPath(link.value()) + QLatin1Char('/') + link.key();
+        const QString subfolder = subfolderPath(link.value());
         const auto file = kept.constFind(link.key());
-        if (file != kept.cend() && sameFile(QFile::encodeName(path), file.value())) {
+        if (file != kept.cend()
+            && sameFile(QFile::encodeName(subfolder + QLatin1Char('/') + link.key()), file.value())) {
             continue;
         }
-        if (remove(path)) {
+        if (removeEntry(subfolder, link.key(), errors)) {
             forget(link.key());
         }
     }
     for (auto count = m_linkCounts.cbegin(); count != m_linkCounts.cend();) {
         // A subfolder found empty (or a file in its place) is never
         // forgotten link by link.
-        if (count.value() == 0 && remove(subfolderPath(count.key()))) {
+        if (count.value() == 0 && removeEntry(m_path, QString::number(count.key()), errors)) {
             m_changed.insert(m_path);
             count = m_linkCounts.erase(count);
             continue;
