@@ -94,11 +94,15 @@ void FontClashDetector::check(const QStringList& files)
     }
     m_reader
         .run([files, own = m_ownFolders, installed = m_installedFolders] {
-            QList<Face> clashing = clashes(readFaces(files), installedFaces(installed, own));
-            releaseFreedMemory();
-            return clashing;
+            return clashes(readFaces(files), installedFaces(installed, own));
         })
-        .then(this, [this](const QList<Face>& clashing) { report(clashing); });
+        .then(this, [this](const QList<Face>& clashing) {
+            report(clashing);
+            // Here rather than on the reader's thread: the trim holds the
+            // allocator's locks, which no thread should wait for behind one
+            // that runs only when the processor is idle.
+            releaseFreedMemory();
+        });
 }
 
 QList<FontClashDetector::Face> FontClashDetector::clashes(const QList<Face>& synced, const QList<Face>& installed)
