@@ -1,5 +1,6 @@
 #include "fonts/FontStore.h"
 
+#include "fonts/FolderEntries.h"
 #include "fonts/PosixError.h"
 
 #include <QFile>
@@ -9,7 +10,6 @@
 
 #include <QCoro/QCoroFuture>
 
-#include <dirent.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -89,20 +89,11 @@ bool entryExists(const QString& path)
 // listed (reported).
 std::optional<QStringList> listFolder(const QString& folder, QorLogger& logger)
 {
-    DIR* directory = ::opendir(QFile::encodeName(folder).constData());
-    if (!directory) {
-        const int failure = errno;
+    auto [names, failure] = entriesOf(folder);
+    if (failure != 0) {
         logger.logError(PosixError::make(failure, QStringLiteral("Could not list the font folder “%1”").arg(folder)));
         return std::nullopt;
     }
-    QStringList names;
-    while (const dirent* entry = ::readdir(directory)) {
-        const QString name = QFile::decodeName(entry->d_name);
-        if (name != QLatin1String(".") && name != QLatin1String("..")) {
-            names.append(name);
-        }
-    }
-    ::closedir(directory);
     return names;
 }
 

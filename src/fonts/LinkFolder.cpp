@@ -1,5 +1,6 @@
 #include "fonts/LinkFolder.h"
 
+#include "fonts/FolderEntries.h"
 #include "fonts/MacOSFontManager.h"
 #include "fonts/PosixError.h"
 
@@ -7,7 +8,6 @@
 #include <QFileInfo>
 #include <QMutexLocker>
 
-#include <dirent.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -23,25 +23,6 @@ Error notRegistered()
 {
     return { QLatin1String(MacOSFontManager::errorDomain), MacOSFontManager::notRegistered,
         QStringLiteral("The font file is not registered.") };
-}
-
-// The entry names of `folder`, hidden ones included; the error number when
-// it cannot be listed.
-std::pair<QStringList, int> entriesOf(const QString& folder)
-{
-    DIR* directory = ::opendir(QFile::encodeName(folder).constData());
-    if (!directory) {
-        return { {}, errno };
-    }
-    QStringList names;
-    while (const dirent* entry = ::readdir(directory)) {
-        const QString name = QFile::decodeName(entry->d_name);
-        if (name != QLatin1String(".") && name != QLatin1String("..")) {
-            names.append(name);
-        }
-    }
-    ::closedir(directory);
-    return { names, 0 };
 }
 
 // The number a subfolder of ours is named by, or 0 for any other name.
@@ -107,13 +88,6 @@ void LinkFolder::index()
             m_linkCounts.insert(number, static_cast<int>(links.size()));
         }
     }
-}
-
-void LinkFolder::dropIndex()
-{
-    m_indexed = false;
-    m_subfolderOf.clear();
-    m_linkCounts.clear();
 }
 
 int LinkFolder::subfolderWithRoom() const
@@ -218,27 +192,6 @@ void LinkFolder::forget(const QString& name)
     }
 }
 
-QList<Error> LinkFolder::clear()
-{
-    const QMutexLocker lock(&m_mutex);
-    dropIndex();
-    const auto [names, failure] = entriesOf(m_path);
-    if (failure == ENOENT) {
-        return {};
-    }
-    if (failure != 0) {
-        return { PosixError::make(failure, QStringLiteral("Could not list the font folder “%1”").arg(m_path)) };
-    }
-    QList<Error> errors;
-    // Links and files go; a folder (ours, or an earlier layout's) goes with
-    // what it holds.
-    for (const QString& name : names) {
-        removeEntry(m_path, name, errors);
-    }
-    m_changed.insert(m_path);
-    return errors;
-}
-
 QList<Error> LinkFolder::retainOnly(const QStringList& absolutePaths)
 {
     QHash<QString, QByteArray> kept; // link name → the file it must lead to
@@ -249,7 +202,9 @@ QList<Error> LinkFolder::retainOnly(const QStringList& absolutePaths)
     }
     const QMutexLocker lock(&m_mutex);
     // What is on disk now, whatever put it there.
-    dropIndex();
+    m_indexed = false;
+    m_subfolderOf.clear();
+    m_linkCounts.clear();
     index();
     const auto [names, failure] = entriesOf(m_path);
     if (failure == ENOENT) {

@@ -35,13 +35,11 @@ public:
     // Removes the link named like the file; the font manager's notRegistered
     // when there is none.
     std::optional<Error> unlink(const QString& absolutePath);
-    // Removes everything in the folder, whatever made it; one error per entry
-    // that stays.
-    QList<Error> clear();
-    // Removes everything in the folder but the links that lead to one of
-    // `absolutePaths`; empty subfolders go too. Every subfolder counts as
-    // changed, so that a stale or missing cache is rebuilt (a valid one is
-    // only read). One error per entry that stays.
+    // Removes everything in the folder, whatever made it, but the links that
+    // lead to one of `absolutePaths` (none: everything goes); empty
+    // subfolders go too. Every subfolder left counts as changed, so that a
+    // stale or missing cache is rebuilt (a valid one is only read). One error
+    // per entry that stays.
     QList<Error> retainOnly(const QStringList& absolutePaths);
     // The folders changed since the last call, for their caches to be
     // rebuilt.
@@ -52,7 +50,6 @@ private:
     QString subfolderPath(int number) const { return m_path + QLatin1Char('/') + QString::number(number); }
     // Learns where the links are, once; called with the mutex held.
     void index();
-    void dropIndex();
     // The subfolder a new link goes into; called with the mutex held.
     int subfolderWithRoom() const;
     void forget(const QString& name);

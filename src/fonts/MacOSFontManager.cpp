@@ -79,9 +79,6 @@ bool MacOSFontManager::isBadFontFile(const Error& error)
 
 QList<Error> MacOSFontManager::unregisterAllFonts()
 {
-    if (m_registrationScope == RegistrationScope::systemWide) {
-        return m_links.clear();
-    }
     return unregisterAllFontsExcept({});
 }
 
