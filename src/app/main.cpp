@@ -13,6 +13,7 @@
 #include "app/SystemNotifications.h"
 #include "app/TerminationSignals.h"
 #include "app/UpdaterController.h"
+#include "diagnostics/ReportThrottle.h"
 #include "diagnostics/SentryLogger.h"
 #include "diagnostics/sentry/SentryClient.h"
 #include "ui/UiResources.h"
@@ -143,7 +144,7 @@ int main(int argc, char** argv)
     options.environment = configuration.sentryEnvironment;
     options.enableCrashHandler = true;
     reporting->start(options);
-    const auto logger = std::make_shared<SentryLogger>(reporting);
+    const auto logger = std::make_shared<ReportThrottle>(std::make_shared<SentryLogger>(reporting));
     const auto tokenStorage = std::make_shared<MacOSTokenStorage>(logger);
 
     initUiResources();

@@ -27,7 +27,6 @@ QString printable(QString text)
     return text.replace(QChar(0), QStringLiteral("\\0"));
 }
 
-QString addFontError() { return QStringLiteral("FontStore addFont error: "); }
 QString removeFileError() { return QStringLiteral("FontStore removeFile error: "); }
 
 // Deletes a file, a symbolic link, or a folder with its contents.
@@ -52,8 +51,10 @@ std::optional<Error> deleteEntry(const QString& path)
     return std::nullopt;
 }
 
-// Registers a file of the folder on behalf of addFont. A file that is no
-// font is reported and deleted: it would otherwise count as present forever.
+// Registers a file of the folder on behalf of addFont: false when it is
+// registered already; any other refusal is thrown, for the caller to report
+// and retry. A file that is no font is deleted first: it would otherwise
+// count as present forever.
 bool registerForAdd(QorLogger& logger, MacOSFontManager& fontManager, const QString& path)
 {
     try {
@@ -63,13 +64,12 @@ bool registerForAdd(QorLogger& logger, MacOSFontManager& fontManager, const QStr
         }
         return registered;
     } catch (const Error& error) {
-        logger.logMessage(addFontError() + error.description());
         if (MacOSFontManager::isBadFontFile(error)) {
             if (const auto failure = deleteEntry(path)) {
                 logger.logMessage(removeFileError() + failure->description());
             }
         }
-        return false;
+        throw;
     }
 }
 
@@ -227,9 +227,8 @@ QFuture<std::optional<bool>> FontStore::registerIfPresent(const QString& name)
         }
         if (entryExists(path)) {
             // Something else holds the name; it is not ours to replace.
-            logger->logMessage(
-                addFontError() + QStringLiteral("“%1” in the font folder is not a regular file.").arg(name));
-            return false;
+            throw Error(QLatin1String(errorDomain), notAFile,
+                QStringLiteral("“%1” in the font folder is not a regular file.").arg(name));
         }
         return std::nullopt;
     });

@@ -48,10 +48,12 @@ public:
     // file. Failures are logged; an invalid name is refused and logged.
     bool removeFont(const QString& name);
     // Downloads (unless present), writes and registers; true if registered
-    // now. Throws an invalid name's, the download's or the write's error. A
-    // file that turns out not to be a font is reported and deleted, so that
-    // a later sync fetches it again. The file is written on a writer thread
-    // and registered on a worker thread; await one addFont at a time.
+    // now, false if it was registered already. Throws an invalid name's, the
+    // download's, the write's or the registration's error (no space, no
+    // permission, no font, a folder entry that is no file). A file that
+    // turns out not to be a font is deleted, so that a later sync fetches it
+    // again. The file is written on a writer thread and registered on a
+    // worker thread; await one addFont at a time.
     QCoro::Task<bool> addFont(QString name, QUrl remoteURL);
     // Starts the download and write a later addFont(name, remoteURL) will
     // need, unless the folder already holds the name; the file waits, whole

@@ -112,6 +112,15 @@ private slots:
         QCOMPARE(m_logger->messages(), QStringList {});
     }
 
+    // Fonts downloaded one after another from the same answer each get the whole file.
+    void consecutiveDownloadsGetTheWholeFile()
+    {
+        m_downloader->answer(FontFiles::read(serif));
+        QVERIFY(runTask(m_store->addFont(QStringLiteral("a"), urlOf(QStringLiteral("a")))));
+        QVERIFY(runTask(m_store->addFont(QStringLiteral("b"), urlOf(QStringLiteral("b")))));
+        QCOMPARE(FontFiles::read(pathOf(QStringLiteral("b"))), FontFiles::read(serif));
+    }
+
     void aPresentFileIsNeverDownloadedAgain()
     {
         QVERIFY(add(QStringLiteral("mono"), mono));
@@ -194,9 +203,9 @@ private slots:
         QCOMPARE(m_logger->messages(), QStringList {});
     }
 
-    // A download that is no font is reported, then deleted so that the next
+    // A download that is no font is refused, then deleted so that the next
     // sync fetches it again.
-    void aDownloadThatIsNoFontIsReportedAndDeleted_data()
+    void aDownloadThatIsNoFontIsRefusedAndDeleted_data()
     {
         QTest::addColumn<QByteArray>("body");
         QTest::addColumn<QString>("description");
@@ -204,13 +213,16 @@ private slots:
         QTest::newRow("truncated") << FontFiles::truncatedFont() << "The font file “f” is truncated or damaged.";
         QTest::newRow("empty") << QByteArray("") << "The file “f” is not a font file.";
     }
-    void aDownloadThatIsNoFontIsReportedAndDeleted()
+    void aDownloadThatIsNoFontIsRefusedAndDeleted()
     {
         QFETCH(QByteArray, body);
         QFETCH(QString, description);
         m_downloader->answer(body);
-        QVERIFY(!runTask(m_store->addFont(QStringLiteral("f"), urlOf(QStringLiteral("f")))));
-        QCOMPARE(m_logger->messages(), QStringList { QStringLiteral("FontStore addFont error: ") + description });
+        const std::optional<Error> error = thrownError([&] {
+            runTask(m_store->addFont(QStringLiteral("f"), urlOf(QStringLiteral("f"))));
+        });
+        QVERIFY2(error, "addFont did not throw");
+        QCOMPARE(error->description(), description);
         QCOMPARE(FontFiles::entries(m_rootDir), QStringList {});
         QCOMPARE(FontFiles::entries(m_linkDir), QStringList {});
 
@@ -221,13 +233,13 @@ private slots:
 
     // A file cut short by an earlier run counts as present; it must not
     // block the font for good.
-    void aPartialFileFromEarlierIsReportedAndDeleted()
+    void aPartialFileFromEarlierIsRefusedAndDeleted()
     {
         FontFiles::write(pathOf(QStringLiteral("f")), FontFiles::truncatedFont());
-        QVERIFY(!add(QStringLiteral("f"), serif));
+        const std::optional<Error> error = thrownError([&] { add(QStringLiteral("f"), serif); });
+        QVERIFY2(error, "addFont did not throw");
+        QCOMPARE(error->description(), QStringLiteral("The font file “f” is truncated or damaged."));
         QCOMPARE(m_downloader->requests.size(), 0);
-        QCOMPARE(m_logger->messages(),
-            QStringList { QStringLiteral("FontStore addFont error: The font file “f” is truncated or damaged.") });
         QVERIFY(!QFileInfo::exists(pathOf(QStringLiteral("f"))));
 
         QVERIFY(add(QStringLiteral("f"), serif));
@@ -240,9 +252,10 @@ private slots:
     {
         FontFiles::write(m_appDir + QStringLiteral("/outside"), FontFiles::read(serif));
         QVERIFY(QFile::link(m_appDir + QStringLiteral("/outside"), pathOf(QStringLiteral("link"))));
-        QVERIFY(!add(QStringLiteral("link"), mono));
-        QCOMPARE(m_logger->messages(),
-            QStringList { QStringLiteral("FontStore addFont error: “link” in the font folder is not a regular file.") });
+        const std::optional<Error> error = thrownError([&] { add(QStringLiteral("link"), mono); });
+        QVERIFY2(error, "addFont did not throw");
+        QCOMPARE(error->code(), FontStore::notAFile);
+        QCOMPARE(error->description(), QStringLiteral("“link” in the font folder is not a regular file."));
         QVERIFY(m_downloader->requests.isEmpty());
         QVERIFY(QFileInfo(pathOf(QStringLiteral("link"))).isSymLink());
         QCOMPARE(FontFiles::entries(m_linkDir), QStringList {});

@@ -41,7 +41,9 @@ MacOSProvider& ProviderHarness::make(std::shared_ptr<QorTokenStorage> tokenStora
 {
     ProviderEnvironment environment;
     environment.urlSession = session;
-    environment.downloader = downloader;
+    if (!downloadsThroughSession) {
+        environment.downloader = downloader;
+    }
     environment.secondLength = m_secondLength;
     environment.build = QStringLiteral("42");
     m_provider = std::make_unique<MacOSProvider>(

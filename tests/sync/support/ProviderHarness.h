@@ -58,6 +58,9 @@ public:
     std::shared_ptr<FakeTokenStorage> storage = std::make_shared<FakeTokenStorage>();
     std::shared_ptr<RecordingLogger> logger = std::make_shared<RecordingLogger>();
     std::shared_ptr<FakeDownloader> downloader = std::make_shared<FakeDownloader>();
+    // Set before make(): fonts download through `session` (its `files`), as
+    // the application's do, instead of through `downloader`.
+    bool downloadsThroughSession = false;
 
     // Every assignment, in order.
     QList<ConnectionState> states;
