@@ -151,29 +151,42 @@ bool FontStore::isValidFontId(const QString& fontId)
         && !fontId.contains(QChar(0)) && fontId.isValidUtf16() && QFile::encodeName(fontId).size() <= longestFileName;
 }
 
-bool FontStore::removeFont(const QString& name)
+QCoro::Task<bool> FontStore::removeFont(QString name)
 {
     if (!isValidFontId(name)) {
         m_logger->logMessage(QStringLiteral("FontStore removeFont error: The font identifier “%1” is not a file name "
                                             "in the font folder; nothing was removed.")
                                  .arg(printable(name)));
-        return false;
+        co_return false;
     }
-    const QString path = m_rootDir + QLatin1Char('/') + name;
-    const std::lock_guard walking(m_walks->inProgress);
-    bool result = false;
+    const QFuture<bool> removal = unregisterAndDelete(name);
+    bool removed = false;
     try {
-        result = m_fontManager->unregisterFont(path);
-    } catch (const Error& error) {
-        m_logger->logMessage(QStringLiteral("FontStore removeFont error: ") + error.description());
+        removed = co_await removal;
+    } catch (const Error&) {
+        // Closed: the application is quitting, and withdraws every
+        // registration itself.
     }
-    if (result) {
-        m_fontManager->flush();
-    }
-    if (const auto failure = deleteEntry(path)) {
-        m_logger->logMessage(removeFileError() + failure->description());
-    }
-    return result;
+    co_return removed;
+}
+
+QFuture<bool> FontStore::unregisterAndDelete(const QString& name)
+{
+    return m_executor.run([path = pathOf(name), logger = m_logger, fontManager = m_fontManager] {
+        bool result = false;
+        try {
+            result = fontManager->unregisterFont(path);
+        } catch (const Error& error) {
+            logger->logMessage(QStringLiteral("FontStore removeFont error: ") + error.description());
+        }
+        if (result) {
+            fontManager->flush();
+        }
+        if (const auto failure = deleteEntry(path)) {
+            logger->logMessage(removeFileError() + failure->description());
+        }
+        return result;
+    });
 }
 
 QCoro::Task<bool> FontStore::addFont(QString name, QUrl remoteURL)

@@ -45,8 +45,10 @@ public:
     static bool isValidFontId(const QString& fontId);
 
     // True if the font was registered and is now unregistered. Deletes the
-    // file. Failures are logged; an invalid name is refused and logged.
-    bool removeFont(const QString& name);
+    // file, on the store's thread after the jobs queued before (a walk in
+    // progress). Failures are logged; an invalid name is refused and logged.
+    // False once the store is closed.
+    QCoro::Task<bool> removeFont(QString name);
     // Downloads (unless present), writes and registers; true if registered
     // now, false if it was registered already. Throws an invalid name's, the
     // download's, the write's or the registration's error (no space, no
@@ -67,9 +69,9 @@ public:
     void unregisterAllFonts();
     // Registers every file of the folder and withdraws every other
     // registration, on the store's thread: after the jobs queued before it,
-    // before those queued after (an addFont), so that the caller does not
-    // wait for a large library. unregisterAllFonts() or close() stop it,
-    // removeFont() waits for it. Failures are logged, each entry on its own.
+    // before those queued after (an addFont, a removeFont), so that the
+    // caller does not wait for a large library. unregisterAllFonts() or
+    // close() stop it. Failures are logged, each entry on its own.
     QFuture<void> registerAllFonts();
     // For the application's end: no job of the store starts any more (an
     // addFont in flight throws the `closed` error), the running one is
@@ -103,6 +105,7 @@ private:
     QFuture<StagedFile> stage(const QString& name, const QUrl& remoteURL);
     QFuture<StagedFile> takeStaged(const QString& name, const QUrl& remoteURL);
     QFuture<bool> commitAndRegister(const QString& name, StagedFile file);
+    QFuture<bool> unregisterAndDelete(const QString& name);
 
     QString m_rootDir;
     std::shared_ptr<QorLogger> m_logger;

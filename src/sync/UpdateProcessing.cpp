@@ -266,7 +266,7 @@ QCoro::Task<std::optional<QList<ClientNotification>>> MacOSProvider::applyUpdate
         }
     }
     for (const auto& font : toRemove) {
-        if (m_fontStore->removeFont(font.fontId)) {
+        if (co_await m_fontStore->removeFont(font.fontId)) {
             records.append({ QUuid::createUuid(), ClientNotificationKind::SyncRemoved, font.fontId, font.qorDisplayName,
                 std::nullopt });
         }
