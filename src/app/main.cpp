@@ -3,6 +3,7 @@
 #include "app/AppConfiguration.h"
 #include "app/AppDelegate.h"
 #include "app/BundleInfo.h"
+#include "app/DataFolderLock.h"
 #include "app/DesktopIntegration.h"
 #include "app/DesktopScenes.h"
 #include "app/GlyphdeckMacOS.h"
@@ -23,7 +24,9 @@
 #include <QCommandLineParser>
 #include <QDBusConnection>
 #include <QDir>
+#include <QStandardPaths>
 
+#include <chrono>
 #include <cstdio>
 #include <optional>
 
@@ -136,6 +139,17 @@ int main(int argc, char** argv)
             return 1;
         }
         return 0;
+    }
+    // One instance per data folder as well, bus or none: a second one would
+    // register, withdraw and delete the first one's fonts. Held until every
+    // font of this run has been withdrawn.
+    const DataFolderLock dataFolderLock(QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation)
+        + QLatin1Char('/') + configuration.bundleIdentifier);
+    if (!dataFolderLock.isHeld()) {
+        printLine(stderr, QStringLiteral("kernwell: ") + dataFolderLock.problem());
+        SystemNotifications(configuration.bundleIdentifier, bus)
+            .postAndWait(QStringLiteral("Kernwell did not start"), dataFolderLock.problem(), std::chrono::seconds(2));
+        return 75; // EX_TEMPFAIL
     }
 
     auto reporting = std::make_shared<SentryClient>();

@@ -1,6 +1,7 @@
 #include "fonts/FontStore.h"
 
 #include "fonts/FolderEntries.h"
+#include "fonts/FontFolderAccount.h"
 #include "fonts/PosixError.h"
 
 #include <QFile>
@@ -196,12 +197,13 @@ QCoro::Task<bool> FontStore::addFont(QString name, QUrl remoteURL)
             QStringLiteral("The font identifier “%1” cannot be used as a file name in the font folder.")
                 .arg(printable(name)));
     }
-    std::optional<bool> present = co_await registerIfPresent(name);
+    const unsigned handovers = m_walks->handovers;
+    std::optional<bool> present = co_await registerIfPresent(name, handovers);
     if (present) {
         co_return *present;
     }
     StagedFile file = co_await takeStaged(name, remoteURL);
-    co_return co_await commitAndRegister(name, std::move(file));
+    co_return co_await commitAndRegister(name, std::move(file), handovers);
 }
 
 void FontStore::prefetch(const QString& name, const QUrl& remoteURL)
@@ -231,10 +233,11 @@ QFuture<FontStore::StagedFile> FontStore::takeStaged(const QString& name, const 
 
 // The jobs are built outside the coroutine and hold their own references:
 // they must not depend on `this` or on the coroutine's frame.
-QFuture<std::optional<bool>> FontStore::registerIfPresent(const QString& name)
+QFuture<std::optional<bool>> FontStore::registerIfPresent(const QString& name, unsigned handovers)
 {
-    return m_executor.run([name, path = pathOf(name), logger = m_logger,
-                              fontManager = m_fontManager]() -> std::optional<bool> {
+    return m_executor.run([name, path = pathOf(name), logger = m_logger, fontManager = m_fontManager,
+                              walks = m_walks, handovers]() -> std::optional<bool> {
+        checkNotHandedOver(*walks, handovers);
         if (isRegularFile(path)) {
             return registerForAdd(*logger, *fontManager, path);
         }
@@ -247,13 +250,71 @@ QFuture<std::optional<bool>> FontStore::registerIfPresent(const QString& name)
     });
 }
 
-QFuture<bool> FontStore::commitAndRegister(const QString& name, StagedFile file)
+QFuture<bool> FontStore::commitAndRegister(const QString& name, StagedFile file, unsigned handovers)
 {
-    return m_executor.run(
-        [file = std::move(file), path = pathOf(name), logger = m_logger, fontManager = m_fontManager] {
-            file->commit();
-            return registerForAdd(*logger, *fontManager, path);
-        });
+    return m_executor.run([file = std::move(file), path = pathOf(name), logger = m_logger,
+                              fontManager = m_fontManager, walks = m_walks, handovers] {
+        checkNotHandedOver(*walks, handovers);
+        file->commit();
+        return registerForAdd(*logger, *fontManager, path);
+    });
+}
+
+void FontStore::checkNotHandedOver(const Walks& walks, unsigned handovers)
+{
+    if (walks.handovers != handovers) {
+        throw Error(QLatin1String(errorDomain), handedOver,
+            QStringLiteral("The font was not added: the font folder now holds another account's fonts."));
+    }
+}
+
+bool FontStore::claimFor(const QString& account)
+{
+    if (!m_account) {
+        m_account = FontFolderAccount::read(m_rootDir);
+    }
+    if (*m_account == account) {
+        return false;
+    }
+    m_account = account;
+    ++m_walks->handovers;
+    ++m_walks->generation;
+    m_staged.clear();
+    m_executor.run([walks = m_walks, rootDir = m_rootDir, logger = m_logger, fontManager = m_fontManager, account] {
+        const std::lock_guard walking(walks->inProgress);
+        // Recorded only once the folder is empty: a run that ends before
+        // that empties it again at its next start.
+        if (!empty(rootDir, *logger, *fontManager)) {
+            return;
+        }
+        if (const auto failure = FontFolderAccount::write(rootDir, account)) {
+            logger->logError(*failure);
+        }
+    });
+    return true;
+}
+
+bool FontStore::empty(const QString& rootDir, QorLogger& logger, MacOSFontManager& fontManager)
+{
+    for (const Error& error : fontManager.unregisterAllFonts()) {
+        logger.logError(error);
+    }
+    fontManager.flush();
+    const auto [names, failure] = entriesOf(rootDir);
+    if (failure != 0 && failure != ENOENT) {
+        logger.logError(PosixError::make(failure, QStringLiteral("Could not list the font folder “%1”").arg(rootDir)));
+        return false;
+    }
+    bool emptied = true;
+    for (const QString& name : names) {
+        const QString path = rootDir + QLatin1Char('/') + name;
+        // An entry may go meanwhile (a download's unfinished file).
+        if (const auto deletion = deleteEntry(path); deletion && entryExists(path)) {
+            logger.logMessage(removeFileError() + deletion->description());
+            emptied = false;
+        }
+    }
+    return emptied;
 }
 
 void FontStore::unregisterAllFonts()

@@ -137,6 +137,10 @@ private:
     QStringList fontFiles() const;
     // Tells the user once about each synced font another installed font also provides.
     void reportClash(const QString& fontName);
+    // Makes the font folder the signed-in account's before its session
+    // registers anything; true when it held another account's fonts, which
+    // go, with what the list showed about them.
+    bool claimFontFolder();
 
     QCoro::Task<Next> refresh(QString refreshToken, std::shared_ptr<Cancellation> session);
     QCoro::Task<Next> connectAndReceive(QString accessToken, std::shared_ptr<Cancellation> session);

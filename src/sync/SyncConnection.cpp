@@ -43,10 +43,13 @@ QCoro::Task<> MacOSProvider::startSync()
     auto session = std::make_shared<Cancellation>(m_lifetime);
     m_session = session;
     m_failureStreak.end();
+    const bool handedOver = claimFontFolder();
     // On the store's thread: the session's start does not wait for a large
     // library, and the updates it receives are applied after the walk.
     m_fontStore->registerAllFonts();
-    m_clashDetector->check(fontFiles());
+    if (!handedOver) {
+        m_clashDetector->check(fontFiles());
+    }
 
     Next next = m_tokenPair->AccessToken ? Next { Next::Step::Connect, *m_tokenPair->AccessToken }
                                          : Next { Next::Step::Refresh, m_tokenPair->RefreshToken };

@@ -53,6 +53,8 @@ public:
     QString linkDirectory() const;
     // The names of the links in the link folder's subfolders, sorted.
     QStringList linkedFonts() const;
+    // The same, as fc-list run as another process lists them.
+    QStringList listedFonts() const;
 
     std::shared_ptr<FakeUrlSession> session = std::make_shared<FakeUrlSession>();
     std::shared_ptr<FakeTokenStorage> storage = std::make_shared<FakeTokenStorage>();
