@@ -244,11 +244,13 @@ QCoro::Task<std::optional<QList<ClientNotification>>> MacOSProvider::applyUpdate
             m_logger->logError(error);
             failure = error;
         }
-        if (session && session->isCancelled()) {
-            // Signed out during the download: the fonts were unregistered
-            // already, and this one must not stay registered either. (A new
-            // sign-in registers the folder's fonts again anyway.) A failure
-            // that the sign-out caused is no news to the user.
+        const bool quitting = failure && failure->domain() == QLatin1String(FontStore::errorDomain)
+            && failure->code() == FontStore::closed;
+        if (quitting || (session && session->isCancelled())) {
+            // Signed out (or quitting) during the download: the fonts were
+            // unregistered already, and this one must not stay registered
+            // either. (A new sign-in registers the folder's fonts again
+            // anyway.) A failure either caused is no news to the user.
             if (!m_tokenPair) {
                 m_fontStore->unregisterAllFonts();
             }
