@@ -4,6 +4,7 @@
 #include "support/ProviderHarness.h"
 #include "TestFonts.h"
 
+#include "api/ServiceError.h"
 #include "sync/Sleeper.h"
 
 #include <QDir>
@@ -438,11 +439,33 @@ private slots:
 
     // The one font that stopped the update is named, with the cause, once;
     // the fonts added before it are not announced.
+    void failedDownloadIsReportedAndReconnects_data()
+    {
+        QTest::addColumn<QString>("failure");
+        QTest::addColumn<QString>("cause");
+        const QString unreachable = QStringLiteral("The service could not be reached.");
+        QTest::newRow("no HTTP answer") << QStringLiteral("not HTTP") << unreachable;
+        QTest::newRow("connection refused") << QStringLiteral("refused") << unreachable;
+        QTest::newRow("404") << QStringLiteral("404") << QStringLiteral("The font file was not found on the service.");
+        QTest::newRow("500") << QStringLiteral("500") << QStringLiteral("The service answered with an error (status 500).");
+    }
     void failedDownloadIsReportedAndReconnects()
     {
+        QFETCH(QString, failure);
+        QFETCH(QString, cause);
         ProviderHarness harness;
         serveFonts(harness);
-        harness.downloader->failing.insert(link(QStringLiteral("mono")));
+        const QUrl mono = link(QStringLiteral("mono"));
+        if (failure == QStringLiteral("not HTTP")) {
+            harness.downloader->failing.insert(mono);
+        } else {
+            // Its link served by nothing, mono fails as told.
+            harness.session->catalog[QStringLiteral("mono")] = { catalogFont(QStringLiteral("mono"),
+                QStringLiteral("DejaVu mono"), std::nullopt, QStringLiteral("Book"), { link(QStringLiteral("gone")).toString() }) };
+            harness.downloader->fail(failure == QStringLiteral("refused")
+                    ? Error(QLatin1String(UrlSession::errorDomain), UrlSession::cannotConnectToHost, QStringLiteral("Connection refused"))
+                    : downloadStatusError(failure.toInt()));
+        }
         const auto socket = harness.connected();
         QVERIFY(socket);
         MacOSProvider& provider = harness.provider();
@@ -451,8 +474,7 @@ private slots:
         QVERIFY(waitUntil([&] { return harness.session->sockets.size() == 2; }));
         QVERIFY(harness.waitForReceive());
         QVERIFY(harness.states.contains(ConnectionState::TransientError));
-        const QString line = QStringLiteral("Couldn't add DejaVu mono Book: The service could not be reached. "
-                                            "It will be tried again at the next connection.");
+        const QString line = QStringLiteral("Couldn't add DejaVu mono Book: %1 It will be tried again at the next connection.").arg(cause);
         QCOMPARE(harness.posted, (QList<QPair<QString, QString>> { { line, line } }));
         QCOMPARE(provider.notifications().size(), 1);
         QVERIFY(provider.notifications().first().kind.isError());
