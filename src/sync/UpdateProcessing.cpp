@@ -1,6 +1,7 @@
 #include "sync/MacOSProvider.h"
 
 #include "api/SyncMessage.h"
+#include "sync/FailureCause.h"
 
 #include <QDir>
 #include <QHash>
@@ -60,9 +61,11 @@ namespace {
 
     ClientNotification failedAddRecord(const FontForAppend& font, const Error& error)
     {
+        // The update stops here; the next connection catches up on the synced
+        // set, this font included.
         return { QUuid::createUuid(), ClientNotificationKind::SyncError, font.fontId, font.qorDisplayName,
             QStringLiteral("Couldn't add %1: %2 It will be tried again at the next connection.")
-                .arg(font.qorDisplayName, error.description()) };
+                .arg(font.qorDisplayName, failureCause(error)) };
     }
 
 } // namespace

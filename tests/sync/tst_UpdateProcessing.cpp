@@ -4,6 +4,7 @@
 #include "support/ProviderHarness.h"
 #include "TestFonts.h"
 
+#include "api/ServiceError.h"
 #include "sync/Sleeper.h"
 
 #include <QDir>
@@ -296,14 +297,18 @@ private slots:
     void aFailingFontIsRetriedWithBackOff_data()
     {
         QTest::addColumn<QString>("failure");
-        QTest::newRow("not found") << QStringLiteral("404");
-        QTest::newRow("server error") << QStringLiteral("500");
-        QTest::newRow("body cut short") << QStringLiteral("cut");
-        QTest::newRow("registration refused") << QStringLiteral("refused");
+        // Empty where the cause's wording belongs to another layer.
+        QTest::addColumn<QString>("cause");
+        QTest::newRow("not found") << QStringLiteral("404") << QStringLiteral("The font file was not found on the service.");
+        QTest::newRow("server error") << QStringLiteral("500")
+                                      << QStringLiteral("The service answered with an error (status 500).");
+        QTest::newRow("body cut short") << QStringLiteral("cut") << QString();
+        QTest::newRow("registration refused") << QStringLiteral("refused") << QString();
     }
     void aFailingFontIsRetriedWithBackOff()
     {
         QFETCH(QString, failure);
+        QFETCH(QString, cause);
         ProviderHarness harness;
         harness.downloadsThroughSession = true;
         serveFonts(harness);
@@ -348,6 +353,7 @@ private slots:
         QVERIFY2(line.startsWith(QStringLiteral("Couldn't add DejaVu mono Book: "))
                 && line.endsWith(QStringLiteral(" It will be tried again at the next connection.")),
             qPrintable(line));
+        QVERIFY2(cause.isEmpty() || line.contains(cause), qPrintable(line));
         QCOMPARE(harness.posted.at(2).first, QStringLiteral("Added DejaVu sans Book and 1 other"));
         QCOMPARE(harness.posted.at(3).first, QStringLiteral("Removed DejaVu old Book"));
         QVERIFY(provider.notifications().at(1).kind.isError());
