@@ -36,8 +36,6 @@ GlyphdeckMacOS::GlyphdeckMacOS(AppConfiguration configuration, Toolkit& toolkit,
 {
     m_serviceProvider = std::make_unique<MacOSProvider>(m_configuration.apiRoot, services.postSystemNotification,
         services.tokenStorage, services.logger, services.providerEnvironment);
-    // The provider read the keyring: each reading is a round trip to it.
-    m_skipMainScreen = m_serviceProvider->hasCredentials();
     m_appDelegate.setServiceProvider(m_serviceProvider.get());
 
     const SceneContext context { *m_serviceProvider, m_configuration, m_toolkit, [this] { checkForUpdates(); } };
@@ -55,6 +53,12 @@ GlyphdeckMacOS::GlyphdeckMacOS(AppConfiguration configuration, Toolkit& toolkit,
             });
     }
     m_toolkit.openMainWindow();
+    // The keyring answers later (it may prompt for its password first): the
+    // window that opened meanwhile closes then, when credentials were stored.
+    m_serviceProvider->afterStoredCredentialsRead(this, [this] {
+        m_skipMainScreen = m_serviceProvider->hasCredentials();
+        mainWindowAppeared();
+    });
 }
 
 GlyphdeckMacOS::~GlyphdeckMacOS()
