@@ -28,9 +28,14 @@ void AppDelegate::applicationDidFinishLaunching()
     // registered, perhaps for a user who has signed out since. A session
     // about to start brings the registrations in line with the folder
     // instead, keeping those still right: withdrawing them all would make
-    // every application rescan the whole library at each start.
-    if (m_serviceProvider && !m_serviceProvider->hasCredentials()) {
-        m_serviceProvider->fontStore().unregisterAllFonts();
+    // every application rescan the whole library at each start. Which of
+    // the two it is, the keyring tells, later.
+    if (m_serviceProvider) {
+        m_serviceProvider->afterStoredCredentialsRead(this, [provider = m_serviceProvider] {
+            if (!provider->hasCredentials()) {
+                provider->fontStore().unregisterAllFonts();
+            }
+        });
     }
 
     // A login item that can't be written is worth a report, never a reason to stop.

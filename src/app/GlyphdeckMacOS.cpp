@@ -37,9 +37,6 @@ GlyphdeckMacOS::GlyphdeckMacOS(AppConfiguration configuration, Toolkit& toolkit,
 {
     m_serviceProvider = std::make_unique<MacOSProvider>(m_configuration.apiRoot, services.postSystemNotification,
         services.tokenStorage, services.logger, services.providerEnvironment);
-    // The provider read the keyring: each reading is a round trip to it.
-    m_skipMainScreen = m_serviceProvider->hasCredentials();
-    m_closesAtFirstAppearance = m_skipMainScreen;
     m_appDelegate.setServiceProvider(m_serviceProvider.get());
 
     const SceneContext context { *m_serviceProvider, m_configuration, m_toolkit, [this] { checkForUpdates(); } };
@@ -57,6 +54,15 @@ GlyphdeckMacOS::GlyphdeckMacOS(AppConfiguration configuration, Toolkit& toolkit,
             });
     }
     m_toolkit.openMainWindow();
+    // The keyring answers later (it may prompt for its password first): the
+    // window that opened meanwhile closes then, when credentials were stored.
+    // Only this first appearance closes itself, and not once the window was
+    // asked for again meanwhile.
+    m_serviceProvider->afterStoredCredentialsRead(this, [this] {
+        m_skipMainScreen = m_serviceProvider->hasCredentials();
+        m_closesAtFirstAppearance = m_skipMainScreen && !m_askedForAgain;
+        mainWindowAppeared();
+    });
 }
 
 GlyphdeckMacOS::~GlyphdeckMacOS()
@@ -79,7 +85,10 @@ void GlyphdeckMacOS::mainWindowAppeared()
 
 void GlyphdeckMacOS::openMainWindowToStay()
 {
-    // Asked for within the tenth of a second: the window stays.
+    // Asked for within the tenth of a second, or before the keyring answered:
+    // the window stays.
+    m_askedForAgain = true;
+    m_closesAtFirstAppearance = false;
     m_selfClosePending = false;
     m_toolkit.openMainWindow();
 }

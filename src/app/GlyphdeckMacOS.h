@@ -70,6 +70,7 @@ private:
     // later opening is the user's and stays.
     bool m_closesAtFirstAppearance = false;
     bool m_selfClosePending = false;
+    bool m_askedForAgain = false;
     std::unique_ptr<MacOSProvider> m_serviceProvider;
     std::unique_ptr<MenuBarScene> m_menuBarExtra;
 };

@@ -1,23 +1,90 @@
 #include "sync/KeychainWriter.h"
 
+#include <QCoreApplication>
+#include <QPointer>
 #include <QSet>
+
+#include <condition_variable>
+#include <deque>
+#include <mutex>
+#include <thread>
 
 namespace kernwell {
 
-KeychainWriter::KeychainWriter(std::shared_ptr<QorTokenStorage> tokenStorage)
+struct KeychainWriter::Queue {
+    std::mutex mutex;
+    std::condition_variable wake;
+    // Signalled whenever a job ends, and when the worker ends.
+    std::condition_variable progress;
+    std::deque<std::function<void()>> jobs;
+    bool stopping = false;
+    bool finished = false;
+
+    void run()
+    {
+        for (;;) {
+            std::function<void()> job;
+            {
+                std::unique_lock lock(mutex);
+                wake.wait(lock, [this] { return stopping || !jobs.empty(); });
+                // Queued writes are finished even when stopping.
+                if (jobs.empty()) {
+                    finished = true;
+                    progress.notify_all();
+                    return;
+                }
+                job = std::move(jobs.front());
+                jobs.pop_front();
+            }
+            job();
+            progress.notify_all();
+        }
+    }
+};
+
+KeychainWriter::KeychainWriter(std::shared_ptr<QorTokenStorage> tokenStorage, std::chrono::milliseconds quitLimit)
     : m_tokenStorage(std::move(tokenStorage))
-    , m_thread([this] { run(); })
+    , m_quitLimit(quitLimit)
+    , m_queue(std::make_shared<Queue>())
 {
+    std::thread([queue = m_queue] { queue->run(); }).detach();
 }
 
 KeychainWriter::~KeychainWriter()
 {
-    {
-        std::lock_guard lock(m_mutex);
-        m_stopping = true;
+    std::unique_lock lock(m_queue->mutex);
+    m_queue->stopping = true;
+    m_queue->wake.notify_one();
+    // Each job that ends gives the next one the whole limit again.
+    while (!m_queue->finished) {
+        const std::size_t waiting = m_queue->jobs.size();
+        if (!m_queue->progress.wait_for(lock, m_quitLimit, [&] { return m_queue->finished || m_queue->jobs.size() < waiting; })
+            && m_queue->jobs.size() == waiting) {
+            // The call in progress is stuck: the worker keeps the queue and
+            // the storage alive and ends with the process.
+            return;
+        }
     }
-    m_wake.notify_one();
-    m_thread.join();
+}
+
+void KeychainWriter::loadCredentials(QString service, QObject* context, LoadedCallback loaded)
+{
+    enqueue([storage = m_tokenStorage, service = std::move(service), context = QPointer<QObject>(context),
+                loaded = std::move(loaded)] {
+        auto stored = storage->loadCredentials(service);
+        // `context` is only looked at on its own thread, where it cannot be
+        // destroyed meanwhile; the application object outlives it.
+        if (QCoreApplication* application = QCoreApplication::instance()) {
+            QMetaObject::invokeMethod(
+                application,
+                [context, loaded, stored = std::move(stored)] {
+                    if (context) {
+                        loaded(stored);
+                    }
+                },
+                Qt::QueuedConnection);
+        }
+    });
 }
 
 void KeychainWriter::saveCredentials(std::optional<QString> secret, QString account, QString service)
@@ -47,29 +114,10 @@ void KeychainWriter::replaceCredentials(QString secret, QString account, QString
 void KeychainWriter::enqueue(std::function<void()> job)
 {
     {
-        std::lock_guard lock(m_mutex);
-        m_jobs.push_back(std::move(job));
+        std::lock_guard lock(m_queue->mutex);
+        m_queue->jobs.push_back(std::move(job));
     }
-    m_wake.notify_one();
-}
-
-void KeychainWriter::run()
-{
-    for (;;) {
-        std::function<void()> job;
-        {
-            std::unique_lock lock(m_mutex);
-            m_wake.wait(lock, [this] { return m_stopping || !m_jobs.empty(); });
-            // Queued writes are finished even when stopping: a sign-out's
-            // delete must reach the keyring before the program ends.
-            if (m_jobs.empty()) {
-                return;
-            }
-            job = std::move(m_jobs.front());
-            m_jobs.pop_front();
-        }
-        job();
-    }
+    m_queue->wake.notify_one();
 }
 
 } // namespace kernwell

@@ -5,7 +5,6 @@
 #include "fonts/SessionDataDownloader.h"
 
 #include <QStandardPaths>
-#include <QTimer>
 
 #include <utility>
 
@@ -62,12 +61,35 @@ MacOSProvider::MacOSProvider(QUrl apiRoot, NotificationCallback notificationCall
         [this](const QString&, const QString& fontName) { reportClash(fontName); });
     m_fontStore = std::make_unique<FontStore>(m_fontFolder, m_logger, std::move(downloader), std::move(fontManager));
 
-    if (auto stored = m_tokenStorage->loadCredentials(serviceName())) {
+    // The answer comes on a later turn of the event loop, so that whoever
+    // made the provider sees every change.
+    m_keychain.loadCredentials(
+        serviceName(), this, [this](std::optional<StoredCredentials> stored) { takeStoredCredentials(std::move(stored)); });
+}
+
+void MacOSProvider::takeStoredCredentials(std::optional<StoredCredentials> stored)
+{
+    m_storedCredentialsRead = true;
+    // A sign-in that began while the keyring was answering is the newer one.
+    const bool start = stored && !m_tokenPair && !m_signInSession;
+    if (start) {
         m_tokenPair = TokenPair { std::nullopt, stored->secret };
+        // Published by the session's start, as after a construction that found it.
         m_username = stored->account;
-        // After construction, so that whoever made the provider sees every change.
-        QTimer::singleShot(0, this, [this] { startSync(); });
     }
+    emit storedCredentialsRead();
+    if (start) {
+        startSync();
+    }
+}
+
+void MacOSProvider::afterStoredCredentialsRead(QObject* context, std::function<void()> action)
+{
+    if (m_storedCredentialsRead) {
+        action();
+        return;
+    }
+    connect(this, &MacOSProvider::storedCredentialsRead, context, std::move(action), Qt::SingleShotConnection);
 }
 
 MacOSProvider::~MacOSProvider()

@@ -57,8 +57,9 @@ public:
     using NotificationCallback = std::function<void(const QString& title, const QString& body)>;
 
     // Creates the font folder (throws kernwell::Error with the system's
-    // description when it cannot) and, when credentials are stored, schedules
-    // startSync() for the next turn of the event loop.
+    // description when it cannot) and asks the keyring for the stored
+    // credentials off the main thread (it may prompt for its password):
+    // signed out until the answer, then startSync() when they were stored.
     MacOSProvider(QUrl apiRoot, NotificationCallback notificationCallback, std::shared_ptr<QorTokenStorage> tokenStorage,
         std::shared_ptr<QorLogger> logger, ProviderEnvironment environment = {}, QObject* parent = nullptr);
     // Ends every wait and finishes the queued keychain writes.
@@ -68,6 +69,9 @@ public:
     // True while a session is running or about to start: from construction
     // with stored credentials, or from a sign-in, until the session ends.
     bool hasCredentials() const { return m_tokenPair.has_value(); }
+    // Runs `action` once the keyring has answered the start's read (at once
+    // when it has), while `context` lives.
+    void afterStoredCredentialsRead(QObject* context, std::function<void()> action);
     const std::optional<QString>& username() const { return m_username; }
     QString usernameText() const { return m_username.value_or(QString()); }
     const QList<NotificationSummary>& notifications() const { return m_notifications; }
@@ -117,6 +121,8 @@ signals:
     void reconnectSecondsRemainingChanged();
     void connectionStateChanged();
     void addingProgressChanged();
+    // The keyring answered the start's read; hasCredentials() tells what it found.
+    void storedCredentialsRead();
 
 private:
     // Where the connection goes next: a step of the connection, its end, or
@@ -128,6 +134,8 @@ private:
     };
 
     static QString unableToConnect();
+
+    void takeStoredCredentials(std::optional<StoredCredentials> stored);
 
     void setSignedIn(bool value);
     void setUsername(std::optional<QString> value);
@@ -178,6 +186,7 @@ private:
     KeychainWriter m_keychain;
     FailureStreak m_failureStreak;
 
+    bool m_storedCredentialsRead = false;
     bool m_signedIn = false;
     std::optional<QString> m_username;
     QList<NotificationSummary> m_notifications;

@@ -4,9 +4,60 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 
+#include <sched.h>
+#include <sys/mount.h>
+#include <unistd.h>
+
 using kernwell::Outbox;
+
+namespace {
+
+// Makes `file` of the outbox in `folder` unreadable (if asked) and the
+// folder's files unremovable. Permissions do not stop root: there, in a
+// mount namespace of this process's own, the folder becomes a read-only
+// bind mount, and an unreadable file is covered by a file whose reads fail.
+class Jammed {
+public:
+    Jammed(const QString& folder, const QString& file, bool unreadable)
+        : m_folder(folder)
+        , m_file(file)
+    {
+        if (::geteuid() != 0) {
+            m_ok = (!unreadable || QFile::setPermissions(file, {}))
+                && QFile::setPermissions(folder, QFileDevice::ReadOwner | QFileDevice::ExeOwner);
+            return;
+        }
+        static const bool ownNamespace
+            = ::unshare(CLONE_NEWNS) == 0 && ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0;
+        const QByteArray path = QFile::encodeName(folder);
+        m_ok = ownNamespace && (!unreadable || ::mount("/proc/self/mem", QFile::encodeName(file).constData(), nullptr, MS_BIND, nullptr) == 0)
+            && ::mount(path.constData(), path.constData(), nullptr, MS_BIND | MS_REC, nullptr) == 0
+            && ::mount(nullptr, path.constData(), nullptr, MS_BIND | MS_REMOUNT | MS_RDONLY, nullptr) == 0;
+    }
+    ~Jammed()
+    {
+        if (::geteuid() != 0) {
+            QFile::setPermissions(m_folder, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+            return;
+        }
+        ::umount2(QFile::encodeName(m_folder).constData(), MNT_DETACH);
+        ::umount2(QFile::encodeName(m_file).constData(), MNT_DETACH);
+    }
+    Jammed(const Jammed&) = delete;
+    Jammed& operator=(const Jammed&) = delete;
+
+    bool ok() const { return m_ok; }
+
+private:
+    QString m_folder;
+    QString m_file;
+    bool m_ok = false;
+};
+
+} // namespace
 
 class TestOutbox : public QObject {
     Q_OBJECT
@@ -37,7 +88,7 @@ private slots:
         const QStringList files = Outbox(outbox.path(), maxFiles, 1 << 20).files();
         QCOMPARE(files.size(), qMin(maxFiles, stored));
         for (qsizetype i = 0; i < files.size(); ++i) {
-            QCOMPARE(Outbox::read(files.at(i)), std::optional(QByteArray::number(stored - files.size() + i)));
+            QCOMPARE(outbox.read(files.at(i)), std::optional(QByteArray::number(stored - files.size() + i)));
         }
     }
 
@@ -72,7 +123,42 @@ private slots:
         QVERIFY(total <= 1000);
         // The newest that fit, in order.
         const qsizetype newest = sizes.last() > 1000 ? sizes.size() - 2 : sizes.size() - 1;
-        QCOMPARE(Outbox::read(files.last())->at(0), static_cast<char>('a' + newest));
+        QCOMPARE(outbox.read(files.last())->at(0), static_cast<char>('a' + newest));
+    }
+
+    // A delivered envelope that cannot be removed, or one that can be
+    // neither read nor removed, is never listed again in this run (the
+    // sender would send it for ever, or spin on it), and is reported once.
+    void stuckFileIsSkipped_data()
+    {
+        QTest::addColumn<bool>("unreadable");
+        QTest::newRow("readable, not removable") << false;
+        QTest::newRow("neither readable nor removable") << true;
+    }
+    void stuckFileIsSkipped()
+    {
+        QFETCH(bool, unreadable);
+        QTemporaryDir dir;
+        Outbox outbox(dir.path() + QStringLiteral("/outbox"), 10, 1 << 20);
+        outbox.store("first");
+        outbox.store("second");
+        const QStringList stored = outbox.files();
+        QCOMPARE(stored.size(), 2);
+        const Jammed jammed(outbox.path(), stored.first(), unreadable);
+        QVERIFY(jammed.ok());
+
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QRegularExpression::escape(stored.first())));
+        QTest::failOnWarning(QRegularExpression(QStringLiteral(".")));
+        if (unreadable) {
+            QCOMPARE(outbox.read(stored.first()), std::nullopt);
+        } else {
+            QCOMPARE(outbox.read(stored.first()), std::optional(QByteArray("first")));
+            outbox.remove(stored.first());
+        }
+        QCOMPARE(outbox.files(), QStringList { stored.last() });
+        outbox.remove(stored.first());
+        QCOMPARE(outbox.read(stored.last()), std::optional(QByteArray("second")));
+        QVERIFY(QFileInfo::exists(stored.first()));
     }
 
     void folderIsPrivate()

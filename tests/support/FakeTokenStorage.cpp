@@ -5,6 +5,7 @@ namespace kernwell::test {
 std::optional<StoredCredentials> FakeTokenStorage::loadCredentials(const QString& service)
 {
     QMutexLocker lock(&m_mutex);
+    m_loadThreads.append(std::this_thread::get_id());
     for (const auto& item : std::as_const(m_items)) {
         if (item.service == service) {
             return item.credentials;
@@ -49,6 +50,12 @@ QList<FakeTokenStorage::Write> FakeTokenStorage::writes() const
 {
     QMutexLocker lock(&m_mutex);
     return m_writes;
+}
+
+QList<std::thread::id> FakeTokenStorage::loadThreads() const
+{
+    QMutexLocker lock(&m_mutex);
+    return m_loadThreads;
 }
 
 void FakeTokenStorage::holdWrites()

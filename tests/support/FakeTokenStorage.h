@@ -30,6 +30,8 @@ public:
     // The stored secret of `account`, if any.
     std::optional<QString> secret(const QString& account, const QString& service = serviceName()) const;
     QList<Write> writes() const;
+    // The thread of each load, in order.
+    QList<std::thread::id> loadThreads() const;
     // While held, writes wait in saveCredentials() until releaseWrites(): a
     // slow keyring.
     void holdWrites();
@@ -47,6 +49,7 @@ private:
     QWaitCondition m_released;
     QList<Item> m_items;
     QList<Write> m_writes;
+    QList<std::thread::id> m_loadThreads;
     bool m_held = false;
     int m_waiting = 0;
 };

@@ -106,13 +106,19 @@ private slots:
             QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation)
                 + QStringLiteral("/org.kernwell.Kernwell/fonts"));
         QCOMPARE(provider.signedIn(), false);
-        QCOMPARE(provider.username(), stored ? std::optional(account) : std::nullopt);
+        // Signed out until the keyring answers, off the main thread.
+        QCOMPARE(provider.username(), std::nullopt);
         QCOMPARE(provider.connectionState(), ConnectionState::SignedOut);
         QCOMPARE(provider.visibleError(), std::nullopt);
         QCOMPARE(provider.reconnectSecondsRemaining(), 0);
         QVERIFY(provider.notifications().isEmpty());
-        // The sync start is scheduled, not run inside the constructor.
         QVERIFY(harness.session->exchangedTokens.isEmpty());
+        bool read = false;
+        provider.afterStoredCredentialsRead(&provider, [&] { read = true; });
+        QVERIFY(waitUntil([&] { return read; }));
+        QCOMPARE(harness.storage->loadThreads().size(), 1);
+        QVERIFY(harness.storage->loadThreads().first() != std::this_thread::get_id());
+        QCOMPARE(provider.username(), stored ? std::optional(account) : std::nullopt);
 
         if (stored) {
             QVERIFY(harness.waitForReceive());

@@ -4,7 +4,9 @@
 #include "api/keyring/SecretServiceKeyring.h"
 
 #include "api/keyring/CancelTimer.h"
+#include "api/keyring/ErrorStatus.h"
 #include "api/keyring/KeyringStatus.h"
+#include "api/keyring/UnlockPrompt.h"
 
 #include <memory>
 
@@ -41,29 +43,7 @@ using ItemsPtr = std::unique_ptr<GList, Deleter<GList, freeItems>>;
 using ValuePtr = std::unique_ptr<SecretValue, Deleter<void, secret_value_unref>>;
 using ServicePtr = std::unique_ptr<SecretService, Deleter<void, unrefObject>>;
 using CancellablePtr = std::unique_ptr<GCancellable, Deleter<void, unrefObject>>;
-
-int statusOf(const GError* error)
-{
-    if (g_error_matches(error, G_IO_ERROR, G_IO_ERROR_CANCELLED) || g_error_matches(error, G_IO_ERROR, G_IO_ERROR_TIMED_OUT)
-        || g_error_matches(error, G_DBUS_ERROR, G_DBUS_ERROR_TIMEOUT) || g_error_matches(error, G_DBUS_ERROR, G_DBUS_ERROR_TIMED_OUT)
-        || g_error_matches(error, G_DBUS_ERROR, G_DBUS_ERROR_NO_REPLY)) {
-        return KeyringStatus::timedOut;
-    }
-    if (g_error_matches(error, G_DBUS_ERROR, G_DBUS_ERROR_SERVICE_UNKNOWN)
-        || g_error_matches(error, G_DBUS_ERROR, G_DBUS_ERROR_NAME_HAS_NO_OWNER)) {
-        return KeyringStatus::notAvailable;
-    }
-    if (g_error_matches(error, SECRET_ERROR, SECRET_ERROR_IS_LOCKED)) {
-        return KeyringStatus::locked;
-    }
-    if (g_error_matches(error, SECRET_ERROR, SECRET_ERROR_NO_SUCH_OBJECT)) {
-        return KeyringStatus::itemNotFound;
-    }
-    if (error->domain == G_DBUS_ERROR || error->domain == G_IO_ERROR) {
-        return KeyringStatus::busFailure;
-    }
-    return KeyringStatus::unexpected;
-}
+using CollectionPtr = std::unique_ptr<SecretCollection, Deleter<void, unrefObject>>;
 
 HashPtr attributes(const QString& service, const QString* account)
 {
@@ -90,7 +70,7 @@ public:
         restartLimit();
         GError* error = nullptr;
         m_service.reset(secret_service_open_sync(SECRET_TYPE_SERVICE, nullptr, SECRET_SERVICE_OPEN_SESSION, cancellable(), &error));
-        m_status = m_service ? KeyringStatus::success : statusOf(ErrorPtr(error).get());
+        m_status = m_service ? KeyringStatus::success : keyringStatusOf(ErrorPtr(error).get());
     }
 
     int status() const { return m_status; }
@@ -105,7 +85,7 @@ public:
         ItemsPtr items(secret_service_search_sync(m_service.get(), &schema, attributes(service, account).get(),
             static_cast<SecretSearchFlags>(flags), cancellable(), &error));
         if (error) {
-            return { statusOf(ErrorPtr(error).get()), nullptr };
+            return { keyringStatusOf(ErrorPtr(error).get()), nullptr };
         }
         return { items ? KeyringStatus::success : KeyringStatus::itemNotFound, std::move(items) };
     }
@@ -113,37 +93,51 @@ public:
     // Unlocks the locked ones of `items`; the desktop may prompt for the
     // keyring's password. The prompt gets `promptLimit` to be answered, and
     // the steps after it get a time limit of their own again. Status locked
-    // when the keyring stays locked (the prompt was dismissed).
+    // when the keyring stays locked (the prompt was dismissed or expired).
     int unlock(GList* items, std::chrono::milliseconds promptLimit)
     {
-        std::unique_ptr<GList, Deleter<GList, g_list_free>> locked;
-        guint lockedCount = 0;
+        std::vector<QByteArray> locked;
         for (GList* node = items; node; node = node->next) {
             if (secret_item_get_locked(static_cast<SecretItem*>(node->data))) {
-                locked.reset(g_list_prepend(locked.release(), node->data));
-                ++lockedCount;
+                locked.emplace_back(g_dbus_proxy_get_object_path(G_DBUS_PROXY(node->data)));
             }
         }
-        if (!locked) {
+        return unlockPaths(locked, promptLimit);
+    }
+
+    // Unlocks the collection that new items go to, before a store: libsecret
+    // would prompt inside the store, under the store's short limit.
+    int unlockDefaultCollection(std::chrono::milliseconds promptLimit)
+    {
+        GError* error = nullptr;
+        const CollectionPtr collection(secret_collection_for_alias_sync(
+            m_service.get(), SECRET_COLLECTION_DEFAULT, SECRET_COLLECTION_NONE, cancellable(), &error));
+        if (error) {
+            return keyringStatusOf(ErrorPtr(error).get());
+        }
+        // No default collection: nothing to unlock first.
+        if (!collection || !secret_collection_get_locked(collection.get())) {
             return KeyringStatus::success;
         }
-        const CancellablePtr promptCancellable(g_cancellable_new());
-        GError* error = nullptr;
-        GList* unlocked = nullptr;
-        gint count = 0;
-        {
-            const CancelTimer promptTimer(promptCancellable.get(), promptLimit);
-            count = secret_service_unlock_sync(m_service.get(), locked.get(), promptCancellable.get(), &unlocked, &error);
-        }
-        const ItemsPtr unlockedObjects(unlocked);
-        restartLimit();
-        if (error) {
-            return statusOf(ErrorPtr(error).get());
-        }
-        return count >= 0 && static_cast<guint>(count) >= lockedCount ? KeyringStatus::success : KeyringStatus::locked;
+        return unlockPaths({ QByteArray(g_dbus_proxy_get_object_path(G_DBUS_PROXY(collection.get()))) }, promptLimit);
     }
 
 private:
+    int unlockPaths(const std::vector<QByteArray>& paths, std::chrono::milliseconds promptLimit)
+    {
+        if (paths.empty()) {
+            return KeyringStatus::success;
+        }
+        auto* proxy = G_DBUS_PROXY(m_service.get());
+        const std::unique_ptr<gchar, Deleter<void, g_free>> owner(g_dbus_proxy_get_name_owner(proxy));
+        if (!owner) {
+            return KeyringStatus::notAvailable;
+        }
+        const int status = UnlockPrompt(g_dbus_proxy_get_connection(proxy), owner.get(), m_limit, promptLimit).unlock(paths);
+        restartLimit();
+        return status;
+    }
+
     void restartLimit()
     {
         m_timer.reset();
@@ -185,7 +179,7 @@ Keyring::Found SecretServiceKeyring::findOne(const QString& service)
     SecretItem* item = itemAt(items.get());
     GError* error = nullptr;
     if (!secret_item_load_secret_sync(item, session.cancellable(), &error)) {
-        return { error ? statusOf(ErrorPtr(error).get()) : KeyringStatus::locked, std::nullopt };
+        return { error ? keyringStatusOf(ErrorPtr(error).get()) : KeyringStatus::locked, std::nullopt };
     }
     Item found;
     const HashPtr itemAttributes(secret_item_get_attributes(item));
@@ -202,7 +196,7 @@ Keyring::Found SecretServiceKeyring::findOne(const QString& service)
 
 int SecretServiceKeyring::add(const QString& service, const QString& account, const QByteArray& data)
 {
-    const Session session(m_limit);
+    Session session(m_limit);
     if (session.status() != KeyringStatus::success) {
         return session.status();
     }
@@ -215,11 +209,14 @@ int SecretServiceKeyring::add(const QString& service, const QString& account, co
     if (status != KeyringStatus::itemNotFound) {
         return status;
     }
+    if (const int unlocked = session.unlockDefaultCollection(m_promptLimit); unlocked != KeyringStatus::success) {
+        return unlocked;
+    }
     GError* error = nullptr;
     const QByteArray label = service.toUtf8();
     if (!secret_service_store_sync(session.service(), &schema, attributes(service, &account).get(), SECRET_COLLECTION_DEFAULT,
             label.constData(), secretValue(data).get(), session.cancellable(), &error)) {
-        return statusOf(ErrorPtr(error).get());
+        return keyringStatusOf(ErrorPtr(error).get());
     }
     return KeyringStatus::success;
 }
@@ -241,7 +238,7 @@ int SecretServiceKeyring::update(const QString& service, const QString& account,
     for (GList* node = items.get(); node; node = node->next) {
         GError* error = nullptr;
         if (!secret_item_set_secret_sync(itemAt(node), value.get(), session.cancellable(), &error)) {
-            return statusOf(ErrorPtr(error).get());
+            return keyringStatusOf(ErrorPtr(error).get());
         }
     }
     return KeyringStatus::success;
@@ -265,7 +262,7 @@ int SecretServiceKeyring::remove(const QString& service, const QString& account)
     for (GList* node = items.get(); node; node = node->next) {
         GError* error = nullptr;
         if (!secret_item_delete_sync(itemAt(node), session.cancellable(), &error)) {
-            return statusOf(ErrorPtr(error).get());
+            return keyringStatusOf(ErrorPtr(error).get());
         }
     }
     return KeyringStatus::success;

@@ -12,9 +12,11 @@ namespace kernwell {
 // finds them, and items that other tools stored with those attributes are
 // found too. Each operation opens its own connection to the service (nothing
 // is shared between threads) and gives up after `limit`, so an absent or hung
-// keyring never blocks the caller for longer. Items of a locked keyring are
-// unlocked first, which may show the desktop's password prompt: that step
-// gets `promptLimit`, time for a person to read and answer it.
+// keyring never blocks the caller for longer. Items of a locked keyring (and
+// the collection a new item goes to) are unlocked first, which may show the
+// desktop's password prompt: that step gets `promptLimit`, time for a person
+// to read and answer it, after which the prompt is dismissed and the keyring
+// counts as locked. A keyring that leaves the bus meanwhile ends the wait.
 class SecretServiceKeyring : public Keyring {
 public:
     explicit SecretServiceKeyring(std::chrono::milliseconds limit = std::chrono::seconds(5),

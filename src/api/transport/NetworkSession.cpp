@@ -39,6 +39,13 @@ namespace {
         for (const auto& [name, value] : request.headerFields) {
             networkRequest.setRawHeader(name, value);
         }
+        // Left to itself, Qt asks for compressed answers and, once it has
+        // inflated one, drops Content-Length, and with it the only way to
+        // tell a cut body from a whole one. Fonts and JSON gain little from
+        // compression: ask for the bytes as they are.
+        if (!networkRequest.hasRawHeader("Accept-Encoding")) {
+            networkRequest.setRawHeader("Accept-Encoding", "identity");
+        }
         if (request.method == "GET" && request.body.isEmpty()) {
             return manager.get(networkRequest);
         }

@@ -49,8 +49,11 @@ QStringList Outbox::files() const
 {
     const QDir dir(m_path);
     QStringList result;
+    QMutexLocker lock(&m_skippedMutex);
     for (const QString& name : dir.entryList({ QLatin1Char('*') + suffix }, QDir::Files, QDir::Name)) {
-        result.append(dir.filePath(name));
+        if (const QString file = dir.filePath(name); !m_skipped.contains(file)) {
+            result.append(file);
+        }
     }
     return result;
 }
@@ -58,13 +61,35 @@ QStringList Outbox::files() const
 std::optional<QByteArray> Outbox::read(const QString& file)
 {
     QFile in(file);
-    if (!in.open(QIODevice::ReadOnly)) {
-        return std::nullopt;
+    if (in.open(QIODevice::ReadOnly)) {
+        QByteArray envelope = in.readAll();
+        if (in.error() == QFileDevice::NoError) {
+            return envelope;
+        }
     }
-    return in.readAll();
+    if (!QFile::remove(file)) {
+        skip(file, QStringLiteral("cannot be read (%1) or removed").arg(in.errorString()));
+    }
+    return std::nullopt;
 }
 
-void Outbox::remove(const QString& file) { QFile::remove(file); }
+void Outbox::remove(const QString& file)
+{
+    QFile envelope(file);
+    if (!envelope.remove()) {
+        skip(file, QStringLiteral("cannot be removed (%1)").arg(envelope.errorString()));
+    }
+}
+
+void Outbox::skip(const QString& file, const QString& problem)
+{
+    QMutexLocker lock(&m_skippedMutex);
+    if (!m_skipped.contains(file)) {
+        m_skipped.insert(file);
+        qWarning("Error reporting: the waiting report %s %s; it is left alone until the next start.", qUtf8Printable(file),
+            qUtf8Printable(problem));
+    }
+}
 
 void Outbox::prune()
 {

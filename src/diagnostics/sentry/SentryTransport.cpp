@@ -67,10 +67,10 @@ void SentryTransport::sendNext()
             if (files.isEmpty()) {
                 return;
             }
-            if (const auto body = Outbox::read(files.first())) {
+            // A file that cannot be read is removed or skipped by read(),
+            // so the next listing is shorter: this ends.
+            if (const auto body = m_outbox->read(files.first())) {
                 m_current = Pending { *body, files.first() };
-            } else {
-                Outbox::remove(files.first());
             }
         }
     } else {
@@ -94,7 +94,7 @@ void SentryTransport::finished()
 
     if (status >= 200 && status < 300) {
         if (!m_current->outboxFile.isEmpty()) {
-            Outbox::remove(m_current->outboxFile);
+            m_outbox->remove(m_current->outboxFile);
         }
         m_current.reset();
         m_drainOutbox = true;
@@ -109,7 +109,7 @@ void SentryTransport::finished()
     } else {
         // Refused as it is (4xx): sending it again would not help.
         if (!m_current->outboxFile.isEmpty()) {
-            Outbox::remove(m_current->outboxFile);
+            m_outbox->remove(m_current->outboxFile);
         }
         m_current.reset();
     }

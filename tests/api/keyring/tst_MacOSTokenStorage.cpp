@@ -28,14 +28,17 @@ namespace {
 constexpr auto probeVariable = "KERNWELL_TEST_KEYRING_PROBE";
 // When set, the time limit of each keyring operation in milliseconds.
 constexpr auto limitVariable = "KERNWELL_TEST_KEYRING_LIMIT_MS";
+// When set, the time an unlock prompt is given, in milliseconds.
+constexpr auto promptLimitVariable = "KERNWELL_TEST_KEYRING_PROMPT_LIMIT_MS";
 
 int probe(const QByteArray& operation)
 {
     auto logger = std::make_shared<RecordingLogger>();
     const int limit = qEnvironmentVariableIntValue(limitVariable);
-    MacOSTokenStorage storage = limit > 0
-        ? MacOSTokenStorage(logger, std::make_shared<kernwell::SecretServiceKeyring>(std::chrono::milliseconds(limit)))
-        : MacOSTokenStorage(logger);
+    const int promptLimit = qEnvironmentVariableIntValue(promptLimitVariable);
+    MacOSTokenStorage storage(logger,
+        std::make_shared<kernwell::SecretServiceKeyring>(limit > 0 ? std::chrono::milliseconds(limit) : std::chrono::seconds(5),
+            promptLimit > 0 ? std::chrono::milliseconds(promptLimit) : std::chrono::minutes(5)));
     const QString service = QStringLiteral("https://probe.kernwell.test");
     if (operation == "load") {
         storage.loadCredentials(service);
@@ -324,6 +327,67 @@ private slots:
         prompter.dismiss();
         QVERIFY(child.waitForFinished(30000));
         QCOMPARE(QString::fromUtf8(child.readAllStandardOutput()), QStringLiteral("The keyring is locked.\n"));
+    }
+
+    // A prompt nobody answers is dismissed once its own limit passes, a
+    // keyring that goes away during the prompt ends the wait, and a first
+    // save into a locked keyring prompts before the store, not inside it.
+    // Each call returns, with a report, soon after its limit.
+    void unansweredUnlockPromptEnds_data()
+    {
+        QTest::addColumn<QString>("operation");
+        QTest::addColumn<bool>("itemStored");
+        QTest::addColumn<bool>("keyringKilled"); // during the prompt
+        QTest::addColumn<QString>("report");
+
+        const QString locked = QStringLiteral("The keyring is locked.");
+        const QString gone = QStringLiteral("No keyring is available: no Secret Service is running on the session bus.");
+        QTest::newRow("load, never answered") << QStringLiteral("load") << true << false << locked;
+        QTest::newRow("delete, never answered") << QStringLiteral("delete") << true << false << locked;
+        QTest::newRow("save, never answered") << QStringLiteral("save") << true << false << locked;
+        QTest::newRow("first save, never answered") << QStringLiteral("save") << false << false << locked;
+        QTest::newRow("load, keyring killed") << QStringLiteral("load") << true << true << gone;
+        QTest::newRow("delete, keyring killed") << QStringLiteral("delete") << true << true << gone;
+        QTest::newRow("first save, keyring killed") << QStringLiteral("save") << false << true << gone;
+    }
+    void unansweredUnlockPromptEnds()
+    {
+        QFETCH(QString, operation);
+        QFETCH(bool, itemStored);
+        QFETCH(bool, keyringKilled);
+        QFETCH(QString, report);
+        const QString gone = QStringLiteral("No keyring is available: no Secret Service is running on the session bus.");
+        PrivateBus bus;
+        QVERIFY(bus.startKeyring());
+        if (itemStored) {
+            QCOMPARE(runProbe(bus.address(), QStringLiteral("save")), QString());
+        }
+        QVERIFY(bus.lockKeyring());
+        FakePrompter prompter(bus.address());
+        QVERIFY(prompter.isRegistered());
+
+        QProcess child;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QLatin1String(probeVariable), operation);
+        environment.insert(QLatin1String(limitVariable), QStringLiteral("300"));
+        environment.insert(QLatin1String(promptLimitVariable), keyringKilled ? QStringLiteral("60000") : QStringLiteral("700"));
+        environment.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), bus.address());
+        child.setProcessEnvironment(environment);
+        child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        child.start(QCoreApplication::applicationFilePath(), {});
+        QVERIFY(kernwell::test::waitUntil([&] { return prompter.isPrompting(); }));
+        if (keyringKilled) {
+            bus.killKeyring();
+        }
+
+        // Before the mend, the call never returned.
+        QVERIFY(kernwell::test::waitUntil([&] { return child.state() == QProcess::NotRunning; }, std::chrono::seconds(10)));
+        const QString reported = QString::fromUtf8(child.readAllStandardOutput());
+        // gnome-keyring 42 leaves the bus when a prompt is dismissed before
+        // its prompter has even opened it, as this one never does; a desktop
+        // prompter keeps it running, and the keyring stays locked.
+        QVERIFY2(reported == report + QLatin1Char('\n') || (!keyringKilled && reported == gone + QLatin1Char('\n')),
+            qPrintable(reported));
     }
 
 private:

@@ -110,4 +110,10 @@ bool PrivateBus::lockKeyring()
 
 void PrivateBus::freezeKeyring() { ::kill(static_cast<pid_t>(m_keyring.processId()), SIGSTOP); }
 
+void PrivateBus::killKeyring()
+{
+    m_keyring.kill();
+    m_keyring.waitForFinished(5000);
+}
+
 } // namespace kernwell::test

@@ -26,6 +26,8 @@ public:
     bool lockKeyring();
     // Stops the keyring process: it keeps its name on the bus and answers nothing.
     void freezeKeyring();
+    // Ends the keyring process at once, as a crash would.
+    void killKeyring();
 
 private:
     bool send(const QString& destination, const QString& path, const QString& method, const QStringList& arguments,
