@@ -406,6 +406,8 @@ private slots:
             FontFiles::write(pathOf(QLatin1String(name)), FontFiles::read(font));
         }
         FontFiles::write(pathOf(QStringLiteral("page")), FontFiles::htmlPage());
+        // Files are not flushed to disk one by one: a crash can leave one cut short.
+        FontFiles::write(pathOf(QStringLiteral("cut")), FontFiles::truncatedFont());
         QDir().mkpath(pathOf(QStringLiteral("folder")));
         FontFiles::write(m_appDir + QStringLiteral("/outside"), FontFiles::read(serif));
         QVERIFY(QFile::link(m_appDir + QStringLiteral("/outside"), pathOf(QStringLiteral("link"))));
@@ -424,6 +426,7 @@ private slots:
             QCOMPARE(failed,
                 (QStringList {
                     QStringLiteral("103 The file “page” is not a font file."),
+                    QStringLiteral("104 The font file “cut” is truncated or damaged."),
                     QStringLiteral("2 “folder” in the font folder is not a regular file; it was not registered."),
                     QStringLiteral("2 “link” in the font folder is not a regular file; it was not registered."),
                 }));
@@ -433,7 +436,7 @@ private slots:
         m_store->unregisterAllFonts();
         QCOMPARE(registered(), QStringList {});
         QCOMPARE(m_logger->errors(), QList<Error> {});
-        QCOMPARE(FontFiles::entries(m_rootDir).size(), 6);
+        QCOMPARE(FontFiles::entries(m_rootDir).size(), 7);
         QCOMPARE(FontFiles::entries(m_linkDir), QStringList {});
     }
 
