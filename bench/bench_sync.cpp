@@ -138,6 +138,7 @@ public:
     }
 
     const QStringList& ids() const { return m_ids; }
+    void setProgram(QString program) { m_program = std::move(program); }
     AppUnderTest& app() { return *m_app; }
     const QString& linkFolder() const { return m_linkFolder; }
     const QString& fontFolder() const { return m_fontFolder; }
@@ -430,12 +431,19 @@ void runCurve(Harness& harness, const QList<int>& sizes, int rounds)
 }
 
 // One message of 500 fonts into an empty library, with callgrind's
-// counters of the kernwell under it (`--kernwell` names a wrapper that execs
-// valgrind: the pid stays kernwell's) zeroed before and dumped after.
-bool profile(Harness& harness)
+// counters of the kernwell under it (`wrapper` execs valgrind: the pid
+// stays kernwell's) zeroed before and dumped after. The sign-in runs
+// without it, which stores the credentials for the profiled start.
+bool profile(Harness& harness, const QString& wrapper)
 {
+    harness.setProgram({});
     if (!harness.startSignedIn()) {
         std::printf("kernwell did not sign in\n");
+        return false;
+    }
+    harness.quit();
+    harness.setProgram(wrapper);
+    if (harness.start(true) < 0) {
         return false;
     }
     idle(5s);
@@ -550,7 +558,7 @@ int main(int argc, char** argv)
 
     const QString only = parser.value(onlyOption);
     if (only == QStringLiteral("profile")) {
-        return profile(harness) ? 0 : 1;
+        return profile(harness, parser.value(programOption)) ? 0 : 1;
     }
     TableFigures table;
     if (only != QStringLiteral("curve")) {
