@@ -64,25 +64,35 @@ void FontCacheRefresher::wait()
     m_changed.wait(lock, [&] { return m_done >= target; });
 }
 
-QStringList FontCacheRefresher::waitForSettledFolders(std::unique_lock<std::mutex>& lock)
+bool FontCacheRefresher::waitForPause(std::unique_lock<std::mutex>& lock)
 {
-    // A folder still changing would only be scanned again at its next
-    // change: it waits for a pause.
-    QStringList folders;
-    while (folders.isEmpty() && !m_folders.isEmpty()) {
-        const Clock::time_point settled = m_stopping ? Clock::time_point::max() : Clock::now() - pause;
-        Clock::time_point lastChange = Clock::time_point::max();
-        for (auto folder = m_folders.begin(); folder != m_folders.end();) {
-            if (folder.value() <= settled) {
-                folders.append(folder.key());
-                folder = m_folders.erase(folder);
-            } else {
-                lastChange = std::min(lastChange, folder.value());
-                ++folder;
-            }
+    const Clock::time_point latest = Clock::now() + longestDelay;
+    for (unsigned long seen = m_requested; !m_stopping;) {
+        const Clock::time_point until = std::min(Clock::now() + pause, latest);
+        const bool more = m_changed.wait_until(lock, until, [&] { return m_requested != seen || m_stopping; });
+        if (!more) {
+            return true;
         }
-        if (folders.isEmpty()) {
-            m_changed.wait_until(lock, lastChange + pause, [&] { return m_stopping; });
+        if (Clock::now() >= latest) {
+            return false;
+        }
+        seen = m_requested;
+    }
+    return true;
+}
+
+QStringList FontCacheRefresher::takeSettledFolders(bool paused)
+{
+    // A folder still changing would only be scanned again at the next
+    // refresh: without a pause, it waits for one.
+    const Clock::time_point settled = Clock::now() - pause;
+    QStringList folders;
+    for (auto folder = m_folders.begin(); folder != m_folders.end();) {
+        if (paused || folder.value() <= settled) {
+            folders.append(folder.key());
+            folder = m_folders.erase(folder);
+        } else {
+            ++folder;
         }
     }
     return folders;
@@ -99,8 +109,9 @@ void FontCacheRefresher::run()
         if (m_requested == m_done) {
             return; // stopping, nothing left to do
         }
+        const bool paused = waitForPause(lock);
         const unsigned long serving = m_requested;
-        const QStringList folders = waitForSettledFolders(lock);
+        const QStringList folders = takeSettledFolders(paused);
         lock.unlock();
         if (config) {
             for (const QString& folder : folders) {

@@ -12,12 +12,13 @@ namespace kernwell {
 
 // Rebuilds the fontconfig caches of the folders that changed, on its own
 // thread, so that other applications read one fresh cache instead of each
-// scanning the font files again. A folder is refreshed once its own changes
-// pause, while the others may still change: a burst that fills one folder
-// after another has the full ones scanned while it goes on, and costs about
-// one scan of each folder it changed, not one per change. A stale cache is
-// never wrong, only slower: fontconfig rescans a folder whose cache is older
-// than the folder.
+// scanning the font files again. A refresh starts once requests pause (or at
+// the latest two seconds after the first), and requests made while it runs
+// are served by one more: a burst of changes costs about one scan of each
+// folder it changed, not one per change. A stale cache is never wrong, only
+// slower: fontconfig rescans a folder whose cache is older than the folder.
+// A folder that keeps changing through a long burst waits for its end, so
+// that it is scanned once, not at every refresh.
 class FontCacheRefresher {
 public:
     FontCacheRefresher();
@@ -33,16 +34,19 @@ public:
     void wait();
 
 private:
-    // How long a folder's changes must pause before its refresh.
+    // How long requests must pause before a refresh, and the longest a
+    // request waits for a pause.
     static constexpr std::chrono::milliseconds pause { 25 };
+    static constexpr std::chrono::milliseconds longestDelay { 2000 };
 
     using Clock = std::chrono::steady_clock;
 
     void run();
-    // Waits until some folder's changes paused, or the refresher stops, and
-    // takes the folders that settled (all of them when stopping); called
-    // with the mutex held.
-    QStringList waitForSettledFolders(std::unique_lock<std::mutex>& lock);
+    // True when requests paused (or the refresher is stopping), false when
+    // the longest delay ran out first.
+    bool waitForPause(std::unique_lock<std::mutex>& lock);
+    // Takes the folders to refresh now; called with the mutex held.
+    QStringList takeSettledFolders(bool paused);
 
     std::mutex m_mutex;
     QHash<QString, Clock::time_point> m_folders; // guarded by m_mutex: to refresh, with their last change
