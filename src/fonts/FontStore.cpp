@@ -54,11 +54,14 @@ std::optional<Error> deleteEntry(const QString& path)
 
 // Registers a file of the folder on behalf of addFont. A file that is no
 // font is reported and deleted: it would otherwise count as present forever.
-bool registerForAdd(QorLogger& logger, MacOSFontManager& fontManager, const QString& path)
+// The font caches are rebuilt at the end of a batch only: rebuilt while the
+// batch goes on, a folder would be scanned again at every pause of the
+// downloads.
+bool registerForAdd(QorLogger& logger, MacOSFontManager& fontManager, const QString& path, bool endsBatch)
 {
     try {
         const bool registered = fontManager.registerFont(path);
-        if (registered) {
+        if (registered && endsBatch) {
             fontManager.flush();
         }
         return registered;
@@ -183,12 +186,25 @@ QCoro::Task<bool> FontStore::addFont(QString name, QUrl remoteURL)
             QStringLiteral("The font identifier “%1” cannot be used as a file name in the font folder.")
                 .arg(printable(name)));
     }
-    std::optional<bool> present = co_await registerIfPresent(name);
+    const bool lastOfBatch = endsBatch(name);
+    std::optional<bool> present = co_await registerIfPresent(name, lastOfBatch);
     if (present) {
         co_return *present;
     }
     StagedFile file = co_await takeStaged(name, remoteURL);
-    co_return co_await commitAndRegister(name, std::move(file));
+    co_return co_await commitAndRegister(name, std::move(file), lastOfBatch);
+}
+
+bool FontStore::endsBatch(const QString& name) const
+{
+    return m_staged.isEmpty() || (m_staged.size() == 1 && m_staged.contains(name));
+}
+
+void FontStore::discardPrefetched()
+{
+    m_staged.clear();
+    // The batch is over, whether its last font was added or not.
+    m_fontManager->flush();
 }
 
 void FontStore::prefetch(const QString& name, const QUrl& remoteURL)
@@ -218,12 +234,12 @@ QFuture<FontStore::StagedFile> FontStore::takeStaged(const QString& name, const 
 
 // The jobs are built outside the coroutine and hold their own references:
 // they must not depend on `this` or on the coroutine's frame.
-QFuture<std::optional<bool>> FontStore::registerIfPresent(const QString& name)
+QFuture<std::optional<bool>> FontStore::registerIfPresent(const QString& name, bool endsBatch)
 {
-    return m_executor.run([name, path = pathOf(name), logger = m_logger,
-                              fontManager = m_fontManager]() -> std::optional<bool> {
+    return m_executor.run([name, path = pathOf(name), logger = m_logger, fontManager = m_fontManager,
+                              endsBatch]() -> std::optional<bool> {
         if (isRegularFile(path)) {
-            return registerForAdd(*logger, *fontManager, path);
+            return registerForAdd(*logger, *fontManager, path, endsBatch);
         }
         if (entryExists(path)) {
             // Something else holds the name; it is not ours to replace.
@@ -235,12 +251,12 @@ QFuture<std::optional<bool>> FontStore::registerIfPresent(const QString& name)
     });
 }
 
-QFuture<bool> FontStore::commitAndRegister(const QString& name, StagedFile file)
+QFuture<bool> FontStore::commitAndRegister(const QString& name, StagedFile file, bool endsBatch)
 {
     return m_executor.run(
-        [file = std::move(file), path = pathOf(name), logger = m_logger, fontManager = m_fontManager] {
+        [file = std::move(file), path = pathOf(name), logger = m_logger, fontManager = m_fontManager, endsBatch] {
             file->commit();
-            return registerForAdd(*logger, *fontManager, path);
+            return registerForAdd(*logger, *fontManager, path, endsBatch);
         });
 }
 
