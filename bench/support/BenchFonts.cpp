@@ -7,6 +7,7 @@
 #include <fontconfig/fontconfig.h>
 
 #include <dirent.h>
+#include <sys/resource.h>
 
 namespace kernwell::bench {
 
@@ -104,6 +105,25 @@ FolderState folderState(const QString& folder)
     }
     ::closedir(directory);
     return state;
+}
+
+int fcCacheWithoutSleep(const QString& folder)
+{
+    QProcess process;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("LD_PRELOAD"), QStringLiteral(KERNWELL_NO_SLEEP_LIBRARY));
+    process.setProcessEnvironment(environment);
+    process.start(QStringLiteral("fc-cache"), { folder });
+    process.waitForFinished(-1);
+    return process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+}
+
+qint64 endedChildrenCpuMs()
+{
+    rusage usage {};
+    ::getrusage(RUSAGE_CHILDREN, &usage);
+    const auto ms = [](const timeval& time) { return qint64 { time.tv_sec } * 1000 + time.tv_usec / 1000; };
+    return ms(usage.ru_utime) + ms(usage.ru_stime);
 }
 
 int listedByFcList(const QString& folder)

@@ -20,6 +20,14 @@ struct FolderState {
 };
 FolderState folderState(const QString& folder);
 
+// Runs fc-cache on `folder` without the two-second sleep it takes after
+// writing a cache (NoSleep.cpp, preloaded); its exit code.
+int fcCacheWithoutSleep(const QString& folder);
+
+// CPU time (user + system) of the children of this process that ended and
+// were waited for, in ms.
+qint64 endedChildrenCpuMs();
+
 // Files under `folder` that fc-list, run now in a fresh process, lists.
 int listedByFcList(const QString& folder);
 

@@ -55,12 +55,14 @@ std::optional<Error> deleteEntry(const QString& path)
 // Registers a file of the folder on behalf of addFont: false when it is
 // registered already; any other refusal is thrown, for the caller to report
 // and retry. A file that is no font is deleted first: it would otherwise
-// count as present forever.
-bool registerForAdd(QorLogger& logger, MacOSFontManager& fontManager, const QString& path)
+// count as present forever. The font caches are rebuilt at the end of a
+// batch only: rebuilt while the batch goes on, a folder would be scanned
+// again at every pause of the downloads.
+bool registerForAdd(QorLogger& logger, MacOSFontManager& fontManager, const QString& path, bool endsBatch)
 {
     try {
         const bool registered = fontManager.registerFont(path);
-        if (registered) {
+        if (registered && endsBatch) {
             fontManager.flush();
         }
         return registered;
@@ -198,12 +200,25 @@ QCoro::Task<bool> FontStore::addFont(QString name, QUrl remoteURL)
                 .arg(printable(name)));
     }
     const unsigned handovers = m_walks->handovers;
-    std::optional<bool> present = co_await registerIfPresent(name, handovers);
+    const bool lastOfBatch = endsBatch(name);
+    std::optional<bool> present = co_await registerIfPresent(name, handovers, lastOfBatch);
     if (present) {
         co_return *present;
     }
     StagedFile file = co_await takeStaged(name, remoteURL);
-    co_return co_await commitAndRegister(name, std::move(file), handovers);
+    co_return co_await commitAndRegister(name, std::move(file), handovers, lastOfBatch);
+}
+
+bool FontStore::endsBatch(const QString& name) const
+{
+    return m_staged.isEmpty() || (m_staged.size() == 1 && m_staged.contains(name));
+}
+
+void FontStore::discardPrefetched()
+{
+    m_staged.clear();
+    // The batch is over, whether its last font was added or not.
+    m_fontManager->flush();
 }
 
 void FontStore::prefetch(const QString& name, const QUrl& remoteURL)
@@ -233,13 +248,13 @@ QFuture<FontStore::StagedFile> FontStore::takeStaged(const QString& name, const 
 
 // The jobs are built outside the coroutine and hold their own references:
 // they must not depend on `this` or on the coroutine's frame.
-QFuture<std::optional<bool>> FontStore::registerIfPresent(const QString& name, unsigned handovers)
+QFuture<std::optional<bool>> FontStore::registerIfPresent(const QString& name, unsigned handovers, bool endsBatch)
 {
     return m_executor.run([name, path = pathOf(name), logger = m_logger, fontManager = m_fontManager,
-                              walks = m_walks, handovers]() -> std::optional<bool> {
+                              walks = m_walks, handovers, endsBatch]() -> std::optional<bool> {
         checkNotHandedOver(*walks, handovers);
         if (isRegularFile(path)) {
-            return registerForAdd(*logger, *fontManager, path);
+            return registerForAdd(*logger, *fontManager, path, endsBatch);
         }
         if (entryExists(path)) {
             // Something else holds the name; it is not ours to replace.
@@ -250,13 +265,13 @@ QFuture<std::optional<bool>> FontStore::registerIfPresent(const QString& name, u
     });
 }
 
-QFuture<bool> FontStore::commitAndRegister(const QString& name, StagedFile file, unsigned handovers)
+QFuture<bool> FontStore::commitAndRegister(const QString& name, StagedFile file, unsigned handovers, bool endsBatch)
 {
     return m_executor.run([file = std::move(file), path = pathOf(name), logger = m_logger,
-                              fontManager = m_fontManager, walks = m_walks, handovers] {
+                              fontManager = m_fontManager, walks = m_walks, handovers, endsBatch] {
         checkNotHandedOver(*walks, handovers);
         file->commit();
-        return registerForAdd(*logger, *fontManager, path);
+        return registerForAdd(*logger, *fontManager, path, endsBatch);
     });
 }
 

@@ -62,8 +62,10 @@ public:
     // need, unless the folder already holds the name; the file waits, whole
     // and out of sight, for that call.
     void prefetch(const QString& name, const QUrl& remoteURL);
-    // Drops prefetched files no addFont took.
-    void discardPrefetched() { m_staged.clear(); }
+    // Ends a batch of addFont calls: drops prefetched files no addFont took.
+    // Within a batch (while prefetched files wait) the font caches are
+    // rebuilt once, after its last font, or here.
+    void discardPrefetched();
     // Withdraws every registration of ours, also those whose file is gone,
     // once a walk in progress has stopped. Failures are logged, each entry on
     // its own.
@@ -114,10 +116,12 @@ private:
     static void walk(Walks& walks, unsigned generation, const QString& rootDir, QorLogger& logger,
         MacOSFontManager& fontManager);
     QString pathOf(const QString& name) const { return m_rootDir + QLatin1Char('/') + name; }
-    QFuture<std::optional<bool>> registerIfPresent(const QString& name, unsigned handovers);
+    // True when no prefetched file waits but the one of `name`.
+    bool endsBatch(const QString& name) const;
+    QFuture<std::optional<bool>> registerIfPresent(const QString& name, unsigned handovers, bool endsBatch);
     QFuture<StagedFile> stage(const QString& name, const QUrl& remoteURL);
     QFuture<StagedFile> takeStaged(const QString& name, const QUrl& remoteURL);
-    QFuture<bool> commitAndRegister(const QString& name, StagedFile file, unsigned handovers);
+    QFuture<bool> commitAndRegister(const QString& name, StagedFile file, unsigned handovers, bool endsBatch);
     QFuture<bool> unregisterAndDelete(const QString& name);
 
     QString m_rootDir;

@@ -1,21 +1,26 @@
 #pragma once
 
 #include <QByteArray>
-#include <QSaveFile>
 #include <QString>
 
 namespace kernwell {
 
-// A downloaded font written beside its place in the font folder and flushed
-// to disk, but not yet under its name. Writing and flushing, the slow part,
-// so runs ahead on other threads while earlier fonts are registered; commit
-// then puts the whole file in place at once. Dropped uncommitted, it leaves
-// nothing behind.
+// A downloaded font written beside its place in the font folder, but not
+// yet under its name. Writing, the slow part, so runs ahead on other threads
+// while earlier fonts are registered; commit then puts the whole file in
+// place at once, so no reader ever meets half a font. Dropped uncommitted,
+// it leaves nothing behind.
+//
+// The file is not flushed to disk: a flush per font costs more than the
+// rest of its adding. A crash may so leave a font cut short under its name;
+// registration checks every file before it is linked (the start-up walk
+// included), and addFont deletes such a file, so that it is fetched again.
 class StagedFontFile {
 public:
-    // Creates the folder if it is missing, writes and flushes. Throws the
-    // font store's write error, or the folder's.
+    // Creates the folder if it is missing, and writes. Throws the font
+    // store's write error, or the folder's.
     StagedFontFile(const QString& path, const QByteArray& bytes);
+    ~StagedFontFile();
     StagedFontFile(const StagedFontFile&) = delete;
     StagedFontFile& operator=(const StagedFontFile&) = delete;
 
@@ -25,8 +30,17 @@ public:
 
 private:
     [[noreturn]] void fail(const QString& reason) const;
+    [[noreturn]] void failWithErrno() const;
+    // Opens the file to write: without a name where the file system allows.
+    void open(const QString& folder);
+    void write(const QByteArray& bytes);
+    // Gives an unnamed file a hidden name beside its place.
+    void name();
+    void discard();
 
-    QSaveFile m_file;
+    const QString m_path;
+    int m_descriptor = -1;
+    QByteArray m_temporaryPath; // empty while the file has no name
 };
 
 } // namespace kernwell

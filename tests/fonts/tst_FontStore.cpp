@@ -14,6 +14,8 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <fontconfig/fontconfig.h>
+
 #include <sys/resource.h>
 #include <sys/stat.h>
 
@@ -77,6 +79,7 @@ private:
     const QString m_linkDir;
     std::shared_ptr<RecordingLogger> m_logger;
     std::shared_ptr<FakeDownloader> m_downloader;
+    std::shared_ptr<MacOSFontManager> m_fontManager;
     std::unique_ptr<FontStore> m_store;
 
     static QUrl urlOf(const QString& name) { return QUrl(QStringLiteral("https://fonts.example/files/") + name); }
@@ -99,8 +102,8 @@ private slots:
         QDir().mkpath(m_rootDir);
         m_logger = std::make_shared<RecordingLogger>();
         m_downloader = std::make_shared<FakeDownloader>();
-        m_store = std::make_unique<FontStore>(m_rootDir, m_logger, m_downloader,
-            std::make_shared<MacOSFontManager>(MacOSFontManager::RegistrationScope::systemWide));
+        m_fontManager = std::make_shared<MacOSFontManager>(MacOSFontManager::RegistrationScope::systemWide);
+        m_store = std::make_unique<FontStore>(m_rootDir, m_logger, m_downloader, m_fontManager);
     }
 
     void addFontDownloadsWritesAndRegisters()
@@ -186,6 +189,43 @@ private slots:
         QVERIFY(runTask(m_store->removeFont(name)));
         QVERIFY(add(name, serif));
         QCOMPARE(m_downloader->requests.size(), 2);
+    }
+
+    // The font cache is rebuilt once a batch (fonts prefetched ahead) ends,
+    // not after each font: rebuilt while the batch goes on, the folder would
+    // be scanned again at every pause of the downloads.
+    void aBatchRebuildsTheFontCacheOnceAtItsEnd_data()
+    {
+        QTest::addColumn<bool>("endsEarly");
+        QTest::newRow("every font added") << false;
+        QTest::newRow("ended before its last font") << true;
+    }
+    void aBatchRebuildsTheFontCacheOnceAtItsEnd()
+    {
+        QFETCH(bool, endsEarly);
+        const auto cacheIsFresh = [this] {
+            m_fontManager->waitForFlush();
+            // Loads a valid cache only; a configuration with fonts would scan the folder itself.
+            const std::unique_ptr<FcConfig, decltype(&FcConfigDestroy)> config(FcInitLoadConfig(), &FcConfigDestroy);
+            const QByteArray folder = QFile::encodeName(m_linkDir + QStringLiteral("/1"));
+            FcCache* cache = FcDirCacheLoad(reinterpret_cast<const FcChar8*>(folder.constData()), config.get(), nullptr);
+            if (cache) {
+                FcDirCacheUnload(cache);
+            }
+            return cache != nullptr;
+        };
+        for (const auto& [name, font] : { std::pair { "a", serif }, std::pair { "b", mono } }) {
+            m_downloader->answer(FontFiles::read(font));
+            m_store->prefetch(QLatin1String(name), urlOf(QLatin1String(name)));
+        }
+        QVERIFY(runTask(m_store->addFont(QStringLiteral("a"), urlOf(QStringLiteral("a")))));
+        QVERIFY(!cacheIsFresh());
+        if (endsEarly) {
+            m_store->discardPrefetched();
+        } else {
+            QVERIFY(runTask(m_store->addFont(QStringLiteral("b"), urlOf(QStringLiteral("b")))));
+        }
+        QVERIFY(cacheIsFresh());
     }
 
     void prefetchSkipsWhatTheFolderHoldsAndDiscardDropsTheRest()
@@ -420,6 +460,8 @@ private slots:
             FontFiles::write(pathOf(QLatin1String(name)), FontFiles::read(font));
         }
         FontFiles::write(pathOf(QStringLiteral("page")), FontFiles::htmlPage());
+        // Files are not flushed to disk one by one: a crash can leave one cut short.
+        FontFiles::write(pathOf(QStringLiteral("cut")), FontFiles::truncatedFont());
         QDir().mkpath(pathOf(QStringLiteral("folder")));
         FontFiles::write(m_appDir + QStringLiteral("/outside"), FontFiles::read(serif));
         QVERIFY(QFile::link(m_appDir + QStringLiteral("/outside"), pathOf(QStringLiteral("link"))));
@@ -438,6 +480,7 @@ private slots:
             QCOMPARE(failed,
                 (QStringList {
                     QStringLiteral("103 The file “page” is not a font file."),
+                    QStringLiteral("104 The font file “cut” is truncated or damaged."),
                     QStringLiteral("2 “folder” in the font folder is not a regular file; it was not registered."),
                     QStringLiteral("2 “link” in the font folder is not a regular file; it was not registered."),
                 }));
@@ -447,7 +490,7 @@ private slots:
         m_store->unregisterAllFonts();
         QCOMPARE(registered(), QStringList {});
         QCOMPARE(m_logger->errors(), QList<Error> {});
-        QCOMPARE(FontFiles::entries(m_rootDir).size(), 6);
+        QCOMPARE(FontFiles::entries(m_rootDir).size(), 7);
         QCOMPARE(FontFiles::entries(m_linkDir), QStringList {});
     }
 
