@@ -47,7 +47,7 @@ GlyphdeckMacOS::GlyphdeckMacOS(AppConfiguration configuration, Toolkit& toolkit,
     connect(&m_toolkit, &Toolkit::mainWindowAppeared, this, &GlyphdeckMacOS::mainWindowAppeared);
 
     if (!m_toolkit.isTrayAvailable()) {
-        services.postActionNotification(QStringLiteral("Kernwell"), m_scenes.noTrayHint(), tr("Open Kernwell"),
+        services.postActionNotification(tr("Kernwell"), m_scenes.noTrayHint(), tr("Open Kernwell"),
             [app = QPointer<GlyphdeckMacOS>(this)] {
                 if (app) {
                     app->activate();

@@ -21,7 +21,7 @@ QMessageBox* QtUpdateAlert::present(const QString& text, const QString& informat
     // A button ends the dialog without closing it, so WA_DeleteOnClose would not free it.
     QObject::connect(box, &QDialog::finished, box, &QObject::deleteLater);
     box->setObjectName(QStringLiteral("UpdateWindow"));
-    box->setWindowTitle(QStringLiteral("Kernwell"));
+    box->setWindowTitle(QObject::tr("Kernwell"));
     box->setTextFormat(Qt::PlainText);
     box->setText(text);
     // The informative text carries versions and errors from the feed; its

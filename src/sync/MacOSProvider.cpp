@@ -18,7 +18,7 @@ namespace {
 
 } // namespace
 
-QString MacOSProvider::unableToConnect() { return QStringLiteral("Unable to connect."); }
+QString MacOSProvider::unableToConnect() { return tr("Unable to connect."); }
 
 MacOSProvider::MacOSProvider(QUrl apiRoot, NotificationCallback notificationCallback,
     std::shared_ptr<QorTokenStorage> tokenStorage, std::shared_ptr<QorLogger> logger, ProviderEnvironment environment,
@@ -143,7 +143,7 @@ QCoro::Task<> MacOSProvider::signIn(QString token, QString email)
             break;
         }
         if (std::get<ServiceError>(result) == ServiceError::authorization) {
-            setVisibleError(QStringLiteral("Unable to sign in."));
+            setVisibleError(tr("Unable to sign in."));
             break;
         }
         setVisibleError(unableToConnect());

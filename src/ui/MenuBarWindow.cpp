@@ -12,7 +12,7 @@ MenuBarWindow::MenuBarWindow(MenuBarView* view)
     , m_view(view)
 {
     setObjectName(QStringLiteral("MenuBarWindow"));
-    setWindowTitle(QStringLiteral("Kernwell"));
+    setWindowTitle(tr("Kernwell"));
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addWidget(m_view);
