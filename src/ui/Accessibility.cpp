@@ -5,7 +5,6 @@
 #include "ui/NotificationList.h"
 #include "ui/NotificationRow.h"
 #include "ui/TextButton.h"
-#include "ui/UserModal.h"
 
 #include <QAccessibleWidget>
 
@@ -142,6 +141,9 @@ QAccessibleInterface* interfaceFor(const QString& className, QObject* object)
     }
     if (className == QLatin1String("kernwell::ImageView")) {
         return new QAccessibleWidget(widget, QAccessible::Graphic);
+    }
+    if (className == QLatin1String("kernwell::ShrinkingLabel")) {
+        return new QAccessibleWidget(widget, QAccessible::StaticText);
     }
     if (auto* list = qobject_cast<NotificationList*>(widget); list && className == QLatin1String("kernwell::NotificationList")) {
         return new AccessibleList(list);

@@ -13,6 +13,8 @@ MenuBarWindow::MenuBarWindow(MenuBarView* view)
 {
     setObjectName(QStringLiteral("MenuBarWindow"));
     setWindowTitle(tr("Kernwell"));
+    // Tells it from the sign-in window of the same title (window managers, scripts).
+    setWindowRole(objectName());
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addWidget(m_view);

@@ -1,5 +1,6 @@
 #include "ui/SignedInView.h"
 
+#include "ui/Accessibility.h"
 #include "ui/Avatar.h"
 #include "ui/Backdrop.h"
 #include "ui/Controls.h"
@@ -184,6 +185,8 @@ void SignedInView::setShowingPopover(bool showing)
         return;
     }
     m_backdrop = new Backdrop(this);
+    // Escape closes the panel for those who don't see the backdrop.
+    hideFromAccessibility(m_backdrop);
     m_backdrop->setGeometry(rect());
     connect(m_backdrop, &Backdrop::clicked, this, [this] { setShowingPopover(false); });
     m_backdrop->show();
