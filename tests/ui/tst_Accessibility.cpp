@@ -1,4 +1,5 @@
 #include "ui/Accessibility.h"
+#include "ui/Avatar.h"
 #include "ui/ContentView.h"
 #include "ui/MenuBarPopup.h"
 #include "ui/MenuBarView.h"
@@ -313,9 +314,9 @@ private slots:
             QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
             menuWindow->hide();
             menuWindow->show();
-            menuWindow->activateWindow();
-            QVERIFY(QTest::qWaitForWindowActive(menuWindow.get()));
-            QCOMPARE(focusedName(), focused);
+            // What gets the keyboard as the window becomes active.
+            QVERIFY(menuWindow->focusWidget());
+            QCOMPARE(menuWindow->focusWidget()->accessibleName(), focused);
         }
     }
 
