@@ -19,6 +19,10 @@
         <source>kernwell: cannot reach the running Kernwell: %1</source>
         <translation>kernwell: Das laufende Kernwell ist nicht erreichbar: %1</translation>
     </message>
+    <message>
+        <source>Kernwell did not start</source>
+        <translation>Kernwell wurde nicht gestartet</translation>
+    </message>
 </context>
 <context>
     <name>QObject</name>
@@ -159,6 +163,17 @@
     </message>
 </context>
 <context>
+    <name>kernwell::DataFolderLock</name>
+    <message>
+        <source>Kernwell cannot lock its data folder “%1”: %2. It stops without touching any font.</source>
+        <translation>Kernwell kann seinen Datenordner „%1“ nicht sperren: %2. Es beendet sich, ohne eine Schrift anzurühren.</translation>
+    </message>
+    <message>
+        <source>Kernwell is already running for the data folder “%1”%2, in another login or without a session bus to reach it by. This one stops without touching any font; quit the other to use this one.</source>
+        <translation>Kernwell läuft bereits für den Datenordner „%1“%2, in einer anderen Anmeldung oder ohne Sitzungsbus, über den es erreichbar wäre. Dieses beendet sich, ohne eine Schrift anzurühren; beenden Sie das andere, um dieses zu verwenden.</translation>
+    </message>
+</context>
+<context>
     <name>kernwell::GlyphdeckMacOS</name>
     <message>
         <source>Kernwell</source>
@@ -202,6 +217,10 @@
     <message>
         <source>%1 is also installed on this computer; applications may use either copy.</source>
         <translation>%1 ist auch auf diesem Computer installiert; Programme können jede der beiden Kopien verwenden.</translation>
+    </message>
+    <message>
+        <source>Unknown Font</source>
+        <translation>Unbekannte Schrift</translation>
     </message>
 </context>
 <context>

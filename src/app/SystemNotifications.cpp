@@ -3,8 +3,10 @@
 #include <QDBusMessage>
 #include <QDBusPendingCallWatcher>
 #include <QDBusPendingReply>
+#include <QEventLoop>
 #include <QPointer>
 #include <QStringList>
+#include <QTimer>
 #include <QVariantMap>
 
 namespace kernwell {
@@ -41,15 +43,31 @@ void SystemNotifications::postSystemNotification(
     const QString& title, const QString& body, const QString& actionLabel, std::function<void()> onAction)
 {
     notify(title, body, { defaultAction, actionLabel, namedAction, actionLabel },
-        [self = QPointer<SystemNotifications>(this), onAction = std::move(onAction)](uint id) {
-            if (self) {
-                self->m_actions.insert(id, onAction);
+        [self = QPointer<SystemNotifications>(this), onAction = std::move(onAction)](std::optional<uint> id) {
+            if (self && id) {
+                self->m_actions.insert(*id, onAction);
             }
         });
 }
 
+void SystemNotifications::postAndWait(
+    const QString& title, const QString& body, std::chrono::milliseconds timeout) const
+{
+    if (!m_bus.isConnected()) {
+        return;
+    }
+    QEventLoop loop;
+    QTimer::singleShot(timeout, &loop, &QEventLoop::quit);
+    notify(title, body, {}, [waiting = QPointer<QEventLoop>(&loop)](std::optional<uint>) {
+        if (waiting) {
+            waiting->quit();
+        }
+    });
+    loop.exec();
+}
+
 void SystemNotifications::notify(const QString& title, const QString& body, const QStringList& actions,
-    const std::function<void(uint id)>& posted) const
+    const Answered& answered) const
 {
     if (!m_bus.isConnected()) {
         return;
@@ -60,19 +78,19 @@ void SystemNotifications::notify(const QString& title, const QString& body, cons
     const QDBusMessage ask = QDBusMessage::createMethodCall(service, path, interface, QStringLiteral("GetCapabilities"));
     auto* watcher = new QDBusPendingCallWatcher(m_bus.asyncCall(ask));
     connect(watcher, &QDBusPendingCallWatcher::finished, watcher,
-        [watcher, bus = m_bus, identifier = m_identifier, title, body, actions, posted] {
+        [watcher, bus = m_bus, identifier = m_identifier, title, body, actions, answered] {
             watcher->deleteLater();
             const QDBusPendingReply<QStringList> capabilities = *watcher;
             // Unknown capabilities (no server yet, one that failed to answer):
             // escaped, since the server that takes the post may read markup.
             const bool markup
                 = capabilities.isError() || capabilities.value().contains(QStringLiteral("body-markup"));
-            send(bus, identifier, title, markup ? body.toHtmlEscaped() : body, actions, posted);
+            send(bus, identifier, title, markup ? body.toHtmlEscaped() : body, actions, answered);
         });
 }
 
 void SystemNotifications::send(QDBusConnection bus, const QString& identifier, const QString& title,
-    const QString& body, const QStringList& actions, const std::function<void(uint id)>& posted)
+    const QString& body, const QStringList& actions, const Answered& answered)
 {
     // The freedesktop protocol has no permission step: a server that runs shows it.
     QDBusMessage message = QDBusMessage::createMethodCall(service, path, interface, QStringLiteral("Notify"));
@@ -83,16 +101,14 @@ void SystemNotifications::send(QDBusConnection bus, const QString& identifier, c
             << identifier // app_icon: the installed icon's name
             << title << body << actions << hints << -1; // the server's default expiry
     const QDBusPendingCall call = bus.asyncCall(message);
-    if (!posted) {
+    if (!answered) {
         return;
     }
     // The server's id ties its later ActionInvoked to this notification.
     auto* watcher = new QDBusPendingCallWatcher(call);
-    connect(watcher, &QDBusPendingCallWatcher::finished, watcher, [watcher, posted] {
+    connect(watcher, &QDBusPendingCallWatcher::finished, watcher, [watcher, answered] {
         const QDBusPendingReply<uint> reply = *watcher;
-        if (reply.isValid()) {
-            posted(reply.value());
-        }
+        answered(reply.isValid() ? std::optional(reply.value()) : std::nullopt);
         watcher->deleteLater();
     });
 }

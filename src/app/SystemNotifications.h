@@ -6,7 +6,9 @@
 #include <QStringList>
 #include <QString>
 
+#include <chrono>
 #include <functional>
+#include <optional>
 
 namespace kernwell {
 
@@ -25,16 +27,22 @@ public:
     // server's ActionInvoked signal).
     void postSystemNotification(
         const QString& title, const QString& body, const QString& actionLabel, std::function<void()> onAction);
+    // For a process about to end: posts, and returns once the server has
+    // answered, or after `timeout`.
+    void postAndWait(const QString& title, const QString& body, std::chrono::milliseconds timeout) const;
 
 private slots:
     void actionInvoked(uint id, const QString& actionKey);
     void notificationClosed(uint id, uint reason);
 
 private:
+    // The server's id for the notification; nothing when it refused it.
+    using Answered = std::function<void(std::optional<uint> id)>;
+
     void notify(const QString& title, const QString& body, const QStringList& actions,
-        const std::function<void(uint id)>& posted) const;
+        const Answered& answered) const;
     static void send(QDBusConnection bus, const QString& identifier, const QString& title, const QString& body,
-        const QStringList& actions, const std::function<void(uint id)>& posted);
+        const QStringList& actions, const Answered& answered);
 
     QString m_identifier;
     QDBusConnection m_bus;

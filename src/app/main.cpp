@@ -3,6 +3,7 @@
 #include "app/AppConfiguration.h"
 #include "app/AppDelegate.h"
 #include "app/BundleInfo.h"
+#include "app/DataFolderLock.h"
 #include "app/DesktopIntegration.h"
 #include "app/DesktopScenes.h"
 #include "app/GlyphdeckMacOS.h"
@@ -13,6 +14,7 @@
 #include "app/SystemNotifications.h"
 #include "app/TerminationSignals.h"
 #include "app/UpdaterController.h"
+#include "diagnostics/ReportThrottle.h"
 #include "diagnostics/SentryLogger.h"
 #include "diagnostics/sentry/SentryClient.h"
 #include "ui/Accessibility.h"
@@ -25,8 +27,10 @@
 #include <QDir>
 #include <QLibraryInfo>
 #include <QLocale>
+#include <QStandardPaths>
 #include <QTranslator>
 
+#include <chrono>
 #include <cstdio>
 #include <optional>
 #include <utility>
@@ -162,6 +166,17 @@ int main(int argc, char** argv)
         }
         return 0;
     }
+    // One instance per data folder as well, bus or none: a second one would
+    // register, withdraw and delete the first one's fonts. Held until every
+    // font of this run has been withdrawn.
+    const DataFolderLock dataFolderLock(QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation)
+        + QLatin1Char('/') + configuration.bundleIdentifier);
+    if (!dataFolderLock.isHeld()) {
+        printLine(stderr, QStringLiteral("kernwell: ") + dataFolderLock.problem());
+        SystemNotifications(configuration.bundleIdentifier, bus)
+            .postAndWait(QCoreApplication::translate("Kernwell", "Kernwell did not start"), dataFolderLock.problem(), std::chrono::seconds(2));
+        return 75; // EX_TEMPFAIL
+    }
 
     auto reporting = std::make_shared<SentryClient>();
     SentryOptions options;
@@ -169,7 +184,7 @@ int main(int argc, char** argv)
     options.environment = configuration.sentryEnvironment;
     options.enableCrashHandler = true;
     reporting->start(options);
-    const auto logger = std::make_shared<SentryLogger>(reporting);
+    const auto logger = std::make_shared<ReportThrottle>(std::make_shared<SentryLogger>(reporting));
     const auto tokenStorage = std::make_shared<MacOSTokenStorage>(logger);
 
     initUiResources();

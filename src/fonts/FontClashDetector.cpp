@@ -74,14 +74,15 @@ namespace {
 
 } // namespace
 
-FontClashDetector::FontClashDetector(QStringList ownFolders, QStringList installedFolders, QObject* parent)
+FontClashDetector::FontClashDetector(
+    QStringList ownFolders, QStringList installedFolders, FileReader readFile, QObject* parent)
     : QObject(parent)
     , m_ownFolders(std::move(ownFolders))
     , m_installedFolders(std::move(installedFolders))
+    , m_readFile(readFile ? std::move(readFile) : [](const QString& file) { return readFaces({ file }); })
     // Only when nothing else wants the processor: the check reads every
     // installed face, and must not slow the start-up or a sync.
-    , m_reader(Error(QStringLiteral("FontClashDetector"), 1, QStringLiteral("The check was stopped.")), 1,
-          QThread::IdlePriority)
+    , m_reader(this)
 {
 }
 
@@ -92,17 +93,37 @@ void FontClashDetector::check(const QStringList& files)
     if (files.isEmpty()) {
         return;
     }
-    m_reader
-        .run([files, own = m_ownFolders, installed = m_installedFolders] {
-            return clashes(readFaces(files), installedFaces(installed, own));
-        })
-        .then(this, [this](const QList<Face>& clashing) {
+    m_reader.post([this, files, own = m_ownFolders, installed = m_installedFolders, readFile = m_readFile](
+                      const IdleWorker::StopTest& stopped) -> IdleWorker::Result {
+        QList<Face> synced;
+        for (const QString& file : files) {
+            if (stopped()) {
+                return {};
+            }
+            synced += readFile(file);
+        }
+        if (stopped()) {
+            return {};
+        }
+        const QList<Face> installedNow = installedFaces(installed, own);
+        if (stopped()) {
+            return {};
+        }
+        // Runs on this object's thread, and only while it lives.
+        return [this, clashing = clashes(synced, installedNow)] {
             report(clashing);
             // Here rather than on the reader's thread: the trim holds the
             // allocator's locks, which no thread should wait for behind one
             // that runs only when the processor is idle.
             releaseFreedMemory();
-        });
+        };
+    });
+}
+
+void FontClashDetector::forget()
+{
+    m_reader.stop();
+    m_reported.clear();
 }
 
 QList<FontClashDetector::Face> FontClashDetector::clashes(const QList<Face>& synced, const QList<Face>& installed)

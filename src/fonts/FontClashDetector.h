@@ -1,6 +1,6 @@
 #pragma once
 
-#include "fonts/BackgroundExecutor.h"
+#include "fonts/IdleWorker.h"
 
 #include <QList>
 #include <QObject>
@@ -8,13 +8,15 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
+
 namespace kernwell {
 
 // Finds synced fonts that a font installed elsewhere on the computer also
 // provides, under the same family and style or the same PostScript name:
 // applications then pick either copy. Names are read with fontconfig on a
-// thread of its own, so a check never holds up the caller; each synced file
-// is reported at most once.
+// thread of its own, so a check never holds up the caller, nor its end the
+// application's; each synced file is reported at most once.
 class FontClashDetector : public QObject {
     Q_OBJECT
 public:
@@ -30,17 +32,24 @@ public:
         friend bool operator==(const Face&, const Face&) = default;
     };
 
+    // The faces of one synced file.
+    using FileReader = std::function<QList<Face>(const QString& file)>;
+
     // Fonts under `ownFolders` are the synced ones and never count as
     // installed elsewhere. `installedFolders` empty: every font fontconfig
     // offers the user's applications; otherwise the fonts under these
-    // folders alone.
-    explicit FontClashDetector(QStringList ownFolders, QStringList installedFolders = {}, QObject* parent = nullptr);
-    // Waits for a check under way.
+    // folders alone. `readFile` empty: readFaces() of the one file.
+    explicit FontClashDetector(QStringList ownFolders, QStringList installedFolders = {}, FileReader readFile = {},
+        QObject* parent = nullptr);
+    // Stops a check under way (between two files) without waiting for it.
     ~FontClashDetector() override;
 
     // Reads `files` (synced font files) and the installed fonts off this
     // thread; clashFound() follows on this object's thread.
     void check(const QStringList& files);
+    // Stops the checks under way, drops what they would report, and forgets
+    // what was reported: the synced fonts now are another account's.
+    void forget();
 
     // The faces of `synced` that some face of `installed` also provides, in
     // the order of `synced`.
@@ -57,8 +66,9 @@ private:
 
     const QStringList m_ownFolders;
     const QStringList m_installedFolders;
+    const FileReader m_readFile;
     QSet<QString> m_reported; // files
-    BackgroundExecutor m_reader;
+    IdleWorker m_reader;
 };
 
 } // namespace kernwell

@@ -1,6 +1,7 @@
 #include "fonts/FontStore.h"
 
 #include "fonts/FolderEntries.h"
+#include "fonts/FontFolderAccount.h"
 #include "fonts/PosixError.h"
 
 #include <QFile>
@@ -27,7 +28,6 @@ QString printable(QString text)
     return text.replace(QChar(0), QStringLiteral("\\0"));
 }
 
-QString addFontError() { return QStringLiteral("FontStore addFont error: "); }
 QString removeFileError() { return QStringLiteral("FontStore removeFile error: "); }
 
 // Deletes a file, a symbolic link, or a folder with its contents.
@@ -52,8 +52,10 @@ std::optional<Error> deleteEntry(const QString& path)
     return std::nullopt;
 }
 
-// Registers a file of the folder on behalf of addFont. A file that is no
-// font is reported and deleted: it would otherwise count as present forever.
+// Registers a file of the folder on behalf of addFont: false when it is
+// registered already; any other refusal is thrown, for the caller to report
+// and retry. A file that is no font is deleted first: it would otherwise
+// count as present forever.
 bool registerForAdd(QorLogger& logger, MacOSFontManager& fontManager, const QString& path)
 {
     try {
@@ -63,13 +65,12 @@ bool registerForAdd(QorLogger& logger, MacOSFontManager& fontManager, const QStr
         }
         return registered;
     } catch (const Error& error) {
-        logger.logMessage(addFontError() + error.description());
         if (MacOSFontManager::isBadFontFile(error)) {
             if (const auto failure = deleteEntry(path)) {
                 logger.logMessage(removeFileError() + failure->description());
             }
         }
-        return false;
+        throw;
     }
 }
 
@@ -151,29 +152,42 @@ bool FontStore::isValidFontId(const QString& fontId)
         && !fontId.contains(QChar(0)) && fontId.isValidUtf16() && QFile::encodeName(fontId).size() <= longestFileName;
 }
 
-bool FontStore::removeFont(const QString& name)
+QCoro::Task<bool> FontStore::removeFont(QString name)
 {
     if (!isValidFontId(name)) {
         m_logger->logMessage(QStringLiteral("FontStore removeFont error: The font identifier “%1” is not a file name "
                                             "in the font folder; nothing was removed.")
                                  .arg(printable(name)));
-        return false;
+        co_return false;
     }
-    const QString path = m_rootDir + QLatin1Char('/') + name;
-    const std::lock_guard walking(m_walks->inProgress);
-    bool result = false;
+    const QFuture<bool> removal = unregisterAndDelete(name);
+    bool removed = false;
     try {
-        result = m_fontManager->unregisterFont(path);
-    } catch (const Error& error) {
-        m_logger->logMessage(QStringLiteral("FontStore removeFont error: ") + error.description());
+        removed = co_await removal;
+    } catch (const Error&) {
+        // Closed: the application is quitting, and withdraws every
+        // registration itself.
     }
-    if (result) {
-        m_fontManager->flush();
-    }
-    if (const auto failure = deleteEntry(path)) {
-        m_logger->logMessage(removeFileError() + failure->description());
-    }
-    return result;
+    co_return removed;
+}
+
+QFuture<bool> FontStore::unregisterAndDelete(const QString& name)
+{
+    return m_executor.run([path = pathOf(name), logger = m_logger, fontManager = m_fontManager] {
+        bool result = false;
+        try {
+            result = fontManager->unregisterFont(path);
+        } catch (const Error& error) {
+            logger->logMessage(QStringLiteral("FontStore removeFont error: ") + error.description());
+        }
+        if (result) {
+            fontManager->flush();
+        }
+        if (const auto failure = deleteEntry(path)) {
+            logger->logMessage(removeFileError() + failure->description());
+        }
+        return result;
+    });
 }
 
 QCoro::Task<bool> FontStore::addFont(QString name, QUrl remoteURL)
@@ -183,12 +197,13 @@ QCoro::Task<bool> FontStore::addFont(QString name, QUrl remoteURL)
             QStringLiteral("The font identifier “%1” cannot be used as a file name in the font folder.")
                 .arg(printable(name)));
     }
-    std::optional<bool> present = co_await registerIfPresent(name);
+    const unsigned handovers = m_walks->handovers;
+    std::optional<bool> present = co_await registerIfPresent(name, handovers);
     if (present) {
         co_return *present;
     }
     StagedFile file = co_await takeStaged(name, remoteURL);
-    co_return co_await commitAndRegister(name, std::move(file));
+    co_return co_await commitAndRegister(name, std::move(file), handovers);
 }
 
 void FontStore::prefetch(const QString& name, const QUrl& remoteURL)
@@ -218,30 +233,88 @@ QFuture<FontStore::StagedFile> FontStore::takeStaged(const QString& name, const 
 
 // The jobs are built outside the coroutine and hold their own references:
 // they must not depend on `this` or on the coroutine's frame.
-QFuture<std::optional<bool>> FontStore::registerIfPresent(const QString& name)
+QFuture<std::optional<bool>> FontStore::registerIfPresent(const QString& name, unsigned handovers)
 {
-    return m_executor.run([name, path = pathOf(name), logger = m_logger,
-                              fontManager = m_fontManager]() -> std::optional<bool> {
+    return m_executor.run([name, path = pathOf(name), logger = m_logger, fontManager = m_fontManager,
+                              walks = m_walks, handovers]() -> std::optional<bool> {
+        checkNotHandedOver(*walks, handovers);
         if (isRegularFile(path)) {
             return registerForAdd(*logger, *fontManager, path);
         }
         if (entryExists(path)) {
             // Something else holds the name; it is not ours to replace.
-            logger->logMessage(
-                addFontError() + QStringLiteral("“%1” in the font folder is not a regular file.").arg(name));
-            return false;
+            throw Error(QLatin1String(errorDomain), notAFile,
+                QStringLiteral("“%1” in the font folder is not a regular file.").arg(name));
         }
         return std::nullopt;
     });
 }
 
-QFuture<bool> FontStore::commitAndRegister(const QString& name, StagedFile file)
+QFuture<bool> FontStore::commitAndRegister(const QString& name, StagedFile file, unsigned handovers)
 {
-    return m_executor.run(
-        [file = std::move(file), path = pathOf(name), logger = m_logger, fontManager = m_fontManager] {
-            file->commit();
-            return registerForAdd(*logger, *fontManager, path);
-        });
+    return m_executor.run([file = std::move(file), path = pathOf(name), logger = m_logger,
+                              fontManager = m_fontManager, walks = m_walks, handovers] {
+        checkNotHandedOver(*walks, handovers);
+        file->commit();
+        return registerForAdd(*logger, *fontManager, path);
+    });
+}
+
+void FontStore::checkNotHandedOver(const Walks& walks, unsigned handovers)
+{
+    if (walks.handovers != handovers) {
+        throw Error(QLatin1String(errorDomain), handedOver,
+            QStringLiteral("The font was not added: the font folder now holds another account's fonts."));
+    }
+}
+
+bool FontStore::claimFor(const QString& account)
+{
+    if (!m_account) {
+        m_account = FontFolderAccount::read(m_rootDir);
+    }
+    if (*m_account == account) {
+        return false;
+    }
+    m_account = account;
+    ++m_walks->handovers;
+    ++m_walks->generation;
+    m_staged.clear();
+    m_executor.run([walks = m_walks, rootDir = m_rootDir, logger = m_logger, fontManager = m_fontManager, account] {
+        const std::lock_guard walking(walks->inProgress);
+        // Recorded only once the folder is empty: a run that ends before
+        // that empties it again at its next start.
+        if (!empty(rootDir, *logger, *fontManager)) {
+            return;
+        }
+        if (const auto failure = FontFolderAccount::write(rootDir, account)) {
+            logger->logError(*failure);
+        }
+    });
+    return true;
+}
+
+bool FontStore::empty(const QString& rootDir, QorLogger& logger, MacOSFontManager& fontManager)
+{
+    for (const Error& error : fontManager.unregisterAllFonts()) {
+        logger.logError(error);
+    }
+    fontManager.flush();
+    const auto [names, failure] = entriesOf(rootDir);
+    if (failure != 0 && failure != ENOENT) {
+        logger.logError(PosixError::make(failure, QStringLiteral("Could not list the font folder “%1”").arg(rootDir)));
+        return false;
+    }
+    bool emptied = true;
+    for (const QString& name : names) {
+        const QString path = rootDir + QLatin1Char('/') + name;
+        // An entry may go meanwhile (a download's unfinished file).
+        if (const auto deletion = deleteEntry(path); deletion && entryExists(path)) {
+            logger.logMessage(removeFileError() + deletion->description());
+            emptied = false;
+        }
+    }
+    return emptied;
 }
 
 void FontStore::unregisterAllFonts()

@@ -30,6 +30,7 @@ public:
     static constexpr int notAFile = 2; // a folder entry that is not a regular file
     static constexpr int writeFailed = 3; // the downloaded font could not be written
     static constexpr int closed = 4; // the store was closed: the application is quitting
+    static constexpr int handedOver = 5; // the folder went to another account during the add
 
     FontStore(QString rootDir, std::shared_ptr<QorLogger> logger, std::shared_ptr<HTTPDataDownloader> downloader,
         std::shared_ptr<MacOSFontManager> fontManager);
@@ -45,13 +46,17 @@ public:
     static bool isValidFontId(const QString& fontId);
 
     // True if the font was registered and is now unregistered. Deletes the
-    // file. Failures are logged; an invalid name is refused and logged.
-    bool removeFont(const QString& name);
+    // file, on the store's thread after the jobs queued before (a walk in
+    // progress). Failures are logged; an invalid name is refused and logged.
+    // False once the store is closed.
+    QCoro::Task<bool> removeFont(QString name);
     // Downloads (unless present), writes and registers; true if registered
-    // now. Throws an invalid name's, the download's or the write's error. A
-    // file that turns out not to be a font is reported and deleted, so that
-    // a later sync fetches it again. The file is written on a writer thread
-    // and registered on a worker thread; await one addFont at a time.
+    // now, false if it was registered already. Throws an invalid name's, the
+    // download's, the write's or the registration's error (no space, no
+    // permission, no font, a folder entry that is no file). A file that
+    // turns out not to be a font is deleted, so that a later sync fetches it
+    // again. The file is written on a writer thread and registered on a
+    // worker thread; await one addFont at a time.
     QCoro::Task<bool> addFont(QString name, QUrl remoteURL);
     // Starts the download and write a later addFont(name, remoteURL) will
     // need, unless the folder already holds the name; the file waits, whole
@@ -65,10 +70,18 @@ public:
     void unregisterAllFonts();
     // Registers every file of the folder and withdraws every other
     // registration, on the store's thread: after the jobs queued before it,
-    // before those queued after (an addFont), so that the caller does not
-    // wait for a large library. unregisterAllFonts() or close() stop it,
-    // removeFont() waits for it. Failures are logged, each entry on its own.
+    // before those queued after (an addFont, a removeFont), so that the
+    // caller does not wait for a large library. unregisterAllFonts() or
+    // close() stop it. Failures are logged, each entry on its own.
     QFuture<void> registerAllFonts();
+    // Makes the folder `account`'s, before its session registers anything.
+    // Unless the folder is recorded as `account`'s (see FontFolderAccount),
+    // every registration is withdrawn and every entry deleted, then `account`
+    // is recorded; the files of an unrecorded folder cannot be told apart
+    // from another account's. Queued like registerAllFonts(); a walk in
+    // progress stops, and an addFont() begun before puts nothing in (it
+    // throws the `handedOver` error). True when the folder is emptied.
+    bool claimFor(const QString& account);
     // For the application's end: no job of the store starts any more (an
     // addFont in flight throws the `closed` error), the running one is
     // waited for, then every registration is withdrawn.
@@ -91,16 +104,21 @@ private:
     struct Walks {
         std::mutex inProgress; // held by a walk, and by those calls
         std::atomic<unsigned> generation { 0 }; // a walk stops once it changes
+        std::atomic<unsigned> handovers { 0 }; // an add begun before a change puts nothing in
     };
 
     static Error closedError();
+    static void checkNotHandedOver(const Walks& walks, unsigned handovers);
+    // Withdraws every registration and deletes every entry; false when some stay.
+    static bool empty(const QString& rootDir, QorLogger& logger, MacOSFontManager& fontManager);
     static void walk(Walks& walks, unsigned generation, const QString& rootDir, QorLogger& logger,
         MacOSFontManager& fontManager);
     QString pathOf(const QString& name) const { return m_rootDir + QLatin1Char('/') + name; }
-    QFuture<std::optional<bool>> registerIfPresent(const QString& name);
+    QFuture<std::optional<bool>> registerIfPresent(const QString& name, unsigned handovers);
     QFuture<StagedFile> stage(const QString& name, const QUrl& remoteURL);
     QFuture<StagedFile> takeStaged(const QString& name, const QUrl& remoteURL);
-    QFuture<bool> commitAndRegister(const QString& name, StagedFile file);
+    QFuture<bool> commitAndRegister(const QString& name, StagedFile file, unsigned handovers);
+    QFuture<bool> unregisterAndDelete(const QString& name);
 
     QString m_rootDir;
     std::shared_ptr<QorLogger> m_logger;
@@ -113,6 +131,8 @@ private:
     // mostly on the device. Shared with staging still under way.
     std::shared_ptr<BackgroundExecutor> m_writers;
     QHash<QString, Staging> m_staged; // by font name
+    // The account the folder is claimed for; read from the record at the first claim.
+    std::optional<std::optional<QString>> m_account;
 };
 
 } // namespace kernwell

@@ -1,6 +1,7 @@
 #include "fonts/LinkFolder.h"
 
 #include "fonts/FolderEntries.h"
+#include "fonts/FontFileCopy.h"
 #include "fonts/MacOSFontManager.h"
 #include "fonts/PosixError.h"
 
@@ -33,12 +34,35 @@ int subfolderNumber(const QString& name)
     return isNumber && number > 0 && QString::number(number) == name ? number : 0;
 }
 
-bool sameFile(const QByteArray& a, const QByteArray& b)
+bool isFolder(const QString& path)
 {
-    struct stat first { };
-    struct stat second { };
-    return ::stat(a.constData(), &first) == 0 && ::stat(b.constData(), &second) == 0 && first.st_dev == second.st_dev
-        && first.st_ino == second.st_ino;
+    struct stat status { };
+    return ::lstat(QFile::encodeName(path).constData(), &status) == 0 && S_ISDIR(status.st_mode);
+}
+
+// True when `entry` registers `file` as it is now: a hard link to it, or a
+// copy of it, which has its size and modification time (given to the copy,
+// and new whenever the file is written). A symbolic link never does: it
+// leads out of the folder a sandboxed application sees.
+bool registers(const QByteArray& entry, const QByteArray& file)
+{
+    struct stat link { };
+    struct stat font { };
+    if (::lstat(entry.constData(), &link) != 0 || !S_ISREG(link.st_mode) || ::stat(file.constData(), &font) != 0) {
+        return false;
+    }
+    if (link.st_dev == font.st_dev && link.st_ino == font.st_ino) {
+        return true;
+    }
+    return link.st_size == font.st_size && link.st_mtim.tv_sec == font.st_mtim.tv_sec
+        && link.st_mtim.tv_nsec == font.st_mtim.tv_nsec;
+}
+
+// True when a hard link is impossible here, but a copy may work: another
+// file system, too many links, or a file system without hard links.
+bool copyInstead(int linkFailure)
+{
+    return linkFailure == EXDEV || linkFailure == EMLINK || linkFailure == EPERM || linkFailure == EOPNOTSUPP;
 }
 
 // Removes the entry `name` of `folder`: a link or a file, or a folder with
@@ -56,9 +80,10 @@ bool removeEntry(const QString& folder, const QString& name, QList<Error>& error
 
 } // namespace
 
-LinkFolder::LinkFolder(QString path, int linksPerFolder)
+LinkFolder::LinkFolder(QString path, int linksPerFolder, HardLink hardLink)
     : m_path(std::move(path))
     , m_linksPerFolder(linksPerFolder)
+    , m_hardLink(hardLink)
 {
 }
 
@@ -80,7 +105,9 @@ void LinkFolder::index()
     m_indexed = true;
     const auto [names, failure] = entriesOf(m_path);
     for (const QString& name : names) {
-        if (const int number = subfolderNumber(name)) {
+        // A numbered entry of an earlier layout (a link named by a numeric
+        // font id) is no subfolder.
+        if (const int number = subfolderNumber(name); number && isFolder(subfolderPath(number))) {
             const QStringList links = entriesOf(subfolderPath(number)).first;
             for (const QString& link : links) {
                 m_subfolderOf.insert(link, number);
@@ -92,11 +119,23 @@ void LinkFolder::index()
 
 int LinkFolder::subfolderWithRoom() const
 {
-    if (m_linkCounts.isEmpty()) {
-        return 1;
+    // The fullest with room: the others empty out as links go, and vanish.
+    int fullest = 0;
+    int fullestCount = -1;
+    for (auto count = m_linkCounts.cbegin(); count != m_linkCounts.cend(); ++count) {
+        if (count.value() < m_linksPerFolder && count.value() > fullestCount) {
+            fullest = count.key();
+            fullestCount = count.value();
+        }
     }
-    const auto newest = std::prev(m_linkCounts.cend());
-    return newest.value() < m_linksPerFolder ? newest.key() : newest.key() + 1;
+    if (fullest != 0) {
+        return fullest;
+    }
+    int number = 1;
+    while (m_linkCounts.contains(number)) {
+        ++number;
+    }
+    return number;
 }
 
 bool LinkFolder::isLinked(const QString& absolutePath)
@@ -106,7 +145,7 @@ bool LinkFolder::isLinked(const QString& absolutePath)
     index();
     const auto found = m_subfolderOf.constFind(name);
     return !name.isEmpty() && found != m_subfolderOf.cend()
-        && sameFile(QFile::encodeName(subfolderPath(found.value()) + QLatin1Char('/') + name),
+        && registers(QFile::encodeName(subfolderPath(found.value()) + QLatin1Char('/') + name),
             QFile::encodeName(absolutePath));
 }
 
@@ -124,17 +163,48 @@ std::optional<Error> LinkFolder::link(const QString& absolutePath)
     const auto earlier = m_subfolderOf.constFind(name);
     const bool replacing = earlier != m_subfolderOf.cend();
     const int number = replacing ? earlier.value() : subfolderWithRoom();
+    if (auto failure = makeSubfolder(number)) {
+        return failure;
+    }
     const QString folder = subfolderPath(number);
+    if (auto failure = place(absolutePath, folder + QLatin1Char('/') + name)) {
+        return failure;
+    }
+    if (!replacing) {
+        m_subfolderOf.insert(name, number);
+        ++m_linkCounts[number];
+    }
+    m_written.insert(folder);
+    return std::nullopt;
+}
+
+std::optional<Error> LinkFolder::makeSubfolder(int number)
+{
+    const QString folder = subfolderPath(number);
+    const QByteArray path = QFile::encodeName(folder);
+    struct stat existing { };
+    if (::lstat(path.constData(), &existing) == 0 && !S_ISDIR(existing.st_mode)) {
+        // An earlier layout's link named by a numeric font id.
+        if (::unlink(path.constData()) != 0) {
+            const int failure = errno;
+            return PosixError::make(failure, QStringLiteral("Could not create the font folder “%1”").arg(folder));
+        }
+        m_written.insert(m_path);
+    }
     std::error_code creation;
-    if (std::filesystem::create_directories(QFile::encodeName(folder).toStdString(), creation)) {
+    if (std::filesystem::create_directories(path.toStdString(), creation)) {
         // A new subfolder changes the listing of the folder above it.
-        m_changed.insert(m_path);
-        m_changed.insert(QFileInfo(m_path).path());
+        m_written.insert(m_path);
+        m_written.insert(QFileInfo(m_path).path());
     }
     if (creation) {
         return PosixError::make(creation.value(), QStringLiteral("Could not create the font folder “%1”").arg(folder));
     }
-    const QString link = folder + QLatin1Char('/') + name;
+    return std::nullopt;
+}
+
+std::optional<Error> LinkFolder::place(const QString& absolutePath, const QString& link)
+{
     const QByteArray target = QFile::encodeName(absolutePath);
     const QByteArray linkPath = QFile::encodeName(link);
     struct stat existing { };
@@ -142,17 +212,17 @@ std::optional<Error> LinkFolder::link(const QString& absolutePath)
         const int failure = errno;
         return PosixError::make(failure, QStringLiteral("Could not replace the registration of “%1”").arg(link));
     }
-    if (::link(target.constData(), linkPath.constData()) != 0
-        && (errno != EXDEV || ::symlink(target.constData(), linkPath.constData()) != 0)) {
-        const int failure = errno;
-        return PosixError::make(failure, QStringLiteral("Could not register the font file “%1”").arg(absolutePath));
+    if (m_hardLink(target.constData(), linkPath.constData()) == 0) {
+        return std::nullopt;
     }
-    if (!replacing) {
-        m_subfolderOf.insert(name, number);
-        ++m_linkCounts[number];
+    int failure = errno;
+    if (copyInstead(failure)) {
+        failure = copyFontFile(target, linkPath);
+        if (failure == 0) {
+            return std::nullopt;
+        }
     }
-    m_changed.insert(folder);
-    return std::nullopt;
+    return PosixError::make(failure, QStringLiteral("Could not register the font file “%1”").arg(absolutePath));
 }
 
 std::optional<Error> LinkFolder::unlink(const QString& absolutePath)
@@ -175,7 +245,7 @@ std::optional<Error> LinkFolder::unlink(const QString& absolutePath)
         return notRegistered();
     }
     forget(name);
-    m_changed.insert(folder);
+    m_written.insert(folder);
     return std::nullopt;
 }
 
@@ -188,7 +258,7 @@ void LinkFolder::forget(const QString& name)
     // An empty subfolder would stay on every fontconfig client's list.
     m_linkCounts.remove(number);
     if (::rmdir(QFile::encodeName(subfolderPath(number)).constData()) == 0) {
-        m_changed.insert(m_path);
+        m_written.insert(m_path);
     }
 }
 
@@ -216,8 +286,8 @@ QList<Error> LinkFolder::retainOnly(const QStringList& absolutePaths)
     QList<Error> errors;
     // An earlier layout's links, or anything else that is not a subfolder of ours.
     for (const QString& name : names) {
-        if (!subfolderNumber(name) && removeEntry(m_path, name, errors)) {
-            m_changed.insert(m_path);
+        if (!m_linkCounts.contains(subfolderNumber(name)) && removeEntry(m_path, name, errors)) {
+            m_written.insert(m_path);
         }
     }
     const QHash<QString, int> links = m_subfolderOf;
@@ -225,32 +295,35 @@ QList<Error> LinkFolder::retainOnly(const QStringList& absolutePaths)
         const QString subfolder = subfolderPath(link.value());
         const auto file = kept.constFind(link.key());
         if (file != kept.cend()
-            && sameFile(QFile::encodeName(subfolder + QLatin1Char('/') + link.key()), file.value())) {
+            && registers(QFile::encodeName(subfolder + QLatin1Char('/') + link.key()), file.value())) {
             continue;
         }
         if (removeEntry(subfolder, link.key(), errors)) {
+            m_written.insert(subfolder);
             forget(link.key());
         }
     }
     for (auto count = m_linkCounts.cbegin(); count != m_linkCounts.cend();) {
-        // A subfolder found empty (or a file in its place) is never
-        // forgotten link by link.
+        // A subfolder found empty is never forgotten link by link.
         if (count.value() == 0 && removeEntry(m_path, QString::number(count.key()), errors)) {
-            m_changed.insert(m_path);
+            m_written.insert(m_path);
             count = m_linkCounts.erase(count);
             continue;
         }
-        m_changed.insert(subfolderPath(count.key()));
+        m_unchecked.insert(subfolderPath(count.key()));
         ++count;
     }
     return errors;
 }
 
-QStringList LinkFolder::takeChangedFolders()
+LinkFolder::ChangedFolders LinkFolder::takeChangedFolders()
 {
     const QMutexLocker lock(&m_mutex);
-    QStringList folders(m_changed.cbegin(), m_changed.cend());
-    m_changed.clear();
+    m_unchecked.unite(m_written);
+    ChangedFolders folders { QStringList(m_written.cbegin(), m_written.cend()),
+        QStringList(m_unchecked.cbegin(), m_unchecked.cend()) };
+    m_written.clear();
+    m_unchecked.clear();
     return folders;
 }
 

@@ -12,6 +12,8 @@
 
 #include <optional>
 
+#include <unistd.h>
+
 namespace kernwell {
 
 // The folder that fontconfig scans for every application of the user, where
@@ -19,15 +21,22 @@ namespace kernwell {
 // numbered subfolders ("1", "2", …) of at most `linksPerFolder` links each:
 // fontconfig caches per folder and rescans a whole folder when it changes,
 // so a batch must touch few folders, whatever the size of the library. New
-// links fill the newest subfolder, then open the next; a subfolder goes when
-// its last link goes. The folder is ours alone. Thread-safe.
+// links fill the fullest subfolder that has room, and open a new one only
+// when all are full; a subfolder goes when its last link goes. Where a hard
+// link is impossible (another file system), the file is copied instead: a
+// symbolic link would lead out of the only folder a sandboxed (Flatpak)
+// application sees. The folder is ours alone. Thread-safe.
 class LinkFolder {
 public:
-    LinkFolder(QString path, int linksPerFolder);
+    // How a hard link is made: ::link, except in tests.
+    using HardLink = int (*)(const char* target, const char* link);
+
+    LinkFolder(QString path, int linksPerFolder, HardLink hardLink = &::link);
 
     const QString& path() const { return m_path; }
 
-    // True when the link named like the file leads to that very file.
+    // True when the link named like the file is that very file, or a copy
+    // of it as it is now.
     bool isLinked(const QString& absolutePath);
     // Links the file under its own name, in place of an earlier link of that
     // name; no value on success, otherwise the refusal.
@@ -35,15 +44,20 @@ public:
     // Removes the link named like the file; the font manager's notRegistered
     // when there is none.
     std::optional<Error> unlink(const QString& absolutePath);
-    // Removes everything in the folder, whatever made it, but the links that
-    // lead to one of `absolutePaths` (none: everything goes); empty
-    // subfolders go too. Every subfolder left counts as changed, so that a
-    // stale or missing cache is rebuilt (a valid one is only read). One error
-    // per entry that stays.
+    // Removes everything in the folder, whatever made it, but the links (and
+    // copies) that are one of `absolutePaths` as they are now (none:
+    // everything goes); empty subfolders go too. Every subfolder left is to
+    // be checked, so that a stale or missing cache is rebuilt (a valid one is
+    // only read). One error per entry that stays.
     QList<Error> retainOnly(const QStringList& absolutePaths);
+
+    struct ChangedFolders {
+        QStringList written; // their entries changed
+        QStringList unchecked; // written, or their caches may be stale
+    };
     // The folders changed since the last call, for their caches to be
     // rebuilt.
-    QStringList takeChangedFolders();
+    ChangedFolders takeChangedFolders();
 
 private:
     static QString linkName(const QString& absolutePath);
@@ -52,15 +66,21 @@ private:
     void index();
     // The subfolder a new link goes into; called with the mutex held.
     int subfolderWithRoom() const;
+    // Creates the subfolder, in place of anything else of its name.
+    std::optional<Error> makeSubfolder(int number);
+    // Puts the file at `link`: a hard link, or else a copy.
+    std::optional<Error> place(const QString& absolutePath, const QString& link);
     void forget(const QString& name);
 
     const QString m_path;
     const int m_linksPerFolder;
+    const HardLink m_hardLink;
     QMutex m_mutex;
     bool m_indexed = false; // guarded by m_mutex, as are the fields below
     QHash<QString, int> m_subfolderOf; // link name → subfolder number
     QMap<int, int> m_linkCounts; // subfolder number → links in it
-    QSet<QString> m_changed;
+    QSet<QString> m_written;
+    QSet<QString> m_unchecked;
 };
 
 } // namespace kernwell

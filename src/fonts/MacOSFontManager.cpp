@@ -38,14 +38,18 @@ Error MacOSFontManager::FontManagerError::unexpected(const QString& text)
     return { QLatin1String(domain), 0, text };
 }
 
-MacOSFontManager::MacOSFontManager(RegistrationScope registrationScope, int linksPerFolder)
+MacOSFontManager::MacOSFontManager(RegistrationScope registrationScope, LinkFolderSettings settings)
     : m_registrationScope(registrationScope)
     , m_links(QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) + QStringLiteral("/fonts/")
               + QStringLiteral(KERNWELL_BUNDLE_IDENTIFIER),
-          linksPerFolder)
+          settings.linksPerFolder, settings.hardLink)
 {
     if (m_registrationScope == RegistrationScope::systemWide) {
         m_cacheRefresher = std::make_unique<FontCacheRefresher>();
+        m_folderTimeBumper = std::make_unique<FolderTimeBumper>(
+            settings.quietPeriod, [refresher = m_cacheRefresher.get()](const QStringList& folders) {
+                refresher->request(folders);
+            });
     }
 }
 
@@ -106,7 +110,9 @@ QList<Error> MacOSFontManager::unregisterAllFontsExcept(const QStringList& absol
 void MacOSFontManager::flush()
 {
     if (m_cacheRefresher) {
-        m_cacheRefresher->request(m_links.takeChangedFolders());
+        const LinkFolder::ChangedFolders folders = m_links.takeChangedFolders();
+        m_cacheRefresher->request(folders.unchecked);
+        m_folderTimeBumper->request(folders.written);
     }
 }
 

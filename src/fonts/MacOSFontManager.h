@@ -1,6 +1,7 @@
 #pragma once
 
 #include "diagnostics/Error.h"
+#include "fonts/FolderTimeBumper.h"
 #include "fonts/FontCacheRefresher.h"
 #include "fonts/LinkFolder.h"
 
@@ -9,17 +10,33 @@
 #include <QMutex>
 #include <QString>
 
+#include <chrono>
 #include <memory>
 #include <optional>
 
 namespace kernwell {
 
+// How the user-wide (systemWide) registrations are kept; tests scale these
+// down.
+struct LinkFolderSettings {
+    // A refresh of the font cache parses every font of each subfolder a
+    // batch touched: 128 bounds that to a few hundred milliseconds beyond the
+    // batch's own fonts, and keeps a library of thousands of fonts within a
+    // few dozen folders, which every fontconfig client checks at its start.
+    int linksPerFolder = 128;
+    // How long a batch of changes must be quiet before its folders get a
+    // newer time once more (see FolderTimeBumper): a GTK application has
+    // reloaded after the desktop's first notice by then.
+    std::chrono::milliseconds quietPeriod = std::chrono::seconds(3);
+    LinkFolder::HardLink hardLink = &::link;
+};
+
 // Registers the fonts of one file for this process or for every application
 // of the user. true = a real change; false = already registered / not
 // registered; any other refusal throws kernwell::Error.
 //
-// systemWide links the file (hard link; symbolic link across file systems)
-// into a subfolder of $XDG_DATA_HOME/fonts/<bundle id>/ (see LinkFolder),
+// systemWide links the file (hard link; a copy where a hard link is
+// impossible) into a subfolder of $XDG_DATA_HOME/fonts/<bundle id>/ (see LinkFolder),
 // which fontconfig scans for every application of the user, Flatpak ones
 // included. The link is named like the file, so files with the same name
 // replace each other's registration. processWide uses QFontDatabase and so
@@ -43,13 +60,7 @@ public:
         static Error unexpected(const QString& text);
     };
 
-    // A refresh of the font cache parses every font of each subfolder a batch
-    // touched: 128 bounds that to a few hundred milliseconds beyond the
-    // batch's own fonts, and keeps a library of thousands of fonts within a
-    // few dozen folders, which every fontconfig client checks at its start.
-    static constexpr int defaultLinksPerFolder = 128;
-
-    explicit MacOSFontManager(RegistrationScope registrationScope, int linksPerFolder = defaultLinksPerFolder);
+    explicit MacOSFontManager(RegistrationScope registrationScope, LinkFolderSettings settings = {});
     // Finishes a cache refresh that was asked for.
     ~MacOSFontManager();
     MacOSFontManager(const MacOSFontManager&) = delete;
@@ -73,7 +84,10 @@ public:
     // are rebuilt once, on a thread of their own, for all changes since the
     // last refresh (flushes during a refresh are served by one more). The
     // changes are visible at once either way; a stale cache only makes the
-    // next fontconfig client scan the folder itself. No-op for processWide.
+    // next fontconfig client scan the folder itself. Once the changes have
+    // been quiet for a while, the folders they changed get a newer time, and
+    // their caches are rebuilt once more, for running applications to notice.
+    // No-op for processWide.
     void flush();
     // Blocks until the refreshes asked for so far are done.
     void waitForFlush();
@@ -94,6 +108,7 @@ private:
     const RegistrationScope m_registrationScope;
     LinkFolder m_links; // systemWide registrations
     std::unique_ptr<FontCacheRefresher> m_cacheRefresher; // systemWide only
+    std::unique_ptr<FolderTimeBumper> m_folderTimeBumper; // systemWide only; feeds m_cacheRefresher
     // processWide bookkeeping: file path → QFontDatabase id.
     QMutex m_applicationFontsMutex;
     QHash<QString, int> m_applicationFonts;

@@ -209,6 +209,16 @@ void MacOSProvider::unregisterAndReset()
     resetToSignedOut();
 }
 
+bool MacOSProvider::claimFontFolder()
+{
+    if (!m_fontStore->claimFor(m_username.value_or(QString()))) {
+        return false;
+    }
+    m_clashDetector->forget();
+    setNotifications({});
+    return true;
+}
+
 void MacOSProvider::resetToSignedOut()
 {
     setVisibleError(std::nullopt);

@@ -11,6 +11,7 @@
 #include "sync/Cancellation.h"
 #include "sync/ClientNotification.h"
 #include "sync/ConnectionState.h"
+#include "sync/FailureStreak.h"
 #include "sync/KeychainWriter.h"
 #include "sync/NotificationSummary.h"
 #include "sync/ProviderEnvironment.h"
@@ -96,6 +97,11 @@ public:
     // The two steps of one sync message, as the receive loop runs them.
     // Nothing means the message counts as a connection failure.
     QCoro::Task<std::optional<UpdateWork>> handleMessage(WebSocketMessage message);
+    // Adds, then removes, every font it can: a font that cannot be added
+    // does not stop the others. One record per font added, removed, or that
+    // could not be added (SyncError); any of the last makes the update count
+    // as failed, to be retried at the next connection. Nothing when the
+    // session ended meanwhile.
     QCoro::Task<std::optional<QList<ClientNotification>>> applyUpdate(QList<FontForAppend> toAdd, QList<FontForRemove> toRemove);
 
 signals:
@@ -131,9 +137,14 @@ private:
     QStringList fontFiles() const;
     // Tells the user once about each synced font another installed font also provides.
     void reportClash(const QString& fontName);
+    // Makes the font folder the signed-in account's before its session
+    // registers anything; true when it held another account's fonts, which
+    // go, with what the list showed about them.
+    bool claimFontFolder();
 
     QCoro::Task<Next> refresh(QString refreshToken, std::shared_ptr<Cancellation> session);
     QCoro::Task<Next> connectAndReceive(QString accessToken, std::shared_ptr<Cancellation> session);
+    // True when the message's update was applied, every font of it included.
     QCoro::Task<bool> processMessage(WebSocketMessage message, std::shared_ptr<Cancellation> session);
     QCoro::Task<> pingTask(std::shared_ptr<WebSocketTask> socket, std::shared_ptr<Cancellation> cancellation);
     QCoro::Task<> updateSuccessTask(std::shared_ptr<Cancellation> session);
@@ -158,6 +169,7 @@ private:
     std::unique_ptr<FontClashDetector> m_clashDetector;
     Sleeper m_sleeper;
     KeychainWriter m_keychain;
+    FailureStreak m_failureStreak;
 
     bool m_signedIn = false;
     std::optional<QString> m_username;

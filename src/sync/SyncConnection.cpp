@@ -42,10 +42,14 @@ QCoro::Task<> MacOSProvider::startSync()
     }
     auto session = std::make_shared<Cancellation>(m_lifetime);
     m_session = session;
+    m_failureStreak.end();
+    const bool handedOver = claimFontFolder();
     // On the store's thread: the session's start does not wait for a large
     // library, and the updates it receives are applied after the walk.
     m_fontStore->registerAllFonts();
-    m_clashDetector->check(fontFiles());
+    if (!handedOver) {
+        m_clashDetector->check(fontFiles());
+    }
 
     Next next = m_tokenPair->AccessToken ? Next { Next::Step::Connect, *m_tokenPair->AccessToken }
                                          : Next { Next::Step::Refresh, m_tokenPair->RefreshToken };
@@ -129,13 +133,18 @@ QCoro::Task<MacOSProvider::Next> MacOSProvider::connectAndReceive(
         if (message) {
             setConnectionState(ConnectionState::ProcessingUpdate);
             setVisibleError(std::nullopt);
-            setReconnectSecondsRemaining(0);
             updateApplied = co_await processMessage(std::move(*message), session);
             if (session->isCancelled()) {
                 co_return Next { Next::Step::Abandon, {} };
             }
             if (updateApplied) {
+                setReconnectSecondsRemaining(0);
                 continue;
+            }
+            // The service sends a failed message again on the next socket:
+            // reconnecting at once would fail it again at once.
+            if (m_reconnectSecondsRemaining == 0) {
+                growBackOff();
             }
         }
         // No more pings on a socket that has failed.

@@ -63,7 +63,7 @@ namespace {
             line.arg(font.qorDisplayName, reason) };
     }
 
-    ClientNotification stoppedUpdateRecord(const FontForAppend& font, const Error& error)
+    ClientNotification failedAddRecord(const FontForAppend& font, const Error& error)
     {
         return { QUuid::createUuid(), ClientNotificationKind::SyncError, font.fontId, font.qorDisplayName,
             MacOSProvider::tr("Couldn't add %1: %2 It will be tried again at the next connection.")
@@ -86,13 +86,7 @@ QCoro::Task<bool> MacOSProvider::processMessage(WebSocketMessage message, std::s
         records.append(setAsideRecord(font, Change::Remove));
     }
     const auto applied = co_await applyUpdate(work->toAdd, work->toRemove);
-    if (session->isCancelled()) {
-        co_return false;
-    }
-    if (!applied) {
-        if (!records.isEmpty()) {
-            deliver(records);
-        }
+    if (!applied || session->isCancelled()) {
         co_return false;
     }
     QStringList added;
@@ -102,7 +96,19 @@ QCoro::Task<bool> MacOSProvider::processMessage(WebSocketMessage message, std::s
         }
     }
     m_clashDetector->check(added);
-    deliver(records + *applied);
+    const bool failed = std::any_of(applied->cbegin(), applied->cend(),
+        [](const ClientNotification& record) { return record.kind == ClientNotificationKind::SyncError; });
+    if (!failed) {
+        m_failureStreak.end();
+    }
+    const QList<ClientNotification> untold = m_failureStreak.untold(records + *applied);
+    if (failed) {
+        if (!untold.isEmpty()) {
+            deliver(untold);
+        }
+        co_return false;
+    }
+    deliver(untold);
     setConnectionState(ConnectionState::SignedIn);
     co_return true;
 }
@@ -179,7 +185,7 @@ QCoro::Task<std::optional<UpdateWork>> MacOSProvider::handleMessage(WebSocketMes
     for (const auto& font : fonts) {
         fontNames.insert(font.id, displayName(font));
     }
-    const QString unknownFont = QStringLiteral("Unknown Font");
+    const QString unknownFont = tr("Unknown Font");
 
     UpdateWork work;
     for (const auto& id : removeIds) {
@@ -236,20 +242,18 @@ QCoro::Task<std::optional<QList<ClientNotification>>> MacOSProvider::applyUpdate
         }
         const FontForAppend& font = toAdd[index];
         bool added = false;
+        std::optional<Error> failure;
         try {
             added = co_await m_fontStore->addFont(font.fontId, font.remoteURL);
         } catch (const Error& error) {
             m_logger->logError(error);
-            // A failure caused by a sign-out meanwhile is no news to the user.
-            if (!session || !session->isCancelled()) {
-                deliver({ stoppedUpdateRecord(font, error) });
-            }
-            co_return std::nullopt;
+            failure = error;
         }
         if (session && session->isCancelled()) {
             // Signed out during the download: the fonts were unregistered
             // already, and this one must not stay registered either. (A new
-            // sign-in registers the folder's fonts again anyway.)
+            // sign-in registers the folder's fonts again anyway.) A failure
+            // that the sign-out caused is no news to the user.
             if (!m_tokenPair) {
                 m_fontStore->unregisterAllFonts();
             }
@@ -258,13 +262,16 @@ QCoro::Task<std::optional<QList<ClientNotification>>> MacOSProvider::applyUpdate
         if (showsProgress) {
             setAddingProgress(index + 1, toAdd.size());
         }
-        if (added) {
+        if (failure) {
+            // The other fonts of the update are still added and removed.
+            records.append(failedAddRecord(font, *failure));
+        } else if (added) {
             records.append(
                 { QUuid::createUuid(), ClientNotificationKind::SyncAdded, font.fontId, font.qorDisplayName, std::nullopt });
         }
     }
     for (const auto& font : toRemove) {
-        if (m_fontStore->removeFont(font.fontId)) {
+        if (co_await m_fontStore->removeFont(font.fontId)) {
             records.append({ QUuid::createUuid(), ClientNotificationKind::SyncRemoved, font.fontId, font.qorDisplayName,
                 std::nullopt });
         }

@@ -1,5 +1,6 @@
 #include "app/AppDelegate.h"
 #include "app/QtUpdateAlert.h"
+#include "fonts/FontFolderAccount.h"
 
 #include "FakeToolkit.h"
 #include "support/FakeUpdateAlert.h"
@@ -369,6 +370,7 @@ private slots:
         provider.session->hold(); // the session's start goes no further than its token exchange
         const QString kept = provider.provider->fontFolder() + QStringLiteral("/kept");
         QVERIFY(QFile::copy(TestFonts::path(), kept));
+        QVERIFY(!FontFolderAccount::write(provider.provider->fontFolder(), QStringLiteral("jo@example.org")));
         const QString keptLink = linkFolder() + QStringLiteral("/1/kept");
         QDir().mkpath(linkFolder() + QStringLiteral("/1"));
         QVERIFY(QFile::link(kept, keptLink));

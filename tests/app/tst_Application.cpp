@@ -1,4 +1,5 @@
 #include "api/QorTokenStorage.h"
+#include "fonts/FontFolderAccount.h"
 
 #include "LocalService.h"
 #include "RunTask.h"
@@ -187,6 +188,7 @@ private slots:
         const QString font = fontFolder() + QStringLiteral("/liberation-sans");
         QFile::remove(font);
         QVERIFY(QFile::copy(TestFonts::path(), font));
+        QVERIFY(!kernwell::FontFolderAccount::write(fontFolder(), email));
 
         KernwellProcess kernwell;
         startInstance(kernwell, service);
@@ -195,6 +197,48 @@ private slots:
         stop(kernwell, signalNumber);
         QCOMPARE(registeredFonts(), QStringList());
         QVERIFY(QFile::exists(font));
+        clearKeyring(email);
+    }
+
+    // One Kernwell per data folder: a second process that cannot reach the
+    // first on the session bus (its own bus, or none) leaves the fonts alone,
+    // says why and exits non-zero.
+    void secondProcessOnTheDataFolder_data()
+    {
+        QTest::addColumn<bool>("ownBus");
+        QTest::newRow("no session bus") << false;
+        QTest::newRow("its own session bus") << true;
+    }
+    void secondProcessOnTheDataFolder()
+    {
+        QFETCH(bool, ownBus);
+        LocalService service;
+        const QString email = QStringLiteral("first@example.org");
+        storeRefreshToken(email, service.signIn(email).refreshToken);
+        QVERIFY(QDir().mkpath(fontFolder()));
+        QVERIFY(QFile::copy(TestFonts::path(), fontFolder() + QStringLiteral("/liberation-sans")));
+        QVERIFY(!kernwell::FontFolderAccount::write(fontFolder(), email));
+        KernwellProcess first;
+        startInstance(first, service);
+        QVERIFY2(service.waitForOpenSockets(email, 1, std::chrono::seconds(30)), qPrintable(first.standardError()));
+        QVERIFY(waitUntil([] { return !registeredFonts().isEmpty(); }, std::chrono::seconds(20)));
+        const QStringList registered = registeredFonts();
+
+        KernwellProcess second(ownBus ? QStringLiteral("dbus-run-session") : KernwellProcess::buildTreeProgram());
+        second.environment().insert(QStringLiteral("KERNWELL_INFO_PLIST"), m_dir.filePath(QStringLiteral("Info.plist")));
+        if (!ownBus) {
+            second.environment().insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"),
+                QStringLiteral("unix:path=") + m_dir.filePath(QStringLiteral("no-bus")));
+        }
+        second.start(ownBus ? QStringList { QStringLiteral("--"), KernwellProcess::buildTreeProgram() } : QStringList {});
+        QVERIFY2(second.finish(std::chrono::seconds(20)), "the second process went on running");
+        QCOMPARE(second.exitStatus(), QProcess::NormalExit);
+        QVERIFY(second.exitCode() != 0);
+        QVERIFY2(second.standardError().contains(QStringLiteral("already running")), qPrintable(second.standardError()));
+
+        QVERIFY(first.isRunning());
+        QCOMPARE(registeredFonts(), registered);
+        stop(first, SIGTERM);
         clearKeyring(email);
     }
 

@@ -1,6 +1,8 @@
+#include "diagnostics/ReportThrottle.h"
 #include "diagnostics/SentryLogger.h"
 #include "diagnostics/sentry/SentryClient.h"
 
+#include "RecordingLogger.h"
 #include "RunTask.h"
 #include "TestMain.h"
 #include "support/EnvelopeServer.h"
@@ -9,6 +11,8 @@
 #include <QTemporaryDir>
 
 using kernwell::Error;
+using kernwell::ReportThrottle;
+using kernwell::test::RecordingLogger;
 using kernwell::SentryClient;
 using kernwell::SentryLogger;
 using kernwell::SentryOptions;
@@ -21,6 +25,54 @@ public:
     explicit TestSentryLogger(const kernwell::test::Sandbox&) { }
 
 private slots:
+    // A failure repeated on every retry reaches the service at most once per
+    // ten minutes; its next report after that says how many were held back.
+    void repeatedReportsAreThrottled_data()
+    {
+        QTest::addColumn<bool>("asError");
+        QTest::addColumn<QStringList>("texts");
+        QTest::addColumn<QList<int>>("minutes"); // when each text is reported
+        QTest::addColumn<QStringList>("sent");
+        const QString a = QStringLiteral("Couldn't reach the service.");
+        const QString b = QStringLiteral("Something else.");
+        for (const bool asError : { false, true }) {
+            const char* kind = asError ? "error: " : "message: ";
+            QTest::addRow("%stwice within ten minutes", kind) << asError << QStringList { a, a } << QList<int> { 0, 9 } << QStringList { a };
+            QTest::addRow("%sagain after ten minutes, with the count", kind)
+                << asError << QStringList { a, a, a, a } << QList<int> { 0, 3, 9, 10 }
+                << QStringList { a, a + QStringLiteral(" (and 2 more since its last report)") };
+            QTest::addRow("%sten minutes from the last report sent", kind)
+                << asError << QStringList { a, a, a, a } << QList<int> { 0, 10, 19, 20 }
+                << QStringList { a, a, a + QStringLiteral(" (and 1 more since its last report)") };
+            QTest::addRow("%sother texts are their own", kind)
+                << asError << QStringList { a, b, a, b } << QList<int> { 0, 1, 2, 3 } << QStringList { a, b };
+        }
+    }
+    void repeatedReportsAreThrottled()
+    {
+        QFETCH(bool, asError);
+        QFETCH(QStringList, texts);
+        QFETCH(QList<int>, minutes);
+        QFETCH(QStringList, sent);
+        auto service = std::make_shared<RecordingLogger>();
+        std::chrono::steady_clock::time_point now;
+        ReportThrottle throttle(service, [&now] { return now; });
+        for (qsizetype i = 0; i < texts.size(); ++i) {
+            now = std::chrono::steady_clock::time_point(std::chrono::minutes(minutes.at(i)));
+            if (asError) {
+                throttle.logError(Error(QStringLiteral("ServiceError"), 1, texts.at(i)));
+            } else {
+                throttle.logMessage(texts.at(i));
+            }
+        }
+        QStringList received = service->messages();
+        for (const Error& error : service->errors()) {
+            QCOMPARE(error.domain(), QStringLiteral("ServiceError"));
+            received.append(error.description());
+        }
+        QCOMPARE(received, sent);
+    }
+
     void forwardsEveryReportUnchanged_data()
     {
         QTest::addColumn<QStringList>("messages");

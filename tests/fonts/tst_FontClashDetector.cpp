@@ -4,8 +4,13 @@
 #include "RunTask.h"
 #include "TestMain.h"
 
+#include <QSemaphore>
 #include <QSignalSpy>
 #include <QTemporaryDir>
+
+#include <atomic>
+#include <memory>
+#include <thread>
 
 using namespace kernwell;
 using namespace kernwell::test;
@@ -115,6 +120,47 @@ private slots:
         QCOMPARE(found.takeFirst(),
             (QVariantList { own + QLatin1Char('/') + italic, QStringLiteral("Kernwelled Sans Italic") }));
         QVERIFY(found.isEmpty());
+    }
+
+    // Quitting never waits for a check: destruction returns while a file is
+    // still being read, and the check stops before the next file.
+    void destructionDoesNotWaitForTheReader()
+    {
+        struct Reading {
+            QSemaphore entered;
+            QSemaphore release;
+            std::atomic<int> files { 0 };
+            std::atomic<bool> released { false };
+        };
+        auto reading = std::make_shared<Reading>();
+        QTemporaryDir dir;
+        auto detector = std::make_unique<FontClashDetector>(QStringList { dir.filePath(QStringLiteral("synced")) },
+            QStringList { dir.path() }, [reading](const QString&) {
+                ++reading->files;
+                reading->entered.release();
+                reading->release.acquire();
+                return QList<FontClashDetector::Face>();
+            });
+        detector->check({ QStringLiteral("a"), QStringLiteral("b"), QStringLiteral("c") });
+        QVERIFY(reading->entered.tryAcquire(1, 30000));
+
+        // Should destruction wait for the reader, this lets it go, so that the
+        // fault fails the test instead of hanging it.
+        QSemaphore destroyed;
+        std::thread releaser([&destroyed, reading] {
+            destroyed.tryAcquire(1, 30000);
+            reading->released = true;
+            reading->release.release();
+        });
+        detector.reset();
+        const bool waitedForTheReader = reading->released;
+        destroyed.release();
+        releaser.join();
+        QVERIFY(!waitedForTheReader);
+
+        // The reader's thread lets go of what it holds once it has stopped.
+        QVERIFY(waitUntil([&] { return reading.use_count() == 1; }, std::chrono::seconds(30)));
+        QCOMPARE(reading->files.load(), 1);
     }
 };
 

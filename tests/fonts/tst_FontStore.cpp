@@ -17,6 +17,7 @@
 #include <sys/resource.h>
 #include <sys/stat.h>
 
+#include <cerrno>
 #include <csignal>
 
 using kernwell::Error;
@@ -112,6 +113,15 @@ private slots:
         QCOMPARE(m_logger->messages(), QStringList {});
     }
 
+    // Fonts downloaded one after another from the same answer each get the whole file.
+    void consecutiveDownloadsGetTheWholeFile()
+    {
+        m_downloader->answer(FontFiles::read(serif));
+        QVERIFY(runTask(m_store->addFont(QStringLiteral("a"), urlOf(QStringLiteral("a")))));
+        QVERIFY(runTask(m_store->addFont(QStringLiteral("b"), urlOf(QStringLiteral("b")))));
+        QCOMPARE(FontFiles::read(pathOf(QStringLiteral("b"))), FontFiles::read(serif));
+    }
+
     void aPresentFileIsNeverDownloadedAgain()
     {
         QVERIFY(add(QStringLiteral("mono"), mono));
@@ -173,7 +183,7 @@ private slots:
         QCOMPARE(m_downloader->requests.size(), 1);
         QCOMPARE(registered(), QStringList { linkOf(name) });
 
-        QVERIFY(m_store->removeFont(name));
+        QVERIFY(runTask(m_store->removeFont(name)));
         QVERIFY(add(name, serif));
         QCOMPARE(m_downloader->requests.size(), 2);
     }
@@ -194,9 +204,9 @@ private slots:
         QCOMPARE(m_logger->messages(), QStringList {});
     }
 
-    // A download that is no font is reported, then deleted so that the next
+    // A download that is no font is refused, then deleted so that the next
     // sync fetches it again.
-    void aDownloadThatIsNoFontIsReportedAndDeleted_data()
+    void aDownloadThatIsNoFontIsRefusedAndDeleted_data()
     {
         QTest::addColumn<QByteArray>("body");
         QTest::addColumn<QString>("description");
@@ -204,13 +214,16 @@ private slots:
         QTest::newRow("truncated") << FontFiles::truncatedFont() << "The font file “f” is truncated or damaged.";
         QTest::newRow("empty") << QByteArray("") << "The file “f” is not a font file.";
     }
-    void aDownloadThatIsNoFontIsReportedAndDeleted()
+    void aDownloadThatIsNoFontIsRefusedAndDeleted()
     {
         QFETCH(QByteArray, body);
         QFETCH(QString, description);
         m_downloader->answer(body);
-        QVERIFY(!runTask(m_store->addFont(QStringLiteral("f"), urlOf(QStringLiteral("f")))));
-        QCOMPARE(m_logger->messages(), QStringList { QStringLiteral("FontStore addFont error: ") + description });
+        const std::optional<Error> error = thrownError([&] {
+            runTask(m_store->addFont(QStringLiteral("f"), urlOf(QStringLiteral("f"))));
+        });
+        QVERIFY2(error, "addFont did not throw");
+        QCOMPARE(error->description(), description);
         QCOMPARE(FontFiles::entries(m_rootDir), QStringList {});
         QCOMPARE(FontFiles::entries(m_linkDir), QStringList {});
 
@@ -221,13 +234,13 @@ private slots:
 
     // A file cut short by an earlier run counts as present; it must not
     // block the font for good.
-    void aPartialFileFromEarlierIsReportedAndDeleted()
+    void aPartialFileFromEarlierIsRefusedAndDeleted()
     {
         FontFiles::write(pathOf(QStringLiteral("f")), FontFiles::truncatedFont());
-        QVERIFY(!add(QStringLiteral("f"), serif));
+        const std::optional<Error> error = thrownError([&] { add(QStringLiteral("f"), serif); });
+        QVERIFY2(error, "addFont did not throw");
+        QCOMPARE(error->description(), QStringLiteral("The font file “f” is truncated or damaged."));
         QCOMPARE(m_downloader->requests.size(), 0);
-        QCOMPARE(m_logger->messages(),
-            QStringList { QStringLiteral("FontStore addFont error: The font file “f” is truncated or damaged.") });
         QVERIFY(!QFileInfo::exists(pathOf(QStringLiteral("f"))));
 
         QVERIFY(add(QStringLiteral("f"), serif));
@@ -240,9 +253,10 @@ private slots:
     {
         FontFiles::write(m_appDir + QStringLiteral("/outside"), FontFiles::read(serif));
         QVERIFY(QFile::link(m_appDir + QStringLiteral("/outside"), pathOf(QStringLiteral("link"))));
-        QVERIFY(!add(QStringLiteral("link"), mono));
-        QCOMPARE(m_logger->messages(),
-            QStringList { QStringLiteral("FontStore addFont error: “link” in the font folder is not a regular file.") });
+        const std::optional<Error> error = thrownError([&] { add(QStringLiteral("link"), mono); });
+        QVERIFY2(error, "addFont did not throw");
+        QCOMPARE(error->code(), FontStore::notAFile);
+        QCOMPARE(error->description(), QStringLiteral("“link” in the font folder is not a regular file."));
         QVERIFY(m_downloader->requests.isEmpty());
         QVERIFY(QFileInfo(pathOf(QStringLiteral("link"))).isSymLink());
         QCOMPARE(FontFiles::entries(m_linkDir), QStringList {});
@@ -302,7 +316,7 @@ private slots:
         QCOMPARE(error->code(), FontStore::invalidFontId);
         QVERIFY(m_downloader->requests.isEmpty());
 
-        QVERIFY(!m_store->removeFont(fontId));
+        QVERIFY(!runTask(m_store->removeFont(fontId)));
         QCOMPARE(m_logger->messages().size(), 1);
         QVERIFY(m_logger->messages().constFirst().startsWith(QStringLiteral("FontStore removeFont error: ")));
 
@@ -327,13 +341,13 @@ private slots:
         QFETCH(QString, fontId);
         QVERIFY(add(fontId, mono));
         QCOMPARE(registered(), QStringList { linkOf(fontId) });
-        QVERIFY(m_store->removeFont(fontId));
+        QVERIFY(runTask(m_store->removeFont(fontId)));
     }
 
     void removeFontUnregistersAndDeletes()
     {
         QVERIFY(add(QStringLiteral("serif"), serif));
-        QVERIFY(m_store->removeFont(QStringLiteral("serif")));
+        QVERIFY(runTask(m_store->removeFont(QStringLiteral("serif"))));
         QCOMPARE(FontFiles::entries(m_rootDir), QStringList {});
         QCOMPARE(registered(), QStringList {});
         QCOMPARE(m_logger->messages(), QStringList {});
@@ -342,14 +356,14 @@ private slots:
     void removeFontOfAnUnregisteredFileDeletesIt()
     {
         FontFiles::write(pathOf(QStringLiteral("serif")), FontFiles::read(serif));
-        QVERIFY(!m_store->removeFont(QStringLiteral("serif")));
+        QVERIFY(!runTask(m_store->removeFont(QStringLiteral("serif"))));
         QCOMPARE(FontFiles::entries(m_rootDir), QStringList {});
         QCOMPARE(m_logger->messages(), QStringList {});
     }
 
     void removeFontWithoutAFileReportsTheDeletion()
     {
-        QVERIFY(!m_store->removeFont(QStringLiteral("ghost")));
+        QVERIFY(!runTask(m_store->removeFont(QStringLiteral("ghost"))));
         QCOMPARE(m_logger->messages(),
             QStringList { QStringLiteral(
                 "FontStore removeFile error: Could not remove “ghost”: No such file or directory.") });
@@ -360,7 +374,7 @@ private slots:
     {
         QVERIFY(add(QStringLiteral("serif"), serif));
         QVERIFY(QFile::remove(pathOf(QStringLiteral("serif"))));
-        QVERIFY(m_store->removeFont(QStringLiteral("serif")));
+        QVERIFY(runTask(m_store->removeFont(QStringLiteral("serif"))));
         QCOMPARE(registered(), QStringList {});
         QCOMPARE(m_logger->messages().size(), 1);
         QVERIFY(m_logger->messages().constFirst().startsWith(QStringLiteral("FontStore removeFile error: ")));
@@ -372,7 +386,7 @@ private slots:
     {
         FontFiles::write(pathOf(QStringLiteral("serif")), FontFiles::read(serif));
         FontFiles::write(linkOf(QStringLiteral("serif")) + QStringLiteral("/squatter"), QByteArray("x"));
-        QVERIFY(!m_store->removeFont(QStringLiteral("serif")));
+        QVERIFY(!runTask(m_store->removeFont(QStringLiteral("serif"))));
         QCOMPARE(m_logger->messages(),
             QStringList { QStringLiteral("FontStore removeFont error: Could not unregister the font file “%1”: "
                                          "Is a directory.")
@@ -513,7 +527,10 @@ private slots:
         if (signOut) {
             m_store->unregisterAllFonts();
         } else {
-            QVERIFY(m_store->removeFont(removed));
+            QCoro::Task<bool> removal = m_store->removeFont(removed);
+            // The removal waits its turn on the store's thread, not on the caller's.
+            QVERIFY(linkedNames().size() < fonts - 1);
+            QVERIFY(runTask(std::move(removal)));
         }
         walk.waitForFinished();
         if (signOut) {
@@ -525,6 +542,77 @@ private slots:
         }
         QCOMPARE(m_logger->errors(), QList<Error> {});
         QCOMPARE(m_logger->messages(), QStringList {});
+    }
+
+    // A sandboxed (Flatpak) application sees only the link folder: what is
+    // registered there is the font itself, a hard link or, from another file
+    // system, a copy; never a symbolic link leading out.
+    void theRegisteredFileIsTheFontItself_data()
+    {
+        QTest::addColumn<bool>("acrossFileSystems");
+        QTest::newRow("same file system") << false;
+        QTest::newRow("another file system") << true;
+    }
+    void theRegisteredFileIsTheFontItself()
+    {
+        QFETCH(bool, acrossFileSystems);
+        kernwell::LinkFolderSettings settings;
+        if (acrossFileSystems) {
+            settings.hardLink = [](const char*, const char*) {
+                errno = EXDEV;
+                return -1;
+            };
+        }
+        m_store = std::make_unique<FontStore>(m_rootDir, m_logger, m_downloader,
+            std::make_shared<MacOSFontManager>(MacOSFontManager::RegistrationScope::systemWide, settings));
+        const QString link = linkOf(QStringLiteral("serif"));
+        const auto identity = [](const QString& path) {
+            struct stat status { };
+            return ::lstat(QFile::encodeName(path).constData(), &status) == 0 && S_ISREG(status.st_mode)
+                ? std::pair { status.st_dev, status.st_ino }
+                : std::pair<dev_t, ino_t> {};
+        };
+        QVERIFY(add(QStringLiteral("serif"), serif));
+        const auto registeredFile = identity(link);
+        QVERIFY(registeredFile != decltype(registeredFile) {});
+        QCOMPARE(registeredFile != identity(pathOf(QStringLiteral("serif"))), acrossFileSystems);
+        QCOMPARE(FontFiles::read(link), FontFiles::read(serif));
+
+        // Still right: neither added again nor replaced at the next start.
+        QVERIFY(!add(QStringLiteral("serif"), serif));
+        m_store->registerAllFonts().waitForFinished();
+        QCOMPARE(identity(link), registeredFile);
+        QCOMPARE(registered(), QStringList { link });
+
+        QVERIFY(runTask(m_store->removeFont(QStringLiteral("serif"))));
+        QCOMPARE(registered(), QStringList {});
+        QCOMPARE(FontFiles::entries(m_linkDir), QStringList {});
+        QCOMPARE(m_logger->errors(), QList<Error> {});
+        QCOMPARE(m_logger->messages(), QStringList {});
+    }
+
+    // Earlier versions linked every font straight into the link folder; a
+    // font id that is a number must not pass for a subfolder there.
+    void theFlatLayoutOfEarlierVersionsIsMigrated_data()
+    {
+        QTest::addColumn<QStringList>("names");
+        QTest::newRow("names") << QStringList { QStringLiteral("a"), QStringLiteral("b") };
+        QTest::newRow("numeric ids") << QStringList { QStringLiteral("1"), QStringLiteral("4022") };
+    }
+    void theFlatLayoutOfEarlierVersionsIsMigrated()
+    {
+        QFETCH(QStringList, names);
+        QVERIFY(QDir().mkpath(m_linkDir));
+        QStringList links;
+        for (const QString& name : names) {
+            FontFiles::write(pathOf(name), FontFiles::read(serif));
+            QVERIFY(QFile::link(pathOf(name), m_linkDir + QLatin1Char('/') + name));
+            links.append(linkOf(name));
+        }
+        m_store->registerAllFonts().waitForFinished();
+        QCOMPARE(registered(), links);
+        QCOMPARE(FontFiles::entries(m_linkDir), QStringList { QStringLiteral("1") });
+        QCOMPARE(m_logger->errors(), QList<Error> {});
     }
 
     // A session's start registers the folder's files over what an earlier

@@ -1,18 +1,24 @@
 #include "fonts/MacOSFontManager.h"
 
+#include "fonts/LinkFolder.h"
+
 #include "support/FontFiles.h"
 #include "support/RegistrationOutcomes.h"
 #include "TestFonts.h"
+#include "RunTask.h"
 #include "TestMain.h"
 #include "ThrownError.h"
 
 #include <QDir>
 #include <QFileInfo>
+#include <QRandomGenerator>
+#include <QSet>
 #include <QTemporaryDir>
 
 #include <fontconfig/fontconfig.h>
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <memory>
 
@@ -57,6 +63,13 @@ QString cacheFileOf(const QString& folder)
               .arg(status.st_mtim.tv_nsec);
     FcStrFree(cacheFile);
     return identity;
+}
+
+// The folder's modification time in whole seconds, as fontconfig reads it.
+time_t modifiedSecond(const QString& folder)
+{
+    struct stat status { };
+    return ::stat(QFile::encodeName(folder).constData(), &status) == 0 ? status.st_mtim.tv_sec : 0;
 }
 
 dev_t deviceOf(const QString& path)
@@ -115,7 +128,9 @@ private slots:
     // batch changed, so its cost does not grow with the library.
     void linksAreSpreadAndARefreshRebuildsOnlyWhatChanged()
     {
-        MacOSFontManager manager(MacOSFontManager::RegistrationScope::systemWide, 2);
+        // No late touch of the folders within the test, which would rebuild their caches.
+        MacOSFontManager manager(
+            MacOSFontManager::RegistrationScope::systemWide, { .linksPerFolder = 2, .quietPeriod = std::chrono::hours(1) });
         const QString first = m_linkDir + QStringLiteral("/1");
         const QString second = m_linkDir + QStringLiteral("/2");
         const QByteArray font = serif();
@@ -220,7 +235,9 @@ private slots:
             QStringList { QStringLiteral("Kernwell Mono|") + m_linkDir + QStringLiteral("/1/font") });
     }
 
-    void acrossFileSystemsTheLinkIsSymbolic()
+    // A symbolic link would lead outside the only folder a sandboxed
+    // (Flatpak) application sees: across file systems the font is copied.
+    void acrossFileSystemsTheFontIsCopied()
     {
         QTemporaryDir elsewhere(QStringLiteral("/dev/shm/kernwell-test-XXXXXX"));
         if (!elsewhere.isValid() || deviceOf(elsewhere.path()) == deviceOf(QDir::tempPath())) {
@@ -228,20 +245,110 @@ private slots:
         }
         MacOSFontManager manager(MacOSFontManager::RegistrationScope::systemWide);
         const QString path = elsewhere.filePath(QStringLiteral("remote-serif"));
-        FontFiles::write(path, serif());
-
-        QVERIFY(manager.registerFont(path));
-        QVERIFY(!manager.registerFont(path));
-        const QFileInfo link(m_linkDir + QStringLiteral("/1/remote-serif"));
-        QVERIFY(link.isSymLink());
-        QCOMPARE(link.symLinkTarget(), path);
+        const QString copy = m_linkDir + QStringLiteral("/1/remote-serif");
+        for (const QByteArray& font : { serif(), mono() }) {
+            QFile::remove(path);
+            FontFiles::write(path, font);
+            QVERIFY(manager.registerFont(path));
+            QVERIFY(!manager.registerFont(path));
+            QVERIFY(!QFileInfo(copy).isSymLink());
+            QCOMPARE(FontFiles::read(copy), font);
+        }
         manager.flush();
-        QCOMPARE(FontFiles::fcListFiles(m_linkDir), QStringList { link.filePath() });
+        QCOMPARE(FontFiles::fcList(m_linkDir), QStringList { QStringLiteral("Kernwell Mono|") + copy });
 
         QVERIFY(manager.unregisterFont(path));
         QVERIFY(!manager.unregisterFont(path));
         manager.flush();
         QCOMPARE(FontFiles::fcListFiles(m_linkDir), QStringList {});
+    }
+
+    // New links fill the fullest subfolder with room: room freed anywhere is
+    // used again, and the subfolders stay as few as the links need.
+    void subfoldersStayAsFewAsTheLinksNeed_data()
+    {
+        QTest::addColumn<int>("changes"); // random links and unlinks once all are linked
+        QTest::newRow("all linked") << 0;
+        QTest::newRow("churn") << 4000;
+    }
+    void subfoldersStayAsFewAsTheLinksNeed()
+    {
+        QFETCH(int, changes);
+        constexpr int fonts = 1000;
+        constexpr int linksPerFolder = 25;
+        kernwell::LinkFolder links(m_linkDir, linksPerFolder);
+        const QByteArray first = QFile::encodeName(storeFile(QStringLiteral("0"), serif()));
+        QStringList paths;
+        QSet<int> linked;
+        for (int font = 0; font < fonts; ++font) {
+            paths.append(m_storeDir + QLatin1Char('/') + QString::number(font));
+            QVERIFY(font == 0 || ::link(first.constData(), QFile::encodeName(paths.last()).constData()) == 0);
+            QVERIFY(!links.link(paths.last()));
+            linked.insert(font);
+        }
+        QRandomGenerator random(24);
+        for (int change = 0; change < changes; ++change) {
+            const int font = static_cast<int>(random.bounded(fonts));
+            if (linked.remove(font)) {
+                QVERIFY(!links.unlink(paths[font]));
+            } else {
+                QVERIFY(!links.link(paths[font]));
+                linked.insert(font);
+            }
+        }
+        qsizetype total = 0;
+        const QStringList subfolders = FontFiles::entries(m_linkDir);
+        for (const QString& subfolder : subfolders) {
+            const qsizetype count = FontFiles::entries(m_linkDir + QLatin1Char('/') + subfolder).size();
+            QVERIFY(count <= linksPerFolder);
+            total += count;
+        }
+        QCOMPARE(total, linked.size());
+        // A subfolder opens only when every other one is full.
+        QVERIFY2(subfolders.size() <= fonts / linksPerFolder, qPrintable(QString::number(subfolders.size())));
+    }
+
+    // fontconfig skips a folder changed in the second of its last check,
+    // and GTK reloads one change behind: once a batch is quiet, its folders
+    // get a newer time once more, and a cache that matches it.
+    void aQuietBatchGivesItsFoldersANewerTime_data()
+    {
+        QTest::addColumn<bool>("removal");
+        QTest::newRow("added") << false;
+        QTest::newRow("removed") << true;
+    }
+    void aQuietBatchGivesItsFoldersANewerTime()
+    {
+        QFETCH(bool, removal);
+        MacOSFontManager manager(
+            MacOSFontManager::RegistrationScope::systemWide, { .quietPeriod = std::chrono::milliseconds(50) });
+        const QString subfolder = m_linkDir + QStringLiteral("/1");
+        QVERIFY(manager.registerFont(storeFile(QStringLiteral("a"), serif())));
+        if (removal) {
+            QVERIFY(manager.registerFont(storeFile(QStringLiteral("b"), mono())));
+        }
+        const time_t setUp = modifiedSecond(subfolder);
+        manager.flush();
+        QVERIFY(kernwell::test::waitUntil([&] { return modifiedSecond(subfolder) > setUp; }));
+        // An application that polls fontconfig, checking now.
+        const std::unique_ptr<FcConfig, decltype(&FcConfigDestroy)> poller(FcInitLoadConfigAndFonts(), &FcConfigDestroy);
+        if (removal) {
+            QVERIFY(manager.unregisterFont(m_storeDir + QStringLiteral("/b")));
+        } else {
+            QVERIFY(manager.registerFont(storeFile(QStringLiteral("b"), mono())));
+        }
+        const time_t lastWrite = modifiedSecond(subfolder);
+        manager.flush();
+        QVERIFY(kernwell::test::waitUntil(
+            [&] { return modifiedSecond(subfolder) > lastWrite && !cacheFileOf(subfolder).isEmpty(); }));
+        QVERIFY(!FcConfigUptoDate(poller.get()));
+        QStringList expected { subfolder + QStringLiteral("/a") };
+        if (!removal) {
+            expected.append(subfolder + QStringLiteral("/b"));
+        }
+        QStringList listed = FontFiles::fcListFiles(m_linkDir);
+        listed.sort();
+        QCOMPARE(listed, expected);
     }
 };
 

@@ -19,7 +19,8 @@ QCoro::Task<QByteArray> FakeDownloader::downloadData(QUrl url)
         throw *m_error;
     }
     if (m_bytes) {
-        co_return *m_bytes;
+        // A copy: the task moves from what it is given.
+        co_return QByteArray(*m_bytes);
     }
     throw toError(ServiceError::network);
 }

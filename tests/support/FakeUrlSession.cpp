@@ -118,6 +118,9 @@ FakeUrlSession::Answer FakeUrlSession::answer(const UrlRequest& request)
     if (respond) {
         return respond(request);
     }
+    if (const auto file = files.constFind(request.url); file != files.cend()) {
+        return *file;
+    }
     const QString path = request.url.path();
     if (path.endsWith(QStringLiteral("/1/access/users"))) {
         return exchange(request);

@@ -24,7 +24,8 @@ namespace kernwell::test {
 // suspend. data() and download() take, in this order:
 //   1. the next scripted answer, whatever was asked (script()),
 //   2. `respond`, when set,
-//   3. the service as the API client sees it: the token exchange
+//   3. `files`, by URL,
+//   4. the service as the API client sees it: the token exchange
 //      (tokenAnswers) and the catalog query (catalog); any other path fails
 //      with badServerResponse.
 // webSocketTask() hands out a FakeWebSocketTask whose handshake answers as
@@ -45,6 +46,8 @@ public:
     QList<QUrl> requestedUrls() const;
     void script(Answer answer) { m_script.push_back(std::move(answer)); }
     std::function<Answer(const UrlRequest&)> respond;
+    // Answers of GETs by URL (font files), before the service's paths.
+    QHash<QUrl, Answer> files;
     // While held, answers wait until release(): transfers in flight.
     void hold() { m_held = true; }
     void release();

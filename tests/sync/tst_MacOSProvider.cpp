@@ -7,6 +7,7 @@
 #include "TestFonts.h"
 
 #include "api/MacOSTokenStorage.h"
+#include "fonts/FontFolderAccount.h"
 
 #include <QDir>
 #include <QDirIterator>
@@ -62,9 +63,10 @@ QStringList keyringAttributes(const QString& user = {})
     return result;
 }
 
-// A font that was synced in an earlier run: in the folder, not registered.
+// A font that was synced in an earlier run of `account`: in the folder, not registered.
 void placeSyncedFont(const MacOSProvider& provider, const QString& fontId)
 {
+    QVERIFY(!FontFolderAccount::write(provider.fontFolder(), account));
     // A family installed nowhere else, so that no clash warning joins the list.
     TestFonts::writeRenamed(QStringLiteral("LiberationSans-Regular.ttf"), provider.fontFolder() + QLatin1Char('/') + fontId);
 }
@@ -590,6 +592,57 @@ private slots:
         QVERIFY(waitUntil([&] { return SecretTool::lookup(keyringAttributes(user)) == refreshToken; }));
         QCOMPARE(SecretTool::count(keyringAttributes()), 1);
         QCOMPARE(harness.logger->messages(), QStringList {});
+    }
+
+    // The font folder holds one account's fonts: another account's sign-in
+    // withdraws and deletes them before its session registers anything, and
+    // its list starts empty; the same account keeps its files.
+    void signInAsAnotherAccountTakesOverTheFontFolder_data()
+    {
+        QTest::addColumn<bool>("signOutFirst");
+        QTest::addColumn<QString>("user");
+        QTest::newRow("another account after sign-out") << true << otherAccount;
+        QTest::newRow("another account by callback while connected") << false << otherAccount;
+        QTest::newRow("the same account after sign-out") << true << account;
+    }
+    void signInAsAnotherAccountTakesOverTheFontFolder()
+    {
+        QFETCH(bool, signOutFirst);
+        QFETCH(QString, user);
+        ProviderHarness harness;
+        for (const char* id : { "first", "second", "third" }) {
+            serveFont(harness, QString::fromLatin1(id));
+        }
+        const auto socket = harness.connected();
+        QVERIFY(socket);
+        MacOSProvider& provider = harness.provider();
+        socket->pushText(QStringLiteral(R"({"desktop:fonts": {"append": ["first", "second"]}})"));
+        const QStringList before { QStringLiteral("first"), QStringLiteral("second") };
+        QVERIFY(waitUntil([&] { return harness.posted.size() == 1; }, 30s));
+        QCOMPARE(harness.listedFonts(), before);
+        const QList<NotificationSummary> shown = provider.notifications();
+        QCOMPARE(shown.size(), 1);
+        if (signOutFirst) {
+            harness.signOut();
+        }
+        const auto downloads = harness.downloader->requests.size();
+
+        harness.signIn(QStringLiteral("callback"), user);
+        QVERIFY(waitUntil([&] { return harness.signInEnded(); }));
+        harness.startSync();
+        QVERIFY(waitUntil([&] { return harness.session->sockets.size() == 2; }));
+        QVERIFY(harness.waitForReceive());
+        // Applied after the session's registration walk.
+        harness.session->lastSocket()->pushText(appending(QStringLiteral("third")));
+        QVERIFY(waitUntil([&] { return harness.posted.size() == 2; }, 30s));
+
+        const bool sameAccount = user == account;
+        const QStringList now = sameAccount ? before + QStringList { QStringLiteral("third") } : QStringList { QStringLiteral("third") };
+        QCOMPARE(harness.listedFonts(), now);
+        QCOMPARE(QDir(provider.fontFolder()).entryList(QDir::Files | QDir::Hidden, QDir::Name), now);
+        QCOMPARE(harness.downloader->requests.size(), downloads + 1);
+        QCOMPARE(provider.notifications().size(), sameAccount ? 2 : 1);
+        QCOMPARE(provider.notifications().first() == shown.first(), sameAccount);
     }
 
     // Messages behind the one in flight belong to the session that ended.

@@ -4,6 +4,7 @@
 
 #include <QDirIterator>
 #include <QFileInfo>
+#include <QProcess>
 #include <QStandardPaths>
 
 namespace kernwell::test {
@@ -41,7 +42,9 @@ MacOSProvider& ProviderHarness::make(std::shared_ptr<QorTokenStorage> tokenStora
 {
     ProviderEnvironment environment;
     environment.urlSession = session;
-    environment.downloader = downloader;
+    if (!downloadsThroughSession) {
+        environment.downloader = downloader;
+    }
     environment.secondLength = m_secondLength;
     environment.build = QStringLiteral("42");
     m_provider = std::make_unique<MacOSProvider>(
@@ -109,6 +112,23 @@ QStringList ProviderHarness::linkedFonts() const
     QDirIterator links(linkDirectory(), QDir::Files | QDir::System, QDirIterator::Subdirectories);
     while (links.hasNext()) {
         names.append(QFileInfo(links.next()).fileName());
+    }
+    names.sort();
+    return names;
+}
+
+QStringList ProviderHarness::listedFonts() const
+{
+    QProcess fcList;
+    fcList.start(QStringLiteral("fc-list"), { QStringLiteral("--format"), QStringLiteral("%{file}\\n") });
+    if (!fcList.waitForFinished(30000)) {
+        return { QStringLiteral("fc-list did not finish") };
+    }
+    QStringList names;
+    for (const QString& file : QString::fromUtf8(fcList.readAllStandardOutput()).split(QLatin1Char('\n'))) {
+        if (file.startsWith(linkDirectory() + QLatin1Char('/'))) {
+            names.append(QFileInfo(file).fileName());
+        }
     }
     names.sort();
     return names;

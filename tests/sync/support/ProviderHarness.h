@@ -53,11 +53,16 @@ public:
     QString linkDirectory() const;
     // The names of the links in the link folder's subfolders, sorted.
     QStringList linkedFonts() const;
+    // The same, as fc-list run as another process lists them.
+    QStringList listedFonts() const;
 
     std::shared_ptr<FakeUrlSession> session = std::make_shared<FakeUrlSession>();
     std::shared_ptr<FakeTokenStorage> storage = std::make_shared<FakeTokenStorage>();
     std::shared_ptr<RecordingLogger> logger = std::make_shared<RecordingLogger>();
     std::shared_ptr<FakeDownloader> downloader = std::make_shared<FakeDownloader>();
+    // Set before make(): fonts download through `session` (its `files`), as
+    // the application's do, instead of through `downloader`.
+    bool downloadsThroughSession = false;
 
     // Every assignment, in order.
     QList<ConnectionState> states;
