@@ -8,6 +8,7 @@
 #include <QRandomGenerator>
 #include <QSaveFile>
 
+#include <algorithm>
 #include <array>
 #include <cstdio>
 #include <utility>
@@ -79,16 +80,23 @@ std::optional<Accounts::TokenPair> Accounts::exchange(const QString& token)
         return std::nullopt;
     }
     User& user = m_users[email];
+    Client client;
     if (signIn != m_signInTokens.constEnd()) {
         m_signInTokens.erase(signIn);
+        // It starts with every removal still kept: the computer may hold
+        // fonts of this account from an earlier session.
+        client.id = randomToken(QLatin1String("cl_"));
     } else {
         m_refreshTokens.erase(refresh);
-        user.refreshTokens.removeAll(token);
+        const auto rotated = std::find_if(user.clients.begin(), user.clients.end(), [&](const Client& c) { return c.refreshToken == token; });
+        client = *rotated;
+        user.clients.erase(rotated);
     }
     TokenPair pair { randomToken(QLatin1String("at_")), randomToken(QLatin1String("rt_")) };
-    user.accessTokens.emplace(pair.accessToken, Clock::now() + m_accessTokenLifetime);
+    user.accessTokens.emplace(pair.accessToken, AccessGrant { Clock::now() + m_accessTokenLifetime, client.id });
     m_accessTokens.insert(pair.accessToken, email);
-    user.refreshTokens.append(pair.refreshToken);
+    client.refreshToken = pair.refreshToken;
+    user.clients.push_back(client);
     m_refreshTokens.insert(pair.refreshToken, email);
     save();
     return pair;
@@ -101,11 +109,11 @@ Accounts::AccessCheck Accounts::checkAccessToken(const QString& token) const
         return {};
     }
     const User& user = m_users.at(*it);
-    const auto expiry = user.accessTokens.find(token);
-    if (expiry == user.accessTokens.end() || expiry->second <= Clock::now()) {
-        return { AccessStatus::Expired, *it };
+    const auto grant = user.accessTokens.find(token);
+    if (grant == user.accessTokens.end() || grant->second.expiry <= Clock::now()) {
+        return { AccessStatus::Expired, *it, {} };
     }
-    return { user.revoked ? AccessStatus::Revoked : AccessStatus::Valid, *it };
+    return { user.revoked ? AccessStatus::Revoked : AccessStatus::Valid, *it, grant->second.client };
 }
 
 bool Accounts::setRevoked(const QString& email, bool revoked)
@@ -127,9 +135,9 @@ int Accounts::expireAccessTokens(const QString& email)
     }
     int expired = 0;
     const auto now = Clock::now();
-    for (auto& [token, expiry] : it->second.accessTokens) {
-        if (expiry > now) {
-            expiry = now;
+    for (auto& [token, grant] : it->second.accessTokens) {
+        if (grant.expiry > now) {
+            grant.expiry = now;
             ++expired;
         }
     }
@@ -142,7 +150,8 @@ std::optional<Accounts::StyleChange> Accounts::changeStyles(const QString& email
     if (it == m_users.end()) {
         return std::nullopt;
     }
-    QStringList& styles = it->second.styles;
+    User& user = it->second;
+    QStringList& styles = user.styles;
     StyleChange change;
     for (const QString& id : append) {
         if (!styles.contains(id) && !change.append.contains(id)) {
@@ -154,28 +163,63 @@ std::optional<Accounts::StyleChange> Accounts::changeStyles(const QString& email
             change.remove.append(id);
         }
     }
-    QStringList& removed = it->second.removedSinceConnection;
+    if (!change.append.isEmpty() || !change.remove.isEmpty()) {
+        ++user.changes;
+    }
+    change.number = user.changes;
     styles.append(change.append);
     for (const QString& id : std::as_const(change.append)) {
-        removed.removeAll(id);
+        user.removals.erase(id); // in the set again: what clients are sent on connecting
     }
     for (const QString& id : std::as_const(change.remove)) {
         styles.removeAll(id);
-        removed.append(id);
+        user.removals[id] = user.changes;
     }
     save();
     return change;
 }
 
-QStringList Accounts::takeRemovedSinceConnection(const QString& email)
+std::optional<Accounts::StyleChange> Accounts::catchUp(const QString& email, const QString& client) const
 {
     const auto it = m_users.find(email);
-    if (it == m_users.end() || it->second.removedSinceConnection.isEmpty()) {
-        return {};
+    if (it == m_users.end()) {
+        return std::nullopt;
     }
-    const QStringList removed = std::exchange(it->second.removedSinceConnection, {});
+    const User& user = it->second;
+    const auto known = std::find_if(user.clients.begin(), user.clients.end(), [&](const Client& c) { return c.id == client; });
+    const quint64 acknowledged = known == user.clients.end() ? 0 : known->acknowledged;
+    std::multimap<quint64, QString> unread; // in the order they were removed
+    for (const auto& [style, number] : user.removals) {
+        if (number > acknowledged) {
+            unread.emplace(number, style);
+        }
+    }
+    StyleChange catchUp { user.styles, {}, user.changes };
+    for (const auto& [number, style] : unread) {
+        catchUp.remove.append(style);
+    }
+    return catchUp;
+}
+
+void Accounts::acknowledge(const QString& email, const QString& client, quint64 number)
+{
+    const auto it = m_users.find(email);
+    if (it == m_users.end()) {
+        return;
+    }
+    User& user = it->second;
+    const auto known = std::find_if(user.clients.begin(), user.clients.end(), [&](const Client& c) { return c.id == client; });
+    // A client cannot acknowledge a change that has not been made yet.
+    if (known == user.clients.end() || number <= known->acknowledged || number > user.changes) {
+        return;
+    }
+    known->acknowledged = number;
+    quint64 readByAll = number;
+    for (const Client& other : user.clients) {
+        readByAll = std::min(readByAll, other.acknowledged);
+    }
+    std::erase_if(user.removals, [readByAll](const auto& removal) { return removal.second <= readByAll; });
     save();
-    return removed;
 }
 
 std::optional<Accounts::UserState> Accounts::state(const QString& email) const
@@ -188,11 +232,11 @@ std::optional<Accounts::UserState> Accounts::state(const QString& email) const
     UserState state;
     state.email = email;
     state.revoked = user.revoked;
-    state.refreshToken = user.refreshTokens.isEmpty() ? QString() : user.refreshTokens.last();
-    state.refreshTokenCount = static_cast<int>(user.refreshTokens.size());
+    state.refreshToken = user.clients.empty() ? QString() : user.clients.back().refreshToken;
+    state.refreshTokenCount = static_cast<int>(user.clients.size());
     const auto now = Clock::now();
-    for (const auto& [token, expiry] : user.accessTokens) {
-        state.accessTokenCount += expiry > now ? 1 : 0;
+    for (const auto& [token, grant] : user.accessTokens) {
+        state.accessTokenCount += grant.expiry > now ? 1 : 0;
     }
     state.styles = user.styles;
     return state;
@@ -236,17 +280,43 @@ void Accounts::load()
         }
         User user;
         user.revoked = object.value(QLatin1String("revoked")).toBool();
-        for (const QJsonValue& token : object.value(QLatin1String("refreshTokens")).toArray()) {
-            user.refreshTokens.append(token.toString());
-            m_refreshTokens.insert(token.toString(), email);
-        }
         for (const QJsonValue& style : object.value(QLatin1String("styles")).toArray()) {
             user.styles.append(style.toString());
         }
-        for (const QJsonValue& style : object.value(QLatin1String("removedSinceConnection")).toArray()) {
-            user.removedSinceConnection.append(style.toString());
+        loadClients(object, user);
+        for (const Client& client : user.clients) {
+            m_refreshTokens.insert(client.refreshToken, email);
         }
         m_users[email] = user;
+    }
+}
+
+void Accounts::loadClients(const QJsonObject& object, User& user)
+{
+    const QJsonValue clients = object.value(QLatin1String("clients"));
+    if (clients.isUndefined()) {
+        // Written before clients were told apart: each refresh token is a
+        // client of its own, and every removal is still due to each.
+        for (const QJsonValue& token : object.value(QLatin1String("refreshTokens")).toArray()) {
+            user.clients.push_back({ randomToken(QLatin1String("cl_")), token.toString(), 0 });
+        }
+        const QJsonArray removed = object.value(QLatin1String("removedSinceConnection")).toArray();
+        user.changes = removed.isEmpty() ? 0 : 1;
+        for (const QJsonValue& style : removed) {
+            user.removals[style.toString()] = 1;
+        }
+        return;
+    }
+    user.changes = static_cast<quint64>(object.value(QLatin1String("changes")).toInteger());
+    for (const QJsonValue& value : clients.toArray()) {
+        const QJsonObject client = value.toObject();
+        user.clients.push_back({ client.value(QLatin1String("id")).toString(), client.value(QLatin1String("refreshToken")).toString(),
+            std::min(user.changes, static_cast<quint64>(client.value(QLatin1String("acknowledged")).toInteger())) });
+    }
+    for (const QJsonValue& value : object.value(QLatin1String("removals")).toArray()) {
+        const QJsonObject removal = value.toObject();
+        user.removals[removal.value(QLatin1String("style")).toString()]
+            = std::min(user.changes, static_cast<quint64>(removal.value(QLatin1String("change")).toInteger()));
     }
 }
 
@@ -257,12 +327,22 @@ void Accounts::save() const
     }
     QJsonArray users;
     for (const auto& [email, user] : m_users) {
+        QJsonArray clients;
+        for (const Client& client : user.clients) {
+            clients.append(QJsonObject { { QStringLiteral("id"), client.id }, { QStringLiteral("refreshToken"), client.refreshToken },
+                { QStringLiteral("acknowledged"), static_cast<qint64>(client.acknowledged) } });
+        }
+        QJsonArray removals;
+        for (const auto& [style, number] : user.removals) {
+            removals.append(QJsonObject { { QStringLiteral("style"), style }, { QStringLiteral("change"), static_cast<qint64>(number) } });
+        }
         users.append(QJsonObject {
             { QStringLiteral("email"), email },
             { QStringLiteral("revoked"), user.revoked },
-            { QStringLiteral("refreshTokens"), QJsonArray::fromStringList(user.refreshTokens) },
+            { QStringLiteral("clients"), clients },
             { QStringLiteral("styles"), QJsonArray::fromStringList(user.styles) },
-            { QStringLiteral("removedSinceConnection"), QJsonArray::fromStringList(user.removedSinceConnection) },
+            { QStringLiteral("changes"), static_cast<qint64>(user.changes) },
+            { QStringLiteral("removals"), removals },
         });
     }
     QSaveFile file(m_stateFile);

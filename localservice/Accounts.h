@@ -7,12 +7,19 @@
 #include <chrono>
 #include <map>
 #include <optional>
+#include <vector>
+
+class QJsonObject;
 
 namespace kernwell::localservice {
 
 // Users, their tokens and their synced styles. Sign-in tokens are used once;
-// refresh tokens rotate on every exchange; access tokens expire. Users,
-// refresh tokens and styles are kept in a JSON file so that a restart keeps
+// refresh tokens rotate on every exchange; access tokens expire. Every
+// sign-in starts a client (one computer's session): its refresh tokens rotate
+// within it and its access tokens belong to it, so that each client is caught
+// up on its own. Changes to a user's styles are numbered; a removal is kept
+// until every client of the user has acknowledged a change at least as new.
+// Users, clients and styles are kept in a JSON file so that a restart keeps
 // everyone signed in; sign-in and access tokens live in memory only.
 class Accounts {
 public:
@@ -27,11 +34,13 @@ public:
     struct AccessCheck {
         AccessStatus status = AccessStatus::Unknown;
         QString email;
+        QString client; // the sign-in the token comes from
     };
 
     struct StyleChange {
         QStringList append; // only styles that were not in the set
         QStringList remove; // only styles that were in the set
+        quint64 number = 0; // the user's newest change once this one is known
     };
 
     struct UserState {
@@ -62,24 +71,39 @@ public:
     // The number of access tokens that were still valid.
     int expireAccessTokens(const QString& email);
     std::optional<StyleChange> changeStyles(const QString& email, const QStringList& append, const QStringList& remove);
-    // The styles removed from the user's set since the last call (the last
-    // sync connection), and forgets them.
-    QStringList takeRemovedSinceConnection(const QString& email);
+    // What a client that opens a sync socket is missing: the whole set to
+    // append, the removals it has not acknowledged, and the number of the
+    // newest change. Nothing for an unknown user.
+    std::optional<StyleChange> catchUp(const QString& email, const QString& client) const;
+    // The client has read every change up to `number`; removals that every
+    // client of the user has read are forgotten.
+    void acknowledge(const QString& email, const QString& client, quint64 number);
     std::optional<UserState> state(const QString& email) const;
 
     // A plausible e-mail address: something@something, no blanks or controls.
     static bool isValidEmail(const QString& email);
 
 private:
+    struct Client {
+        QString id;
+        QString refreshToken;
+        quint64 acknowledged = 0; // the newest change it has read
+    };
+    struct AccessGrant {
+        Clock::time_point expiry;
+        QString client;
+    };
     struct User {
         bool revoked = false;
-        QStringList refreshTokens; // oldest first
+        std::vector<Client> clients; // by last exchange, oldest first
         QStringList styles;
-        QStringList removedSinceConnection; // not in `styles`
-        std::map<QString, Clock::time_point> accessTokens;
+        quint64 changes = 0; // the number of the newest change
+        std::map<QString, quint64> removals; // style (not in `styles`) -> the change that removed it
+        std::map<QString, AccessGrant> accessTokens;
     };
 
     static QString randomToken(QLatin1String prefix);
+    static void loadClients(const QJsonObject& object, User& user);
     void load();
     void save() const;
 

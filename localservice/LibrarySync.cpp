@@ -26,17 +26,18 @@ QJsonObject LibrarySync::message(const Accounts::StyleChange& change)
     };
 }
 
-std::string LibrarySync::catchUp(const QString& email)
+SyncFrame LibrarySync::catchUp(const QString& email, const QString& client) const
 {
-    const std::optional<Accounts::UserState> state = m_accounts.state(email);
-    if (!state) {
+    const std::optional<Accounts::StyleChange> whole = m_accounts.catchUp(email, client);
+    if (!whole || (whole->append.isEmpty() && whole->remove.isEmpty())) {
         return {};
     }
-    const Accounts::StyleChange whole { state->styles, m_accounts.takeRemovedSinceConnection(email) };
-    if (whole.append.isEmpty() && whole.remove.isEmpty()) {
-        return {};
-    }
-    return QJsonDocument(message(whole)).toJson(QJsonDocument::Compact).toStdString();
+    return { QJsonDocument(message(*whole)).toJson(QJsonDocument::Compact).toStdString(), whole->number };
+}
+
+void LibrarySync::acknowledge(const QString& email, const QString& client, quint64 number)
+{
+    m_accounts.acknowledge(email, client, number);
 }
 
 std::optional<LibrarySync::Result> LibrarySync::change(const QString& email, const QStringList& append, const QStringList& remove)
@@ -49,7 +50,7 @@ std::optional<LibrarySync::Result> LibrarySync::change(const QString& email, con
     result.change = *change;
     if (!change->append.isEmpty() || !change->remove.isEmpty()) {
         result.message = message(*change);
-        result.sockets = m_sockets.sendText(email, QJsonDocument(result.message).toJson(QJsonDocument::Compact).toStdString());
+        result.sockets = m_sockets.sendChange(email, { QJsonDocument(result.message).toJson(QJsonDocument::Compact).toStdString(), change->number });
     }
     return result;
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "Accounts.h"
+#include "SyncFrame.h"
 
 #include <QJsonObject>
 
@@ -14,8 +15,8 @@ class SocketRegistry;
 // Changes a user's synced styles and pushes the change, as one sync message,
 // to every socket the user has open. No message goes out when nothing
 // changed. A socket that opens gets the user's whole set, and what was
-// removed since the last one opened, so that changes made while the client
-// was away reach it.
+// removed since its client last acknowledged a message, so that changes made
+// while the client was away reach it.
 class LibrarySync {
 public:
     LibrarySync(Accounts& accounts, const SocketRegistry& sockets);
@@ -28,9 +29,11 @@ public:
     // Nothing for an unknown user.
     std::optional<Result> change(const QString& email, const QStringList& append, const QStringList& remove);
 
-    // The first message for a new socket of the user, compact; empty when
-    // there is nothing to send.
-    std::string catchUp(const QString& email);
+    // The first message for a new socket of the user's `client`, compact;
+    // its text is empty when there is nothing to send.
+    SyncFrame catchUp(const QString& email, const QString& client) const;
+    // The client read the messages up to change `number`.
+    void acknowledge(const QString& email, const QString& client, quint64 number);
 
     static QJsonObject message(const Accounts::StyleChange& change);
 

@@ -24,7 +24,8 @@ FontCatalog scanFonts(const QString& fontsDir)
 } // namespace
 
 LocalFontService::LocalFontService(boost::asio::io_context& context, const ServiceOptions& options)
-    : m_catalog(scanFonts(options.fontsDir))
+    : m_lock(options.dataDir)
+    , m_catalog(scanFonts(options.fontsDir))
     , m_accounts(options.dataDir.isEmpty() ? QString() : QDir(options.dataDir).filePath(QStringLiteral("accounts.json")),
           options.accessTokenLifetime)
     , m_library(m_accounts, m_sockets)
@@ -33,7 +34,8 @@ LocalFontService::LocalFontService(boost::asio::io_context& context, const Servi
 {
     const auto address = boost::asio::ip::make_address(options.host.toStdString());
     try {
-        m_listener = std::make_shared<Listener>(context, boost::asio::ip::tcp::endpoint(address, options.port), m_router, m_sockets);
+        m_listener = std::make_shared<Listener>(
+            context, boost::asio::ip::tcp::endpoint(address, options.port), m_router, m_sockets, options.connectionLimits);
     } catch (const boost::system::system_error& error) {
         throw std::runtime_error(QStringLiteral("Cannot listen on %1 port %2: %3. Is another service using the port? --port 0 picks a free one.")
                                      .arg(options.host)

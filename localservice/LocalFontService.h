@@ -1,6 +1,7 @@
 #pragma once
 
 #include "Accounts.h"
+#include "DataFolderLock.h"
 #include "web/AppcastFeed.h"
 #include "web/ErrorReports.h"
 #include "FaultPlan.h"
@@ -23,8 +24,8 @@ class Listener;
 // web site and the listener. Everything runs on the thread that runs the context.
 class LocalFontService {
 public:
-    // Scans the fonts, loads the state and binds the port; throws
-    // std::runtime_error when the port cannot be had.
+    // Locks the data folder, scans the fonts, loads the state and binds the
+    // port; throws std::runtime_error when the folder or the port cannot be had.
     LocalFontService(boost::asio::io_context& context, const ServiceOptions& options);
     ~LocalFontService();
 
@@ -33,6 +34,7 @@ public:
     const FontCatalog& catalog() const { return m_catalog; }
 
 private:
+    DataFolderLock m_lock; // first: nothing is read before it is held
     FontCatalog m_catalog;
     Accounts m_accounts;
     FaultPlan m_faults;

@@ -90,6 +90,10 @@ std::optional<Reply> Router::refuseForeignHost(const HttpRequest& request) const
     if (field == request.end()) {
         return errorReply(http::status::bad_request, QStringLiteral("The request has no Host header."));
     }
+    // Judged by one, a proxy or a browser might act on the other.
+    if (request.count(http::field::host) > 1) {
+        return errorReply(http::status::bad_request, QStringLiteral("The request has more than one Host header."));
+    }
     const QString host = text(field->value());
     if (!m_origin.isOwnHost(host)) {
         return errorReply(http::status::misdirected_request,
@@ -242,17 +246,17 @@ Reply Router::serveFont(const QString& id)
 Router::HandshakeDecision Router::handshake(const HttpRequest& request)
 {
     if (std::optional<Reply> refusal = refuseForeignHost(request)) {
-        return { std::move(refusal), {}, {} };
+        return { std::move(refusal), {}, {}, {} };
     }
     const QString target = text(request.target());
     if (target.left(target.indexOf(QLatin1Char('?'))) != QLatin1String("/1/users/sync")) {
-        return { errorReply(http::status::not_found, QStringLiteral("No websocket is at %1.").arg(target)), {}, {} };
+        return { errorReply(http::status::not_found, QStringLiteral("No websocket is at %1.").arg(target)), {}, {}, {} };
     }
     if (m_control) {
         m_log.record({ text(request.method_string()), target, text(request[http::field::authorization]), {}, {} });
     }
     if (const std::optional<int> status = m_faults.takeHandshakeRefusal()) {
-        return { errorReply(static_cast<http::status>(*status), QStringLiteral("Refused on request.")), {}, {} };
+        return { errorReply(static_cast<http::status>(*status), QStringLiteral("Refused on request.")), {}, {}, {} };
     }
     const std::optional<QString> token = bearerToken(request);
     const Accounts::AccessCheck check = token ? m_accounts.checkAccessToken(*token) : Accounts::AccessCheck {};
@@ -261,17 +265,18 @@ Router::HandshakeDecision Router::handshake(const HttpRequest& request)
         if (m_sockets.count(check.email) >= ServiceLimits::socketsPerUser) {
             return { errorReply(http::status::too_many_requests,
                          QStringLiteral("This account has %1 sync sockets open already, as many as it may.").arg(ServiceLimits::socketsPerUser)),
-                {}, {} };
+                {}, {}, {} };
         }
-        return { std::nullopt, check.email, [this, email = check.email] { return m_library.catchUp(email); } };
+        return { std::nullopt, check.email, [this, email = check.email, client = check.client] { return m_library.catchUp(email, client); },
+            [this, email = check.email, client = check.client](quint64 change) { m_library.acknowledge(email, client, change); } };
     case Accounts::AccessStatus::Revoked:
-        return { errorReply(http::status::forbidden, QStringLiteral("The account is revoked.")), {}, {} };
+        return { errorReply(http::status::forbidden, QStringLiteral("The account is revoked.")), {}, {}, {} };
     case Accounts::AccessStatus::Expired:
-        return { errorReply(http::status::unauthorized, QStringLiteral("The access token has expired.")), {}, {} };
+        return { errorReply(http::status::unauthorized, QStringLiteral("The access token has expired.")), {}, {}, {} };
     case Accounts::AccessStatus::Unknown:
         break;
     }
-    return { errorReply(http::status::unauthorized, QStringLiteral("A valid access token is required.")), {}, {} };
+    return { errorReply(http::status::unauthorized, QStringLiteral("A valid access token is required.")), {}, {}, {} };
 }
 
 } // namespace kernwell::localservice

@@ -5,6 +5,7 @@
 #include "RequestLog.h"
 #include "web/WebSite.h"
 #include "net/Reply.h"
+#include "SyncFrame.h"
 
 #include <QJsonObject>
 #include <QString>
@@ -44,7 +45,8 @@ public:
     struct HandshakeDecision {
         std::optional<Reply> refusal; // when set, answer it and close
         QString email; // the user the accepted socket belongs to
-        std::function<std::string()> greeting; // the first message, once the socket is open
+        std::function<SyncFrame()> greeting; // the first message, once the socket is open
+        std::function<void(quint64)> acknowledged; // the client read the messages up to this change
     };
     HandshakeDecision handshake(const HttpRequest& request);
 

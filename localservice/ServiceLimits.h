@@ -2,6 +2,7 @@
 
 #include <QtGlobal>
 
+#include <chrono>
 #include <cstdint>
 #include <string_view>
 
@@ -24,12 +25,23 @@ struct ServiceLimits {
 
     static constexpr int socketsPerUser = 16;
 
+    // After a failed accept (out of descriptors) the listener pauses, twice
+    // as long after each failure in a row.
+    static constexpr std::chrono::milliseconds acceptPauseFirst { 10 };
+    static constexpr std::chrono::milliseconds acceptPauseLongest { 1000 };
+
     static constexpr qsizetype queryLength = 256 * 1024; // characters
-    static constexpr int queryDepth = 64; // nested selections, lists and objects
+    static constexpr int queryDepth = 64; // levels of nested selections, lists and objects
     static constexpr int queryFields = 100; // field selections, aliases included
 
     // The body limit for a request target.
     static std::uint64_t bodyBytesFor(std::string_view target);
+};
+
+// The limits on connections; the command line may change them (tests run them small).
+struct ConnectionLimits {
+    int connections = 512; // open at once, HTTP and websocket alike; beyond: 503
+    std::chrono::seconds headerTimeout { 10 }; // from the wait for a request to its complete header
 };
 
 } // namespace kernwell::localservice

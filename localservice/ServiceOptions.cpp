@@ -21,6 +21,10 @@ void addOptions(QCommandLineParser& parser)
     parser.addOption({ QStringLiteral("fonts-dir"), QStringLiteral("Folder of the catalog's font files (default /usr/share/fonts)."), QStringLiteral("DIR") });
     parser.addOption({ QStringLiteral("data-dir"), QStringLiteral("Folder for the service's state (default: a temporary folder)."), QStringLiteral("DIR") });
     parser.addOption({ QStringLiteral("access-token-lifetime"), QStringLiteral("Lifetime of access tokens in seconds (default 3600)."), QStringLiteral("SECONDS") });
+    parser.addOption({ QStringLiteral("max-connections"),
+        QStringLiteral("Connections open at once; more are answered 503 (default 512)."), QStringLiteral("N") });
+    parser.addOption({ QStringLiteral("header-timeout"),
+        QStringLiteral("Seconds a connection may take to send a request's header, idle ones included (default 10)."), QStringLiteral("SECONDS") });
     parser.addOption({ QStringLiteral("control"),
         QStringLiteral("Turn on the control API under /_control/ that tests and the demo drive the service with. Off by default.") });
     parser.addOption({ { QStringLiteral("h"), QStringLiteral("help") }, QStringLiteral("Show this help.") });
@@ -84,6 +88,14 @@ ServiceOptions ServiceOptions::parse(const QStringList& arguments)
     if (parser.isSet(QStringLiteral("access-token-lifetime"))) {
         options.accessTokenLifetime = std::chrono::seconds(
             positiveNumber(parser.value(QStringLiteral("access-token-lifetime")), QStringLiteral("access-token-lifetime"), 1, 365 * 24 * 3600));
+    }
+    if (parser.isSet(QStringLiteral("max-connections"))) {
+        options.connectionLimits.connections
+            = positiveNumber(parser.value(QStringLiteral("max-connections")), QStringLiteral("max-connections"), 1, 1000000);
+    }
+    if (parser.isSet(QStringLiteral("header-timeout"))) {
+        options.connectionLimits.headerTimeout
+            = std::chrono::seconds(positiveNumber(parser.value(QStringLiteral("header-timeout")), QStringLiteral("header-timeout"), 1, 3600));
     }
     return options;
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "ServiceLimits.h"
+
 #include <QString>
 #include <QStringList>
 
@@ -15,6 +17,7 @@ struct ServiceOptions {
     QString fontsDir = QStringLiteral("/usr/share/fonts");
     QString dataDir; // empty: a temporary directory, removed at exit
     std::chrono::seconds accessTokenLifetime { 3600 };
+    ConnectionLimits connectionLimits; // --max-connections, --header-timeout
     bool control = false; // --control: the control API under /_control/ answers
     bool help = false; // --help: print usage() and exit
 

@@ -48,4 +48,13 @@ int SocketRegistry::sendBinary(const QString& email, const std::string& bytes) c
     return static_cast<int>(targets.size());
 }
 
+int SocketRegistry::sendChange(const QString& email, const SyncFrame& frame) const
+{
+    const auto targets = sessions(email);
+    for (const auto& session : targets) {
+        session->sendChange(frame);
+    }
+    return static_cast<int>(targets.size());
+}
+
 } // namespace kernwell::localservice

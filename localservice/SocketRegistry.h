@@ -1,5 +1,7 @@
 #pragma once
 
+#include "SyncFrame.h"
+
 #include <QString>
 
 #include <map>
@@ -24,6 +26,8 @@ public:
     // Sends one frame to each of the user's sockets; returns how many.
     int sendText(const QString& email, const std::string& text) const;
     int sendBinary(const QString& email, const std::string& bytes) const;
+    // Sends a sync message, to be acknowledged, to each of the user's sockets.
+    int sendChange(const QString& email, const SyncFrame& frame) const;
 
 private:
     std::map<const WebSocketSession*, std::weak_ptr<WebSocketSession>> m_sessions;

@@ -19,11 +19,14 @@ cmake --build --preset fuzz --target kernwell_fuzzers --parallel "${JOBS:-2}"
 
 export ASAN_OPTIONS="${ASAN_OPTIONS:-detect_leaks=1}"
 export UBSAN_OPTIONS="${UBSAN_OPTIONS:-halt_on_error=1:print_stacktrace=1}"
-for target in fuzz_SyncMessage fuzz_QueryResult fuzz_RequestBody; do
+for target in fuzz_SyncMessage fuzz_QueryResult fuzz_RequestBody fuzz_SignInCallback; do
     corpus="build/fuzz/corpus/$target"
     mkdir -p "$corpus"
-    dict=""
-    [ "$target" = fuzz_RequestBody ] || dict="-dict=fuzz/json.dict"
+    case "$target" in
+    fuzz_RequestBody) dict="" ;;
+    fuzz_SignInCallback) dict="-dict=fuzz/url.dict" ;;
+    *) dict="-dict=fuzz/json.dict" ;;
+    esac
     echo "== $target: ${DURATION} s"
     "build/fuzz/fuzz/$target" -max_total_time="$DURATION" -print_final_stats=1 -artifact_prefix=build/fuzz/ \
         $dict "$corpus" "fuzz/corpus/$target"

@@ -54,6 +54,14 @@ bool GraphQlParser::peekPunctuator(QLatin1String text) const
     return m_token.kind == GraphQlToken::Kind::Punctuator && m_token.text == text;
 }
 
+// `depth` brackets enclose the one at the current token; it opens level depth + 1.
+void GraphQlParser::refuseNestingBeyond(int depth) const
+{
+    if (depth >= ServiceLimits::queryDepth) {
+        throw GraphQlError(QStringLiteral("The query is nested too deeply."), m_token.line, m_token.column);
+    }
+}
+
 void GraphQlParser::unexpected() const
 {
     throw GraphQlError(QStringLiteral("Syntax Error: Unexpected %1.").arg(describe(m_token)), m_token.line, m_token.column);
@@ -121,9 +129,7 @@ GraphQlDocument GraphQlParser::document()
 
 std::vector<GraphQlField> GraphQlParser::selectionSet(int depth)
 {
-    if (depth > ServiceLimits::queryDepth) {
-        throw GraphQlError(QStringLiteral("The query is nested too deeply."), m_token.line, m_token.column);
-    }
+    refuseNestingBeyond(depth);
     expectPunctuator(QLatin1String("{"));
     std::vector<GraphQlField> fields;
     do {
@@ -184,9 +190,6 @@ std::vector<std::pair<QString, GraphQlValue>> GraphQlParser::arguments(int depth
 
 GraphQlValue GraphQlParser::value(int depth)
 {
-    if (depth > ServiceLimits::queryDepth) {
-        throw GraphQlError(QStringLiteral("The query is nested too deeply."), m_token.line, m_token.column);
-    }
     GraphQlValue result;
     result.line = m_token.line;
     result.column = m_token.column;
@@ -223,6 +226,7 @@ GraphQlValue GraphQlParser::value(int depth)
             throw GraphQlError(QStringLiteral("Variables are not supported."), m_token.line, m_token.column);
         }
         if (m_token.text == QLatin1String("[")) {
+            refuseNestingBeyond(depth);
             shift();
             result.kind = GraphQlValue::Kind::List;
             while (!peekPunctuator(QLatin1String("]"))) {
@@ -232,6 +236,7 @@ GraphQlValue GraphQlParser::value(int depth)
             return result;
         }
         if (m_token.text == QLatin1String("{")) {
+            refuseNestingBeyond(depth);
             shift();
             result.kind = GraphQlValue::Kind::Object;
             QSet<QString> names;

@@ -29,6 +29,7 @@ private:
     bool peekPunctuator(QLatin1String text) const;
     void expectPunctuator(QLatin1String text);
     QString expectName();
+    void refuseNestingBeyond(int depth) const;
     [[noreturn]] void unexpected() const;
     void shift();
 

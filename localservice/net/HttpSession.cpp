@@ -17,7 +17,7 @@ namespace http = boost::beast::http;
 
 namespace {
 
-// Idle keep-alive connections and stalled peers are let go after this.
+// Peers that stall while sending a body or reading an answer are let go after this.
 constexpr std::chrono::seconds ioTimeout { 120 };
 // How long what a refused client still sends is read and dropped before the
 // connection closes, so that the refusal reaches it instead of a reset.
@@ -25,11 +25,14 @@ constexpr std::chrono::seconds lingerTimeout { 5 };
 
 } // namespace
 
-HttpSession::HttpSession(asio::ip::tcp::socket socket, Router& router, SocketRegistry& registry)
+HttpSession::HttpSession(asio::ip::tcp::socket socket, Router& router, SocketRegistry& registry, ConnectionSlot slot,
+    std::chrono::steady_clock::duration headerTimeout)
     : m_stream(std::move(socket))
     , m_timer(m_stream.get_executor())
     , m_router(router)
     , m_registry(registry)
+    , m_slot(std::move(slot))
+    , m_headerTimeout(headerTimeout)
 {
 }
 
@@ -43,7 +46,8 @@ void HttpSession::doRead()
     m_parser.emplace();
     // The header is read first; its target decides the body's limit.
     m_parser->body_limit(std::numeric_limits<std::uint64_t>::max());
-    m_stream.expires_after(ioTimeout);
+    // Also an idle keep-alive connection's: clients open a new one when it is gone.
+    m_stream.expires_after(m_headerTimeout);
     http::async_read_header(m_stream, m_buffer, *m_parser, [self = shared_from_this()](beast::error_code ec, std::size_t) { self->onHeader(ec); });
 }
 
@@ -61,6 +65,7 @@ void HttpSession::onHeader(beast::error_code ec)
         return;
     }
     m_parser->body_limit(limit);
+    m_stream.expires_after(ioTimeout);
     http::async_read(m_stream, m_buffer, *m_parser, [self = shared_from_this()](beast::error_code readError, std::size_t) { self->onRead(readError); });
 }
 
@@ -89,7 +94,8 @@ void HttpSession::onRead(beast::error_code ec)
             return;
         }
         m_stream.expires_never();
-        std::make_shared<WebSocketSession>(m_stream.release_socket(), m_registry, decision.email)->run(std::move(request), std::move(decision.greeting));
+        std::make_shared<WebSocketSession>(m_stream.release_socket(), m_registry, decision.email, std::move(m_slot))
+            ->run(std::move(request), std::move(decision.greeting), std::move(decision.acknowledged));
         return;
     }
     beast::error_code ignored;

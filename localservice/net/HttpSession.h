@@ -1,11 +1,13 @@
 #pragma once
 
+#include "ConnectionSlots.h"
 #include "Reply.h"
 
 #include <boost/asio/steady_timer.hpp>
 #include <boost/beast/core.hpp>
 #include <boost/beast/http.hpp>
 
+#include <chrono>
 #include <memory>
 #include <optional>
 
@@ -17,18 +19,24 @@ class SocketRegistry;
 // One HTTP connection: reads requests one after another (keep-alive), hands
 // upgrade requests to a WebSocketSession once the router accepts them and
 // answers everything else through the router, faults included. A body larger
-// than its target allows (ServiceLimits) is refused from the header alone.
+// than its target allows (ServiceLimits) is refused from the header alone; a
+// request whose header is not complete within `headerTimeout` of the wait
+// for it is cut off, so that neither idle nor trickling peers hold a
+// connection for long.
 class HttpSession : public std::enable_shared_from_this<HttpSession> {
 public:
-    HttpSession(boost::asio::ip::tcp::socket socket, Router& router, SocketRegistry& registry);
+    HttpSession(boost::asio::ip::tcp::socket socket, Router& router, SocketRegistry& registry, ConnectionSlot slot,
+        std::chrono::steady_clock::duration headerTimeout);
 
     void run();
+    // Answers `reply` without reading a request and closes: for connections
+    // turned away, and requests refused from their header.
+    void refuse(Reply reply);
 
 private:
     void doRead();
     void onHeader(boost::beast::error_code ec);
     void onRead(boost::beast::error_code ec);
-    void refuse(Reply reply);
     void deliver(std::shared_ptr<Reply> reply);
     void writeWhole(std::shared_ptr<Reply> reply);
     void writeSplit(std::shared_ptr<Reply> reply);
@@ -43,6 +51,8 @@ private:
     boost::asio::steady_timer m_timer;
     Router& m_router;
     SocketRegistry& m_registry;
+    ConnectionSlot m_slot;
+    std::chrono::steady_clock::duration m_headerTimeout;
 };
 
 } // namespace kernwell::localservice

@@ -3,20 +3,31 @@
 #include "ServiceLimits.h"
 #include "SocketRegistry.h"
 
+#include <charconv>
+
 namespace kernwell::localservice {
 
 namespace beast = boost::beast;
 namespace websocket = boost::beast::websocket;
 
-WebSocketSession::WebSocketSession(boost::asio::ip::tcp::socket socket, SocketRegistry& registry, QString email)
+WebSocketSession::WebSocketSession(boost::asio::ip::tcp::socket socket, SocketRegistry& registry, QString email, ConnectionSlot slot)
     : m_ws(std::move(socket))
     , m_registry(registry)
     , m_email(std::move(email))
+    , m_slot(std::move(slot))
 {
 }
 
-void WebSocketSession::run(HttpRequest request, std::function<std::string()> greeting)
+void WebSocketSession::run(HttpRequest request, std::function<SyncFrame()> greeting, Acknowledged acknowledged)
 {
+    m_acknowledged = std::move(acknowledged);
+    // Called from within the read loop; the keep-alive pings' pongs carry no number.
+    m_ws.control_callback([this](websocket::frame_type kind, beast::string_view payload) {
+        quint64 change = 0;
+        if (kind == websocket::frame_type::pong && std::from_chars(payload.data(), payload.data() + payload.size(), change).ec == std::errc()) {
+            m_acknowledged(change);
+        }
+    });
     m_ws.set_option(websocket::stream_base::timeout::suggested(beast::role_type::server));
     m_ws.set_option(websocket::stream_base::decorator([](websocket::response_type& response) {
         response.set(beast::http::field::server, "kernwell-localservice");
@@ -32,8 +43,8 @@ void WebSocketSession::run(HttpRequest request, std::function<std::string()> gre
             return;
         }
         self->m_registry.add(self);
-        if (std::string first = greeting(); !first.empty()) {
-            self->sendText(std::move(first));
+        if (const SyncFrame first = greeting(); !first.text.empty()) {
+            self->sendChange(first);
         }
         self->doRead();
     });
@@ -49,6 +60,12 @@ void WebSocketSession::doRead()
         self->m_buffer.consume(self->m_buffer.size());
         self->doRead();
     });
+}
+
+void WebSocketSession::sendChange(const SyncFrame& frame)
+{
+    enqueue({ Outgoing::Kind::Text, frame.text });
+    enqueue({ Outgoing::Kind::Ping, std::to_string(frame.change) });
 }
 
 void WebSocketSession::sendText(std::string text)
@@ -107,6 +124,9 @@ void WebSocketSession::doWrite()
     case Outgoing::Kind::Binary:
         m_ws.text(next.kind == Outgoing::Kind::Text);
         m_ws.async_write(boost::asio::buffer(next.payload), std::move(onWritten));
+        break;
+    case Outgoing::Kind::Ping:
+        m_ws.async_ping(websocket::ping_data(next.payload.c_str()), [onWritten](beast::error_code ec) { onWritten(ec); });
         break;
     case Outgoing::Kind::Close:
         m_ws.async_close(websocket::close_reason(next.code, next.payload), [onWritten](beast::error_code ec) { onWritten(ec); });

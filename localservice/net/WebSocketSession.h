@@ -1,6 +1,8 @@
 #pragma once
 
+#include "ConnectionSlots.h"
 #include "Reply.h"
+#include "SyncFrame.h"
 
 #include <QString>
 
@@ -18,17 +20,22 @@ class SocketRegistry;
 
 // One accepted sync socket. Incoming messages are read and dropped (which
 // also answers pings); outgoing frames and the close are queued so that only
-// one write is ever in flight.
+// one write is ever in flight. Each sync message is followed by a ping that
+// carries its change number: the client's pong shows it has read the message.
 class WebSocketSession : public std::enable_shared_from_this<WebSocketSession> {
 public:
-    WebSocketSession(boost::asio::ip::tcp::socket socket, SocketRegistry& registry, QString email);
+    using Acknowledged = std::function<void(quint64 change)>;
+
+    WebSocketSession(boost::asio::ip::tcp::socket socket, SocketRegistry& registry, QString email, ConnectionSlot slot);
 
     // Completes the opening handshake for `request`, then registers and
-    // sends what `greeting` gives (nothing when empty) as the first frame.
-    // A user who has ServiceLimits::socketsPerUser open already is closed
-    // with a policy-violation frame instead.
-    void run(HttpRequest request, std::function<std::string()> greeting);
+    // sends what `greeting` gives (nothing when its text is empty) as the
+    // first frame. A user who has ServiceLimits::socketsPerUser open already
+    // is closed with a policy-violation frame instead. `acknowledged` hears
+    // of each pong to a sync message.
+    void run(HttpRequest request, std::function<SyncFrame()> greeting, Acknowledged acknowledged);
 
+    void sendChange(const SyncFrame& frame);
     void sendText(std::string text);
     void sendBinary(std::string bytes);
     void close(boost::beast::websocket::close_code code, std::string reason);
@@ -39,7 +46,7 @@ public:
 
 private:
     struct Outgoing {
-        enum class Kind { Text, Binary, Close } kind;
+        enum class Kind { Text, Binary, Ping, Close } kind;
         std::string payload;
         boost::beast::websocket::close_code code = boost::beast::websocket::close_code::normal;
     };
@@ -53,6 +60,8 @@ private:
     boost::beast::flat_buffer m_buffer;
     SocketRegistry& m_registry;
     QString m_email;
+    ConnectionSlot m_slot;
+    Acknowledged m_acknowledged;
     std::deque<Outgoing> m_queue;
     bool m_closing = false;
 };

@@ -77,6 +77,14 @@
         <source>The service could not be reached.</source>
         <translation>Der Dienst war nicht erreichbar.</translation>
     </message>
+    <message>
+        <source>The font file was not found on the service.</source>
+        <translation>Die Schriftdatei wurde beim Dienst nicht gefunden.</translation>
+    </message>
+    <message>
+        <source>The service answered with an error (status %1).</source>
+        <translation>Der Dienst antwortete mit einem Fehler (Status %1).</translation>
+    </message>
 </context>
 <context>
     <name>kernwell::AppDelegate</name>
@@ -222,6 +230,22 @@
         <source>Unknown Font</source>
         <translation>Unbekannte Schrift</translation>
     </message>
+    <message>
+        <source>You are still signed in as %1.</source>
+        <translation>Sie sind weiterhin als %1 angemeldet.</translation>
+    </message>
+    <message>
+        <source>The sign-in link has expired.</source>
+        <translation>Der Anmeldelink ist abgelaufen.</translation>
+    </message>
+    <message>
+        <source>The sign-in link could not be used.</source>
+        <translation>Der Anmeldelink konnte nicht verwendet werden.</translation>
+    </message>
+    <message>
+        <source>The service could not be reached. %1</source>
+        <translation>Der Dienst war nicht erreichbar. %1</translation>
+    </message>
 </context>
 <context>
     <name>kernwell::MenuBarExtra</name>
@@ -311,6 +335,10 @@
         <source>Adding %1 of %2 fonts…</source>
         <translation>%1 von %2 Schriften werden hinzugefügt…</translation>
     </message>
+    <message>
+        <source>Retrying in %1 seconds...</source>
+        <translation>Neuer Versuch in %1 Sekunden...</translation>
+    </message>
 </context>
 <context>
     <name>kernwell::SignedInView</name>
@@ -341,10 +369,6 @@
     <message>
         <source>If this error persists, contact support.</source>
         <translation>Wenn der Fehler bestehen bleibt, kontaktieren Sie den Support.</translation>
-    </message>
-    <message>
-        <source>Retrying in %1 seconds...</source>
-        <translation>Neuer Versuch in %1 Sekunden...</translation>
     </message>
 </context>
 <context>

@@ -42,7 +42,7 @@ std::optional<UrlRequest> Client::request(const QString& path, const QString& to
     return request;
 }
 
-QCoro::Task<TokenPairResult> Client::fetchTokenPair(QString token) const
+QCoro::Task<TokenPairResult> Client::fetchTokenPair(QString token, Refusal refusal) const
 {
     // Held here so that the exchange does not depend on this object after it suspends.
     const std::shared_ptr<UrlSession> session = m_urlSession;
@@ -71,7 +71,9 @@ QCoro::Task<TokenPairResult> Client::fetchTokenPair(QString token) const
         co_return ServiceError::network;
     }
     if (answer.http->statusCode == 401) {
-        logger->logMessage(QStringLiteral("Sign in received a 401"));
+        if (refusal == Refusal::reported) {
+            logger->logMessage(QStringLiteral("Sign in received a 401"));
+        }
         co_return ServiceError::authorization;
     }
     const std::optional<QString> accessToken = textValue(*answer.http, QByteArrayLiteral("st-access-token"));

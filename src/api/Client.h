@@ -24,9 +24,13 @@ public:
 
     Client(QUrl apiRoot, std::shared_ptr<UrlSession> urlSession, std::shared_ptr<QorLogger> logger);
 
+    // Whether the service refusing the token (401) is a fault worth a report.
+    // A sign-in link clicked again after it was used is refused by design.
+    enum class Refusal { reported, expected };
+
     // Exchanges `token` at "/1/access/users". Never throws: every failure is
-    // reported to the logger and returned.
-    QCoro::Task<TokenPairResult> fetchTokenPair(QString token) const;
+    // returned, and reported to the logger unless it is an expected refusal.
+    QCoro::Task<TokenPairResult> fetchTokenPair(QString token, Refusal refusal = Refusal::reported) const;
     // The sync websocket, created but not started; nullptr if none.
     std::shared_ptr<WebSocketTask> makeSyncSocket(const QString& accessToken) const;
     // The catalog's fonts for `styleIds`; throws transport and decoding errors.

@@ -6,6 +6,7 @@
 #include <QPointer>
 
 #include <chrono>
+#include <utility>
 
 namespace kernwell {
 
@@ -16,9 +17,9 @@ namespace {
         if (!provider) {
             co_return;
         }
-        co_await provider->signIn(std::move(token), std::move(email));
-        // startSync runs whatever signIn did: the provider decides.
-        if (provider) {
+        const bool startsSync = co_await provider->signIn(std::move(token), std::move(email));
+        // After a refused sign-in too: the provider decides.
+        if (provider && startsSync) {
             co_await provider->startSync();
         }
     }
@@ -39,6 +40,7 @@ GlyphdeckMacOS::GlyphdeckMacOS(AppConfiguration configuration, Toolkit& toolkit,
         services.tokenStorage, services.logger, services.providerEnvironment);
     // The provider read the keyring: each reading is a round trip to it.
     m_skipMainScreen = m_serviceProvider->hasCredentials();
+    m_closesAtFirstAppearance = m_skipMainScreen;
     m_appDelegate.setServiceProvider(m_serviceProvider.get());
 
     const SceneContext context { *m_serviceProvider, m_configuration, m_toolkit, [this] { checkForUpdates(); } };
@@ -67,11 +69,22 @@ GlyphdeckMacOS::~GlyphdeckMacOS()
 
 void GlyphdeckMacOS::mainWindowAppeared()
 {
-    if (!m_skipMainScreen) {
+    if (!std::exchange(m_closesAtFirstAppearance, false)) {
         return;
     }
-    m_toolkit.postDelayed(closeDelay, this,
-        [this] { m_toolkit.closeWindow(QString::fromLatin1(Toolkit::mainWindowIdentifier)); });
+    m_selfClosePending = true;
+    m_toolkit.postDelayed(closeDelay, this, [this] {
+        if (std::exchange(m_selfClosePending, false)) {
+            m_toolkit.closeWindow(QString::fromLatin1(Toolkit::mainWindowIdentifier));
+        }
+    });
+}
+
+void GlyphdeckMacOS::openMainWindowToStay()
+{
+    // Asked for within the tenth of a second: the window stays.
+    m_selfClosePending = false;
+    m_toolkit.openMainWindow();
 }
 
 void GlyphdeckMacOS::openUrls(const QStringList& urls)
@@ -80,7 +93,7 @@ void GlyphdeckMacOS::openUrls(const QStringList& urls)
         if (!url.startsWith(QLatin1String("kernwell://"), Qt::CaseInsensitive)) {
             continue;
         }
-        m_toolkit.openMainWindow();
+        openMainWindowToStay();
         handleCallback(url);
     }
 }
@@ -91,7 +104,7 @@ void GlyphdeckMacOS::activate()
         m_menuBarExtra->openWindow();
         return;
     }
-    m_toolkit.openMainWindow();
+    openMainWindowToStay();
 }
 
 void GlyphdeckMacOS::handleCallback(const QString& url)

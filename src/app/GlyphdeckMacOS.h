@@ -35,7 +35,7 @@ public:
 
     // Creates the provider (its construction error is thrown unchanged),
     // hands it to the delegate, builds the menu-bar extra and opens the main
-    // window, which closes by itself when credentials were stored.
+    // window, which closes by itself this once when credentials were stored.
     GlyphdeckMacOS(AppConfiguration configuration, Toolkit& toolkit, AppDelegate& appDelegate, Services services,
         Scenes& scenes, QObject* parent = nullptr);
     ~GlyphdeckMacOS() override;
@@ -58,12 +58,18 @@ public:
 
 private:
     void mainWindowAppeared();
+    // Opens the main window for the user, who then closes it.
+    void openMainWindowToStay();
 
     AppConfiguration m_configuration;
     Toolkit& m_toolkit;
     AppDelegate& m_appDelegate;
     Scenes& m_scenes;
     bool m_skipMainScreen = false;
+    // The window opened at start with stored credentials closes itself; any
+    // later opening is the user's and stays.
+    bool m_closesAtFirstAppearance = false;
+    bool m_selfClosePending = false;
     std::unique_ptr<MacOSProvider> m_serviceProvider;
     std::unique_ptr<MenuBarScene> m_menuBarExtra;
 };

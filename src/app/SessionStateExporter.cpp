@@ -1,6 +1,7 @@
 #include "app/SessionStateExporter.h"
 
 #include "sync/MacOSProvider.h"
+#include "ui/SessionModel.h"
 
 #include <QDBusMessage>
 #include <QMetaEnum>
@@ -17,7 +18,8 @@ SessionStateExporter::SessionStateExporter(
 {
     for (const auto signal : { &MacOSProvider::connectionStateChanged, &MacOSProvider::signedInChanged,
              &MacOSProvider::usernameChanged, &MacOSProvider::notificationsChanged,
-             &MacOSProvider::addingProgressChanged }) {
+             &MacOSProvider::addingProgressChanged, &MacOSProvider::visibleErrorChanged,
+             &MacOSProvider::reconnectSecondsRemainingChanged }) {
         connect(&provider, signal, this, &SessionStateExporter::publishChanges);
     }
 }
@@ -46,6 +48,16 @@ bool SessionStateExporter::signedIn() const { return m_provider.signedIn(); }
 
 QString SessionStateExporter::username() const { return m_provider.usernameText(); }
 
+QStringList SessionStateExporter::visibleError() const
+{
+    const std::optional<QString>& title = m_provider.visibleError();
+    if (!title) {
+        return {};
+    }
+    const bool retrying = m_provider.connectionState() == ConnectionState::TransientError;
+    return { *title, retrying ? SessionModel::retryingText(m_provider.reconnectSecondsRemaining()) : QString() };
+}
+
 QStringList SessionStateExporter::notifications() const
 {
     QStringList lines;
@@ -65,6 +77,7 @@ QVariantMap SessionStateExporter::snapshot() const
         { QStringLiteral("ConnectionState"), connectionState() },
         { QStringLiteral("SignedIn"), signedIn() },
         { QStringLiteral("Username"), username() },
+        { QStringLiteral("VisibleError"), visibleError() },
         { QStringLiteral("Notifications"), notifications() },
         { QStringLiteral("FontsAdded"), fontsAdded() },
         { QStringLiteral("FontsToAdd"), fontsToAdd() },

@@ -22,6 +22,9 @@ class SessionStateExporter : public QObject {
     Q_PROPERTY(bool SignedIn READ signedIn)
     // Empty when signed out.
     Q_PROPERTY(QString Username READ username)
+    // The error the windows show: its title and the message under it (the
+    // retry line while a retry waits, else empty); an empty list when none.
+    Q_PROPERTY(QStringList VisibleError READ visibleError)
     // The lines of the window's notification list, newest first as shown.
     Q_PROPERTY(QStringList Notifications READ notifications)
     // While an update adds more than one font: how many are in place, and
@@ -41,6 +44,7 @@ public:
     QString connectionState() const;
     bool signedIn() const;
     QString username() const;
+    QStringList visibleError() const;
     QStringList notifications() const;
     qlonglong fontsAdded() const;
     qlonglong fontsToAdd() const;

@@ -10,8 +10,9 @@ namespace kernwell {
 class HTTPDataDownloader {
 public:
     virtual ~HTTPDataDownloader() = default;
-    // The whole body for a 200–299 answer; throws ServiceError::network (as
-    // kernwell::Error) for any other answer and transport errors unchanged.
+    // The whole body for a 200–299 answer; throws the ServiceError (as
+    // kernwell::Error) that names any other answer, and transport errors
+    // unchanged.
     virtual QCoro::Task<QByteArray> downloadData(QUrl url) = 0;
 };
 

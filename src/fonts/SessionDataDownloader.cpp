@@ -12,8 +12,11 @@ SessionDataDownloader::SessionDataDownloader(std::shared_ptr<UrlSession> session
 QCoro::Task<QByteArray> SessionDataDownloader::downloadData(QUrl url)
 {
     const UrlDataResult result = co_await m_session->download(std::move(url));
-    if (!result.http || result.http->statusCode < 200 || result.http->statusCode >= 300) {
+    if (!result.http) {
         throw toError(ServiceError::network);
+    }
+    if (result.http->statusCode < 200 || result.http->statusCode >= 300) {
+        throw downloadStatusError(result.http->statusCode);
     }
     co_return result.body;
 }

@@ -8,8 +8,8 @@
 namespace kernwell {
 
 // Downloads through the shared network session: the body of a 200–299
-// answer; ServiceError::network for any other status or a non-HTTP answer;
-// the session's transport errors unchanged.
+// answer; downloadStatusError for any other status, ServiceError::network
+// for a non-HTTP answer; the session's transport errors unchanged.
 class SessionDataDownloader final : public HTTPDataDownloader {
 public:
     explicit SessionDataDownloader(std::shared_ptr<UrlSession> session);

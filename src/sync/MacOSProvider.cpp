@@ -113,7 +113,7 @@ void MacOSProvider::setConnectionState(ConnectionState value)
     emit connectionStateChanged();
 }
 
-QCoro::Task<> MacOSProvider::signIn(QString token, QString email)
+QCoro::Task<bool> MacOSProvider::signIn(QString token, QString email)
 {
     auto session = std::make_shared<Cancellation>(m_lifetime);
     if (m_signInSession) {
@@ -121,10 +121,15 @@ QCoro::Task<> MacOSProvider::signIn(QString token, QString email)
         m_signInSession->cancel();
     }
     m_signInSession = session;
+    // An old link clicked again is no fault of ours, nor a reason to touch
+    // the session that runs.
+    const bool besideSession = hasCredentials();
+    const auto refusal = besideSession ? Client::Refusal::expected : Client::Refusal::reported;
+    bool startsSync = true;
     for (;;) {
-        const TokenPairResult result = co_await m_client->fetchTokenPair(token);
+        const TokenPairResult result = co_await m_client->fetchTokenPair(token, refusal);
         if (session->isCancelled()) {
-            co_return;
+            co_return false;
         }
         if (const auto* pair = std::get_if<TokenPair>(&result)) {
             // The session that runs or retries with the tokens held so far
@@ -142,6 +147,12 @@ QCoro::Task<> MacOSProvider::signIn(QString token, QString email)
             setConnectionState(ConnectionState::SignedIn);
             break;
         }
+        // Unless that session ended meanwhile, as a signed-out user's link.
+        if (besideSession && hasCredentials()) {
+            tellLinkNotUsed(std::get<ServiceError>(result));
+            startsSync = false;
+            break;
+        }
         if (std::get<ServiceError>(result) == ServiceError::authorization) {
             setVisibleError(tr("Unable to sign in."));
             break;
@@ -151,12 +162,24 @@ QCoro::Task<> MacOSProvider::signIn(QString token, QString email)
         const bool waited = co_await m_sleeper.sleep(m_reconnectSecondsRemaining, session);
         if (!waited) {
             // Whoever cancelled (sign-out, destruction) has taken care of the state.
-            co_return;
+            co_return false;
         }
         growBackOff();
     }
     if (m_signInSession == session) {
         m_signInSession.reset();
+    }
+    co_return startsSync;
+}
+
+void MacOSProvider::tellLinkNotUsed(ServiceError error)
+{
+    const QString stillSignedIn = tr("You are still signed in as %1.").arg(usernameText());
+    if (error == ServiceError::authorization) {
+        m_notificationCallback(tr("The sign-in link has expired."), stillSignedIn);
+    } else {
+        m_notificationCallback(
+            tr("The sign-in link could not be used."), tr("The service could not be reached. %1").arg(stillSignedIn));
     }
 }
 

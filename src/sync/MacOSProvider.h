@@ -87,7 +87,12 @@ public:
     // Exchanges the sign-in callback's token; retries while the network is down.
     // A successful exchange ends the connection of the tokens held before
     // (its socket closed normally), so that startSync() can start anew.
-    QCoro::Task<> signIn(QString token, QString email);
+    // While a session runs, a link that is refused or cannot reach the
+    // service leaves it alone: the user is told by one system notification,
+    // and nothing is retried. Returns whether startSync() should follow:
+    // false for such a link and for a sign-in that sign-out or a newer link
+    // took over.
+    QCoro::Task<bool> signIn(QString token, QString email);
     // Runs the sync connection; returns when the signed-in state has ended or
     // when it refuses to start.
     QCoro::Task<> startSync();
@@ -130,6 +135,8 @@ private:
     void setReconnectSecondsRemaining(qint64 value);
     void setConnectionState(ConnectionState value);
     void setAddingProgress(qint64 added, qint64 toAdd);
+    // Tells the user why a link that arrived during a session was not used.
+    void tellLinkNotUsed(ServiceError error);
     // Shows the lines of `records` as system notifications and appends them
     // to the list, in one assignment.
     void deliver(const QList<ClientNotification>& records);

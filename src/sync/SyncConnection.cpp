@@ -73,6 +73,8 @@ QCoro::Task<MacOSProvider::Next> MacOSProvider::refresh(QString refreshToken, st
             co_return Next { Next::Step::Abandon, {} };
         }
         if (const auto* pair = std::get_if<TokenPair>(&result)) {
+            // The service answered: nothing is failing any more.
+            setVisibleError(std::nullopt);
             setSignedIn(true);
             m_tokenPair = *pair;
             setUsername(m_username);
@@ -111,6 +113,9 @@ QCoro::Task<MacOSProvider::Next> MacOSProvider::connectAndReceive(
     socket->resume();
     auto ping = std::make_shared<Cancellation>(session);
     pingTask(socket, ping);
+    // Connected shows no error line: the back-off stays until a message
+    // proves the link, but the error it waited on is over.
+    setVisibleError(std::nullopt);
     setConnectionState(ConnectionState::SignedIn);
 
     bool updateApplied = false;

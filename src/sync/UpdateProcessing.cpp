@@ -1,6 +1,7 @@
 #include "sync/MacOSProvider.h"
 
 #include "api/SyncMessage.h"
+#include "sync/FailureCause.h"
 
 #include <QDir>
 #include <QHash>
@@ -65,9 +66,11 @@ namespace {
 
     ClientNotification failedAddRecord(const FontForAppend& font, const Error& error)
     {
+        // The update stops here; the next connection catches up on the synced
+        // set, this font included.
         return { QUuid::createUuid(), ClientNotificationKind::SyncError, font.fontId, font.qorDisplayName,
             MacOSProvider::tr("Couldn't add %1: %2 It will be tried again at the next connection.")
-                .arg(font.qorDisplayName, error.description()) };
+                .arg(font.qorDisplayName, failureCause(error)) };
     }
 
 } // namespace
@@ -249,11 +252,13 @@ QCoro::Task<std::optional<QList<ClientNotification>>> MacOSProvider::applyUpdate
             m_logger->logError(error);
             failure = error;
         }
-        if (session && session->isCancelled()) {
-            // Signed out during the download: the fonts were unregistered
-            // already, and this one must not stay registered either. (A new
-            // sign-in registers the folder's fonts again anyway.) A failure
-            // that the sign-out caused is no news to the user.
+        const bool quitting = failure && failure->domain() == QLatin1String(FontStore::errorDomain)
+            && failure->code() == FontStore::closed;
+        if (quitting || (session && session->isCancelled())) {
+            // Signed out (or quitting) during the download: the fonts were
+            // unregistered already, and this one must not stay registered
+            // either. (A new sign-in registers the folder's fonts again
+            // anyway.) A failure either caused is no news to the user.
             if (!m_tokenPair) {
                 m_fontStore->unregisterAllFonts();
             }

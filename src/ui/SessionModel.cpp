@@ -10,4 +10,9 @@ QString SessionModel::addingProgressText() const
     return tr("Adding %1 of %2 fonts…").arg(fontsAdded()).arg(fontsToAdd());
 }
 
+QString SessionModel::retryingText(qint64 seconds)
+{
+    return tr("Retrying in %1 seconds...").arg(seconds);
+}
+
 } // namespace kernwell

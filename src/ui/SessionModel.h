@@ -36,6 +36,8 @@ public:
     // "Adding 37 of 500 fonts…" while an update adds more than one font;
     // empty otherwise.
     QString addingProgressText() const;
+    // The line under the error while a retry waits: "Retrying in 4 seconds...".
+    static QString retryingText(qint64 seconds);
     // Starts the sign-out. The returned task may be dropped at once: the
     // sign-out runs to its end whether or not anyone awaits it.
     virtual QCoro::Task<> signOut() = 0;

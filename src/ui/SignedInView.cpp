@@ -139,7 +139,7 @@ void SignedInView::refreshStatus()
     m_errorLines->setVisible(error.has_value());
     if (error) {
         m_errorText->setText(*error);
-        m_retry->setText(tr("Retrying in %1 seconds...").arg(m_session.reconnectSecondsRemaining()));
+        m_retry->setText(SessionModel::retryingText(m_session.reconnectSecondsRemaining()));
     }
 }
 

@@ -23,6 +23,7 @@
 
 #include <QApplication>
 #include <QDBusConnection>
+#include <QSignalSpy>
 #include <QTemporaryDir>
 
 using namespace kernwell;
@@ -61,8 +62,12 @@ MenuBarWindow* kernwellWindow()
 // The running application as main() puts it together, on a desktop without
 // a tray, on the test's private session bus, against the local service.
 struct RunningKernwell {
-    explicit RunningKernwell(const LocalService& service)
+    // `storedRefreshToken`: the keyring holds it for `email` at start.
+    explicit RunningKernwell(const LocalService& service, const QString& storedRefreshToken = {})
     {
+        if (!storedRefreshToken.isEmpty()) {
+            storage->store(email, storedRefreshToken);
+        }
         const QString root = service.baseUrl().toString();
         configuration.authorizationURL = QUrl(root + QStringLiteral("/signin"));
         configuration.browseFontsURL = QUrl(root + QStringLiteral("/browse"));
@@ -98,12 +103,15 @@ struct RunningKernwell {
         exporter->exportOnBus();
     }
 
-    void signIn(const LocalService& service)
+    // Hands over a fresh sign-in link of `account`; returns the link.
+    QString signIn(const LocalService& service, const QString& account = email)
     {
-        const QString token = service.createUser(email);
-        app->handleCallback(QStringLiteral("kernwell://desktop/authorize?token=%1&email=%2")
-                                .arg(QString::fromUtf8(QUrl::toPercentEncoding(token)),
-                                    QString::fromUtf8(QUrl::toPercentEncoding(email))));
+        const QString token = service.createUser(account);
+        const QString link = QStringLiteral("kernwell://desktop/authorize?token=%1&email=%2")
+                                 .arg(QString::fromUtf8(QUrl::toPercentEncoding(token)),
+                                     QString::fromUtf8(QUrl::toPercentEncoding(account)));
+        app->handleCallback(link);
+        return link;
     }
 
     AppConfiguration configuration;
@@ -196,6 +204,120 @@ private slots:
         QCOMPARE(kernwell.toolkit.mainWindowOpenings, mainWindowOpenings);
 
         runTask(kernwell.app->serviceProvider().signOut());
+    }
+
+    // Started with stored credentials, the sign-in window closes itself once.
+    // Signed out, launching again and the hint's action show it until the
+    // user closes it.
+    void signInWindowStaysOnceOpenedAgain()
+    {
+        LocalService service;
+        FakeNotificationServer server;
+        QVERIFY(server.isRegistered());
+        RunningKernwell kernwell(service, service.signIn(email).refreshToken);
+        QVERIFY(service.waitForOpenSockets(email, 1, std::chrono::seconds(30)));
+        QVERIFY(waitUntil([&] { return !kernwell.toolkit.isMainWindowOpen(); }));
+        QVERIFY(waitUntil([&] { return server.notifications.size() == 1; }));
+        const uint hint = server.notifications.first().id;
+        runTask(kernwell.app->serviceProvider().signOut());
+
+        launchAgain(service);
+        QVERIFY(waitUntil([&] { return kernwell.toolkit.isMainWindowOpen(); }));
+        nextTurn();
+        kernwell.toolkit.runDelayed();
+        QVERIFY(kernwell.toolkit.isMainWindowOpen());
+
+        kernwell.toolkit.closeWindow(QStringLiteral("MainWindow"));
+        server.invokeAction(hint, QStringLiteral("open"));
+        QVERIFY(waitUntil([&] { return kernwell.toolkit.isMainWindowOpen(); }));
+        nextTurn();
+        kernwell.toolkit.runDelayed();
+        QVERIFY(kernwell.toolkit.isMainWindowOpen());
+    }
+
+    // A link that arrives while the session runs: one used already changes
+    // nothing and tells the user once, without a report; another account's
+    // switches to that account.
+    void linkDuringASession_data()
+    {
+        QTest::addColumn<bool>("used");
+        QTest::newRow("the used link again") << true;
+        QTest::newRow("another account's link") << false;
+    }
+    void linkDuringASession()
+    {
+        QFETCH(bool, used);
+        const QString other = QStringLiteral("other@example.org");
+        LocalService service;
+        FakeNotificationServer server;
+        QVERIFY(server.isRegistered());
+        RunningKernwell kernwell(service);
+        const QString link = kernwell.signIn(service);
+        QVERIFY(service.waitForOpenSockets(email, 1, std::chrono::seconds(30)));
+        QVERIFY(waitUntil([&] { return server.notifications.size() == 1; }));
+        MacOSProvider& provider = kernwell.app->serviceProvider();
+        QSignalSpy states(&provider, &MacOSProvider::connectionStateChanged);
+        QSignalSpy errors(&provider, &MacOSProvider::visibleErrorChanged);
+        QSignalSpy users(&provider, &MacOSProvider::usernameChanged);
+        kernwell.logger->clear();
+
+        if (used) {
+            kernwell.app->handleCallback(link);
+            QVERIFY(waitUntil([&] { return server.notifications.size() == 2; }));
+            QCOMPARE(server.notifications.last().summary, QStringLiteral("The sign-in link has expired."));
+            QCOMPARE(server.notifications.last().body, QStringLiteral("You are still signed in as %1.").arg(email));
+            nextTurn();
+            QCOMPARE(states.count() + errors.count() + users.count(), 0);
+            QCOMPARE(kernwell.logger->messages(), QStringList());
+            QCOMPARE(service.state(email).openSockets, 1);
+        } else {
+            kernwell.signIn(service, other);
+            QVERIFY(service.waitForOpenSockets(other, 1, std::chrono::seconds(30)));
+            QVERIFY(waitUntil([&] { return service.state(email).openSockets == 0; }));
+            QCOMPARE(provider.username(), std::optional(other));
+            QVERIFY(provider.signedIn());
+            QVERIFY(waitUntil([&] { return provider.connectionState() == ConnectionState::SignedIn; }));
+            QCOMPARE(server.notifications.size(), 1);
+        }
+        QCOMPARE(provider.visibleError(), std::nullopt);
+        runTask(provider.signOut());
+    }
+
+    // The socket drops and the next handshake fails: the session interface
+    // shows the error with its retry line, and nothing once connected again.
+    void visibleErrorOnTheSessionInterface()
+    {
+        LocalService service;
+        RunningKernwell kernwell(service);
+        QDBusConnection watcherBus = QDBusConnection::connectToBus(QDBusConnection::SessionBus, QStringLiteral("watcher"));
+        PropertyWatcher watcher;
+        const QString path = SingleInstance::objectPath(identifier) + QStringLiteral("/Session");
+        QVERIFY(watcherBus.connect(identifier, path, QStringLiteral("org.freedesktop.DBus.Properties"),
+            QStringLiteral("PropertiesChanged"), &watcher, SLOT(changed(QString, QVariantMap, QStringList))));
+        kernwell.signIn(service);
+        QVERIFY(service.waitForOpenSockets(email, 1, std::chrono::seconds(30)));
+
+        service.refuseNextHandshakes(500);
+        QCOMPARE(service.dropSockets(email), 1);
+        QVERIFY(service.waitForOpenSockets(email, 1, std::chrono::seconds(30)));
+        QVERIFY(waitUntil([&] { return kernwell.app->serviceProvider().connectionState() == ConnectionState::SignedIn; }));
+        // Each value as the bus carried it, title and message joined.
+        const auto errorsSeen = [&] {
+            QStringList seen;
+            for (const QVariantMap& change : std::as_const(watcher.changes)) {
+                if (change.contains(QStringLiteral("VisibleError"))) {
+                    seen.append(change.value(QStringLiteral("VisibleError")).toStringList().join(QLatin1Char('|')));
+                }
+            }
+            return seen;
+        };
+        QVERIFY(waitUntil([&] { return !errorsSeen().isEmpty() && errorsSeen().last().isEmpty(); }));
+        QVERIFY2(errorsSeen().contains(QStringLiteral("Unable to connect.|Retrying in 2 seconds...")),
+            qPrintable(errorsSeen().join(QLatin1Char(','))));
+        QCOMPARE(kernwell.exporter->visibleError(), QStringList());
+
+        runTask(kernwell.app->serviceProvider().signOut());
+        QDBusConnection::disconnectFromBus(QStringLiteral("watcher"));
     }
 
     // An update of several fonts on the local service counts them on the

@@ -101,18 +101,26 @@ private slots:
     {
         QTest::addColumn<std::optional<int>>("status");
         QTest::addColumn<QByteArray>("body");
-        QTest::addColumn<bool>("succeeds");
-        QTest::newRow("199") << std::optional(199) << QByteArray("font") << false;
-        QTest::newRow("200, empty body") << std::optional(200) << QByteArray() << true;
-        QTest::newRow("299") << std::optional(299) << QByteArray("font") << true;
-        QTest::newRow("300") << std::optional(300) << QByteArray("font") << false;
-        QTest::newRow("not HTTP") << std::optional<int>() << QByteArray("font") << false;
+        QTest::addColumn<QString>("failure"); // what the error says; empty: succeeds
+        QTest::newRow("199") << std::optional(199) << QByteArray("font")
+                             << QStringLiteral("The service answered with an error (status 199).");
+        QTest::newRow("200, empty body") << std::optional(200) << QByteArray() << QString();
+        QTest::newRow("299") << std::optional(299) << QByteArray("font") << QString();
+        QTest::newRow("300") << std::optional(300) << QByteArray("font")
+                             << QStringLiteral("The service answered with an error (status 300).");
+        QTest::newRow("404") << std::optional(404) << QByteArray("font")
+                             << QStringLiteral("The font file was not found on the service.");
+        QTest::newRow("500") << std::optional(500) << QByteArray()
+                             << QStringLiteral("The service answered with an error (status 500).");
+        QTest::newRow("not HTTP") << std::optional<int>() << QByteArray("font")
+                                  << QStringLiteral("The service could not be reached.");
     }
     void downloadJudgesTheStatus()
     {
         QFETCH(std::optional<int>, status);
         QFETCH(QByteArray, body);
-        QFETCH(bool, succeeds);
+        QFETCH(QString, failure);
+        const bool succeeds = failure.isEmpty();
         auto session = std::make_shared<FakeUrlSession>();
         UrlDataResult result { body, std::nullopt };
         if (status) {
@@ -127,7 +135,8 @@ private slots:
             QCOMPARE(received, body);
         } catch (const Error& error) {
             QVERIFY2(!succeeds, error.what());
-            QCOMPARE(error, kernwell::toError(kernwell::ServiceError::network));
+            QCOMPARE(error.domain(), QLatin1String(kernwell::serviceErrorDomain));
+            QCOMPARE(error.description(), failure);
         }
         QCOMPARE(session->requestedUrls(), QList { url });
     }
@@ -137,7 +146,7 @@ private slots:
     void downloadOverTheNetwork_data()
     {
         QTest::addColumn<QString>("path");
-        QTest::addColumn<QByteArray>("body"); // null: fails with ServiceError network
+        QTest::addColumn<QByteArray>("body"); // null: fails with the status's ServiceError
         QTest::newRow("200") << "/status/200" << QByteArray("body 200");
         QTest::newRow("299") << "/status/299" << QByteArray("body 299");
         QTest::newRow("300") << "/status/300" << QByteArray();
@@ -159,7 +168,8 @@ private slots:
             QCOMPARE(received, body);
         } catch (const Error& error) {
             QVERIFY2(body.isNull(), error.what());
-            QCOMPARE(error, kernwell::toError(kernwell::ServiceError::network));
+            // The status of the last answer, after the redirects.
+            QCOMPARE(error, kernwell::downloadStatusError(path.section(QLatin1Char('/'), -1).toInt()));
         }
     }
 

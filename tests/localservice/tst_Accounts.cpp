@@ -127,12 +127,66 @@ private slots:
         QCOMPARE(accounts.state(email)->styles, QStringList { QStringLiteral("b") });
     }
 
+    // Every sign-in is a client of its own, refreshing stays within it, and a
+    // removal is kept, across restarts, until every client has read it.
+    void removalsAreKeptUntilEveryClientReadThem()
+    {
+        const QString email = QStringLiteral("ada@example.org");
+        const QString a = QStringLiteral("a");
+        QString home;
+        QString office;
+        quint64 removal = 0;
+        {
+            Accounts accounts(stateFile(), std::chrono::seconds(3600));
+            const auto homePair = accounts.exchange(accounts.issueSignInToken(email));
+            const auto officePair = accounts.exchange(accounts.issueSignInToken(email));
+            home = accounts.checkAccessToken(homePair->accessToken).client;
+            office = accounts.checkAccessToken(officePair->accessToken).client;
+            QVERIFY(!home.isEmpty() && home != office);
+            QCOMPARE(accounts.checkAccessToken(accounts.exchange(officePair->refreshToken)->accessToken).client, office);
+            accounts.changeStyles(email, { a, QStringLiteral("b") }, {});
+            removal = accounts.changeStyles(email, {}, { a })->number;
+            accounts.acknowledge(email, home, removal);
+        }
+        Accounts reloaded(stateFile(), std::chrono::seconds(3600));
+        QCOMPARE(reloaded.catchUp(email, home)->remove, QStringList());
+        QCOMPARE(reloaded.catchUp(email, office)->remove, QStringList { a });
+        reloaded.acknowledge(email, office, removal + 1); // not made yet
+        QCOMPARE(reloaded.catchUp(email, office)->remove, QStringList { a });
+        reloaded.acknowledge(email, office, removal);
+        QCOMPARE(reloaded.catchUp(email, office)->remove, QStringList());
+        // Read by all: forgotten, so a computer signing in now is not told.
+        const auto laptop = reloaded.exchange(reloaded.issueSignInToken(email));
+        QCOMPARE(reloaded.catchUp(email, reloaded.checkAccessToken(laptop->accessToken).client)->remove, QStringList());
+    }
+
+    // A file from before clients were told apart keeps everyone signed in
+    // and every removal due.
+    void earlierStateFileIsTakenOver()
+    {
+        QFile file(stateFile());
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(R"({"users":[{"email":"ada@example.org","revoked":false,"refreshTokens":["rt_1","rt_2"],"styles":["b"],"removedSinceConnection":["a"]}]})");
+        file.close();
+        Accounts accounts(stateFile(), std::chrono::seconds(3600));
+        const auto pair = accounts.exchange(QStringLiteral("rt_1"));
+        QVERIFY(pair);
+        const auto caughtUp = accounts.catchUp(QStringLiteral("ada@example.org"), accounts.checkAccessToken(pair->accessToken).client);
+        QCOMPARE(caughtUp->append, QStringList { QStringLiteral("b") });
+        QCOMPARE(caughtUp->remove, QStringList { QStringLiteral("a") });
+        QVERIFY(accounts.exchange(QStringLiteral("rt_2")));
+    }
+
     void commandLine_data()
     {
         QTest::addColumn<QStringList>("arguments");
         QTest::addColumn<QString>("error"); // empty: accepted
         QTest::newRow("defaults") << QStringList() << QString();
-        QTest::newRow("all") << args({ "--host", "::1", "--port", "8080", "--fonts-dir", KERNWELL_SOURCE_DIR "/resources/typefaces", "--access-token-lifetime", "5" }) << QString();
+        QTest::newRow("all") << args({ "--host", "::1", "--port", "8080", "--fonts-dir", KERNWELL_SOURCE_DIR "/resources/typefaces", "--access-token-lifetime", "5",
+                                    "--max-connections", "8", "--header-timeout", "2" })
+                             << QString();
+        QTest::newRow("no connections") << args({ "--max-connections", "0" }) << "--max-connections needs a whole number from 1 to 1000000, not \"0\".";
+        QTest::newRow("header timeout zero") << args({ "--header-timeout", "0" }) << "--header-timeout needs a whole number from 1 to 3600, not \"0\".";
         QTest::newRow("port too big") << args({ "--port", "65536" }) << "--port needs a whole number from 0 to 65535, not \"65536\".";
         QTest::newRow("port not a number") << args({ "--port", "http" }) << "--port needs a whole number from 0 to 65535, not \"http\".";
         QTest::newRow("lifetime zero") << args({ "--access-token-lifetime", "0" })
@@ -157,6 +211,8 @@ private slots:
                 QCOMPARE(options.port, quint16(47800));
                 QCOMPARE(options.host, QStringLiteral("127.0.0.1"));
                 QCOMPARE(options.accessTokenLifetime, std::chrono::seconds(3600));
+                QCOMPARE(options.connectionLimits.connections, 512);
+                QCOMPARE(options.connectionLimits.headerTimeout, std::chrono::seconds(10));
             }
         } catch (const std::invalid_argument& refused) {
             QCOMPARE(QString::fromUtf8(refused.what()), error);

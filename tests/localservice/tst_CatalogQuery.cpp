@@ -230,7 +230,13 @@ private slots:
         QTest::newRow("id as number") << "{styles(where: {any: [{id: 1}]}) {nodes {id}}}" << "Expected a String for \"id\"." << 1 << 28;
         QTest::newRow("unknown filter") << "{styles(where: {all: []}) {nodes {id}}}" << "Field \"all\" is not defined by type \"StyleWhere\"." << 1 << 22;
         QTest::newRow("nested too deeply") << QStringLiteral("{styles(where: %1) {nodes {id}}}").arg(QString(200, QLatin1Char('[')))
-                                           << "The query is nested too deeply." << 1 << 80;
+                                           << "The query is nested too deeply." << 1 << 79;
+        // Two braces, then lists: 64 levels are parsed (and then judged by the schema), 65 are not.
+        const auto nested = [](int lists) {
+            return QStringLiteral("{styles(where: {id: %1\"x\"%2}) {nodes {id}}}").arg(QString(lists, QLatin1Char('[')), QString(lists, QLatin1Char(']')));
+        };
+        QTest::newRow("nested 64 levels") << nested(62) << "Expected a String for \"id\"." << 1 << 21;
+        QTest::newRow("nested 65 levels") << nested(63) << "The query is nested too deeply." << 1 << 83;
     }
 
     void errors()

@@ -5,9 +5,14 @@
 #include <QDir>
 #include <QFile>
 #include <QJsonArray>
+#include <QProcess>
+#include <QTcpSocket>
+#include <QTemporaryDir>
 #include <QUrl>
 
 #include <list>
+
+#include <sys/resource.h>
 
 using kernwell::test::LocalService;
 using kernwell::test::SyncSocket;
@@ -47,6 +52,43 @@ qint64 privateMemoryKb(qint64 pid)
         }
     }
     return total;
+}
+
+// How long a process's main thread has been running or ready to run, in
+// seconds: unlike processor time, the same on a busy machine.
+double runnableSeconds(qint64 pid)
+{
+    QFile schedstat(QStringLiteral("/proc/%1/schedstat").arg(pid));
+    if (!schedstat.open(QIODevice::ReadOnly)) {
+        return -1;
+    }
+    const QList<QByteArray> nanoseconds = schedstat.readAll().trimmed().split(' '); // on the processor, waiting for it, time slices
+    return double(nanoseconds.value(0).toLongLong() + nanoseconds.value(1).toLongLong()) / 1e9;
+}
+
+// Opens a connection that sends nothing.
+bool openIdle(std::list<QTcpSocket>& held, quint16 port)
+{
+    QTcpSocket& socket = held.emplace_back();
+    socket.connectToHost(QStringLiteral("127.0.0.1"), port);
+    return socket.waitForConnected(5000);
+}
+
+// The status of a plain GET / on a new connection; 0 when none came.
+int statusOfHomePage(quint16 port)
+{
+    QTcpSocket socket;
+    socket.connectToHost(QStringLiteral("127.0.0.1"), port);
+    if (!socket.waitForConnected(5000)) {
+        return 0;
+    }
+    socket.write("GET / HTTP/1.1\r\nHost: 127.0.0.1:" + QByteArray::number(port) + "\r\nConnection: close\r\n\r\n");
+    QByteArray answer;
+    for (int i = 0; i < 100 && !answer.contains("\r\n"); ++i) {
+        socket.waitForReadyRead(100);
+        answer += socket.readAll();
+    }
+    return answer.startsWith("HTTP/1.1 ") ? answer.mid(9, 3).toInt() : 0;
 }
 
 } // namespace
@@ -107,6 +149,8 @@ private slots:
                                             << 421 << QByteArray("does not answer for the host");
         QTest::newRow("page, another port") << QByteArray("GET") << "/reports" << QByteArray("Host: 127.0.0.1:1\n") << QByteArray() << 421
                                             << QByteArray("host \\\"127.0.0.1:1\\\"");
+        QTest::newRow("page, two hosts") << QByteArray("GET") << "/library" << QByteArray("Host: HOST\nHost: evil.example\nCookie: COOKIE\n") << QByteArray()
+                                         << 400 << QByteArray("more than one Host header");
 
         QTest::newRow("sign-in form from another site") << QByteArray("POST") << "/signin" << form + "Origin: http://evil.example\n" << signInEve
                                                         << 403 << QByteArray("sent from http://evil.example");
@@ -242,6 +286,79 @@ private slots:
         QVERIFY(service.waitForOpenSockets(email, 15));
         SyncSocket replacement;
         QCOMPARE(replacement.open(service, authorization), 101);
+    }
+
+    // Beyond the cap a connection is turned away at once; connections that
+    // send no header are cut at the header deadline, so the service answers
+    // again once they are gone.
+    void idleConnectionsBeyondTheCap()
+    {
+        LocalService::Options options;
+        options.extraArguments = QStringList { QStringLiteral("--max-connections"), QStringLiteral("4"), QStringLiteral("--header-timeout"), QStringLiteral("2") };
+        LocalService service(options);
+        std::list<QTcpSocket> idle;
+        for (int i = 0; i < 4; ++i) {
+            QVERIFY(openIdle(idle, service.port()));
+        }
+        const LocalService::HttpAnswer turnedAway = service.request("GET", QStringLiteral("/"));
+        QCOMPARE(turnedAway.status, 503);
+        QVERIFY2(turnedAway.body.contains("as many connections open as it takes"), turnedAway.body.constData());
+        for (QTcpSocket& socket : idle) {
+            QVERIFY(socket.state() == QAbstractSocket::UnconnectedState || socket.waitForDisconnected(10000));
+        }
+        QCOMPARE(service.request("GET", QStringLiteral("/")).status, 200);
+    }
+
+    // A header sent a byte at a time is cut at the default deadline (10 s),
+    // not held for as long as each byte keeps the connection alive.
+    void trickledHeaderIsCut()
+    {
+        const LocalService& service = *m_service;
+        QTcpSocket socket;
+        socket.connectToHost(QStringLiteral("127.0.0.1"), service.port());
+        QVERIFY(socket.waitForConnected(5000));
+        socket.write("GET / HTTP/1.1\r\nX-Slow: ");
+        for (int i = 0; i < 60 && socket.state() == QAbstractSocket::ConnectedState; ++i) {
+            socket.write("x");
+            socket.waitForDisconnected(500);
+        }
+        QCOMPARE(socket.state(), QAbstractSocket::UnconnectedState); // within 30 s
+        QCOMPARE(service.request("GET", QStringLiteral("/")).status, 200);
+    }
+
+    // Out of descriptors, the service pauses between attempts to accept
+    // instead of spinning on the waiting connections, and answers again
+    // once descriptors are free.
+    void descriptorsRunOut()
+    {
+        QTemporaryDir data;
+        QProcess process;
+        process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        process.setChildProcessModifier([] {
+            const rlimit few { 40, 40 };
+            ::setrlimit(RLIMIT_NOFILE, &few);
+        });
+        process.start(QStringLiteral(KERNWELL_BINARY_DIR "/localservice/kernwell-localservice"),
+            { QStringLiteral("--port"), QStringLiteral("0"), QStringLiteral("--fonts-dir"), QStringLiteral(KERNWELL_SOURCE_DIR "/resources/typefaces"),
+                QStringLiteral("--data-dir"), data.path() });
+        QVERIFY(process.waitForReadyRead(20000));
+        const quint16 port = static_cast<quint16>(QUrl(QString::fromUtf8(process.readLine().trimmed())).port());
+        QVERIFY(port > 0);
+
+        std::list<QTcpSocket> held;
+        for (int i = 0; i < 60; ++i) {
+            QVERIFY(openIdle(held, port));
+        }
+        QTest::qWait(500); // it accepts until the descriptors run out
+        const double before = runnableSeconds(process.processId());
+        QTest::qWait(2000);
+        const double runnable = runnableSeconds(process.processId()) - before;
+        QVERIFY2(before >= 0 && runnable < 0.5, qPrintable(QStringLiteral("runnable for %1 s of 2 s").arg(runnable)));
+
+        held.clear();
+        QTRY_COMPARE_WITH_TIMEOUT(statusOfHomePage(port), 200, 10000);
+        process.terminate();
+        QVERIFY(process.waitForFinished(5000));
     }
 
     // A stream of error reports: memory and disk stop growing once the

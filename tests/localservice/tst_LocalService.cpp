@@ -7,6 +7,7 @@
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
+#include <QProcess>
 #include <QTemporaryDir>
 
 
@@ -26,6 +27,16 @@ QString bearer(const QString& token)
 }
 
 const QString email = QStringLiteral("ada@example.org");
+
+QJsonObject fonts(const QStringList& append, const QStringList& remove)
+{
+    return QJsonObject { { QStringLiteral("append"), QJsonArray::fromStringList(append) }, { QStringLiteral("remove"), QJsonArray::fromStringList(remove) } };
+}
+
+QJsonObject syncedFonts(const SyncSocket::Frame& frame)
+{
+    return QJsonDocument::fromJson(frame.payload).object()[QLatin1String("desktop:fonts")].toObject();
+}
 
 } // namespace
 
@@ -247,16 +258,12 @@ private slots:
         QCOMPARE(m_service->state(email).styles, QStringList { styles[1].id });
     }
 
-    // A new socket first gets the whole synced set and what was removed
-    // since the last socket opened, so that changes made while the client
-    // was away reach it; nothing when there is neither.
+    // A new socket first gets the whole synced set and what its client has
+    // not read of the removals, so that changes made while the client was
+    // away reach it; nothing when there is neither.
     void newSocketsCatchUp()
     {
         const QList<LocalService::Style> styles = m_service->catalog();
-        const auto fonts = [](const QStringList& append, const QStringList& remove) {
-            return QJsonObject { { QStringLiteral("append"), QJsonArray::fromStringList(append) },
-                { QStringLiteral("remove"), QJsonArray::fromStringList(remove) } };
-        };
         {
             SyncSocket first;
             QCOMPARE(first.open(*m_service, bearer(m_service->signIn(email).accessToken)), 101);
@@ -276,11 +283,69 @@ private slots:
         QJsonObject pushed = QJsonDocument::fromJson(socket.read().payload).object();
         QVERIFY(!pushed[QLatin1String("id")].toString().isEmpty());
         QCOMPARE(pushed[QLatin1String("desktop:fonts")].toObject(), fonts({ styles[0].id, styles[2].id }, { styles[1].id }));
+        // Reading on answers the ping that followed the message: read, it is not sent again.
+        QCOMPARE(m_service->pushText(email, QStringLiteral("marker")), 1);
+        QCOMPARE(socket.read().payload, QByteArray("marker"));
 
         SyncSocket next;
         QCOMPARE(next.open(*m_service, authorization), 101);
         pushed = QJsonDocument::fromJson(next.read().payload).object();
         QCOMPARE(pushed[QLatin1String("desktop:fonts")].toObject(), fonts({ styles[0].id, styles[2].id }, {}));
+    }
+
+    // Two computers of one account: a removal made while one is away reaches
+    // it when it is back, even after a socket it dropped unread; the one that
+    // read it live is not told again.
+    void eachComputerCatchesUp()
+    {
+        const QList<LocalService::Style> styles = m_service->catalog();
+        const LocalService::Tokens home = m_service->signIn(email);
+        const LocalService::Tokens office = m_service->signIn(email);
+        m_service->syncStyles(email, { styles[0].id, styles[1].id });
+        SyncSocket homeSocket;
+        QCOMPARE(homeSocket.open(*m_service, bearer(home.accessToken)), 101);
+        QCOMPARE(syncedFonts(homeSocket.read()), fonts({ styles[0].id, styles[1].id }, {}));
+
+        m_service->syncStyles(email, {}, { styles[0].id });
+        QCOMPARE(syncedFonts(homeSocket.read()), fonts({}, { styles[0].id }));
+        {
+            SyncSocket dropped;
+            QCOMPARE(dropped.open(*m_service, bearer(office.accessToken)), 101);
+            QVERIFY(m_service->waitForOpenSockets(email, 2));
+        }
+        QVERIFY(m_service->waitForOpenSockets(email, 1));
+        QCOMPARE(m_service->pushText(email, QStringLiteral("marker")), 1);
+        QCOMPARE(homeSocket.read().payload, QByteArray("marker"));
+
+        SyncSocket officeSocket; // with a refreshed token: the same computer
+        QCOMPARE(officeSocket.open(*m_service, bearer(m_service->exchange(office.refreshToken).accessToken)), 101);
+        QCOMPARE(syncedFonts(officeSocket.read()), fonts({ styles[1].id }, { styles[0].id }));
+        SyncSocket homeAgain;
+        QCOMPARE(homeAgain.open(*m_service, bearer(home.accessToken)), 101);
+        QCOMPARE(syncedFonts(homeAgain.read()), fonts({ styles[1].id }, {}));
+    }
+
+    // A second service on the same data folder would overwrite the first
+    // one's accounts: it exits at once, saying why, and the first goes on.
+    void secondServiceOnTheDataFolderExits()
+    {
+        const LocalService::Tokens tokens = m_service->signIn(email);
+        QProcess second;
+        second.start(QStringLiteral(KERNWELL_BINARY_DIR "/localservice/kernwell-localservice"),
+            { QStringLiteral("--port"), QStringLiteral("0"), QStringLiteral("--fonts-dir"), m_service->fontsDir(), QStringLiteral("--data-dir"),
+                m_service->dataDir() });
+        const bool exited = second.waitForFinished(20000);
+        if (!exited) {
+            second.kill();
+            second.waitForFinished();
+        }
+        QVERIFY(exited);
+        QCOMPARE(second.exitStatus(), QProcess::NormalExit);
+        QVERIFY(second.exitCode() != 0);
+        const QByteArray message = second.readAllStandardError();
+        QVERIFY2(message.contains("is in use by another kernwell-localservice (process " + QByteArray::number(m_service->processId()) + ")"),
+            message.constData());
+        QCOMPARE(m_service->exchange(tokens.refreshToken).status, 200);
     }
 
     // The folder holds refresh tokens.

@@ -24,6 +24,7 @@ using namespace std::chrono_literals;
 
 using Handshake = FakeWebSocketTask::Handshake;
 using TokenAnswer = FakeUrlSession::TokenAnswer;
+Q_DECLARE_METATYPE(kernwell::test::FakeUrlSession::TokenAnswer)
 
 namespace {
 
@@ -277,6 +278,14 @@ private slots:
         QTest::newRow("connection drop reconnects")
             << QStringLiteral("drop") << false << true
             << QStringList { QStringLiteral("access-1"), QStringLiteral("access-1") };
+        QTest::newRow("failed handshake reconnects")
+            << QStringLiteral("unanswered") << false << true
+            << QStringList { QStringLiteral("access-1"), QStringLiteral("access-1") };
+        QTest::newRow("handshake 401, refresh fails once, then accepted")
+            << QStringLiteral("401 offline") << false << true
+            << QStringList { QStringLiteral("access-1"), QStringLiteral("access-2") };
+        QTest::newRow("handshake 401, refresh refused") << QStringLiteral("401 refused") << true << false
+                                                        << QStringList { QStringLiteral("access-1") };
     }
     void connectionFailure()
     {
@@ -286,10 +295,17 @@ private slots:
         QFETCH(QStringList, socketTokens);
 
         ProviderHarness harness;
-        if (event == QStringLiteral("401")) {
+        if (event.startsWith(QStringLiteral("401"))) {
             harness.session->handshakes = { Handshake::Unauthorized };
         } else if (event == QStringLiteral("403")) {
             harness.session->handshakes = { Handshake::Forbidden };
+        } else if (event == QStringLiteral("unanswered")) {
+            harness.session->handshakes = { Handshake::Unreachable };
+        }
+        if (event == QStringLiteral("401 offline")) {
+            harness.session->tokenAnswers = { TokenAnswer::Tokens, TokenAnswer::NetworkDown, TokenAnswer::Tokens };
+        } else if (event == QStringLiteral("401 refused")) {
+            harness.session->tokenAnswers = { TokenAnswer::Tokens, TokenAnswer::Refused };
         }
         harness.storage->store(account, QStringLiteral("stored-refresh"));
         MacOSProvider& provider = harness.make();
@@ -321,6 +337,8 @@ private slots:
             QVERIFY(provider.signedIn());
             QVERIFY(waitUntil([&] { return harness.linkedFonts() == QStringList { QStringLiteral("earlier") }; }));
         }
+        // Connected again, or signed out: the window shows no retry countdown.
+        QCOMPARE(provider.visibleError(), std::nullopt);
         if (ends) {
             nextTurn();
         } else {
@@ -372,7 +390,8 @@ private slots:
         QCOMPARE(harness.states.mid(1),
             (QList<ConnectionState> { ConnectionState::ProcessingUpdate, ConnectionState::TransientError,
                 ConnectionState::SignedIn }));
-        QCOMPARE(harness.provider().visibleError(), std::optional(QStringLiteral("Unable to connect.")));
+        // Connected again: no error line under "Connected".
+        QCOMPARE(harness.provider().visibleError(), std::nullopt);
         QCOMPARE(harness.session->socketTokens.last(), harness.session->socketTokens.first());
         QVERIFY(harness.posted.isEmpty());
     }
@@ -555,6 +574,44 @@ private slots:
         QCOMPARE(provider.username(), std::optional(otherAccount));
         QVERIFY(waitUntil([&] { return harness.storage->secret(otherAccount) == refreshToken; }));
         QCOMPARE(harness.storage->secret(account), std::nullopt);
+    }
+
+    // A link that cannot be used beside the running session leaves it alone:
+    // no retry, no report, one notification.
+    void linkBesideTheSession_data()
+    {
+        QTest::addColumn<TokenAnswer>("answer");
+        QTest::addColumn<QString>("title");
+        QTest::addColumn<QString>("body");
+        const QString stillSignedIn = QStringLiteral("You are still signed in as %1.").arg(account);
+        QTest::newRow("refused") << TokenAnswer::Refused << QStringLiteral("The sign-in link has expired.") << stillSignedIn;
+        QTest::newRow("network down") << TokenAnswer::NetworkDown << QStringLiteral("The sign-in link could not be used.")
+                                      << QStringLiteral("The service could not be reached. ") + stillSignedIn;
+    }
+    void linkBesideTheSession()
+    {
+        QFETCH(TokenAnswer, answer);
+        QFETCH(QString, title);
+        QFETCH(QString, body);
+        ProviderHarness harness;
+        const auto socket = harness.connected();
+        QVERIFY(socket);
+        MacOSProvider& provider = harness.provider();
+        harness.states.clear();
+        harness.logger->clear();
+        const auto exchanges = harness.session->exchangedTokens.size();
+        harness.session->tokenAnswers = { answer, answer };
+
+        QCOMPARE(runTask(provider.signIn(QStringLiteral("old link"), otherAccount)), false);
+        QCOMPARE(harness.posted, (QList<QPair<QString, QString>> { { title, body } }));
+        QCOMPARE(harness.session->exchangedTokens.size(), exchanges + 1);
+        QVERIFY(harness.states.isEmpty());
+        QCOMPARE(provider.visibleError(), std::nullopt);
+        QCOMPARE(provider.username(), std::optional(account));
+        QVERIFY(!harness.logger->messages().contains(QStringLiteral("Sign in received a 401")));
+        QCOMPARE(socket->cancelledWith(), std::nullopt);
+        socket->pushText(QStringLiteral("{}"));
+        QVERIFY(waitUntil([&] { return successShown(harness); }));
     }
 
     // The keyring keeps one item for the service, the signed-in account's.
