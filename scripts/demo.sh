@@ -1,8 +1,11 @@
 #!/bin/bash
 # The whole journey, run by itself: start the local font service and kernwell,
 # sign in through the service's sign-in page, add two styles on the library
-# page and remove one, and print after each step what the tray shows, which
-# synced fonts fc-list sees and which notifications kernwell posted.
+# page, then many at once, and remove one, and print after each step what the
+# tray shows, which synced fonts fc-list sees and which notifications kernwell
+# posted. With a virtual X server, each step is also photographed: the screen,
+# and, once signed in, the Kernwell window alone (its list and status line,
+# and the progress while the many styles arrive).
 #
 # Everything runs in a throwaway sandbox: its own HOME and XDG folders, a
 # private D-Bus session, an unlocked throwaway keyring and, without a display
@@ -78,11 +81,8 @@ outside() {
         trap 'rm -rf "'"$sandbox"'"' EXIT
     fi
     mkdir -p "$sandbox/logs" "$sandbox/catalog" "$sandbox/service"
-    # A small catalog keeps the library page short.
-    local font
-    for font in DejaVuSans.ttf DejaVuSans-Bold.ttf DejaVuSerif.ttf DejaVuSansMono.ttf; do
-        cp "/usr/share/fonts/truetype/dejavu/$font" "$sandbox/catalog/"
-    done
+    # A small catalog keeps the library page short: the DejaVu families.
+    cp /usr/share/fonts/truetype/dejavu/DejaVu*.ttf "$sandbox/catalog/"
     local shots="$build/demo-screenshots"
     rm -rf "$shots"
     mkdir -p "$shots"
@@ -158,8 +158,8 @@ bus_has_owner() {
 # One property of the running kernwell's session view, or nothing.
 session_property() {
     dbus-send --session --print-reply --dest="$BUNDLE_ID" "$SESSION_PATH" org.freedesktop.DBus.Properties.Get \
-        "string:$BUNDLE_ID.Session" "string:$1" 2>/dev/null | sed -n -e 's/^ *variant *string "\(.*\)"$/\1/p' -e 's/^ *variant *boolean \(.*\)$/\1/p' \
-        || true
+        "string:$BUNDLE_ID.Session" "string:$1" 2>/dev/null | sed -n -e 's/^ *variant *string "\(.*\)"$/\1/p' \
+        -e 's/^ *variant *\(boolean\|u\{0,1\}int[0-9]*\) \(.*\)$/\2/p' || true
 }
 
 tray_state_is() { [ "$(session_property ConnectionState)" = "$1" ]; }
@@ -172,6 +172,12 @@ synced_fonts() {
 # Style ids are made of [a-z0-9-]; the file may carry an extension.
 font_listed() { synced_fonts | grep -qE "/$1(\.[A-Za-z]+)?$"; }
 font_not_listed() { ! font_listed "$1"; }
+all_listed() {
+    local style
+    for style in "$@"; do
+        font_listed "$style" || return 1
+    done
+}
 
 # "title: body" (or the one text when both are the same) of each Notify call
 # seen on the bus, in order.
@@ -194,6 +200,36 @@ screenshot() {
     if [ "$DEMO_SCREENSHOTS" = yes ]; then
         import -window root "$DEMO_SHOTS/$1.png" 2>/dev/null || echo "  (screenshot $1 could not be taken)"
     fi
+}
+
+# The X window of the Kernwell window (the menu-bar content as a window of
+# its own), told from the sign-in window of the same title by its role.
+kernwell_window() {
+    local id
+    for id in $(xwininfo -root -children 2>/dev/null | sed -n 's/^ *\(0x[0-9a-f]*\) "Kernwell".*/\1/p'); do
+        if xprop -id "$id" WM_WINDOW_ROLE 2>/dev/null | grep -q '"MenuBarWindow"'; then
+            echo "$id"
+            return 0
+        fi
+    done
+    return 1
+}
+
+# Opens the Kernwell window the way a user does without a tray, by launching
+# kernwell again, and photographs it alone. Only once signed in: before, a
+# launch opens the sign-in window, which the screen shot already shows.
+screenshot_kernwell_window() {
+    if [ "$DEMO_SCREENSHOTS" != yes ] || [ "$(session_property SignedIn)" != true ]; then
+        return 0
+    fi
+    "$DEMO_BUILD/bin/kernwell" >>"$DEMO_SANDBOX/logs/kernwell-second.log" 2>&1 || {
+        echo "  (the Kernwell window could not be opened)"
+        return 0
+    }
+    wait_for "the Kernwell window to open" kernwell_window
+    sleep 0.5 # let it paint
+    import -window "$(kernwell_window)" "$DEMO_SHOTS/$1.png" 2>/dev/null \
+        || echo "  (screenshot $1 could not be taken)"
 }
 
 report() {
@@ -226,6 +262,14 @@ report() {
     fi
     SEEN_NOTIFICATIONS="$count"
     screenshot "$(printf '%02d' "$STEP")-$2"
+    screenshot_kernwell_window "$(printf '%02d' "$STEP")-$2-kernwell-window"
+}
+
+adding_in_progress() {
+    local added toAdd
+    added="$(session_property FontsAdded)"
+    toAdd="$(session_property FontsToAdd)"
+    [ "${toAdd:-0}" -gt 1 ] && [ "${added:-0}" -ge 1 ] && [ "$added" -lt "$toAdd" ]
 }
 
 # Adds or removes a style on the library page as the signed-in browser would;
@@ -312,6 +356,31 @@ inside() {
     change_library add "$second"
     wait_for "$second to show in fc-list" font_listed "$second"
     report "two styles added" added-two
+
+    # Many styles in one change, as when a whole family is picked; the service
+    # serves each file a little late here, so that the progress can be seen.
+    local rest
+    rest="$(printf '%s\n' "$styles" | sed -n '3,$p')"
+    if [ -n "$rest" ]; then
+        local ids count
+        ids="$(printf '%s\n' "$rest" | sed 's/.*/"&"/' | paste -sd, -)"
+        count="$(printf '%s\n' "$rest" | wc -l)"
+        echo
+        echo "== Adding $count styles at once (every download held back 400 ms)"
+        curl -sS --fail -H 'Content-Type: application/json' \
+            -d "{\"fault\": \"delay\", \"count\": $count, \"delayMs\": 400}" "$SERVICE_URL/_control/downloads" >/dev/null \
+            || fail "the service refused to slow its downloads"
+        curl -sS --fail -H 'Content-Type: application/json' -d "{\"email\": \"$EMAIL\", \"append\": [$ids]}" \
+            "$SERVICE_URL/_control/styles" >/dev/null || fail "the service refused to add $count styles"
+        if [ -n "$(session_property FontsToAdd)" ]; then
+            wait_for "the progress to show" adding_in_progress
+            echo "  Progress: $(session_property FontsAdded) of $(session_property FontsToAdd) fonts in place"
+            screenshot_kernwell_window "$(printf '%02d' "$((STEP + 1))")-adding-many-in-progress"
+        fi
+        # shellcheck disable=SC2086
+        wait_for "the $count styles to show in fc-list" all_listed $rest
+        report "$count more styles added at once" added-many
+    fi
 
     echo
     echo "== Removing $first on the library page"

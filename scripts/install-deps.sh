@@ -2,13 +2,14 @@
 # Brings every Debian package that building, testing and running Kernwell need.
 # Idempotent and non-interactive; installs only what is missing.
 # Extra package names given as arguments are installed the same way.
-# librsvg2-bin renders the PNG icons at build time; dpkg-dev, file and lintian
-# build and check the .deb packages (scripts/package.sh).
+# librsvg2-bin renders the PNG icons at build time; qt6-l10n-tools (lupdate,
+# lrelease) and qt6-tools-dev (their CMake functions) make the translations;
+# dpkg-dev, file and lintian build and check the .deb packages (scripts/package.sh).
 set -eu
 
 PACKAGES="
 build-essential cmake ninja-build pkg-config git ccache
-qt6-base-dev qt6-base-dev-tools qt6-svg-dev qt6-l10n-tools qt6-tools-dev-tools
+qt6-base-dev qt6-base-dev-tools qt6-svg-dev qt6-l10n-tools qt6-tools-dev qt6-tools-dev-tools
 qt6-qpa-plugins libqt6svg6 qt6-httpserver-dev qt6-websockets-dev
 qcoro-qt6-dev
 libboost1.74-dev libssl-dev

@@ -88,9 +88,8 @@ void AppDelegate::checkForUpdates()
 void AppDelegate::standardUserDriverWillHandleShowingUpdate(bool, const AppcastItem& update, const UserUpdateState&)
 {
     m_toolkit.setBadgeLabel(QStringLiteral("1"));
-    m_postSystemNotification(QStringLiteral("A new update is available."),
-        QStringLiteral("Version ") + update.displayVersion + QStringLiteral(" (") + update.version
-            + QStringLiteral(") is now available."));
+    m_postSystemNotification(tr("A new update is available."),
+        tr("Version %1 (%2) is now available.").arg(update.displayVersion, update.version));
     updateActivationPolicy();
 }
 

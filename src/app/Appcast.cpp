@@ -3,6 +3,7 @@
 #include "app/VersionComparator.h"
 #include "diagnostics/Error.h"
 
+#include <QCoreApplication>
 #include <QXmlStreamReader>
 
 namespace kernwell {
@@ -77,8 +78,9 @@ QList<AppcastItem> Appcast::parse(const QByteArray& feed)
     QList<AppcastItem> items;
     if (!xml.readNextStartElement() || !isPlain(xml, QLatin1String("rss"))) {
         throw Error(QString::fromLatin1(errorDomain), 1,
-            xml.hasError() ? QStringLiteral("The update feed is not well-formed XML: %1").arg(xml.errorString())
-                           : QStringLiteral("The update feed is not an RSS feed."));
+            xml.hasError() ? QCoreApplication::translate("kernwell::Appcast", "The update feed is not well-formed XML: %1")
+                                 .arg(xml.errorString())
+                           : QCoreApplication::translate("kernwell::Appcast", "The update feed is not an RSS feed."));
     }
     while (xml.readNextStartElement()) {
         if (!isPlain(xml, QLatin1String("channel"))) {
@@ -97,7 +99,7 @@ QList<AppcastItem> Appcast::parse(const QByteArray& feed)
     }
     if (xml.hasError()) {
         throw Error(QString::fromLatin1(errorDomain), 1,
-            QStringLiteral("The update feed is not well-formed XML: %1").arg(xml.errorString()));
+            QCoreApplication::translate("kernwell::Appcast", "The update feed is not well-formed XML: %1").arg(xml.errorString()));
     }
     return items;
 }

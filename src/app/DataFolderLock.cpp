@@ -1,5 +1,6 @@
 #include "app/DataFolderLock.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QSysInfo>
@@ -43,7 +44,8 @@ DataFolderLock::DataFolderLock(const QString& folder)
     QDir().mkpath(folder);
     const int descriptor = ::open(QFile::encodeName(path).constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
     if (descriptor < 0) {
-        m_problem = QStringLiteral("Kernwell cannot lock its data folder “%1”: %2. It stops without touching any font.")
+        m_problem = QCoreApplication::translate("kernwell::DataFolderLock",
+            "Kernwell cannot lock its data folder “%1”: %2. It stops without touching any font.")
                         .arg(folder, QString::fromLocal8Bit(std::strerror(errno)));
         return;
     }
@@ -51,12 +53,13 @@ DataFolderLock::DataFolderLock(const QString& folder)
         const int failure = errno;
         if (failure == EWOULDBLOCK) {
             const QString holder = holderOf(descriptor);
-            m_problem = QStringLiteral("Kernwell is already running for the data folder “%1”%2, in another login "
-                                       "or without a session bus to reach it by. This one stops without touching "
-                                       "any font; quit the other to use this one.")
+            m_problem = QCoreApplication::translate("kernwell::DataFolderLock",
+                "Kernwell is already running for the data folder “%1”%2, in another login or without a session bus "
+                "to reach it by. This one stops without touching any font; quit the other to use this one.")
                             .arg(folder, holder.isEmpty() ? QString() : QStringLiteral(" (") + holder + QLatin1Char(')'));
         } else {
-            m_problem = QStringLiteral("Kernwell cannot lock its data folder “%1”: %2. It stops without touching any font.")
+            m_problem = QCoreApplication::translate("kernwell::DataFolderLock",
+                "Kernwell cannot lock its data folder “%1”: %2. It stops without touching any font.")
                             .arg(folder, QString::fromLocal8Bit(std::strerror(failure)));
         }
         ::close(descriptor);

@@ -2,6 +2,7 @@
 
 #include "app/SignInCallback.h"
 
+#include <QCoreApplication>
 #include <QPointer>
 
 #include <chrono>
@@ -46,7 +47,9 @@ GlyphdeckMacOS::GlyphdeckMacOS(AppConfiguration configuration, Toolkit& toolkit,
     connect(&m_toolkit, &Toolkit::mainWindowAppeared, this, &GlyphdeckMacOS::mainWindowAppeared);
 
     if (!m_toolkit.isTrayAvailable()) {
-        services.postActionNotification(QStringLiteral("Kernwell"), m_scenes.noTrayHint(), tr("Open Kernwell"),
+        // No meta-object of its own: the context is spelled out.
+        services.postActionNotification(QCoreApplication::translate("kernwell::GlyphdeckMacOS", "Kernwell"),
+            m_scenes.noTrayHint(), QCoreApplication::translate("kernwell::GlyphdeckMacOS", "Open Kernwell"),
             [app = QPointer<GlyphdeckMacOS>(this)] {
                 if (app) {
                     app->activate();

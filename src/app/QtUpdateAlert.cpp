@@ -1,9 +1,27 @@
 #include "app/QtUpdateAlert.h"
 
+#include <QLabel>
 #include <QPushButton>
 #include <QTextDocument>
 
 namespace kernwell {
+
+namespace {
+
+// The dialog's icon says in a picture what its title says; screen readers
+// are told in words.
+void setIcon(QMessageBox* box, QMessageBox::Icon icon)
+{
+    box->setIcon(icon);
+    const QString name = icon == QMessageBox::Warning ? QObject::tr("Warning") : QObject::tr("Information");
+    for (QLabel* label : box->findChildren<QLabel*>()) {
+        if (!label->pixmap().isNull()) {
+            label->setAccessibleName(name);
+        }
+    }
+}
+
+} // namespace
 
 QtUpdateAlert::QtUpdateAlert(Toolkit& toolkit)
     : m_toolkit(toolkit)
@@ -21,7 +39,7 @@ QMessageBox* QtUpdateAlert::present(const QString& text, const QString& informat
     // A button ends the dialog without closing it, so WA_DeleteOnClose would not free it.
     QObject::connect(box, &QDialog::finished, box, &QObject::deleteLater);
     box->setObjectName(QStringLiteral("UpdateWindow"));
-    box->setWindowTitle(QStringLiteral("Kernwell"));
+    box->setWindowTitle(QObject::tr("Kernwell"));
     box->setTextFormat(Qt::PlainText);
     box->setText(text);
     // The informative text carries versions and errors from the feed; its
@@ -36,7 +54,7 @@ void QtUpdateAlert::showUpdateFound(const AppcastItem& update, std::function<voi
 {
     QMessageBox* box = present(QObject::tr("A new version of Kernwell is available."),
         QObject::tr("Version %1 (%2) is now available.").arg(update.displayVersion, update.version));
-    box->setIcon(QMessageBox::Information);
+    setIcon(box, QMessageBox::Information);
     QPushButton* download = box->addButton(QObject::tr("Download"), QMessageBox::AcceptRole);
     box->addButton(QObject::tr("Later"), QMessageBox::RejectRole);
     box->setDefaultButton(download);
@@ -54,7 +72,7 @@ void QtUpdateAlert::showUpToDate(const QString& currentVersion)
 {
     QMessageBox* box = present(QObject::tr("You're up to date!"),
         QObject::tr("Kernwell %1 is currently the newest version available.").arg(currentVersion));
-    box->setIcon(QMessageBox::Information);
+    setIcon(box, QMessageBox::Information);
     box->setStandardButtons(QMessageBox::Ok);
     box->open();
 }
@@ -62,7 +80,7 @@ void QtUpdateAlert::showUpToDate(const QString& currentVersion)
 void QtUpdateAlert::showError(const QString& message)
 {
     QMessageBox* box = present(QObject::tr("Update Error!"), message);
-    box->setIcon(QMessageBox::Warning);
+    setIcon(box, QMessageBox::Warning);
     box->setStandardButtons(QMessageBox::Ok);
     box->open();
 }

@@ -45,7 +45,7 @@ QCoro::Task<std::optional<AppcastItem>> UpdaterController::fetchBestUpdate()
     const UrlDataResult result = co_await m_session->data(request);
     if (result.http && result.http->statusCode != 200) {
         throw Error(QString::fromLatin1(Appcast::errorDomain), result.http->statusCode,
-            QStringLiteral("The update feed answered with HTTP status %1.").arg(result.http->statusCode));
+            tr("The update feed answered with HTTP status %1.").arg(result.http->statusCode));
     }
     co_return Appcast::bestUpdate(Appcast::parse(result.body), m_settings.currentBuild);
 }
@@ -60,7 +60,7 @@ QCoro::Task<> UpdaterController::check(bool userInitiated)
     std::optional<AppcastItem> update;
     std::optional<Error> failure;
     if (!m_settings.feedURL) {
-        failure = Error(QString::fromLatin1(Appcast::errorDomain), 0, QStringLiteral("No update feed is configured."));
+        failure = Error(QString::fromLatin1(Appcast::errorDomain), 0, tr("No update feed is configured."));
     } else {
         // The controller may be gone when the network answers at shutdown.
         QPointer<UpdaterController> alive(this);
@@ -80,7 +80,7 @@ QCoro::Task<> UpdaterController::check(bool userInitiated)
     if (failure) {
         m_logger->logMessage(QStringLiteral("UpdaterController checkForUpdates error: ") + failure->description());
         if (shownToUser) {
-            m_alert->showError(QStringLiteral("Unable to check for updates. ") + failure->description());
+            m_alert->showError(tr("Unable to check for updates. %1").arg(failure->description()));
         }
     } else if (update) {
         const UserUpdateState state { shownToUser };

@@ -17,6 +17,7 @@
 #include "diagnostics/ReportThrottle.h"
 #include "diagnostics/SentryLogger.h"
 #include "diagnostics/sentry/SentryClient.h"
+#include "ui/Accessibility.h"
 #include "ui/UiResources.h"
 #include "ui/toolkit/QtToolkit.h"
 
@@ -24,11 +25,15 @@
 #include <QCommandLineParser>
 #include <QDBusConnection>
 #include <QDir>
+#include <QLibraryInfo>
+#include <QLocale>
 #include <QStandardPaths>
+#include <QTranslator>
 
 #include <chrono>
 #include <cstdio>
 #include <optional>
+#include <utility>
 
 #if defined(__GLIBC__)
 #include <malloc.h>
@@ -47,6 +52,24 @@ QString infoPlistPath()
     return QDir(QCoreApplication::applicationDirPath()).absoluteFilePath(QStringLiteral("../share/kernwell/Info.plist"));
 }
 
+// The interface in the desktop's language, where Kernwell has a translation
+// for it (English needs none); Qt's own texts (standard buttons, --help) too,
+// where Qt's translations are installed.
+void installTranslations(QCoreApplication& application)
+{
+    const QLocale language = QLocale::system();
+    const QString ours = QDir(QCoreApplication::applicationDirPath()).absoluteFilePath(QStringLiteral("../share/kernwell/translations"));
+    const QString qts = QLibraryInfo::path(QLibraryInfo::TranslationsPath);
+    for (const auto& [name, folder] : { std::pair { QStringLiteral("kernwell"), ours }, std::pair { QStringLiteral("qtbase"), qts } }) {
+        auto* translator = new QTranslator(&application);
+        if (translator->load(language, name, QStringLiteral("_"), folder)) {
+            QCoreApplication::installTranslator(translator);
+        } else {
+            delete translator;
+        }
+    }
+}
+
 void printLine(FILE* stream, const QString& line)
 {
     std::fputs(qUtf8Printable(line + QLatin1Char('\n')), stream);
@@ -55,11 +78,12 @@ void printLine(FILE* stream, const QString& line)
 
 void describeCommandLine(QCommandLineParser& parser)
 {
-    parser.setApplicationDescription(QStringLiteral("Keeps your fonts in step with your Kernwell library."));
+    parser.setApplicationDescription(QCoreApplication::translate("Kernwell", "Keeps your fonts in step with your Kernwell library."));
     parser.addHelpOption();
     parser.addVersionOption();
-    parser.addPositionalArgument(
-        QStringLiteral("url"), QStringLiteral("kernwell: URLs to hand to Kernwell (the browser's sign-in callback)."), QStringLiteral("[url...]"));
+    parser.addPositionalArgument(QStringLiteral("url"),
+        QCoreApplication::translate("Kernwell", "kernwell: URLs to hand to Kernwell (the browser's sign-in callback)."),
+        QStringLiteral("[url...]"));
 }
 
 // What --help and --version print, when one of them was given.
@@ -81,7 +105,8 @@ std::optional<int> answerInformationOptions(const QCommandLineParser& parser)
 // GUI application has taken its own options (-platform, -session, ...).
 std::optional<int> answerBeforeDisplay(int argc, char** argv)
 {
-    const QCoreApplication core(argc, argv);
+    QCoreApplication core(argc, argv);
+    installTranslations(core);
     QCommandLineParser parser;
     describeCommandLine(parser);
     if (!parser.parse(QCoreApplication::arguments())) {
@@ -107,6 +132,7 @@ int main(int argc, char** argv)
     }
     QApplication application(argc, argv);
     QApplication::setQuitOnLastWindowClosed(false);
+    installTranslations(application);
 
     QCommandLineParser parser;
     describeCommandLine(parser);
@@ -124,7 +150,7 @@ int main(int argc, char** argv)
     try {
         configuration = AppConfiguration::read(BundleInfo::fromFile(infoPlistPath()));
     } catch (const Error& error) {
-        printLine(stderr, QStringLiteral("kernwell: configuration error: ") + error.description());
+        printLine(stderr, QCoreApplication::translate("Kernwell", "kernwell: configuration error: %1").arg(error.description()));
         return 78; // EX_CONFIG
     }
     QApplication::setDesktopFileName(configuration.bundleIdentifier);
@@ -135,7 +161,7 @@ int main(int argc, char** argv)
     if (instance.claim() == SingleInstance::Role::Secondary) {
         const QString problem = instance.forward(urls);
         if (!problem.isEmpty()) {
-            printLine(stderr, QStringLiteral("kernwell: cannot reach the running Kernwell: ") + problem);
+            printLine(stderr, QCoreApplication::translate("Kernwell", "kernwell: cannot reach the running Kernwell: %1").arg(problem));
             return 1;
         }
         return 0;
@@ -148,7 +174,7 @@ int main(int argc, char** argv)
     if (!dataFolderLock.isHeld()) {
         printLine(stderr, QStringLiteral("kernwell: ") + dataFolderLock.problem());
         SystemNotifications(configuration.bundleIdentifier, bus)
-            .postAndWait(QStringLiteral("Kernwell did not start"), dataFolderLock.problem(), std::chrono::seconds(2));
+            .postAndWait(QCoreApplication::translate("Kernwell", "Kernwell did not start"), dataFolderLock.problem(), std::chrono::seconds(2));
         return 75; // EX_TEMPFAIL
     }
 
@@ -163,6 +189,7 @@ int main(int argc, char** argv)
 
     initUiResources();
     registerTypefaces();
+    installAccessibleRoles();
 
     const auto session = std::make_shared<NetworkSession>();
     const LauncherEntry launcherEntry(configuration.bundleIdentifier, bus);

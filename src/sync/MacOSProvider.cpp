@@ -17,7 +17,7 @@ namespace {
 
 } // namespace
 
-QString MacOSProvider::unableToConnect() { return QStringLiteral("Unable to connect."); }
+QString MacOSProvider::unableToConnect() { return tr("Unable to connect."); }
 
 MacOSProvider::MacOSProvider(QUrl apiRoot, NotificationCallback notificationCallback,
     std::shared_ptr<QorTokenStorage> tokenStorage, std::shared_ptr<QorLogger> logger, ProviderEnvironment environment,
@@ -176,7 +176,7 @@ QCoro::Task<bool> MacOSProvider::signIn(QString token, QString email)
             break;
         }
         if (std::get<ServiceError>(result) == ServiceError::authorization) {
-            setVisibleError(QStringLiteral("Unable to sign in."));
+            setVisibleError(tr("Unable to sign in."));
             break;
         }
         setVisibleError(unableToConnect());
@@ -196,12 +196,12 @@ QCoro::Task<bool> MacOSProvider::signIn(QString token, QString email)
 
 void MacOSProvider::tellLinkNotUsed(ServiceError error)
 {
-    const QString stillSignedIn = QStringLiteral("You are still signed in as %1.").arg(usernameText());
+    const QString stillSignedIn = tr("You are still signed in as %1.").arg(usernameText());
     if (error == ServiceError::authorization) {
-        m_notificationCallback(QStringLiteral("The sign-in link has expired."), stillSignedIn);
+        m_notificationCallback(tr("The sign-in link has expired."), stillSignedIn);
     } else {
-        m_notificationCallback(QStringLiteral("The sign-in link could not be used."),
-            QStringLiteral("The service could not be reached.") + QLatin1Char(' ') + stillSignedIn);
+        m_notificationCallback(
+            tr("The sign-in link could not be used."), tr("The service could not be reached. %1").arg(stillSignedIn));
     }
 }
 

@@ -1,5 +1,7 @@
 #include "sync/NotificationSummary.h"
 
+#include <QCoreApplication>
+
 namespace kernwell {
 
 QString nameList(const QStringList& names)
@@ -10,9 +12,10 @@ QString nameList(const QStringList& names)
     case 1:
         return names.first();
     case 2:
-        return names.first() + QStringLiteral(" and 1 other");
+        return QCoreApplication::translate("kernwell::NotificationSummary", "%1 and 1 other").arg(names.first());
     default:
-        return names.first() + QStringLiteral(" and ") + QString::number(names.size() - 1) + QStringLiteral(" others");
+        return QCoreApplication::translate("kernwell::NotificationSummary", "%1 and %2 others")
+            .arg(names.first(), QString::number(names.size() - 1));
     }
 }
 
@@ -39,16 +42,19 @@ QList<NotificationSummary> makeSummaries(const QList<ClientNotification>& record
             break;
         case ClientNotificationKind::SyncError:
             result.append({ QUuid::createUuid(),
-                NotificationSummary::Kind::error(record.context.value_or(QStringLiteral("Something has gone wrong"))) });
+                NotificationSummary::Kind::error(record.context.value_or(
+                    QCoreApplication::translate("kernwell::NotificationSummary", "Something has gone wrong"))) });
             break;
         }
     }
     if (!added.isEmpty()) {
-        result.append({ QUuid::createUuid(), NotificationSummary::Kind::update(QStringLiteral("Added ") + nameList(added)) });
+        result.append({ QUuid::createUuid(), NotificationSummary::Kind::update(
+            QCoreApplication::translate("kernwell::NotificationSummary", "Added %1").arg(nameList(added))) });
     }
     if (!removed.isEmpty()) {
         result.append(
-            { QUuid::createUuid(), NotificationSummary::Kind::update(QStringLiteral("Removed ") + nameList(removed)) });
+            { QUuid::createUuid(), NotificationSummary::Kind::update(
+                QCoreApplication::translate("kernwell::NotificationSummary", "Removed %1").arg(nameList(removed))) });
     }
     return result;
 }

@@ -49,14 +49,19 @@ namespace {
         return url;
     }
 
+    enum class Change { Add, Remove };
+
     // Why a font was set aside, in the words of the record the user sees.
-    ClientNotification setAsideRecord(const FontError& font, const QString& verb)
+    ClientNotification setAsideRecord(const FontError& font, Change change)
     {
-        const QString reason = font.error == missingLink() ? QStringLiteral("the catalogue gives no download link for it.")
-            : font.error == unsafeId()                     ? QStringLiteral("its id can't be used as a file name.")
-                                                           : font.error;
+        const QString reason = font.error == missingLink()
+            ? MacOSProvider::tr("the catalogue gives no download link for it.")
+            : font.error == unsafeId() ? MacOSProvider::tr("its id can't be used as a file name.")
+                                       : font.error;
+        const QString line = change == Change::Add ? MacOSProvider::tr("Couldn't add %1: %2")
+                                                   : MacOSProvider::tr("Couldn't remove %1: %2");
         return { QUuid::createUuid(), ClientNotificationKind::SyncError, font.fontId, font.qorDisplayName,
-            QStringLiteral("Couldn't %1 %2: %3").arg(verb, font.qorDisplayName, reason) };
+            line.arg(font.qorDisplayName, reason) };
     }
 
     ClientNotification failedAddRecord(const FontForAppend& font, const Error& error)
@@ -64,7 +69,7 @@ namespace {
         // The update stops here; the next connection catches up on the synced
         // set, this font included.
         return { QUuid::createUuid(), ClientNotificationKind::SyncError, font.fontId, font.qorDisplayName,
-            QStringLiteral("Couldn't add %1: %2 It will be tried again at the next connection.")
+            MacOSProvider::tr("Couldn't add %1: %2 It will be tried again at the next connection.")
                 .arg(font.qorDisplayName, failureCause(error)) };
     }
 
@@ -78,10 +83,10 @@ QCoro::Task<bool> MacOSProvider::processMessage(WebSocketMessage message, std::s
     }
     QList<ClientNotification> records;
     for (const auto& font : work->setAside) {
-        records.append(setAsideRecord(font, QStringLiteral("add")));
+        records.append(setAsideRecord(font, Change::Add));
     }
     for (const auto& font : work->notRemoved) {
-        records.append(setAsideRecord(font, QStringLiteral("remove")));
+        records.append(setAsideRecord(font, Change::Remove));
     }
     const auto applied = co_await applyUpdate(work->toAdd, work->toRemove);
     if (!applied || session->isCancelled()) {
@@ -125,7 +130,7 @@ void MacOSProvider::reportClash(const QString& fontName)
     QList<NotificationSummary> notifications = m_notifications;
     notifications.append({ QUuid::createUuid(),
         NotificationSummary::Kind::warning(
-            fontName + QStringLiteral(" is also installed on this computer; applications may use either copy.")) });
+            tr("%1 is also installed on this computer; applications may use either copy.").arg(fontName)) });
     setNotifications(std::move(notifications));
 }
 
@@ -183,7 +188,7 @@ QCoro::Task<std::optional<UpdateWork>> MacOSProvider::handleMessage(WebSocketMes
     for (const auto& font : fonts) {
         fontNames.insert(font.id, displayName(font));
     }
-    const QString unknownFont = QStringLiteral("Unknown Font");
+    const QString unknownFont = tr("Unknown Font");
 
     UpdateWork work;
     for (const auto& id : removeIds) {

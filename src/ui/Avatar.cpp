@@ -11,12 +11,10 @@
 namespace kernwell {
 
 Avatar::Avatar(int diameter, QWidget* parent)
-    : QAbstractButton(parent)
+    : KeyboardButton(parent)
     , m_diameter(diameter)
 {
     setFixedSize(diameter + 4, diameter + 4);
-    setCursor(Qt::PointingHandCursor);
-    setFocusPolicy(Qt::TabFocus);
     setUsername(std::nullopt);
 }
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include <QAbstractButton>
+#include "ui/KeyboardButton.h"
 
 #include <optional>
 
@@ -8,7 +8,7 @@ namespace kernwell {
 
 // The user's initial on a black circle. In the menu window it is the button
 // that opens the account panel; in the panel it is only a picture.
-class Avatar : public QAbstractButton {
+class Avatar : public KeyboardButton {
     Q_OBJECT
 public:
     Avatar(int diameter, QWidget* parent = nullptr);

@@ -79,9 +79,9 @@ QWidget* ContentView::buildSignInPage(const ServicePages& pages, const QString& 
     column->addStretch(1);
 
     column->addWidget(makeText(tr("Sign in to Kernwell"), typeface(Typeface::Regular, 32), page), 0, Qt::AlignHCenter);
-    auto* signIn = new ImageButton(QStringLiteral("KernwellSignIn"), { 300, 56 }, 16, tr("Sign in with your browser"), page);
-    connect(signIn, &ImageButton::clicked, this, [this, url = pages.authorizeURL] { m_toolkit.openUrl(url); });
-    column->addWidget(signIn, 0, Qt::AlignHCenter);
+    m_signIn = new ImageButton(QStringLiteral("KernwellSignIn"), { 300, 56 }, 16, tr("Sign in with your browser"), page);
+    connect(m_signIn, &ImageButton::clicked, this, [this, url = pages.authorizeURL] { m_toolkit.openUrl(url); });
+    column->addWidget(m_signIn, 0, Qt::AlignHCenter);
 
     m_errorRow = new QWidget(page);
     m_errorRow->setObjectName(QStringLiteral("SignInErrorRow"));
@@ -123,9 +123,9 @@ QWidget* ContentView::buildWelcomePage(const ServicePages& pages)
     column->addSpacing(40);
     column->addWidget(makeText(tr("Welcome to Kernwell"), typeface(Typeface::Regular, 32), page), 0, Qt::AlignHCenter);
     column->addSpacing(25);
-    auto* browse = new ImageButton(QStringLiteral("BrowseFontsButton"), { 336, 64 }, 0, tr("Browse fonts"), page);
-    connect(browse, &ImageButton::clicked, this, [this, url = pages.browseFontsURL] { m_toolkit.openUrl(url); });
-    column->addWidget(browse, 0, Qt::AlignHCenter);
+    m_browse = new ImageButton(QStringLiteral("BrowseFontsButton"), { 336, 64 }, 0, tr("Browse fonts"), page);
+    connect(m_browse, &ImageButton::clicked, this, [this, url = pages.browseFontsURL] { m_toolkit.openUrl(url); });
+    column->addWidget(m_browse, 0, Qt::AlignHCenter);
     column->addSpacing(25);
     column->addWidget(new ImageView(QStringLiteral("CTAPreview"), { 400, 160 }, tr("Kernwell in the menu bar"), page),
         0, Qt::AlignHCenter);
@@ -156,9 +156,28 @@ QWidget* ContentView::buildWelcomePage(const ServicePages& pages)
 
 void ContentView::refresh()
 {
-    m_pages->setCurrentWidget(m_session->signedIn() ? m_welcomePage : m_signInPage);
+    QWidget* page = m_session->signedIn() ? m_welcomePage : m_signInPage;
+    if (m_pages->currentWidget() != page) {
+        m_pages->setCurrentWidget(page);
+        focusFirstControl();
+    }
     // The session's own error text is not shown here, only the fixed line.
     m_errorRow->setVisible(m_session->visibleError().has_value());
+}
+
+QWidget* ContentView::firstControl() const
+{
+    return currentPage() == m_welcomePage ? m_browse : m_signIn;
+}
+
+void ContentView::focusFirstControl()
+{
+    firstControl()->setFocus(Qt::OtherFocusReason);
+}
+
+void ContentView::showEvent(QShowEvent*)
+{
+    focusFirstControl();
 }
 
 } // namespace kernwell

@@ -13,6 +13,7 @@ class QStackedLayout;
 
 namespace kernwell {
 
+class ImageButton;
 class Toolkit;
 
 // The main window's content: the sign-in page until the session is signed
@@ -39,6 +40,12 @@ public:
     // The sign-in failure row, shown while the session has an error.
     QWidget* errorRow() const { return m_errorRow; }
     QLabel* versionLabel() const { return m_version; }
+    // Where the keyboard is put when the window opens and when the page
+    // changes: the sign-in image, or the link to the catalogue.
+    QWidget* firstControl() const;
+
+protected:
+    void showEvent(QShowEvent* event) override;
 
 private:
     ContentView(std::unique_ptr<SessionModel> ownSession, Action dismiss, const ServicePages& pages,
@@ -47,6 +54,7 @@ private:
     QWidget* buildSignInPage(const ServicePages& pages, const QString& versionString);
     QWidget* buildWelcomePage(const ServicePages& pages);
     void refresh();
+    void focusFirstControl();
 
     std::unique_ptr<SessionModel> m_ownSession;
     SessionModel* m_session;
@@ -57,6 +65,8 @@ private:
     QWidget* m_signInPage = nullptr;
     QWidget* m_welcomePage = nullptr;
     QWidget* m_errorRow = nullptr;
+    ImageButton* m_signIn = nullptr;
+    ImageButton* m_browse = nullptr;
     QLabel* m_version = nullptr;
 };
 

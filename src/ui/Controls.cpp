@@ -1,5 +1,6 @@
 #include "ui/Controls.h"
 
+#include "ui/Accessibility.h"
 #include "ui/TextButton.h"
 #include "ui/toolkit/Toolkit.h"
 
@@ -44,6 +45,8 @@ QFrame* makeDivider(QWidget* parent)
     QPalette palette = divider->palette();
     palette.setColor(QPalette::Window, QColor(0xe2, 0xe2, 0xe2));
     divider->setPalette(palette);
+    // Only a line on screen; nothing for a screen reader to stop at.
+    hideFromAccessibility(divider);
     return divider;
 }
 
@@ -62,7 +65,7 @@ QLabel* makeText(const QString& text, const QFont& font, QWidget* parent, const 
 TextButton* makeLink(const QString& text, const QUrl& url, Toolkit& toolkit, QFont font, QWidget* parent)
 {
     font.setUnderline(true);
-    auto* link = new TextButton(text, font, Qt::black, parent);
+    auto* link = new TextButton(text, font, Qt::black, TextButton::Kind::Link, parent);
     link->setAccessibleDescription(url.toString());
     QObject::connect(link, &TextButton::clicked, link, [&toolkit, url] { toolkit.openUrl(url); });
     return link;
@@ -71,7 +74,7 @@ TextButton* makeLink(const QString& text, const QUrl& url, Toolkit& toolkit, QFo
 TextButton* makeButton(
     const QString& text, const QFont& font, const QColor& colour, std::function<void()> action, QWidget* parent)
 {
-    auto* button = new TextButton(text, font, colour, parent);
+    auto* button = new TextButton(text, font, colour, TextButton::Kind::Button, parent);
     QObject::connect(button, &TextButton::clicked, button, [action = std::move(action)] {
         if (action) {
             action();

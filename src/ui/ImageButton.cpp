@@ -5,19 +5,26 @@
 
 #include <QPainter>
 
+#include <algorithm>
+
 namespace kernwell {
+
+namespace {
+
+// The ring is drawn this far outside the image, inside the button.
+constexpr int focusRingMargin = 4;
+
+} // namespace
 
 ImageButton::ImageButton(
     const QString& imageName, QSize imageSize, int padding, const QString& accessibleName, QWidget* parent)
-    : QAbstractButton(parent)
+    : KeyboardButton(parent)
     , m_renderer(assetPath(imageName))
-    , m_padding(padding)
+    , m_padding(std::max(padding, focusRingMargin))
 {
-    setFixedSize(imageSize.grownBy(QMargins(padding, padding, padding, padding)));
+    setFixedSize(imageSize.grownBy(QMargins(m_padding, m_padding, m_padding, m_padding)));
     setText(accessibleName);
     setAccessibleName(accessibleName);
-    setCursor(Qt::PointingHandCursor);
-    setFocusPolicy(Qt::TabFocus);
 }
 
 void ImageButton::paintEvent(QPaintEvent*)
@@ -30,7 +37,7 @@ void ImageButton::paintEvent(QPaintEvent*)
     paintImage(painter, m_renderer, image);
     painter.setOpacity(1);
     if (hasFocus()) {
-        paintFocusRing(painter, image.adjusted(-3, -3, 3, 3));
+        paintFocusRing(painter, image.adjusted(-focusRingMargin, -focusRingMargin, focusRingMargin, focusRingMargin));
     }
 }
 

@@ -1,13 +1,15 @@
 #pragma once
 
-#include <QAbstractButton>
+#include "ui/KeyboardButton.h"
+
 #include <QSvgRenderer>
 
 namespace kernwell {
 
-// An asset image that acts as a button (the sign-in and browse images).
-// `padding` is the space kept around the image inside the button.
-class ImageButton : public QAbstractButton {
+// An asset image that acts as a link (the sign-in and browse images).
+// `padding` is the space kept around the image inside the button; it is at
+// least the room the focus ring needs around the image.
+class ImageButton : public KeyboardButton {
     Q_OBJECT
 public:
     ImageButton(const QString& imageName, QSize imageSize, int padding, const QString& accessibleName,

@@ -118,7 +118,7 @@ void MenuBarExtra::updateIcon()
 void MenuBarExtra::updateToolTip()
 {
     const QString progress = m_session->addingProgressText();
-    const QString text = progress.isEmpty() ? QStringLiteral("Kernwell") : progress;
+    const QString text = progress.isEmpty() ? tr("Kernwell") : progress;
     if (m_toolkit.trayToolTip() != text) {
         m_toolkit.setTrayToolTip(text);
     }

@@ -20,7 +20,7 @@ MenuBarPopup::MenuBarPopup(MenuBarView* view)
     , m_view(view)
 {
     setObjectName(QStringLiteral("MenuBarExtra"));
-    setWindowTitle(QStringLiteral("Kernwell"));
+    setWindowTitle(tr("Kernwell"));
     setAttribute(Qt::WA_TranslucentBackground);
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);

@@ -66,6 +66,19 @@ void MenuBarView::refresh()
         setMinimumSize(content->size());
         content->setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
     }
+    // Signing in or out (Log out included) left the keyboard on content that went.
+    focusFirstControl();
+}
+
+void MenuBarView::focusFirstControl()
+{
+    QWidget* control = m_signedIn ? m_signedIn->firstControl() : m_signedOut->firstControl();
+    control->setFocus(Qt::OtherFocusReason);
+}
+
+void MenuBarView::showEvent(QShowEvent*)
+{
+    focusFirstControl();
 }
 
 void MenuBarView::paintEvent(QPaintEvent*)

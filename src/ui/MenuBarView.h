@@ -31,8 +31,13 @@ public:
     SignedOutView* signedOutView() const { return m_signedOut; }
     SignedInView* signedInView() const { return m_signedIn; }
 
+    // Puts the keyboard on the content's first sensible control.
+    void focusFirstControl();
+
 protected:
     void paintEvent(QPaintEvent* event) override;
+    // Each time the popup or the window opens.
+    void showEvent(QShowEvent* event) override;
 
 private:
     void refresh();

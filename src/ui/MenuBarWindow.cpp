@@ -12,7 +12,9 @@ MenuBarWindow::MenuBarWindow(MenuBarView* view)
     , m_view(view)
 {
     setObjectName(QStringLiteral("MenuBarWindow"));
-    setWindowTitle(QStringLiteral("Kernwell"));
+    setWindowTitle(tr("Kernwell"));
+    // Tells it from the sign-in window of the same title (window managers, scripts).
+    setWindowRole(objectName());
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addWidget(m_view);

@@ -1,10 +1,13 @@
 #include "ui/NotificationRow.h"
 
+#include "ui/Accessibility.h"
+#include "ui/Controls.h"
 #include "ui/ImageView.h"
 #include "ui/ShrinkingLabel.h"
 #include "ui/UiResources.h"
 
 #include <QHBoxLayout>
+#include <QPainter>
 
 namespace kernwell {
 
@@ -12,15 +15,20 @@ NotificationRow::NotificationRow(const NotificationSummary& summary, QWidget* pa
     : QWidget(parent)
     , m_summary(summary)
     , m_symbol(new ImageView(symbolFor(summary.kind.kindCase()), { 16, 16 }, kindName(summary.kind.kindCase()), this))
-    , m_label(new ShrinkingLabel(typeface(Typeface::Regular, 14), this))
+    , m_label(new ShrinkingLabel(
+          typeface(Typeface::Regular, 14), readablePixelSize, ShrinkingLabel::Overflow::Wrap, this))
 {
     m_label->setText(summary.text());
+    // The row reads the kind along with the text.
+    hideFromAccessibility(m_symbol);
     auto* row = new QHBoxLayout(this);
-    row->setContentsMargins(0, 0, 0, 0);
+    // Room for the focus ring around the symbol and the text.
+    row->setContentsMargins(4, 3, 4, 3);
     row->setSpacing(8);
-    row->addWidget(m_symbol);
+    row->addWidget(m_symbol, 0, Qt::AlignTop);
     row->addWidget(m_label, 1);
-    setAccessibleName(summary.text());
+    setFocusPolicy(Qt::ClickFocus);
+    setAccessibleName(tr("%1: %2", "a notification's kind, then its text").arg(kindName(summary.kind.kindCase()), summary.text()));
 }
 
 QString NotificationRow::symbolFor(NotificationSummary::Kind::Case kind)
@@ -47,6 +55,14 @@ QString NotificationRow::kindName(NotificationSummary::Kind::Case kind)
         break;
     }
     return tr("Update");
+}
+
+void NotificationRow::paintEvent(QPaintEvent*)
+{
+    if (hasFocus()) {
+        QPainter painter(this);
+        paintFocusRing(painter, rect());
+    }
 }
 
 } // namespace kernwell

@@ -3,15 +3,53 @@
 #include <QFontMetrics>
 #include <QPainter>
 #include <QTextDocument>
+#include <QTextLayout>
+#include <QtMath>
+
+#include <algorithm>
 
 namespace kernwell {
 
-ShrinkingLabel::ShrinkingLabel(const QFont& font, QWidget* parent)
+namespace {
+
+// `text` broken into lines of `width` at word boundaries, inside a word where
+// one word is longer than a line (a font name without spaces).
+struct WrappedText {
+    QTextLayout layout;
+    int height = 0;
+    int lineCount = 0;
+
+    WrappedText(const QString& text, const QFont& font, int width)
+        : layout(text, font)
+    {
+        QTextOption option;
+        option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+        layout.setTextOption(option);
+        layout.beginLayout();
+        qreal y = 0;
+        for (QTextLine line = layout.createLine(); line.isValid(); line = layout.createLine()) {
+            line.setLineWidth(width);
+            line.setPosition(QPointF(0, y));
+            y += line.height();
+            ++lineCount;
+        }
+        layout.endLayout();
+        height = qCeil(y);
+    }
+};
+
+} // namespace
+
+ShrinkingLabel::ShrinkingLabel(const QFont& font, int smallestPixelSize, Overflow overflow, QWidget* parent)
     : QWidget(parent)
     , m_font(font)
+    , m_smallestPixelSize(std::min(smallestPixelSize, font.pixelSize()))
+    , m_overflow(overflow)
     , m_shownPixelSize(font.pixelSize())
 {
-    setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
+    QSizePolicy policy(QSizePolicy::Ignored, overflow == Overflow::Wrap ? QSizePolicy::Preferred : QSizePolicy::Fixed);
+    policy.setHeightForWidth(overflow == Overflow::Wrap);
+    setSizePolicy(policy);
 }
 
 void ShrinkingLabel::setText(const QString& text)
@@ -36,6 +74,37 @@ QSize ShrinkingLabel::minimumSizeHint() const
     return { 0, QFontMetrics(m_font).height() };
 }
 
+bool ShrinkingLabel::hasHeightForWidth() const
+{
+    return m_overflow == Overflow::Wrap;
+}
+
+int ShrinkingLabel::heightForWidth(int width) const
+{
+    const int oneLine = QFontMetrics(m_font).height();
+    if (m_overflow == Overflow::Cut || fittingPixelSize(width) > 0) {
+        return oneLine;
+    }
+    return std::max(oneLine, WrappedText(m_text, fontOfSize(m_smallestPixelSize), width).height);
+}
+
+QFont ShrinkingLabel::fontOfSize(int pixelSize) const
+{
+    QFont font = m_font;
+    font.setPixelSize(pixelSize);
+    return font;
+}
+
+int ShrinkingLabel::fittingPixelSize(int width) const
+{
+    for (int size = m_font.pixelSize(); size >= m_smallestPixelSize; --size) {
+        if (QFontMetrics(fontOfSize(size)).horizontalAdvance(m_text) <= width) {
+            return size;
+        }
+    }
+    return 0;
+}
+
 void ShrinkingLabel::resizeEvent(QResizeEvent*)
 {
     fit();
@@ -43,30 +112,33 @@ void ShrinkingLabel::resizeEvent(QResizeEvent*)
 
 void ShrinkingLabel::fit()
 {
-    const int fullSize = m_font.pixelSize();
-    const int smallest = (fullSize + 1) / 2;
-    QFont font = m_font;
-    for (int size = fullSize; size >= smallest; --size) {
-        font.setPixelSize(size);
-        if (QFontMetrics(font).horizontalAdvance(m_text) <= width()) {
-            m_shownPixelSize = size;
-            m_shownText = m_text;
-            update();
-            return;
+    const int size = fittingPixelSize(width());
+    m_shownLineCount = 1;
+    m_shownText = m_text;
+    if (size > 0) {
+        m_shownPixelSize = size;
+    } else {
+        m_shownPixelSize = m_smallestPixelSize;
+        if (m_overflow == Overflow::Cut) {
+            m_shownText = QFontMetrics(fontOfSize(m_shownPixelSize)).elidedText(m_text, Qt::ElideRight, width());
+        } else {
+            m_shownLineCount = WrappedText(m_text, fontOfSize(m_shownPixelSize), width()).lineCount;
         }
     }
-    m_shownPixelSize = smallest;
-    m_shownText = QFontMetrics(font).elidedText(m_text, Qt::ElideRight, width());
     update();
 }
 
 void ShrinkingLabel::paintEvent(QPaintEvent*)
 {
     QPainter painter(this);
-    QFont font = m_font;
-    font.setPixelSize(m_shownPixelSize);
-    painter.setFont(font);
     painter.setPen(palette().color(QPalette::WindowText));
+    const QFont font = fontOfSize(m_shownPixelSize);
+    if (m_shownLineCount > 1) {
+        WrappedText wrapped(m_shownText, font, width());
+        wrapped.layout.draw(&painter, QPointF(0, (height() - wrapped.height) / 2.0));
+        return;
+    }
+    painter.setFont(font);
     painter.drawText(rect(), Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine, m_shownText);
 }
 

@@ -1,11 +1,12 @@
 #include "ui/SignedInView.h"
 
+#include "ui/Accessibility.h"
 #include "ui/Avatar.h"
 #include "ui/Backdrop.h"
 #include "ui/Controls.h"
 #include "ui/ImageButton.h"
 #include "ui/ImageView.h"
-#include "ui/NotificationRow.h"
+#include "ui/NotificationList.h"
 #include "ui/SessionModel.h"
 #include "ui/TextButton.h"
 #include "ui/UiResources.h"
@@ -13,9 +14,7 @@
 #include "ui/toolkit/Toolkit.h"
 
 #include <QHBoxLayout>
-#include <QHash>
 #include <QLabel>
-#include <QScrollArea>
 #include <QKeyEvent>
 #include <QVBoxLayout>
 
@@ -45,9 +44,9 @@ SignedInView::SignedInView(SessionModel& session, Toolkit& toolkit, const Servic
     , m_checkForUpdates(std::move(checkForUpdates))
     , m_versionString(versionString)
     , m_avatar(new Avatar(20, this))
+    , m_browse(nullptr)
     , m_clearNotifications(nullptr)
-    , m_list(new QWidget)
-    , m_rows(new QVBoxLayout(m_list))
+    , m_list(nullptr)
     , m_connected(nullptr)
     , m_errorLines(new QWidget(this))
     , m_errorText(nullptr)
@@ -71,9 +70,9 @@ SignedInView::SignedInView(SessionModel& session, Toolkit& toolkit, const Servic
     column->addSpacing(20 - column->spacing());
     column->addWidget(makeDivider(this));
 
-    auto* browse = new ImageButton(QStringLiteral("BrowseFontsButton"), { 336, 64 }, 16, tr("Browse fonts"), this);
-    connect(browse, &ImageButton::clicked, this, [this] { m_toolkit.openUrl(m_pages.browseFontsURL); });
-    column->addWidget(browse, 0, Qt::AlignHCenter);
+    m_browse = new ImageButton(QStringLiteral("BrowseFontsButton"), { 336, 64 }, 16, tr("Browse fonts"), this);
+    connect(m_browse, &ImageButton::clicked, this, [this] { m_toolkit.openUrl(m_pages.browseFontsURL); });
+    column->addWidget(m_browse, 0, Qt::AlignHCenter);
     column->addWidget(makeDivider(this));
     column->addSpacing(20 - column->spacing());
 
@@ -91,21 +90,8 @@ SignedInView::SignedInView(SessionModel& session, Toolkit& toolkit, const Servic
     titleRow->addStretch(1);
     column->addLayout(titleRow);
 
-    // The list keeps no background or separators of its own.
-    auto* scroll = new QScrollArea(this);
-    scroll->setObjectName(QStringLiteral("NotificationList"));
-    scroll->setAccessibleName(tr("Notifications"));
-    scroll->setFrameShape(QFrame::NoFrame);
-    scroll->setWidgetResizable(true);
-    scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    scroll->setFocusPolicy(Qt::NoFocus);
-    paintWhite(scroll->viewport());
-    paintWhite(m_list);
-    m_rows->setContentsMargins(0, 0, 0, 0);
-    m_rows->setSpacing(4);
-    m_rows->addStretch(1);
-    scroll->setWidget(m_list);
-    column->addWidget(scroll, 1);
+    m_list = new NotificationList(this);
+    column->addWidget(m_list, 1);
     column->addWidget(makeDivider(this));
 
     m_connected = makeText(tr("Connected"), italic(font), this);
@@ -125,6 +111,11 @@ SignedInView::SignedInView(SessionModel& session, Toolkit& toolkit, const Servic
     refresh();
 }
 
+QWidget* SignedInView::firstControl() const
+{
+    return m_browse;
+}
+
 void SignedInView::refresh()
 {
     m_avatar->setUsername(m_session.username());
@@ -136,42 +127,7 @@ void SignedInView::refreshNotifications()
 {
     const auto notifications = m_session.notifications();
     m_clearNotifications->setVisible(!notifications.isEmpty());
-
-    // Rows are kept by summary id: an update that appends a line adds one
-    // row, and a line that drops off takes only its own row along.
-    QHash<QUuid, NotificationRow*> previous;
-    for (auto* row : std::as_const(m_shownRows)) {
-        previous.insert(row->summary().id, row);
-    }
-    QList<NotificationRow*> wanted;
-    wanted.reserve(notifications.size());
-    for (const auto& summary : notifications) {
-        NotificationRow* row = previous.take(summary.id);
-        if (row && !(row->summary() == summary)) {
-            removeRow(row);
-            row = nullptr;
-        }
-        wanted.append(row ? row : new NotificationRow(summary, m_list));
-    }
-    for (auto* row : std::as_const(previous)) {
-        removeRow(row);
-    }
-    // One row per summary, in the list's order; the trailing stretch stays last.
-    for (qsizetype i = 0; i < wanted.size(); ++i) {
-        NotificationRow* row = wanted.at(i);
-        if (m_rows->itemAt(static_cast<int>(i))->widget() != row) {
-            m_rows->removeWidget(row);
-            m_rows->insertWidget(static_cast<int>(i), row);
-            row->show();
-        }
-    }
-    m_shownRows = std::move(wanted);
-}
-
-void SignedInView::removeRow(NotificationRow* row)
-{
-    m_rows->removeWidget(row); // frees the row's layout item
-    delete row;
+    m_list->setSummaries(notifications);
 }
 
 void SignedInView::refreshStatus()
@@ -229,6 +185,8 @@ void SignedInView::setShowingPopover(bool showing)
         return;
     }
     m_backdrop = new Backdrop(this);
+    // Escape closes the panel for those who don't see the backdrop.
+    hideFromAccessibility(m_backdrop);
     m_backdrop->setGeometry(rect());
     connect(m_backdrop, &Backdrop::clicked, this, [this] { setShowingPopover(false); });
     m_backdrop->show();

@@ -11,12 +11,12 @@
 #include <functional>
 
 class QLabel;
-class QVBoxLayout;
 
 namespace kernwell {
 
 class Avatar;
-class NotificationRow;
+class ImageButton;
+class NotificationList;
 class SessionModel;
 class TextButton;
 class Toolkit;
@@ -34,6 +34,9 @@ public:
     void setShowingPopover(bool showing);
 
     Avatar* avatar() const { return m_avatar; }
+    NotificationList* notificationList() const { return m_list; }
+    // Where the keyboard starts when the window opens.
+    QWidget* firstControl() const;
     UserModal* panel() const { return m_panel; }
     Backdrop* backdrop() const { return m_backdrop; }
 
@@ -47,7 +50,6 @@ protected:
 private:
     void placePanel();
     void refreshNotifications();
-    void removeRow(NotificationRow* row);
     void refreshStatus();
 
     SessionModel& m_session;
@@ -57,10 +59,9 @@ private:
     QString m_versionString;
 
     Avatar* m_avatar;
+    ImageButton* m_browse;
     TextButton* m_clearNotifications;
-    QWidget* m_list;
-    QVBoxLayout* m_rows;
-    QList<NotificationRow*> m_shownRows; // in the layout's order
+    NotificationList* m_list;
     QLabel* m_connected;
     QWidget* m_errorLines;
     QLabel* m_errorText;

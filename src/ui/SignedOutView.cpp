@@ -16,6 +16,7 @@ namespace kernwell {
 SignedOutView::SignedOutView(std::function<void()> checkForUpdates, const QUrl& authorizeURL, const QUrl& signupURL,
     Toolkit& toolkit, QWidget* parent)
     : QWidget(parent)
+    , m_signIn(nullptr)
 {
     setObjectName(QStringLiteral("SignedOutView"));
     setFixedSize(400, 326);
@@ -33,9 +34,9 @@ SignedOutView::SignedOutView(std::function<void()> checkForUpdates, const QUrl& 
     column->addWidget(makeDivider(this));
     column->addStretch(1);
 
-    auto* signIn = new ImageButton(QStringLiteral("KernwellSignIn"), { 300, 56 }, 16, tr("Sign in with your browser"), this);
-    connect(signIn, &ImageButton::clicked, this, [&toolkit, authorizeURL] { toolkit.openUrl(authorizeURL); });
-    column->addWidget(signIn, 0, Qt::AlignHCenter);
+    m_signIn = new ImageButton(QStringLiteral("KernwellSignIn"), { 300, 56 }, 16, tr("Sign in with your browser"), this);
+    connect(m_signIn, &ImageButton::clicked, this, [&toolkit, authorizeURL] { toolkit.openUrl(authorizeURL); });
+    column->addWidget(m_signIn, 0, Qt::AlignHCenter);
 
     auto* signUpRow = new QHBoxLayout;
     signUpRow->setSpacing(4);
@@ -49,6 +50,11 @@ SignedOutView::SignedOutView(std::function<void()> checkForUpdates, const QUrl& 
     column->addStretch(1);
     column->addWidget(makeButton(tr("Check for updates."), font, secondaryGray(), std::move(checkForUpdates), this),
         0, Qt::AlignHCenter);
+}
+
+QWidget* SignedOutView::firstControl() const
+{
+    return m_signIn;
 }
 
 } // namespace kernwell

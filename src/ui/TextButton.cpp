@@ -13,16 +13,14 @@ constexpr int focusPadding = 2;
 
 } // namespace
 
-TextButton::TextButton(const QString& text, const QFont& font, const QColor& colour, QWidget* parent)
-    : QAbstractButton(parent)
+TextButton::TextButton(const QString& text, const QFont& font, const QColor& colour, Kind kind, QWidget* parent)
+    : KeyboardButton(parent)
     , m_colour(colour)
+    , m_kind(kind)
 {
     setText(text);
     setFont(font);
     setAccessibleName(text);
-    setCursor(Qt::PointingHandCursor);
-    // Clicks don't move the focus ring onto the button; Tab does.
-    setFocusPolicy(Qt::TabFocus);
     setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
 }
 

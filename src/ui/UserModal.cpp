@@ -1,5 +1,6 @@
 #include "ui/UserModal.h"
 
+#include "ui/Accessibility.h"
 #include "ui/Avatar.h"
 #include "ui/Controls.h"
 #include "ui/ShrinkingLabel.h"
@@ -7,6 +8,7 @@
 #include "ui/UiResources.h"
 #include "ui/toolkit/Toolkit.h"
 
+#include <QApplication>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPainter>
@@ -18,7 +20,7 @@ UserModal::UserModal(Action checkForUpdates, Action clickLogout, const std::opti
     const QString& versionString, const QUrl& supportURL, const QUrl& libraryURL, Toolkit& toolkit, QWidget* parent)
     : QFrame(parent)
     , m_avatar(new Avatar(28, this))
-    , m_username(new ShrinkingLabel(typeface(Typeface::Regular, 14), this))
+    , m_username(new ShrinkingLabel(typeface(Typeface::Regular, 14), 7, ShrinkingLabel::Overflow::Cut, this))
 {
     setObjectName(QStringLiteral("UserModal"));
     setFixedSize(200, 213);
@@ -36,6 +38,8 @@ UserModal::UserModal(Action checkForUpdates, Action clickLogout, const std::opti
     m_avatar->setFocusPolicy(Qt::NoFocus);
     m_avatar->setAttribute(Qt::WA_TransparentForMouseEvents);
     m_avatar->setCursor(Qt::ArrowCursor);
+    // Only a picture here: the name beside it says who it is.
+    hideFromAccessibility(m_avatar);
     m_username->setText(Avatar::displayName(username));
     userRow->addWidget(m_avatar);
     userRow->addWidget(m_username, 1);
@@ -43,20 +47,34 @@ UserModal::UserModal(Action checkForUpdates, Action clickLogout, const std::opti
     column->addWidget(makeDivider(this));
     column->addStretch(1);
 
-    auto* library = makeLink(tr("My library"), libraryURL, toolkit, font, this);
+    const auto add = [this, column](QWidget* control) {
+        column->addWidget(control);
+        m_controls.append(control);
+    };
+    add(makeLink(tr("My library"), libraryURL, toolkit, font, this));
+    add(makeLink(tr("Contact support"), supportURL, toolkit, font, this));
+    add(makeButton(tr("Log out"), font, Qt::black, std::move(clickLogout), this));
+    column->addSpacing(2);
+    add(makeButton(tr("Check for updates"), font, Qt::black, std::move(checkForUpdates), this));
+    column->addSpacing(2);
+    add(makeButton(tr("Quit"), font, Qt::black, [&toolkit] { toolkit.terminate(); }, this));
     // Opening the panel puts the keyboard on its first control.
-    setFocusProxy(library);
-    column->addWidget(library);
-    column->addWidget(makeLink(tr("Contact support"), supportURL, toolkit, font, this));
-    column->addWidget(makeButton(tr("Log out"), font, Qt::black, std::move(clickLogout), this));
-    column->addSpacing(2);
-    column->addWidget(makeButton(tr("Check for updates"), font, Qt::black, std::move(checkForUpdates), this));
-    column->addSpacing(2);
-    column->addWidget(makeButton(tr("Quit"), font, Qt::black, [&toolkit] { toolkit.terminate(); }, this));
+    setFocusProxy(m_controls.first());
 
     column->addStretch(1);
     column->addWidget(makeDivider(this));
     column->addWidget(makeText(versionString, font, this, secondaryGray()));
+}
+
+bool UserModal::focusNextPrevChild(bool next)
+{
+    // Tab goes round the open panel's controls and never reaches what lies
+    // behind it.
+    const qsizetype count = m_controls.size();
+    const qsizetype current = m_controls.indexOf(QApplication::focusWidget());
+    const qsizetype target = current < 0 ? (next ? 0 : count - 1) : (current + (next ? 1 : count - 1)) % count;
+    m_controls.at(target)->setFocus(next ? Qt::TabFocusReason : Qt::BacktabFocusReason);
+    return true;
 }
 
 void UserModal::paintEvent(QPaintEvent*)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QFrame>
+#include <QList>
 #include <QUrl>
 
 #include <functional>
@@ -13,7 +14,8 @@ class ShrinkingLabel;
 class Toolkit;
 
 // The account panel over the signed-in menu window: who is signed in, the
-// version, and the account's actions. None of its controls closes it.
+// version, and the account's actions. None of its controls closes it; while
+// it is open the keyboard stays in it.
 class UserModal : public QFrame {
     Q_OBJECT
 public:
@@ -26,12 +28,17 @@ public:
     Avatar* avatar() const { return m_avatar; }
     ShrinkingLabel* usernameLabel() const { return m_username; }
 
+    // Its links and buttons, top to bottom.
+    const QList<QWidget*>& controls() const { return m_controls; }
+
 protected:
+    bool focusNextPrevChild(bool next) override;
     void paintEvent(QPaintEvent* event) override;
 
 private:
     Avatar* m_avatar;
     ShrinkingLabel* m_username;
+    QList<QWidget*> m_controls;
 };
 
 } // namespace kernwell

@@ -21,6 +21,7 @@ using kernwell::test::runTask;
 using kernwell::test::waitUntil;
 
 #include <QAbstractButton>
+#include <QAccessible>
 #include <QApplication>
 #include <QDir>
 #include <QDirIterator>
@@ -30,6 +31,8 @@ using kernwell::test::waitUntil;
 #include <QStandardPaths>
 
 #include <sys/stat.h>
+
+#include <algorithm>
 
 Q_DECLARE_METATYPE(QList<kernwell::ToolkitWindow>)
 
@@ -322,6 +325,14 @@ private slots:
         }
         QVERIFY(box);
         QVERIFY(box->informativeText().contains(QStringLiteral("Version 2.1 (205)")));
+        // Its icon is no unnamed picture to a screen reader.
+        const auto labels = box->findChildren<QLabel*>();
+        QVERIFY(std::any_of(labels.begin(), labels.end(), [](QLabel* label) { return !label->pixmap().isNull(); }));
+        for (QLabel* label : labels) {
+            if (!label->pixmap().isNull()) {
+                QCOMPARE(QAccessible::queryAccessibleInterface(label)->text(QAccessible::Name), QStringLiteral("Information"));
+            }
+        }
         QAbstractButton* download = nullptr;
         for (QAbstractButton* button : box->buttons()) {
             if (button->text() == QLatin1String("Download")) {

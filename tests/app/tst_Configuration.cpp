@@ -82,6 +82,34 @@ private slots:
         }
     }
 
+    // The desktop's language chooses the translation; without one for it, English.
+    void helpInTheDesktopLanguage_data()
+    {
+        QTest::addColumn<QString>("language");
+        QTest::addColumn<QString>("description");
+        QTest::newRow("German") << QStringLiteral("de_DE.UTF-8")
+                                << QStringLiteral("Hält Ihre Schriften im Einklang mit Ihrer Kernwell-Bibliothek.");
+        QTest::newRow("German, Austria") << QStringLiteral("de_AT.UTF-8")
+                                         << QStringLiteral("Hält Ihre Schriften im Einklang mit Ihrer Kernwell-Bibliothek.");
+        QTest::newRow("no translation") << QStringLiteral("fi_FI.UTF-8")
+                                        << QStringLiteral("Keeps your fonts in step with your Kernwell library.");
+        QTest::newRow("C") << QStringLiteral("C") << QStringLiteral("Keeps your fonts in step with your Kernwell library.");
+    }
+    void helpInTheDesktopLanguage()
+    {
+        QFETCH(QString, language);
+        QFETCH(QString, description);
+        KernwellProcess kernwell;
+        for (const char* name : { "LC_ALL", "LC_MESSAGES", "LANGUAGE" }) {
+            kernwell.environment().remove(QString::fromLatin1(name));
+        }
+        kernwell.environment().insert(QStringLiteral("LANG"), language);
+        kernwell.start({ QStringLiteral("--help") });
+        QVERIFY(kernwell.finish());
+        QCOMPARE(kernwell.exitCode(), 0);
+        QVERIFY2(kernwell.standardOutput().contains(description), qPrintable(kernwell.standardOutput()));
+    }
+
     void refused_data()
     {
         QTest::addColumn<Keys>("keys");

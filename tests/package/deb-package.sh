@@ -64,7 +64,7 @@ dpkg-deb --info "$client" | grep -q "^ *postinst\|^ *postrm\|^ *preinst\|^ *prer
 # everything owned by root.
 dpkg-deb --contents "$client" >"$WORK/client.contents"
 dpkg-deb --contents "$service" >"$WORK/service.contents"
-for path in usr/bin/kernwell usr/share/kernwell/Info.plist \
+for path in usr/bin/kernwell usr/share/kernwell/Info.plist usr/share/kernwell/translations/kernwell_de.qm \
     usr/share/applications/org.kernwell.Kernwell.desktop \
     usr/share/dbus-1/services/org.kernwell.Kernwell.service \
     usr/share/metainfo/org.kernwell.Kernwell.metainfo.xml \

@@ -54,7 +54,7 @@ void QtToolkit::openMainWindow()
     }
     auto* window = new QWidget;
     window->setObjectName(QString::fromLatin1(mainWindowIdentifier));
-    window->setWindowTitle(QStringLiteral("Kernwell"));
+    window->setWindowTitle(tr("Kernwell"));
     window->setAttribute(Qt::WA_DeleteOnClose);
     auto* layout = new QVBoxLayout(window);
     layout->setContentsMargins(0, 0, 0, 0);

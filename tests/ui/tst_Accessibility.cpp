@@ -1,0 +1,370 @@
+#include "ui/Accessibility.h"
+#include "ui/Avatar.h"
+#include "ui/ContentView.h"
+#include "ui/MenuBarPopup.h"
+#include "ui/MenuBarView.h"
+#include "ui/MenuBarWindow.h"
+#include "ui/NotificationList.h"
+#include "ui/NotificationRow.h"
+#include "ui/SignedInView.h"
+#include "ui/UiResources.h"
+#include "ui/toolkit/QtToolkit.h"
+
+#include "support/FakeSession.h"
+#include "FakeToolkit.h"
+#include "support/UiTestHelpers.h"
+
+#include "TestMain.h"
+
+#include <QAccessible>
+#include <QApplication>
+#include <QMetaEnum>
+#include <QPointer>
+
+#include <memory>
+
+using namespace kernwell;
+using namespace kernwell::test;
+
+namespace {
+
+NotificationSummary line(NotificationSummary::Kind kind)
+{
+    return NotificationSummary { QUuid::createUuid(), std::move(kind) };
+}
+
+QString describe(QAccessibleInterface* node)
+{
+    return QString::fromLatin1(QMetaEnum::fromType<QAccessible::Role>().valueToKey(node->role())) + QStringLiteral(": ")
+        + node->text(QAccessible::Name);
+}
+
+QAccessibleInterface* accessible(QWidget* widget)
+{
+    return QAccessible::queryAccessibleInterface(widget);
+}
+
+} // namespace
+
+// Every surface as a keyboard and screen-reader user meets it: the
+// accessible tree (roles, names, the list and its items) and the keys (Tab,
+// Return, Enter, Escape, the arrows).
+class TestAccessibility : public QObject {
+    Q_OBJECT
+public:
+    explicit TestAccessibility(const Sandbox&) { }
+
+private:
+    std::unique_ptr<FakeSession> session;
+    std::unique_ptr<FakeToolkit> toolkit;
+    std::unique_ptr<QtToolkit> mainWindows;
+    std::unique_ptr<QWidget> menuWindow;
+    MenuBarView* view = nullptr;
+    int updateChecks = 0;
+
+    // Opens one surface, as the application shows it, and makes its window active.
+    QWidget* open(const QString& surface)
+    {
+        const bool signedIn = surface != QLatin1String("signed-out popup") && surface != QLatin1String("sign-in window");
+        session->setUsername(QStringLiteral("ada@example.com"));
+        session->setSignedIn(signedIn);
+        session->setNotifications({ line(NotificationSummary::Kind::error(QStringLiteral("Something has gone wrong"))),
+            line(NotificationSummary::Kind::update(QStringLiteral("Added Inter and 1 other"))),
+            line(NotificationSummary::Kind::warning(QStringLiteral("Lora is also installed on this computer."))) });
+        QWidget* window = nullptr;
+        if (surface.endsWith(QLatin1String(" window")) && surface != QLatin1String("signed-in window")) {
+            // The main window as the toolkit builds it around its content.
+            mainWindows = std::make_unique<QtToolkit>(nullptr);
+            mainWindows->setMainWindowContent([this](Toolkit::Action dismiss) {
+                return std::make_unique<ContentView>(std::move(dismiss), testPages(), [this] { ++updateChecks; },
+                    *session, QStringLiteral("Version 1.2 (34)"), *toolkit);
+            });
+            if (surface == QLatin1String("sign-in window")) {
+                session->setVisibleError(QStringLiteral("Unable to sign in."));
+            }
+            mainWindows->openMainWindow();
+            for (QWidget* topLevel : QApplication::topLevelWidgets()) {
+                if (topLevel->objectName() == QLatin1String(Toolkit::mainWindowIdentifier)) {
+                    window = topLevel;
+                }
+            }
+        } else {
+            const bool asWindow = surface == QLatin1String("signed-in window");
+            view = new MenuBarView(*session, *toolkit, testPages(), [this] { ++updateChecks; },
+                QStringLiteral("Version 1.2 (34)"), asWindow ? MenuBarView::Sizing::Resizable : MenuBarView::Sizing::Fixed);
+            menuWindow = asWindow ? std::unique_ptr<QWidget>(new MenuBarWindow(view)) : std::make_unique<MenuBarPopup>(view);
+            menuWindow->show();
+            window = menuWindow.get();
+        }
+        window->activateWindow();
+        if (!QTest::qWaitForWindowActive(window)) {
+            return nullptr;
+        }
+        if (surface == QLatin1String("account panel")) {
+            view->signedInView()->setShowingPopover(true);
+        }
+        return window;
+    }
+
+    QAbstractButton* control(QWidget* window, const QString& name) const
+    {
+        for (auto* button : window->findChildren<QAbstractButton*>()) {
+            if (button->accessibleName() == name && button->isVisible()) {
+                return button;
+            }
+        }
+        return nullptr;
+    }
+
+    QString focusedName() const
+    {
+        QWidget* focus = QApplication::focusWidget();
+        return focus ? focus->accessibleName() : QString();
+    }
+
+    // What the controls have done so far, in one number: each press does one thing.
+    int effects() const
+    {
+        const bool panelShown = view && view->signedInView() && view->signedInView()->isShowingPopover();
+        const bool mainWindowClosed = mainWindows && !mainWindows->isMainWindowOpen();
+        return static_cast<int>(toolkit->openedUrls.size()) + updateChecks + toolkit->terminations + session->signOutsStarted
+            + int(panelShown) + int(session->notifications().isEmpty()) + int(mainWindowClosed);
+    }
+
+    // The tree under `node`, one "Role: name" per shown node, checking on the
+    // way that each child names its parent and its own place.
+    QStringList walk(QAccessibleInterface* node)
+    {
+        QStringList nodes { describe(node) };
+        for (int i = 0; i < node->childCount(); ++i) {
+            QAccessibleInterface* child = node->child(i);
+            if (!child || child->state().invisible) {
+                continue;
+            }
+            if (child->parent() != node || node->indexOfChild(child) != i) {
+                return { QStringLiteral("inconsistent at ") + describe(child) };
+            }
+            nodes += walk(child);
+        }
+        return nodes;
+    }
+
+    // One row per surface; `values` (if any) gives each its list, "|" between entries; "" leaves it out.
+    static void surfaces(const QList<const char*>& values = {})
+    {
+        QTest::addColumn<QString>("surface");
+        QTest::addColumn<QStringList>("values");
+        const QList<const char*> names { "signed-out popup", "signed-in window", "account panel", "sign-in window", "welcome window" };
+        for (qsizetype i = 0; i < names.size(); ++i) {
+            if (values.isEmpty() || *values.at(i)) {
+                QTest::newRow(names.at(i)) << QString::fromLatin1(names.at(i))
+                                           << (values.isEmpty() ? QStringList() : QString::fromUtf8(values.at(i)).split(QLatin1Char('|')));
+            }
+        }
+    }
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(registerTypefaces());
+        installAccessibleRoles();
+    }
+
+    void init()
+    {
+        session = std::make_unique<FakeSession>();
+        toolkit = std::make_unique<FakeToolkit>();
+        updateChecks = 0;
+    }
+
+    void cleanup()
+    {
+        menuWindow.reset();
+        view = nullptr;
+        mainWindows.reset();
+        toolkit.reset();
+        session.reset();
+    }
+
+    // The nodes a screen reader meets, in the tree's order (others between them).
+    void tree_data()
+    {
+        surfaces({
+            "Window: Kernwell|Graphic: Kernwell|Button: Quit|Link: Sign in with your browser|StaticText: No account?|"
+            "Link: Sign Up.|Button: Check for updates.",
+            "Window: Kernwell|Button: ada@example.com|Link: Browse fonts|Button: Clear notifications|List: Notifications|"
+            "ListItem: Error: Something has gone wrong|ListItem: Update: Added Inter and 1 other|"
+            "ListItem: Warning: Lora is also installed on this computer.|StaticText: Connected",
+            "Dialog: Account|StaticText: ada@example.com|Link: My library|Link: Contact support|Button: Log out|"
+            "Button: Check for updates|Button: Quit|StaticText: Version 1.2 (34)",
+            "Window: Kernwell|Graphic: Kernwell|StaticText: Sign in to Kernwell|Link: Sign in with your browser|"
+            "Link: Contact support.|Link: Sign Up.|Button: Check for updates.",
+            "Window: Kernwell|Link: Browse fonts|Graphic: Kernwell in the menu bar|"
+            "Button: You are now logged in. Close the window to continue.",
+        });
+    }
+    void tree()
+    {
+        QFETCH(QString, surface);
+        QFETCH(QStringList, values);
+        QWidget* window = open(surface);
+        QVERIFY(window);
+        const QStringList nodes = walk(accessible(window));
+        qsizetype at = 0;
+        for (const QString& node : values) {
+            at = nodes.indexOf(node, at);
+            QVERIFY2(at >= 0, qPrintable(node + QStringLiteral(" not in order in:\n") + nodes.join(QLatin1Char('\n'))));
+        }
+        // Dividers are not in the tree, images have names, rows are read whole.
+        for (const QString& node : nodes) {
+            QVERIFY2(!node.startsWith(QLatin1String("Border")) && !node.startsWith(QLatin1String("inconsistent"))
+                    && node != QLatin1String("Graphic: ") && node != QLatin1String("Graphic: Error"),
+                qPrintable(node));
+        }
+        if (surface == QLatin1String("signed-in window")) {
+            QAccessibleInterface* list = accessible(view->signedInView()->notificationList());
+            QCOMPARE(list->childCount(), 3);
+            QVERIFY(list->child(0)->state().focusable);
+        }
+        // Every control the keyboard reaches is a named link, button or list item; links and buttons can be pressed.
+        for (auto* widget : window->findChildren<QWidget*>()) {
+            if (widget->isVisible() && (widget->focusPolicy() & Qt::TabFocus)) {
+                QAccessibleInterface* node = accessible(widget);
+                QVERIFY2(!node->text(QAccessible::Name).isEmpty(), widget->metaObject()->className());
+                QVERIFY2(node->role() == QAccessible::ListItem
+                        || (QList { QAccessible::Link, QAccessible::Button }.contains(node->role())
+                            && node->actionInterface()->actionNames().contains(QAccessibleActionInterface::pressAction())),
+                    qPrintable(describe(node)));
+            }
+        }
+    }
+
+    // Return and Enter press every button and link, as Space does: each press does one thing.
+    void returnAndEnterPress_data()
+    {
+        QTest::addColumn<QString>("surface");
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<int>("key");
+        const QList<std::pair<const char*, const char*>> controls {
+            { "signed-out popup", "Sign in with your browser|Sign Up.|Quit|Check for updates." },
+            { "signed-in window", "ada@example.com|Browse fonts|Clear notifications" },
+            { "account panel", "My library|Contact support|Log out|Check for updates|Quit" },
+            { "sign-in window", "Sign in with your browser|Contact support.|Sign Up.|Check for updates." },
+            { "welcome window", "Browse fonts|You are now logged in. Close the window to continue." },
+        };
+        for (const auto& [surface, names] : controls) {
+            for (const QString& name : QString::fromLatin1(names).split(QLatin1Char('|'))) {
+                for (const int key : { int(Qt::Key_Return), int(Qt::Key_Enter) }) {
+                    QTest::addRow("%s, %s, %s", surface, qPrintable(name), key == Qt::Key_Return ? "Return" : "Enter")
+                        << QString::fromLatin1(surface) << name << key;
+                }
+            }
+        }
+    }
+    void returnAndEnterPress()
+    {
+        QFETCH(QString, surface);
+        QFETCH(QString, name);
+        QFETCH(int, key);
+        QWidget* window = open(surface);
+        QVERIFY(window);
+        QAbstractButton* button = control(window, name);
+        QVERIFY2(button, qPrintable(name));
+        button->setFocus(Qt::TabFocusReason);
+        const int before = effects();
+        QTest::keyClick(button, Qt::Key(key), key == Qt::Key_Enter ? Qt::KeypadModifier : Qt::NoModifier);
+        QCOMPARE(effects(), before + 1);
+    }
+
+    // Each window puts the keyboard on its first sensible control when it
+    // opens, again at every opening, and when signing in or out changes it.
+    void firstControlHasTheFocus_data()
+    {
+        surfaces({ "Sign in with your browser", "Browse fonts", "", "Sign in with your browser", "Browse fonts" });
+        QTest::newRow("sign-in window, then signed in") << QStringLiteral("sign-in window") << QStringList { QStringLiteral("Browse fonts") };
+        QTest::newRow("account panel, then Log out") << QStringLiteral("account panel")
+                                                     << QStringList { QStringLiteral("Sign in with your browser") };
+    }
+    void firstControlHasTheFocus()
+    {
+        QFETCH(QString, surface);
+        QFETCH(QStringList, values);
+        QWidget* window = open(surface);
+        QVERIFY(window);
+        if (QString::fromLatin1(QTest::currentDataTag()).endsWith(QLatin1String("signed in"))) {
+            session->setSignedIn(true);
+        } else if (surface == QLatin1String("account panel")) {
+            QTest::keyClick(control(window, QStringLiteral("Log out")), Qt::Key_Return);
+            session->releaseSignOut();
+            QTRY_VERIFY(view->signedOutView());
+        }
+        QCOMPARE(focusedName(), values.first());
+        if (menuWindow) {
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+            menuWindow->hide();
+            menuWindow->show();
+            // What gets the keyboard as the window becomes active.
+            QVERIFY(menuWindow->focusWidget());
+            QCOMPARE(menuWindow->focusWidget()->accessibleName(), values.first());
+        }
+    }
+
+    void accountPanelKeepsTheKeyboard()
+    {
+        QVERIFY(open(QStringLiteral("signed-in window")));
+        SignedInView* content = view->signedInView();
+        QTest::keyClick(content->avatar(), Qt::Key_Return);
+        QVERIFY(content->isShowingPopover());
+        QCOMPARE(focusedName(), QStringLiteral("My library"));
+        for (const QString& next : { QStringLiteral("Contact support"), QStringLiteral("Log out"),
+                 QStringLiteral("Check for updates"), QStringLiteral("Quit"), QStringLiteral("My library") }) {
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+            QCOMPARE(focusedName(), next);
+        }
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Backtab);
+        QCOMPARE(focusedName(), QStringLiteral("Quit"));
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Escape);
+        QVERIFY(!content->isShowingPopover());
+        QCOMPARE(QApplication::focusWidget(), content->avatar());
+    }
+
+    // The list is one Tab stop; the arrows walk its rows.
+    void notificationListByKeyboard()
+    {
+        QVERIFY(open(QStringLiteral("signed-in window")));
+        const auto& rows = view->signedInView()->notificationList()->rows();
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab); // Clear notifications
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        QCOMPARE(focusedName(), QStringLiteral("Error: Something has gone wrong"));
+        for (const auto& [key, expected] : { std::pair { Qt::Key_Down, 1 }, std::pair { Qt::Key_Down, 2 },
+                 std::pair { Qt::Key_Down, 2 }, std::pair { Qt::Key_Up, 1 } }) {
+            QTest::keyClick(QApplication::focusWidget(), key);
+            QCOMPARE(QApplication::focusWidget(), rows.at(expected));
+        }
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        QVERIFY(!rows.contains(QApplication::focusWidget()));
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Backtab);
+        QCOMPARE(QApplication::focusWidget(), rows.at(1));
+    }
+
+    // Each control draws its focus ring where it can be seen: inside its own rectangle.
+    void focusRingIsVisible_data() { surfaces(); }
+    void focusRingIsVisible()
+    {
+        QFETCH(QString, surface);
+        QWidget* window = open(surface);
+        QVERIFY(window);
+        for (auto* widget : window->findChildren<QWidget*>()) {
+            if (widget->isVisible() && widget->focusPolicy() != Qt::NoFocus) {
+                widget->clearFocus();
+                const QImage unfocused = widget->grab().toImage();
+                widget->setFocus(Qt::TabFocusReason);
+                QVERIFY(widget->hasFocus());
+                QVERIFY2(widget->grab().toImage() != unfocused, qPrintable(widget->accessibleName()));
+            }
+        }
+    }
+};
+
+KERNWELL_GUI_TEST_MAIN(TestAccessibility)
+#include "tst_Accessibility.moc"
