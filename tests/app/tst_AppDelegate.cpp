@@ -31,6 +31,7 @@ using kernwell::test::waitUntil;
 #include <QStandardPaths>
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 
@@ -373,7 +374,8 @@ private slots:
         QVERIFY(!FontFolderAccount::write(provider.provider->fontFolder(), QStringLiteral("jo@example.org")));
         const QString keptLink = linkFolder() + QStringLiteral("/1/kept");
         QDir().mkpath(linkFolder() + QStringLiteral("/1"));
-        QVERIFY(QFile::link(kept, keptLink));
+        // A hard link, as Kernwell makes them: a symbolic one is no longer right.
+        QCOMPARE(::link(QFile::encodeName(kept).constData(), QFile::encodeName(keptLink).constData()), 0);
         QVERIFY(QFile::link(TestFonts::path(), linkFolder() + QStringLiteral("/1/sans")));
         QVERIFY(QFile::link(provider.provider->fontFolder() + QStringLiteral("/gone"), linkFolder() + QStringLiteral("/flat")));
         const ino_t keptInode = inodeOf(keptLink);
