@@ -303,6 +303,7 @@ private slots:
         QTest::newRow("server error") << QStringLiteral("500")
                                       << QStringLiteral("The service answered with an error (status 500).");
         QTest::newRow("body cut short") << QStringLiteral("cut") << QString();
+        QTest::newRow("not a font") << QStringLiteral("page") << QStringLiteral("is not a font file.");
         QTest::newRow("registration refused") << QStringLiteral("refused") << QString();
     }
     void aFailingFontIsRetriedWithBackOff()
@@ -316,6 +317,8 @@ private slots:
         const QByteArray monoBytes = std::get<UrlDataResult>(mono).body;
         if (failure == QStringLiteral("404") || failure == QStringLiteral("500")) {
             harness.session->files.insert(link(QStringLiteral("mono")), FakeUrlSession::ok({}, failure.toInt()));
+        } else if (failure == QStringLiteral("page")) {
+            harness.session->files.insert(link(QStringLiteral("mono")), FakeUrlSession::ok("<html>Moved</html>"));
         } else if (failure == QStringLiteral("cut")) {
             harness.session->files.insert(link(QStringLiteral("mono")), FakeUrlSession::ok(monoBytes.left(monoBytes.size() / 2)));
         }
