@@ -66,8 +66,8 @@ namespace {
 
     ClientNotification failedAddRecord(const FontForAppend& font, const Error& error)
     {
-        // The update stops here; the next connection catches up on the synced
-        // set, this font included.
+        // The rest of the update goes on; the next connection catches up on
+        // the synced set, this font included.
         return { QUuid::createUuid(), ClientNotificationKind::SyncError, font.fontId, font.qorDisplayName,
             MacOSProvider::tr("Couldn't add %1: %2 It will be tried again at the next connection.")
                 .arg(font.qorDisplayName, failureCause(error)) };

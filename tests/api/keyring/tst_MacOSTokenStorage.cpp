@@ -64,15 +64,26 @@ QStringList attributes(const QString& service, const QString& account = {})
 
 // Runs `operation` in a child process on the bus at `address`: its reports.
 // A child that hangs is ended after half a minute and reports nothing.
-QString runProbe(const QString& address, const QString& operation)
+// Starts this program as the probe of `operation` on the bus at `address`;
+// `limits` are further variables (the probe's time limits).
+void startProbe(QProcess& child, const QString& address, const QString& operation,
+    const QList<QPair<const char*, QString>>& limits = {})
 {
-    QProcess child;
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert(QLatin1String(probeVariable), operation);
+    for (const auto& [name, value] : limits) {
+        environment.insert(QLatin1String(name), value);
+    }
     environment.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), address);
     child.setProcessEnvironment(environment);
     child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     child.start(QCoreApplication::applicationFilePath(), {});
+}
+
+QString runProbe(const QString& address, const QString& operation)
+{
+    QProcess child;
+    startProbe(child, address, operation);
     if (!child.waitForFinished(30000) || child.exitStatus() != QProcess::NormalExit || child.exitCode() != 0) {
         return QStringLiteral("(the probe failed)");
     }
@@ -310,13 +321,7 @@ private slots:
         QVERIFY(prompter.isRegistered());
 
         QProcess child;
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.insert(QLatin1String(probeVariable), QStringLiteral("delete"));
-        environment.insert(QLatin1String(limitVariable), QStringLiteral("200"));
-        environment.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), bus.address());
-        child.setProcessEnvironment(environment);
-        child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        child.start(QCoreApplication::applicationFilePath(), {});
+        startProbe(child, bus.address(), QStringLiteral("delete"), { { limitVariable, QStringLiteral("200") } });
         QVERIFY(kernwell::test::waitUntil([&] { return prompter.isPrompting(); }));
 
         // Five times the operation's limit: the prompt is still up, the delete still waits.
@@ -367,14 +372,9 @@ private slots:
         QVERIFY(prompter.isRegistered());
 
         QProcess child;
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.insert(QLatin1String(probeVariable), operation);
-        environment.insert(QLatin1String(limitVariable), QStringLiteral("300"));
-        environment.insert(QLatin1String(promptLimitVariable), keyringKilled ? QStringLiteral("60000") : QStringLiteral("700"));
-        environment.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), bus.address());
-        child.setProcessEnvironment(environment);
-        child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        child.start(QCoreApplication::applicationFilePath(), {});
+        startProbe(child, bus.address(), operation,
+            { { limitVariable, QStringLiteral("300") },
+                { promptLimitVariable, keyringKilled ? QStringLiteral("60000") : QStringLiteral("700") } });
         QVERIFY(kernwell::test::waitUntil([&] { return prompter.isPrompting(); }));
         if (keyringKilled) {
             bus.killKeyring();
