@@ -3,7 +3,6 @@
 #include "api/transport/WebSocketConnection.h"
 #include "api/transport/WebSocketErrors.h"
 
-#include <boost/asio/ip/address.hpp>
 #include <boost/asio/ip/tcp.hpp>
 #include <boost/asio/ssl.hpp>
 #include <boost/asio/steady_timer.hpp>
@@ -13,7 +12,6 @@
 #include <boost/beast/websocket/ssl.hpp>
 
 #include <openssl/ssl.h>
-#include <openssl/x509v3.h>
 
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -35,7 +33,7 @@ class BeastWebSocketConnection final : public WebSocketConnection,
 
 public:
     template<typename... LayerArguments>
-    BeastWebSocketConnection(WebSocketEndpoint endpoint, Sink sink, boost::asio::io_context& io,
+    BeastWebSocketConnection(NetworkEndpoint endpoint, Sink sink, boost::asio::io_context& io,
         LayerArguments&... layerArguments)
         : m_endpoint(std::move(endpoint))
         , m_sink(std::move(sink))
@@ -166,7 +164,7 @@ private:
         socket.set_option(boost::asio::ip::tcp::no_delay(true), ignored);
         enableKeepAlive(socket);
         if constexpr (Tls) {
-            if (!prepareTls()) {
+            if (!expectPeer(m_ws.next_layer().native_handle(), m_endpoint.host)) {
                 failOpening(WebSocketPhase::securing,
                     boost::system::error_code(static_cast<int>(::ERR_get_error()), boost::asio::error::get_ssl_category()));
                 return;
@@ -196,21 +194,6 @@ private:
         socket.set_option(Idle(keepAliveIdleSeconds), ignored);
         socket.set_option(Interval(keepAliveIntervalSeconds), ignored);
         socket.set_option(Count(keepAliveProbes), ignored);
-    }
-
-    // SNI and the host name (or address) the certificate must name.
-    bool prepareTls()
-    {
-        SSL* ssl = m_ws.next_layer().native_handle();
-        boost::system::error_code notAnAddress;
-        boost::asio::ip::make_address(m_endpoint.host, notAnAddress);
-        if (!notAnAddress) {
-            return X509_VERIFY_PARAM_set1_ip_asc(SSL_get0_param(ssl), m_endpoint.host.c_str()) == 1;
-        }
-        return SSL_ctrl(ssl, SSL_CTRL_SET_TLSEXT_HOSTNAME, TLSEXT_NAMETYPE_host_name,
-                   const_cast<char*>(m_endpoint.host.c_str()))
-            == 1
-            && SSL_set1_host(ssl, m_endpoint.host.c_str()) == 1;
     }
 
     void upgrade()
@@ -376,7 +359,7 @@ private:
     static constexpr int keepAliveIntervalSeconds = 10;
     static constexpr int keepAliveProbes = 3;
 
-    WebSocketEndpoint m_endpoint;
+    NetworkEndpoint m_endpoint;
     Sink m_sink;
     boost::asio::ip::tcp::resolver m_resolver;
     boost::asio::steady_timer m_deadline;

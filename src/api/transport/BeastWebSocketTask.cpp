@@ -11,43 +11,11 @@ namespace {
 
     constexpr int goingAway = 1001;
 
-    std::optional<WebSocketEndpoint> endpointFor(const UrlRequest& request)
-    {
-        const QUrl& url = request.url;
-        const QString scheme = url.scheme().toLower();
-        const bool tls = scheme == QLatin1String("wss") || scheme == QLatin1String("https");
-        const bool plain = scheme == QLatin1String("ws") || scheme == QLatin1String("http");
-        if (!url.isValid() || (!tls && !plain) || url.host().isEmpty()) {
-            return std::nullopt;
-        }
-        WebSocketEndpoint endpoint;
-        endpoint.tls = tls;
-        endpoint.host = url.host(QUrl::FullyEncoded).toStdString();
-        const int defaultPort = tls ? 443 : 80;
-        const int port = url.port(defaultPort);
-        endpoint.port = std::to_string(port);
-        endpoint.hostField = (endpoint.host.find(':') != std::string::npos ? '[' + endpoint.host + ']' : endpoint.host)
-            + (port == defaultPort ? std::string() : ':' + endpoint.port);
-        QByteArray target = url.path(QUrl::FullyEncoded).toUtf8();
-        if (target.isEmpty()) {
-            target = "/";
-        }
-        if (url.hasQuery()) {
-            target += '?' + url.query(QUrl::FullyEncoded).toUtf8();
-        }
-        endpoint.target = target.toStdString();
-        for (const auto& [name, value] : request.headerFields) {
-            endpoint.headerFields.emplace_back(name.toStdString(), value.toStdString());
-        }
-        endpoint.timeoutInterval = std::max(request.timeoutInterval, std::chrono::milliseconds(1));
-        return endpoint;
-    }
-
 } // namespace
 
 std::shared_ptr<BeastWebSocketTask> BeastWebSocketTask::create(std::shared_ptr<NetworkThread> network, UrlRequest request)
 {
-    std::optional<WebSocketEndpoint> endpoint = endpointFor(request);
+    std::optional<NetworkEndpoint> endpoint = networkEndpointFor(request);
     if (!endpoint) {
         return nullptr;
     }

@@ -2,6 +2,10 @@
 
 #include "api/UrlSession.h"
 
+#include <boost/asio/error.hpp>
+#include <boost/asio/ssl/error.hpp>
+#include <boost/beast/http/error.hpp>
+
 namespace kernwell {
 
 namespace {
@@ -11,7 +15,40 @@ namespace {
         return Error(QLatin1String(UrlSession::errorDomain), code, text + QStringLiteral(" (") + detail + QLatin1Char(')'));
     }
 
+    QString detailOf(const boost::system::error_code& error)
+    {
+        return QString::fromStdString(error.message());
+    }
+
 } // namespace
+
+Error httpExchangeError(const boost::system::error_code& error)
+{
+    namespace asio_error = boost::asio::error;
+    using HttpError = boost::beast::http::error;
+    if (error == asio_error::eof || error == asio_error::connection_reset || error == asio_error::connection_aborted
+        || error == asio_error::broken_pipe || error == HttpError::end_of_stream || error == HttpError::partial_message
+        || error == boost::asio::ssl::error::stream_truncated) {
+        return transportError(UrlSession::networkConnectionLost, QStringLiteral("The network connection was lost."), detailOf(error));
+    }
+    if (error == HttpError::header_limit || error == HttpError::body_limit || error == HttpError::buffer_overflow) {
+        return transportError(UrlSession::badServerResponse, QStringLiteral("The server's answer is too large."), detailOf(error));
+    }
+    if (error.category() == boost::beast::http::make_error_code(HttpError::end_of_stream).category()) {
+        return transportError(UrlSession::badServerResponse, QStringLiteral("The server returned a malformed answer."), detailOf(error));
+    }
+    return transportError(UrlSession::networkConnectionLost, QStringLiteral("The network connection was lost."), detailOf(error));
+}
+
+Error httpTimedOutError()
+{
+    return Error(QLatin1String(UrlSession::errorDomain), UrlSession::timedOut, QStringLiteral("The request timed out."));
+}
+
+Error httpCancelledError()
+{
+    return Error(QLatin1String(UrlSession::errorDomain), UrlSession::cancelled, QStringLiteral("The request was cancelled."));
+}
 
 bool isHttpStatusError(QNetworkReply::NetworkError error)
 {

@@ -4,6 +4,8 @@
 
 #include <QNetworkReply>
 
+#include <boost/system/error_code.hpp>
+
 namespace kernwell {
 
 // Turns a failed reply into the transport error of UrlSession::errorDomain.
@@ -14,5 +16,10 @@ Error httpTransportError(QNetworkReply::NetworkError error, const QString& detai
 // Whether the failure is only Qt's reading of an HTTP status (401, 500 …):
 // the answer came in full and is handed on untouched.
 bool isHttpStatusError(QNetworkReply::NetworkError error);
+
+// The transport error of a request that failed once its connection was up.
+Error httpExchangeError(const boost::system::error_code& error);
+Error httpTimedOutError();
+Error httpCancelledError();
 
 } // namespace kernwell

@@ -2,13 +2,15 @@
 
 #include "api/transport/BeastWebSocketTask.h"
 #include "api/transport/HttpErrors.h"
+#include "api/transport/HttpExchange.h"
 #include "api/transport/NetworkThread.h"
 
 #include <QNetworkReply>
 #include <QNetworkRequest>
-#include <QPointer>
+#include <QPromise>
 #include <QScopeGuard>
 
+#include <QCoro/QCoroFuture>
 #include <QCoro/QCoroNetworkReply>
 
 #include <limits>
@@ -32,52 +34,46 @@ namespace {
 
     constexpr int maxRedirects = 10;
 
+    // Only file: and data: URLs come here.
     QNetworkReply* send(QNetworkAccessManager& manager, const UrlRequest& request)
     {
         QNetworkRequest networkRequest(request.url);
         networkRequest.setTransferTimeout(transferTimeoutMilliseconds(request.timeoutInterval));
-        for (const auto& [name, value] : request.headerFields) {
-            networkRequest.setRawHeader(name, value);
-        }
-        // Left to itself, Qt asks for compressed answers and, once it has
-        // inflated one, drops Content-Length, and with it the only way to
-        // tell a cut body from a whole one. Fonts and JSON gain little from
-        // compression: ask for the bytes as they are.
-        if (!networkRequest.hasRawHeader("Accept-Encoding")) {
-            networkRequest.setRawHeader("Accept-Encoding", "identity");
-        }
-        if (request.method == "GET" && request.body.isEmpty()) {
-            return manager.get(networkRequest);
-        }
-        if (request.method == "HEAD" && request.body.isEmpty()) {
-            return manager.head(networkRequest);
-        }
-        // As a custom verb, Qt adds no Content-Type of its own to a POST.
-        return manager.sendCustomRequest(networkRequest, request.method, request.body);
+        return manager.get(networkRequest);
     }
 
-    // The body length the answer announced, where it must have one. Qt
-    // removes Content-Length when it decompresses a body.
-    std::optional<qint64> announcedLength(const UrlRequest& request, const HttpUrlResponse& response)
+    bool isHttp(const QUrl& url)
     {
-        if (request.method == "HEAD" || response.statusCode < 200 || response.statusCode == 204 || response.statusCode == 304) {
-            return std::nullopt;
-        }
-        for (const auto& [name, value] : response.headerFields) {
-            if (name.compare("Content-Length", Qt::CaseInsensitive) == 0) {
-                bool ok = false;
-                const qint64 length = value.trimmed().toLongLong(&ok);
-                return ok ? std::optional(length) : std::nullopt;
+        const QString scheme = url.scheme().toLower();
+        return scheme == QLatin1String("http") || scheme == QLatin1String("https");
+    }
+
+    // Fulfilled once: with the outcome, or as cancelled when the network
+    // thread stopped before the exchange ended.
+    class OutcomePromise {
+    public:
+        OutcomePromise() { m_promise.start(); }
+        ~OutcomePromise()
+        {
+            if (!m_fulfilled) {
+                fulfil(HttpOutcome { httpCancelledError(), {}, {} });
             }
         }
-        return std::nullopt;
-    }
+        OutcomePromise(const OutcomePromise&) = delete;
+        OutcomePromise& operator=(const OutcomePromise&) = delete;
 
-    Error truncatedBodyError(qint64 received, qint64 expected)
-    {
-        return Error(QLatin1String(UrlSession::errorDomain), UrlSession::networkConnectionLost,
-            QStringLiteral("The network connection was lost. (the answer ended after %1 of its %2 bytes)").arg(received).arg(expected));
-    }
+        QFuture<HttpOutcome> future() { return m_promise.future(); }
+        void fulfil(HttpOutcome outcome)
+        {
+            m_fulfilled = true;
+            m_promise.addResult(std::move(outcome));
+            m_promise.finish();
+        }
+
+    private:
+        QPromise<HttpOutcome> m_promise;
+        bool m_fulfilled = false;
+    };
 
     Error redirectError(UrlSession::ErrorCode code, const QString& text, const QUrl& target)
     {
@@ -153,6 +149,11 @@ NetworkSession::NetworkSession()
 NetworkSession::~NetworkSession()
 {
     // Waiting requests end with a cancellation instead of a dangling reply.
+    for (const std::weak_ptr<HttpExchange>& running : m_exchanges) {
+        if (const auto exchange = running.lock()) {
+            exchange->cancel();
+        }
+    }
     const auto replies = m_accessManager->findChildren<QNetworkReply*>();
     for (QNetworkReply* reply : replies) {
         if (reply->isRunning()) {
@@ -164,51 +165,61 @@ NetworkSession::~NetworkSession()
 
 QCoro::Task<UrlDataResult> NetworkSession::data(UrlRequest request)
 {
-    // Nothing of the session is touched once it is gone: destroying it aborts
-    // the running reply, which ends the loop below with a cancellation.
-    const QPointer<QNetworkAccessManager> manager = m_accessManager.get();
     for (int redirects = 0;; ++redirects) {
-        QNetworkReply* reply = send(*manager, request);
-        const auto release = qScopeGuard([reply] { reply->deleteLater(); });
-        co_await reply;
-
-        const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
-        const QNetworkReply::NetworkError error = reply->error();
-        if (error != QNetworkReply::NoError && !(status.isValid() && isHttpStatusError(error))) {
-            throw httpTransportError(error, reply->errorString(), reply->property(cancelledProperty).toBool());
-        }
-
-        UrlDataResult result;
-        result.body = reply->readAll();
-        if (!status.isValid()) {
+        // Nothing of the session is touched after this await once it is
+        // gone: destroying it cancels the request, which then throws.
+        UrlDataResult result = co_await fetchOnce(request);
+        if (!result.http) {
             co_return result;
         }
-        HttpUrlResponse response;
-        response.statusCode = status.toInt();
-        for (const auto& [name, value] : reply->rawHeaderPairs()) {
-            response.headerFields.append({ name, value });
-        }
-        // Qt reads a status of 400 or more as its error and then drops the
-        // later one of a connection that closed mid-body, handing the cut
-        // body on as whole: count the bytes against the announced length.
-        if (const std::optional<qint64> expected = announcedLength(request, response);
-            expected && result.body.size() < *expected) {
-            throw truncatedBodyError(result.body.size(), *expected);
-        }
-
-        const std::optional<QUrl> target = redirectTarget(reply->url(), response);
+        const std::optional<QUrl> target = redirectTarget(request.url, *result.http);
         if (!target) {
-            result.http = std::move(response);
             co_return result;
         }
         if (redirects == maxRedirects) {
             throw redirectError(UrlSession::httpTooManyRedirects, QStringLiteral("There were too many redirects."), *target);
         }
-        if (!manager) {
-            throw httpTransportError(QNetworkReply::OperationCanceledError, QStringLiteral("the session ended"), true);
-        }
-        request = followRedirect(std::move(request), response.statusCode, *target);
+        request = followRedirect(std::move(request), result.http->statusCode, *target);
     }
+}
+
+QCoro::Task<UrlDataResult> NetworkSession::fetchOnce(const UrlRequest& request)
+{
+    return isHttp(request.url) ? exchange(request) : fetchLocal(request);
+}
+
+QCoro::Task<UrlDataResult> NetworkSession::exchange(const UrlRequest& request)
+{
+    std::optional<NetworkEndpoint> endpoint = networkEndpointFor(request);
+    if (!endpoint) {
+        throw Error(QLatin1String(UrlSession::errorDomain), UrlSession::badURL,
+            QStringLiteral("The URL names no server: ") + request.url.toDisplayString(QUrl::RemoveUserInfo | QUrl::RemoveQuery));
+    }
+    if (std::optional<Error> refusal = unsendable(*endpoint, request.method)) {
+        throw *refusal;
+    }
+    auto promise = std::make_shared<OutcomePromise>();
+    QFuture<HttpOutcome> future = promise->future();
+    std::erase_if(m_exchanges, [](const std::weak_ptr<HttpExchange>& running) { return running.expired(); });
+    m_exchanges.push_back(HttpExchange::start(*m_network, std::move(*endpoint), request.method, request.body,
+        [promise](HttpOutcome outcome) { promise->fulfil(std::move(outcome)); }));
+    promise.reset(); // the exchange holds the only one: its end fulfils it
+    HttpOutcome outcome = co_await future;
+    if (outcome.error) {
+        throw *outcome.error;
+    }
+    co_return UrlDataResult { std::move(outcome.body), std::move(outcome.response) };
+}
+
+QCoro::Task<UrlDataResult> NetworkSession::fetchLocal(const UrlRequest& request)
+{
+    QNetworkReply* reply = send(*m_accessManager, request);
+    const auto release = qScopeGuard([reply] { reply->deleteLater(); });
+    co_await reply;
+    if (reply->error() != QNetworkReply::NoError) {
+        throw httpTransportError(reply->error(), reply->errorString(), reply->property(cancelledProperty).toBool());
+    }
+    co_return UrlDataResult { reply->readAll(), std::nullopt };
 }
 
 QCoro::Task<UrlDataResult> NetworkSession::download(QUrl url)

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "api/transport/HttpConnectionPool.h"
+
 #include <QObject>
 
 #include <boost/asio/executor_work_guard.hpp>
@@ -16,11 +18,11 @@
 
 namespace kernwell {
 
-// The one thread that runs the websockets' I/O, with an io_context that is
-// started on first use. Work goes to it with post(); results come back to the
-// thread that created this object with postToOwner(). Destruction lets the
-// connections still closing finish for up to `drainTimeout`, then stops the
-// context and joins the thread.
+// The one thread that runs the network I/O (HTTP and websockets), with an
+// io_context that is started on first use. Work goes to it with post();
+// results come back to the thread that created this object with
+// postToOwner(). Destruction lets the connections still closing finish for up
+// to `drainTimeout`, then stops the context and joins the thread.
 class NetworkThread {
 public:
     explicit NetworkThread(std::chrono::milliseconds drainTimeout = std::chrono::seconds(2));
@@ -32,6 +34,9 @@ public:
     // Verifies peers against the system's trust store, which the network
     // thread reads on first use, before any work posted after this call.
     boost::asio::ssl::context& tlsContext();
+
+    // The HTTP connections kept for reuse; network thread only.
+    HttpConnectionPool& httpConnections() { return m_httpConnections; }
 
     // Runs `work` on the network thread, starting it if needed. Any thread.
     void post(std::function<void()> work);
@@ -45,6 +50,7 @@ private:
     std::chrono::milliseconds m_drainTimeout;
     boost::asio::ssl::context m_tls; // outlives the streams the context still holds
     boost::asio::io_context m_io;
+    HttpConnectionPool m_httpConnections; // its sockets go before the context they use
     std::optional<boost::asio::executor_work_guard<boost::asio::io_context::executor_type>> m_work;
     std::once_flag m_trustLoading;
     std::mutex m_startMutex;

@@ -6,7 +6,7 @@
 namespace kernwell {
 
 std::shared_ptr<WebSocketConnection> WebSocketConnection::create(
-    NetworkThread& network, WebSocketEndpoint endpoint, Sink sink)
+    NetworkThread& network, NetworkEndpoint endpoint, Sink sink)
 {
     if (endpoint.tls) {
         return std::make_shared<BeastWebSocketConnection<true>>(

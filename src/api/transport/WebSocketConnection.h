@@ -1,6 +1,7 @@
 #pragma once
 
 #include "api/UrlSession.h"
+#include "api/transport/NetworkEndpoint.h"
 #include "api/WebSocketTask.h"
 
 #include <QtGlobal>
@@ -17,17 +18,6 @@
 namespace kernwell {
 
 class NetworkThread;
-
-// Where and how to open a websocket, in the network thread's terms.
-struct WebSocketEndpoint {
-    bool tls = false;
-    std::string host; // for resolving and certificate checks, no brackets
-    std::string port;
-    std::string hostField; // the Host header: host, bracketed if IPv6, and a non-default port
-    std::string target; // path and query, encoded
-    std::vector<std::pair<std::string, std::string>> headerFields;
-    std::chrono::milliseconds timeoutInterval { 0 };
-};
 
 // What the network side reports, in order, to the task's thread.
 namespace WebSocketEvent {
@@ -60,7 +50,7 @@ class WebSocketConnection {
 public:
     using Sink = std::function<void(WebSocketEvent::Any)>;
 
-    static std::shared_ptr<WebSocketConnection> create(NetworkThread& network, WebSocketEndpoint endpoint, Sink sink);
+    static std::shared_ptr<WebSocketConnection> create(NetworkThread& network, NetworkEndpoint endpoint, Sink sink);
 
     virtual ~WebSocketConnection() = default;
 

@@ -2,6 +2,7 @@
 
 #include "RunTask.h"
 #include "TestMain.h"
+#include "ThrownError.h"
 #include "support/TestCertificates.h"
 #include "support/TlsWebSocketTestServer.h"
 
@@ -13,6 +14,7 @@ using kernwell::UrlRequest;
 using kernwell::UrlSession;
 using kernwell::test::runTask;
 using kernwell::test::TestCertificates;
+using kernwell::test::thrownError;
 using kernwell::test::TlsWebSocketTestServer;
 using kernwell::test::waitUntil;
 
@@ -42,6 +44,10 @@ private slots:
         QTest::newRow("https means wss") << QStringLiteral("https") << QStringLiteral("localhost") << true << true;
         QTest::newRow("issuer not trusted") << QStringLiteral("wss") << QStringLiteral("localhost") << false << false;
         QTest::newRow("name does not match") << QStringLiteral("wss") << QStringLiteral("127.0.0.1") << true << false;
+        // The same checks for plain requests, with "data" for the scheme.
+        QTest::newRow("request, trusted, name matches") << QStringLiteral("data") << QStringLiteral("localhost") << true << true;
+        QTest::newRow("request, issuer not trusted") << QStringLiteral("data") << QStringLiteral("localhost") << false << false;
+        QTest::newRow("request, name does not match") << QStringLiteral("data") << QStringLiteral("127.0.0.1") << true << false;
     }
     void peerIsVerified()
     {
@@ -56,21 +62,29 @@ private slots:
         TlsWebSocketTestServer server(m_certificates->serverCertificateFile(), m_certificates->serverKeyFile());
         NetworkSession session;
         UrlRequest request;
-        request.url = server.url(scheme, host);
-        const auto task = session.webSocketTask(request);
-        task->resume();
-
-        bool answered = false;
         std::optional<Error> error;
-        task->sendPing([&](std::optional<Error> pingError) {
-            answered = true;
-            error = std::move(pingError);
-        });
-        QVERIFY(waitUntil([&] { return answered; }));
+        if (scheme == QLatin1String("data")) {
+            request.url = server.url(QStringLiteral("https"), host);
+            // Twice: the second request goes over the kept connection.
+            for (int i = 0; i < 2 && !error; ++i) {
+                error = thrownError([&] { QCOMPARE(runTask(session.data(request)).body, QByteArray("secure")); });
+            }
+        } else {
+            request.url = server.url(scheme, host);
+            const auto task = session.webSocketTask(request);
+            task->resume();
+            bool answered = false;
+            task->sendPing([&](std::optional<Error> pingError) {
+                answered = true;
+                error = std::move(pingError);
+            });
+            QVERIFY(waitUntil([&] { return answered; }));
+        }
 
         QCOMPARE(!error.has_value(), opens);
         if (opens) {
             QCOMPARE(server.lastServerName(), host.toStdString());
+            QCOMPARE(server.secureHandshakes(), 1);
         } else {
             QCOMPARE(error->code(), int(UrlSession::secureConnectionFailed));
             QCOMPARE(server.secureHandshakes(), 0);

@@ -41,15 +41,38 @@ namespace {
                         ++self->m_shared->secureHandshakes;
                         self->m_shared->lastServerName = name ? name : "";
                     }
-                    self->m_ws.async_accept([self](beast::error_code acceptError) {
-                        if (!acceptError) {
-                            self->read();
-                        }
-                    });
+                    self->readRequest();
                 });
         }
 
     private:
+        // A websocket upgrade, or a plain request answered with "secure".
+        void readRequest()
+        {
+            m_request = {};
+            beast::http::async_read(m_ws.next_layer(), m_buffer, m_request, [self = shared_from_this()](beast::error_code error, std::size_t) {
+                if (error) {
+                    return;
+                }
+                if (websocket::is_upgrade(self->m_request)) {
+                    self->m_ws.async_accept(self->m_request, [self](beast::error_code acceptError) {
+                        if (!acceptError) {
+                            self->read();
+                        }
+                    });
+                    return;
+                }
+                self->m_response = { beast::http::status::ok, 11 };
+                self->m_response.body() = "secure";
+                self->m_response.prepare_payload();
+                beast::http::async_write(self->m_ws.next_layer(), self->m_response, [self](beast::error_code writeError, std::size_t) {
+                    if (!writeError) {
+                        self->readRequest();
+                    }
+                });
+            });
+        }
+
         void read()
         {
             m_ws.async_read(m_buffer, [self = shared_from_this()](beast::error_code error, std::size_t) {
@@ -63,6 +86,8 @@ namespace {
         websocket::stream<beast::ssl_stream<beast::tcp_stream>> m_ws;
         std::shared_ptr<TlsWebSocketTestServer::Shared> m_shared;
         beast::flat_buffer m_buffer;
+        beast::http::request<beast::http::string_body> m_request;
+        beast::http::response<beast::http::string_body> m_response;
     };
 
 } // namespace
