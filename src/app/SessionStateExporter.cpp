@@ -18,10 +18,10 @@ SessionStateExporter::SessionStateExporter(
 {
     for (const auto signal : { &MacOSProvider::connectionStateChanged, &MacOSProvider::signedInChanged,
              &MacOSProvider::usernameChanged, &MacOSProvider::notificationsChanged,
-             &MacOSProvider::addingProgressChanged, &MacOSProvider::visibleErrorChanged,
-             &MacOSProvider::reconnectSecondsRemainingChanged }) {
+             &MacOSProvider::visibleErrorChanged, &MacOSProvider::reconnectSecondsRemainingChanged }) {
         connect(&provider, signal, this, &SessionStateExporter::publishChanges);
     }
+    connect(&provider, &MacOSProvider::addingProgressChanged, this, &SessionStateExporter::publishProgress);
 }
 
 SessionStateExporter::~SessionStateExporter()
@@ -86,14 +86,24 @@ QVariantMap SessionStateExporter::snapshot() const
 
 void SessionStateExporter::publishChanges()
 {
-    const QVariantMap current = snapshot();
+    publish(snapshot());
+}
+
+void SessionStateExporter::publishProgress()
+{
+    // Once per font of a large update: only the two counts are read.
+    publish({ { QStringLiteral("FontsAdded"), fontsAdded() }, { QStringLiteral("FontsToAdd"), fontsToAdd() } });
+}
+
+void SessionStateExporter::publish(const QVariantMap& current)
+{
     QVariantMap changed;
     for (auto it = current.cbegin(); it != current.cend(); ++it) {
         if (m_published.value(it.key()) != it.value()) {
             changed.insert(it.key(), it.value());
+            m_published.insert(it.key(), it.value());
         }
     }
-    m_published = current;
     if (changed.isEmpty() || !m_exported) {
         return;
     }

@@ -53,6 +53,8 @@ private:
     QVariantMap snapshot() const;
     // The provider signals every assignment; only real changes go out.
     void publishChanges();
+    void publishProgress();
+    void publish(const QVariantMap& current);
 
     const MacOSProvider& m_provider;
     QDBusConnection m_bus;

@@ -350,7 +350,13 @@ void FontStore::close()
     m_executor.stop();
     m_writers->stop();
     m_staged.clear();
-    unregisterAllFonts();
+    ++m_walks->generation;
+    const std::lock_guard walking(m_walks->inProgress);
+    // The next start brings back what is still right without a rescan.
+    for (const Error& error : m_fontManager->unregisterAllFontsForNow()) {
+        m_logger->logError(error);
+    }
+    m_fontManager->flush();
 }
 
 QFuture<void> FontStore::registerAllFonts()

@@ -5,6 +5,7 @@
 #include "fonts/MacOSFontManager.h"
 #include "fonts/PosixError.h"
 
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QMutexLocker>
@@ -32,6 +33,12 @@ int subfolderNumber(const QString& name)
     bool isNumber = false;
     const int number = name.toInt(&isNumber);
     return isNumber && number > 0 && QString::number(number) == name ? number : 0;
+}
+
+bool entryExists(const QString& path)
+{
+    struct stat status { };
+    return ::lstat(QFile::encodeName(path).constData(), &status) == 0;
 }
 
 bool isFolder(const QString& path)
@@ -80,8 +87,9 @@ bool removeEntry(const QString& folder, const QString& name, QList<Error>& error
 
 } // namespace
 
-LinkFolder::LinkFolder(QString path, int linksPerFolder, HardLink hardLink)
+LinkFolder::LinkFolder(QString path, QString parkedPath, int linksPerFolder, HardLink hardLink)
     : m_path(std::move(path))
+    , m_parkedPath(std::move(parkedPath))
     , m_linksPerFolder(linksPerFolder)
     , m_hardLink(hardLink)
 {
@@ -312,6 +320,65 @@ QList<Error> LinkFolder::retainOnly(const QStringList& absolutePaths)
         }
         m_unchecked.insert(subfolderPath(count.key()));
         ++count;
+    }
+    return errors;
+}
+
+QList<Error> LinkFolder::park()
+{
+    QList<Error> errors = dropParked(); // an earlier run's, should any be left
+    {
+        const QMutexLocker lock(&m_mutex);
+        const auto [names, failure] = entriesOf(m_path);
+        if (failure == 0 && QDir().mkpath(m_parkedPath)) {
+            for (const QString& name : names) {
+                const QString subfolder = m_path + QLatin1Char('/') + name;
+                if (subfolderNumber(name) != 0 && isFolder(subfolder)
+                    && ::rename(QFile::encodeName(subfolder).constData(),
+                           QFile::encodeName(m_parkedPath + QLatin1Char('/') + name).constData())
+                        == 0) {
+                    m_written.insert(m_path);
+                }
+            }
+        }
+    }
+    // What did not move (another file system, say) goes the usual way.
+    return errors + retainOnly({});
+}
+
+void LinkFolder::unpark()
+{
+    const QMutexLocker lock(&m_mutex);
+    const auto [names, failure] = entriesOf(m_parkedPath);
+    if (failure != 0) {
+        return;
+    }
+    for (const QString& name : names) {
+        const QString subfolder = m_path + QLatin1Char('/') + name;
+        if (subfolderNumber(name) == 0 || entryExists(subfolder)) {
+            continue;
+        }
+        QDir().mkpath(m_path);
+        if (::rename(QFile::encodeName(m_parkedPath + QLatin1Char('/') + name).constData(),
+                QFile::encodeName(subfolder).constData())
+            == 0) {
+            m_written.insert(m_path);
+        }
+    }
+    m_indexed = false; // learnt afresh at the next use
+    m_subfolderOf.clear();
+    m_linkCounts.clear();
+}
+
+QList<Error> LinkFolder::dropParked()
+{
+    QList<Error> errors;
+    const auto [names, failure] = entriesOf(m_parkedPath);
+    if (failure != 0 && failure != ENOENT) {
+        errors.append(PosixError::make(failure, QStringLiteral("Could not list the folder “%1”").arg(m_parkedPath)));
+    }
+    for (const QString& name : names) {
+        removeEntry(m_parkedPath, name, errors);
     }
     return errors;
 }

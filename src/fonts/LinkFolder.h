@@ -25,13 +25,16 @@ namespace kernwell {
 // when all are full; a subfolder goes when its last link goes. Where a hard
 // link is impossible (another file system), the file is copied instead: a
 // symbolic link would lead out of the only folder a sandboxed (Flatpak)
-// application sees. The folder is ours alone. Thread-safe.
+// application sees. The folder is ours alone. Between two runs the
+// subfolders may wait in a parked folder (see park()). Thread-safe.
 class LinkFolder {
 public:
     // How a hard link is made: ::link, except in tests.
     using HardLink = int (*)(const char* target, const char* link);
 
-    LinkFolder(QString path, int linksPerFolder, HardLink hardLink = &::link);
+    // `parkedPath` is a folder outside fontconfig's view, on the same file
+    // system, where park() keeps the subfolders while the program is not running.
+    LinkFolder(QString path, QString parkedPath, int linksPerFolder, HardLink hardLink = &::link);
 
     const QString& path() const { return m_path; }
 
@@ -50,6 +53,17 @@ public:
     // be checked, so that a stale or missing cache is rebuilt (a valid one is
     // only read). One error per entry that stays.
     QList<Error> retainOnly(const QStringList& absolutePaths);
+
+    // Withdraws every link for a while: the subfolders move whole to the
+    // parked folder, which keeps their time stamps and so their font caches
+    // valid for unpark(); whatever cannot move is removed. One error per
+    // entry that stays.
+    QList<Error> park();
+    // Moves the parked subfolders back, except where a subfolder of that
+    // number is in place again; retainOnly() then judges every link.
+    void unpark();
+    // Deletes the parked subfolders. One error per entry that stays.
+    QList<Error> dropParked();
 
     struct ChangedFolders {
         QStringList written; // their entries changed
@@ -73,6 +87,7 @@ private:
     void forget(const QString& name);
 
     const QString m_path;
+    const QString m_parkedPath;
     const int m_linksPerFolder;
     const HardLink m_hardLink;
     QMutex m_mutex;

@@ -42,6 +42,9 @@ MacOSFontManager::MacOSFontManager(RegistrationScope registrationScope, LinkFold
     : m_registrationScope(registrationScope)
     , m_links(QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) + QStringLiteral("/fonts/")
               + QStringLiteral(KERNWELL_BUNDLE_IDENTIFIER),
+          // Beside the font store, out of fontconfig's view.
+          QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) + QLatin1Char('/')
+              + QStringLiteral(KERNWELL_BUNDLE_IDENTIFIER) + QStringLiteral("/withdrawn-links"),
           settings.linksPerFolder, settings.hardLink)
 {
     if (m_registrationScope == RegistrationScope::systemWide) {
@@ -83,12 +86,24 @@ bool MacOSFontManager::isBadFontFile(const Error& error)
 
 QList<Error> MacOSFontManager::unregisterAllFonts()
 {
+    if (m_registrationScope == RegistrationScope::systemWide) {
+        return m_links.retainOnly({}) + m_links.dropParked();
+    }
+    return unregisterAllFontsExcept({});
+}
+
+QList<Error> MacOSFontManager::unregisterAllFontsForNow()
+{
+    if (m_registrationScope == RegistrationScope::systemWide) {
+        return m_links.park();
+    }
     return unregisterAllFontsExcept({});
 }
 
 QList<Error> MacOSFontManager::unregisterAllFontsExcept(const QStringList& absolutePaths)
 {
     if (m_registrationScope == RegistrationScope::systemWide) {
+        m_links.unpark();
         return m_links.retainOnly(absolutePaths);
     }
     const QSet<QString> kept(absolutePaths.cbegin(), absolutePaths.cend());

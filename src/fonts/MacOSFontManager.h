@@ -75,9 +75,13 @@ public:
     // in the link folder (links whose file is gone, an earlier layout's).
     // Returns one error for each that stays.
     QList<Error> unregisterAllFonts();
-    // The same, except the registrations of `absolutePaths` as these files
-    // are now: a link that leads elsewhere (a file replaced or deleted since)
-    // goes. Every link folder's cache is checked at the next flush.
+    // The same until the next unregisterAllFontsExcept(), which brings back
+    // those still right with their font caches still valid (systemWide).
+    QList<Error> unregisterAllFontsForNow();
+    // The same as unregisterAllFonts(), except the registrations of
+    // `absolutePaths` as these files are now: a link that leads elsewhere (a
+    // file replaced or deleted since) goes. Every link folder's cache is
+    // checked at the next flush.
     QList<Error> unregisterAllFontsExcept(const QStringList& absolutePaths);
 
     // Ends a batch of changes: the font caches of the link folders it changed

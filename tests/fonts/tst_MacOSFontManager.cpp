@@ -85,6 +85,7 @@ public:
     explicit TestMacOSFontManager(const kernwell::test::Sandbox& sandbox)
         : m_storeDir(sandbox.dataHome() + QStringLiteral("/" KERNWELL_BUNDLE_IDENTIFIER "/fonts"))
         , m_linkDir(sandbox.dataHome() + QStringLiteral("/fonts/" KERNWELL_BUNDLE_IDENTIFIER))
+        , m_parkedDir(sandbox.dataHome() + QStringLiteral("/" KERNWELL_BUNDLE_IDENTIFIER "/withdrawn-links"))
     {
     }
 
@@ -99,12 +100,14 @@ private:
 
     const QString m_storeDir;
     const QString m_linkDir;
+    const QString m_parkedDir;
 
 private slots:
     void init()
     {
         QDir(m_storeDir).removeRecursively();
         QDir(m_linkDir).removeRecursively();
+        QDir(m_parkedDir).removeRecursively();
     }
 
     void otherProcessesSeeTheRegistration()
@@ -163,6 +166,62 @@ private slots:
         QCOMPARE(cacheFileOf(first), firstCache);
         QVERIFY(!cacheFileOf(m_linkDir).isEmpty());
         QCOMPARE(FontFiles::fcListFiles(m_linkDir), (QStringList { first + QStringLiteral("/a"), first + QStringLiteral("/b") }));
+    }
+
+    // A quit withdraws every font, and the next run brings back those still
+    // right without rebuilding their caches: the subfolders wait, whole, out
+    // of fontconfig's view.
+    void aQuitKeepsTheCachesForTheNextRun_data()
+    {
+        QTest::addColumn<QString>("meanwhile");
+        QTest::newRow("all still right") << QString();
+        QTest::newRow("a file deleted meanwhile") << QStringLiteral("file deleted");
+        QTest::newRow("signed out at the next start") << QStringLiteral("signed out");
+    }
+    void aQuitKeepsTheCachesForTheNextRun()
+    {
+        QFETCH(QString, meanwhile);
+        const kernwell::LinkFolderSettings settings { .linksPerFolder = 2, .quietPeriod = std::chrono::hours(1) };
+        const QString first = m_linkDir + QStringLiteral("/1");
+        QStringList paths;
+        QString firstCache;
+        {
+            MacOSFontManager run(MacOSFontManager::RegistrationScope::systemWide, settings);
+            for (const char* name : { "a", "b", "c" }) {
+                paths.append(storeFile(QLatin1String(name), serif()));
+                QVERIFY(run.registerFont(paths.last()));
+            }
+            run.flush();
+            run.waitForFlush();
+            firstCache = cacheFileOf(first);
+            QVERIFY(!firstCache.isEmpty());
+
+            QVERIFY(run.unregisterAllFontsForNow().isEmpty());
+            run.flush();
+            run.waitForFlush();
+            QCOMPARE(FontFiles::fcListFiles(m_linkDir), QStringList {});
+        }
+        QStringList expected { first + QStringLiteral("/a"), first + QStringLiteral("/b"), m_linkDir + QStringLiteral("/2/c") };
+        if (meanwhile == QLatin1String("file deleted")) {
+            QVERIFY(QFile::remove(paths.takeLast()));
+            expected.removeLast();
+        }
+        MacOSFontManager next(MacOSFontManager::RegistrationScope::systemWide, settings);
+
+        if (meanwhile == QLatin1String("signed out")) {
+            QVERIFY(next.unregisterAllFonts().isEmpty());
+            expected.clear();
+        } else {
+            QVERIFY(next.unregisterAllFontsExcept(paths).isEmpty());
+        }
+        next.flush();
+        next.waitForFlush();
+
+        QCOMPARE(FontFiles::fcListFiles(m_linkDir), expected);
+        if (!expected.isEmpty()) {
+            QCOMPARE(cacheFileOf(first), firstCache);
+        }
+        QCOMPARE(FontFiles::entries(m_parkedDir), QStringList {});
     }
 
     void outcomes_data() { RegistrationOutcomes::addRows(); }
@@ -276,7 +335,7 @@ private slots:
         QFETCH(int, changes);
         constexpr int fonts = 1000;
         constexpr int linksPerFolder = 25;
-        kernwell::LinkFolder links(m_linkDir, linksPerFolder);
+        kernwell::LinkFolder links(m_linkDir, m_parkedDir, linksPerFolder);
         const QByteArray first = QFile::encodeName(storeFile(QStringLiteral("0"), serif()));
         QStringList paths;
         QSet<int> linked;
