@@ -334,6 +334,9 @@ bool FontStore::empty(const QString& rootDir, QorLogger& logger, MacOSFontManage
 
 void FontStore::unregisterAllFonts()
 {
+    if (m_closed) {
+        return; // close() withdrew them all; what it kept for the next start stays
+    }
     ++m_walks->generation;
     const std::lock_guard walking(m_walks->inProgress);
     for (const Error& error : m_fontManager->unregisterAllFonts()) {
@@ -350,6 +353,7 @@ void FontStore::close()
     m_executor.stop();
     m_writers->stop();
     m_staged.clear();
+    m_closed = true;
     ++m_walks->generation;
     const std::lock_guard walking(m_walks->inProgress);
     // The next start brings back what is still right without a rescan.
@@ -371,6 +375,9 @@ void FontStore::walk(
     Walks& walks, unsigned generation, const QString& rootDir, QorLogger& logger, MacOSFontManager& fontManager)
 {
     const std::lock_guard walking(walks.inProgress);
+    // What the last quit withdrew comes back first: the links still right
+    // are then found in place, in folders whose caches are still valid.
+    fontManager.bringBackFontsWithdrawnForNow();
     const auto names = listFolder(rootDir, logger);
     if (!names) {
         return;

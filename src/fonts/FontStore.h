@@ -86,7 +86,8 @@ public:
     bool claimFor(const QString& account);
     // For the application's end: no job of the store starts any more (an
     // addFont in flight throws the `closed` error), the running one is
-    // waited for, then every registration is withdrawn.
+    // waited for, then every registration is withdrawn, kept aside for the
+    // next start's registerAllFonts(); unregisterAllFonts() does nothing after.
     void close();
 
     const QString& rootDir() const { return m_rootDir; }
@@ -135,6 +136,7 @@ private:
     // mostly on the device. Shared with staging still under way.
     std::shared_ptr<BackgroundExecutor> m_writers;
     QHash<QString, Staging> m_staged; // by font name
+    bool m_closed = false;
     // The account the folder is claimed for; read from the record at the first claim.
     std::optional<std::optional<QString>> m_account;
 };

@@ -100,10 +100,16 @@ QList<Error> MacOSFontManager::unregisterAllFontsForNow()
     return unregisterAllFontsExcept({});
 }
 
-QList<Error> MacOSFontManager::unregisterAllFontsExcept(const QStringList& absolutePaths)
+void MacOSFontManager::bringBackFontsWithdrawnForNow()
 {
     if (m_registrationScope == RegistrationScope::systemWide) {
         m_links.unpark();
+    }
+}
+
+QList<Error> MacOSFontManager::unregisterAllFontsExcept(const QStringList& absolutePaths)
+{
+    if (m_registrationScope == RegistrationScope::systemWide) {
         return m_links.retainOnly(absolutePaths);
     }
     const QSet<QString> kept(absolutePaths.cbegin(), absolutePaths.cend());

@@ -75,9 +75,11 @@ public:
     // in the link folder (links whose file is gone, an earlier layout's).
     // Returns one error for each that stays.
     QList<Error> unregisterAllFonts();
-    // The same until the next unregisterAllFontsExcept(), which brings back
-    // those still right with their font caches still valid (systemWide).
+    // The same until bringBackFontsWithdrawnForNow(), in the next run, which
+    // brings the registrations back with their font caches still valid
+    // (systemWide); unregisterAllFontsExcept() then drops those no longer right.
     QList<Error> unregisterAllFontsForNow();
+    void bringBackFontsWithdrawnForNow();
     // The same as unregisterAllFonts(), except the registrations of
     // `absolutePaths` as these files are now: a link that leads elsewhere (a
     // file replaced or deleted since) goes. Every link folder's cache is

@@ -531,6 +531,34 @@ private slots:
         QCOMPARE(m_logger->messages(), QStringList {});
     }
 
+    // A quit withdraws the fonts until the next start, which finds them
+    // again; the session's end after the quit does not take that away.
+    void theNextStartFindsWhatTheQuitWithdrew()
+    {
+        QVERIFY(add(QStringLiteral("serif"), serif));
+        const QStringList before = registered();
+        QCOMPARE(before.size(), 1);
+        // The same folder, not one made anew: its font cache is still valid.
+        const auto folderIdentity = [&] {
+            struct stat folder { };
+            ::stat(QFile::encodeName(QFileInfo(registered().value(0)).path()).constData(), &folder);
+            return std::pair(folder.st_ino, folder.st_mtim.tv_nsec);
+        };
+        const auto folderBefore = folderIdentity();
+
+        m_store->close();
+        m_store->unregisterAllFonts();
+        QCOMPARE(registered(), QStringList {});
+        m_store.reset();
+        m_fontManager = std::make_shared<MacOSFontManager>(MacOSFontManager::RegistrationScope::systemWide);
+        m_store = std::make_unique<FontStore>(m_rootDir, m_logger, m_downloader, m_fontManager);
+        m_store->registerAllFonts().waitForFinished();
+
+        QCOMPARE(registered(), before);
+        QVERIFY(folderIdentity() == folderBefore);
+        QCOMPARE(m_logger->errors(), QList<Error> {});
+    }
+
     // The walk runs on the store's thread while the session goes on: a
     // sign-out or a removal that comes meanwhile has the last word.
     void changesDuringTheWalkHaveTheLastWord_data()

@@ -486,28 +486,98 @@ private slots:
         QCOMPARE(server.requests().size(), 11);
     }
 
+    // Running ones and the ones waiting for a free connection alike.
     void destroyingTheSessionCancelsRunningRequests()
     {
         RawHttpServer server([](QTcpSocket&, const RawHttpServer::Request&) { });
         auto session = std::make_unique<NetworkSession>();
-        std::optional<Error> error;
-        bool finished = false;
+        constexpr int requests = 8; // more than one server's connections
+        QList<std::optional<Error>> errors;
+        int finished = 0;
         auto request = [&]() -> QCoro::Task<> {
+            std::optional<Error> error;
             try {
                 co_await session->data(requestFor(server.url()));
             } catch (const Error& thrown) {
                 error = thrown;
             }
-            finished = true;
+            errors.append(error);
+            ++finished;
         };
-        auto running = request();
-        QVERIFY(kernwell::test::waitUntil([&] { return !server.requests().isEmpty(); }));
+        std::vector<QCoro::Task<>> running;
+        for (int i = 0; i < requests; ++i) {
+            running.push_back(request());
+        }
+        QVERIFY(kernwell::test::waitUntil([&] { return server.requests().size() == 6; }));
 
         session.reset();
 
-        QVERIFY(kernwell::test::waitUntil([&] { return finished; }));
-        QVERIFY(error.has_value());
-        QCOMPARE(error->code(), int(UrlSession::cancelled));
+        QVERIFY(kernwell::test::waitUntil([&] { return finished == requests; }));
+        for (const std::optional<Error>& error : std::as_const(errors)) {
+            QVERIFY(error.has_value());
+            QCOMPARE(error->code(), int(UrlSession::cancelled));
+        }
+        QCOMPARE(server.requests().size(), 6);
+    }
+
+    // Answers framed every way HTTP/1.1 allows, and a status line without
+    // its blank, which some servers send and browsers read.
+    void everyFramingIsRead_data()
+    {
+        QTest::addColumn<QByteArray>("answer");
+        QTest::addColumn<int>("status");
+        QTest::newRow("interim answer first") << QByteArray("HTTP/1.1 100 Continue\r\n\r\nHTTP/1.1 200 OK\r\nContent-Length: 4\r\n\r\nbody") << 200;
+        QTest::newRow("no reason, no blank") << QByteArray("HTTP/1.1 299\r\nContent-Length: 4\r\n\r\nbody") << 299;
+        QTest::newRow("until the connection ends") << QByteArray("HTTP/1.1 200 OK\r\nConnection: close\r\n\r\nbody") << 200;
+        QTest::newRow("chunks with extension and trailer")
+            << QByteArray("HTTP/1.1 404 Not Found\r\nTransfer-Encoding: chunked\r\n\r\n2;x=y\r\nbo\r\n2\r\ndy\r\n0\r\nT: 1\r\n\r\n") << 404;
+    }
+    void everyFramingIsRead()
+    {
+        QFETCH(QByteArray, answer);
+        QFETCH(int, status);
+        RawHttpServer server([&](QTcpSocket& socket, const RawHttpServer::Request&) {
+            socket.write(answer);
+            socket.flush();
+            socket.disconnectFromHost();
+        });
+        NetworkSession session;
+
+        const UrlDataResult result = runTask(session.data(requestFor(server.url())));
+
+        QCOMPARE(result.http->statusCode, status);
+        QCOMPARE(result.body, QByteArray("body"));
+    }
+
+    // Like a browser, a few connections per server at most: a server that
+    // caps its connections answers the rest with 503.
+    void requestsShareAFewConnections()
+    {
+        QSet<quint16> connections;
+        int inFlight = 0;
+        int mostInFlight = 0;
+        RawHttpServer server([&](QTcpSocket& socket, const RawHttpServer::Request&) {
+            connections.insert(socket.peerPort());
+            mostInFlight = std::max(mostInFlight, ++inFlight);
+            QTimer::singleShot(10, &socket, [&inFlight, &socket] {
+                --inFlight;
+                socket.write(RawHttpServer::answer(200, "OK", {}, "x"));
+            });
+        });
+        NetworkSession session;
+        int answered = 0;
+        auto request = [&]() -> QCoro::Task<> {
+            co_await session.data(requestFor(server.url()));
+            ++answered;
+        };
+        std::vector<QCoro::Task<>> running;
+        for (int i = 0; i < 20; ++i) {
+            running.push_back(request());
+        }
+
+        QVERIFY(kernwell::test::waitUntil([&] { return answered == 20; }));
+        QCOMPARE(mostInFlight, 6);
+        QCOMPARE(connections.size(), 6);
     }
 };
 
