@@ -315,6 +315,7 @@ void HttpExchange::succeed()
     }
     outcome.body = std::move(message.body());
     const bool reusable = m_parser->keep_alive() && m_connection->buffer().size() == 0;
+    m_connection->buffer().shrink_to_fit(); // an idle connection holds no read buffer
     finish(std::move(outcome), reusable ? std::move(m_connection) : nullptr);
 }
 
