@@ -289,6 +289,10 @@ void HttpExchange::readBody()
         succeed();
         return;
     }
+    if (const auto length = m_parser->content_length(); length && !m_parser->chunked()) {
+        readSizedBody(*length);
+        return;
+    }
     armDeadline(); // a time-out is a stall, not a limit on a long transfer
     m_connection->withStream([this](auto& stream) {
         http::async_read_some(stream, m_connection->buffer(), *m_parser,
@@ -299,6 +303,50 @@ void HttpExchange::readBody()
                 }
                 self->readBody();
             });
+    });
+}
+
+// A body of announced length goes from the socket straight into its array:
+// through the parser, every byte of every font would be copied once more.
+void HttpExchange::readSizedBody(std::uint64_t length)
+{
+    if (length > bodyLimit) {
+        fail(Phase::exchanging, http::error::body_limit);
+        return;
+    }
+    QByteArray& body = m_parser->get().body();
+    auto& buffer = m_connection->buffer();
+    const std::size_t ahead = std::min<std::size_t>(buffer.size(), length);
+    body.resize(static_cast<qsizetype>(length));
+    std::memcpy(body.data(), buffer.data().data(), ahead);
+    buffer.consume(ahead);
+    m_received = ahead;
+    continueSizedBody();
+}
+
+void HttpExchange::continueSizedBody()
+{
+    QByteArray& body = m_parser->get().body();
+    if (m_received == static_cast<std::size_t>(body.size())) {
+        succeed();
+        return;
+    }
+    armDeadline(); // a time-out is a stall, not a limit on a long transfer
+    const auto room = boost::asio::buffer(body.data() + m_received, static_cast<std::size_t>(body.size()) - m_received);
+    m_connection->withStream([this, room](auto& stream) {
+        stream.async_read_some(room, [self = shared_from_this()](const boost::system::error_code& error, std::size_t received) {
+            self->m_received += received;
+            if (self->stopped()) {
+                self->fail(Phase::exchanging, error);
+                return;
+            }
+            if (error) {
+                // Whatever ended the connection, the answer stopped short.
+                self->fail(Phase::exchanging, isLostBeforeAnswer(error) ? make_error_code(http::error::partial_message) : error);
+                return;
+            }
+            self->continueSizedBody();
+        });
     });
 }
 

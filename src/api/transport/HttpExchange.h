@@ -61,6 +61,8 @@ private:
     void readHeader();
     void onHeader(const boost::system::error_code& error);
     void readBody();
+    void readSizedBody(std::uint64_t length);
+    void continueSizedBody();
     void succeed();
     void fail(Phase phase, const boost::system::error_code& error);
     void finish(HttpOutcome outcome, std::unique_ptr<HttpConnection> reusable);
@@ -72,6 +74,7 @@ private:
     std::string m_head; // request line and fields, as given
     QByteArray m_body;
     bool m_headRequest = false;
+    std::size_t m_received = 0; // of a body of announced length
     std::optional<boost::beast::http::response_parser<QByteArrayBody>> m_parser;
     std::unique_ptr<HttpConnection> m_connection;
     boost::asio::ip::tcp::resolver m_resolver;
