@@ -576,7 +576,7 @@ private slots:
         }
 
         QVERIFY(kernwell::test::waitUntil([&] { return answered == 20; }));
-        QCOMPARE(mostInFlight, 6);
+        QVERIFY2(mostInFlight <= 6, qPrintable(QStringLiteral("%1 at once").arg(mostInFlight)));
         QCOMPARE(connections.size(), 6);
     }
 };
