@@ -196,10 +196,7 @@ void HttpExchange::send()
         boost::asio::buffer(m_body.constData(), static_cast<std::size_t>(m_body.size())) };
     m_connection->withStream([this, request](auto& stream) {
         boost::asio::async_write(stream, request, [self = shared_from_this()](const boost::system::error_code& error, std::size_t) {
-            if (error && self->m_reused && !self->stopped() && isLostBeforeAnswer(error)) {
-                // The peer closed the idle connection meanwhile: once more on a new one.
-                self->m_reused = false;
-                self->open();
+            if (self->retriedOnNewConnection(error)) {
                 return;
             }
             if (error || self->stopped()) {
@@ -209,6 +206,18 @@ void HttpExchange::send()
             self->readStatusLine();
         });
     });
+}
+
+// A kept connection that the peer closed while it sat idle fails before any
+// byte of the answer: the request goes once more, on a new connection.
+bool HttpExchange::retriedOnNewConnection(const boost::system::error_code& error)
+{
+    if (!error || !m_reused || stopped() || m_connection->buffer().size() != 0 || !isLostBeforeAnswer(error)) {
+        return false;
+    }
+    m_reused = false;
+    open();
+    return true;
 }
 
 // Some servers send no blank after a status without reason ("HTTP/1.1 299"),
@@ -240,10 +249,7 @@ void HttpExchange::readStatusLine()
         stream.async_read_some(m_connection->buffer().prepare(readSize),
             [self = shared_from_this()](const boost::system::error_code& error, std::size_t received) {
                 self->m_connection->buffer().commit(received);
-                if (error && self->m_reused && !self->stopped() && received == 0 && self->m_connection->buffer().size() == 0
-                    && isLostBeforeAnswer(error)) {
-                    self->m_reused = false; // the peer closed the idle connection meanwhile: once more on a new one
-                    self->open();
+                if (self->retriedOnNewConnection(error)) {
                     return;
                 }
                 if (error || self->stopped()) {

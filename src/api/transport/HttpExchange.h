@@ -57,6 +57,7 @@ private:
     void open();
     void onConnected(const boost::system::error_code& error);
     void send();
+    bool retriedOnNewConnection(const boost::system::error_code& error);
     void readStatusLine();
     void readHeader();
     void onHeader(const boost::system::error_code& error);
