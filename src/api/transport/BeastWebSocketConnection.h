@@ -294,7 +294,6 @@ private:
         const auto bytes = m_buffer.cdata();
         const QByteArray data(static_cast<const char*>(bytes.data()), static_cast<qsizetype>(bytes.size()));
         m_buffer.consume(m_buffer.size());
-        m_buffer.shrink_to_fit(); // a large sync message leaves no buffer of its size behind
         WebSocketMessage message;
         if (m_ws.got_text()) {
             message.content = QString::fromUtf8(data);
