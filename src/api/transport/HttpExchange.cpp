@@ -375,28 +375,26 @@ void HttpExchange::succeed()
 
 void HttpExchange::fail(Phase phase, const boost::system::error_code& error)
 {
-    if (m_timedOut) {
-        finish(HttpOutcome { httpTimedOutError(), {}, {} }, nullptr);
-        return;
-    }
-    if (m_cancelled) {
-        finish(HttpOutcome { httpCancelledError(), {}, {} }, nullptr);
-        return;
-    }
-    switch (phase) {
-    case Phase::resolving:
-        finish(HttpOutcome { webSocketTransportError(WebSocketPhase::resolving, error), {}, {} }, nullptr);
-        return;
-    case Phase::connecting:
-        finish(HttpOutcome { webSocketTransportError(WebSocketPhase::connecting, error), {}, {} }, nullptr);
-        return;
-    case Phase::securing:
-        finish(HttpOutcome { webSocketTransportError(WebSocketPhase::securing, error), {}, {} }, nullptr);
-        return;
-    case Phase::exchanging:
-        finish(HttpOutcome { httpExchangeError(error), {}, {} }, nullptr);
-        return;
-    }
+    const auto failure = [&] {
+        if (m_timedOut) {
+            return httpTimedOutError();
+        }
+        if (m_cancelled) {
+            return httpCancelledError();
+        }
+        switch (phase) {
+        case Phase::resolving:
+            return webSocketTransportError(WebSocketPhase::resolving, error);
+        case Phase::connecting:
+            return webSocketTransportError(WebSocketPhase::connecting, error);
+        case Phase::securing:
+            return webSocketTransportError(WebSocketPhase::securing, error);
+        case Phase::exchanging:
+            break;
+        }
+        return httpExchangeError(error);
+    };
+    finish(HttpOutcome { failure(), {}, {} }, nullptr);
 }
 
 void HttpExchange::finish(HttpOutcome outcome, std::unique_ptr<HttpConnection> reusable)
