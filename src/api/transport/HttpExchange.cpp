@@ -196,14 +196,7 @@ void HttpExchange::send()
         boost::asio::buffer(m_body.constData(), static_cast<std::size_t>(m_body.size())) };
     m_connection->withStream([this, request](auto& stream) {
         boost::asio::async_write(stream, request, [self = shared_from_this()](const boost::system::error_code& error, std::size_t) {
-            if (self->retriedOnNewConnection(error)) {
-                return;
-            }
-            if (error || self->stopped()) {
-                self->fail(Phase::exchanging, error);
-                return;
-            }
-            self->readStatusLine();
+            self->onStatusLineStep(error);
         });
     });
 }
@@ -218,6 +211,20 @@ bool HttpExchange::retriedOnNewConnection(const boost::system::error_code& error
     m_reused = false;
     open();
     return true;
+}
+
+// The request written, or more of the status line read: on to (the rest of)
+// the status line, unless the kept connection turned out closed.
+void HttpExchange::onStatusLineStep(const boost::system::error_code& error)
+{
+    if (retriedOnNewConnection(error)) {
+        return;
+    }
+    if (error || stopped()) {
+        fail(Phase::exchanging, error);
+        return;
+    }
+    readStatusLine();
 }
 
 // Some servers send no blank after a status without reason ("HTTP/1.1 299"),
@@ -249,14 +256,7 @@ void HttpExchange::readStatusLine()
         stream.async_read_some(m_connection->buffer().prepare(readSize),
             [self = shared_from_this()](const boost::system::error_code& error, std::size_t received) {
                 self->m_connection->buffer().commit(received);
-                if (self->retriedOnNewConnection(error)) {
-                    return;
-                }
-                if (error || self->stopped()) {
-                    self->fail(Phase::exchanging, error);
-                    return;
-                }
-                self->readStatusLine();
+                self->onStatusLineStep(error);
             });
     });
 }

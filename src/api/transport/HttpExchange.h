@@ -58,6 +58,7 @@ private:
     void onConnected(const boost::system::error_code& error);
     void send();
     bool retriedOnNewConnection(const boost::system::error_code& error);
+    void onStatusLineStep(const boost::system::error_code& error);
     void readStatusLine();
     void readHeader();
     void onHeader(const boost::system::error_code& error);
