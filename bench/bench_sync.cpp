@@ -19,6 +19,7 @@
 //   --kernwell P   the kernwell to measure (default: this build tree's)
 //   --sizes a,b,…  fonts per message for the curve (default 1,10,100,500,2000)
 //   --only table|curve  one part only
+//   --only start        the start-up figures alone, over --rounds starts
 //   --only profile      one message of 500 fonts, kernwell run by
 //                       scripts/profile-sync.sh under callgrind, whose
 //                       counters cover that message alone
@@ -291,6 +292,38 @@ struct TableFigures {
     double idleCpuPercent = -1;
 };
 
+// Starts with stored credentials and the 1,500 fonts in the folder, and as
+// many without the fonts; medians of `rounds`.
+void measureStarts(Harness& harness, int rounds, TableFigures& table)
+{
+    QList<qint64> withFonts;
+    QList<qint64> registered;
+    QList<qint64> without;
+    for (int round = 0; round < rounds; ++round) {
+        harness.quit();
+        qint64 visible = -1;
+        withFonts.append(harness.start(true, &visible));
+        registered.append(visible);
+        harness.quit();
+        QDir().rename(harness.fontFolder(), harness.fontFolder() + QStringLiteral(".aside"));
+        without.append(harness.start(true));
+        harness.quit();
+        QDir(harness.fontFolder()).removeRecursively();
+        QDir().rename(harness.fontFolder() + QStringLiteral(".aside"), harness.fontFolder());
+        // Until every font is back: a quit before that would leave the next
+        // measured start less than a finished run leaves.
+        qint64 restored = -1;
+        harness.start(true, &restored);
+    }
+    table.startWithFonts = median(withFonts);
+    table.registeredAfterStart = median(registered);
+    table.startWithout = median(without);
+    std::printf("  start -> sync socket open: with 1500 fonts %lld ms, with none %lld ms (medians of %d)\n",
+        static_cast<long long>(table.startWithFonts), static_cast<long long>(table.startWithout), rounds);
+    std::printf("  start -> the 1500 fonts visible again: %lld ms (median of %d)\n",
+        static_cast<long long>(table.registeredAfterStart), rounds);
+}
+
 TableFigures runTable(Harness& harness)
 {
     TableFigures table;
@@ -332,32 +365,7 @@ TableFigures runTable(Harness& harness)
     idle(5s);
     table.idleCpuPercent = static_cast<double>(harness.app().figures().cpuMs - cpuBefore) / 50.0;
 
-    QList<qint64> withFonts;
-    QList<qint64> registered;
-    QList<qint64> without;
-    for (int round = 0; round < 3; ++round) {
-        harness.quit();
-        qint64 visible = -1;
-        withFonts.append(harness.start(true, &visible));
-        registered.append(visible);
-        harness.quit();
-        QDir().rename(harness.fontFolder(), harness.fontFolder() + QStringLiteral(".aside"));
-        without.append(harness.start(true));
-        harness.quit();
-        QDir(harness.fontFolder()).removeRecursively();
-        QDir().rename(harness.fontFolder() + QStringLiteral(".aside"), harness.fontFolder());
-        // Until every font is back: a quit before that would leave the next
-        // measured start less than a finished run leaves.
-        qint64 restored = -1;
-        harness.start(true, &restored);
-    }
-    table.startWithFonts = median(withFonts);
-    table.registeredAfterStart = median(registered);
-    table.startWithout = median(without);
-    std::printf("  start -> sync socket open: with 1500 fonts %lld ms, with none %lld ms (medians of 3)\n",
-        static_cast<long long>(table.startWithFonts), static_cast<long long>(table.startWithout));
-    std::printf("  start -> the 1500 fonts visible again: %lld ms (median of 3)\n",
-        static_cast<long long>(table.registeredAfterStart));
+    measureStarts(harness, 3, table);
     harness.sync({}, ids.mid(0, 1500));
     harness.quit();
     return table;
@@ -459,6 +467,21 @@ bool profile(Harness& harness, const QString& wrapper)
     return sync.wallMs >= 0;
 }
 
+// The start-up figures alone: 1,500 fonts synced in one message, then
+// `rounds` starts with and without them.
+bool startsWithALibrary(Harness& harness, int rounds)
+{
+    if (!harness.startSignedIn()) {
+        std::printf("kernwell did not sign in\n");
+        return false;
+    }
+    harness.sync(harness.ids().mid(0, 1500), {});
+    TableFigures table;
+    measureStarts(harness, rounds, table);
+    harness.quit();
+    return table.startWithFonts >= 0 && table.startWithout >= 0;
+}
+
 void printTable(const TableFigures& table)
 {
     auto mb = [](double value) { return QStringLiteral("%1 MB").arg(value, 0, 'f', 1); };
@@ -509,7 +532,7 @@ int main(int argc, char** argv)
         QStringLiteral("path"));
     const QCommandLineOption sizesOption(QStringLiteral("sizes"), QStringLiteral("Fonts per message for the curve."),
         QStringLiteral("list"), QStringLiteral("1,10,100,500,2000"));
-    const QCommandLineOption onlyOption(QStringLiteral("only"), QStringLiteral("One part only: table, curve or profile."),
+    const QCommandLineOption onlyOption(QStringLiteral("only"), QStringLiteral("One part only: table, curve, start or profile."),
         QStringLiteral("part"));
     parser.addOptions({ roundsOption, programOption, sizesOption, onlyOption });
     parser.process(app);
@@ -562,6 +585,9 @@ int main(int argc, char** argv)
     const QString only = parser.value(onlyOption);
     if (only == QStringLiteral("profile")) {
         return profile(harness, parser.value(programOption)) ? 0 : 1;
+    }
+    if (only == QStringLiteral("start")) {
+        return startsWithALibrary(harness, rounds) ? 0 : 1;
     }
     TableFigures table;
     if (only != QStringLiteral("curve")) {
