@@ -1,3 +1,4 @@
+#include "api/EarlyCredentialsRead.h"
 #include "api/MacOSTokenStorage.h"
 #include "api/transport/NetworkSession.h"
 #include "app/AppConfiguration.h"
@@ -185,7 +186,10 @@ int main(int argc, char** argv)
     options.enableCrashHandler = true;
     reporting->start(options);
     const auto logger = std::make_shared<ReportThrottle>(std::make_shared<SentryLogger>(reporting));
-    const auto tokenStorage = std::make_shared<MacOSTokenStorage>(logger);
+    // The keyring's answer decides how the start goes on: ask for it before
+    // building anything.
+    const auto tokenStorage
+        = std::make_shared<EarlyCredentialsRead>(std::make_shared<MacOSTokenStorage>(logger), serviceName());
 
     initUiResources();
     registerTypefaces();

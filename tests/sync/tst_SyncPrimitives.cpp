@@ -3,6 +3,7 @@
 
 #include "FakeTokenStorage.h"
 
+#include "api/EarlyCredentialsRead.h"
 #include "sync/KeychainWriter.h"
 #include "sync/Sleeper.h"
 
@@ -101,6 +102,48 @@ private slots:
         storage->releaseWrites();
         QVERIFY(test::waitUntil([&] { return storage->writes().size() == 2; }));
         QCOMPARE(storage->secret(QStringLiteral("ada")), std::nullopt);
+    }
+
+    // The read started at construction answers the first load of its
+    // service alone; a write in between makes every later load read afresh.
+    void earlyReadAnswersTheFirstLoadOnce_data()
+    {
+        QTest::addColumn<QStringList>("steps");
+        QTest::addColumn<int>("reads");
+        QTest::addColumn<QString>("lastLoaded");
+        QTest::newRow("the first load") << QStringLiteral("load").split(QLatin1Char(',')) << 1 << QStringLiteral("early");
+        QTest::newRow("a second load reads again") << QStringLiteral("load,change,load").split(QLatin1Char(',')) << 2 << QStringLiteral("changed");
+        QTest::newRow("a write before any load") << QStringLiteral("write,load").split(QLatin1Char(',')) << 2 << QStringLiteral("written");
+        QTest::newRow("another service first") << QStringLiteral("other,change,load").split(QLatin1Char(',')) << 3 << QStringLiteral("changed");
+    }
+
+    void earlyReadAnswersTheFirstLoadOnce()
+    {
+        QFETCH(QStringList, steps);
+        QFETCH(int, reads);
+        QFETCH(QString, lastLoaded);
+        auto storage = std::make_shared<test::FakeTokenStorage>();
+        storage->store(QStringLiteral("ada"), QStringLiteral("early"));
+        EarlyCredentialsRead early(storage, serviceName());
+        QVERIFY(test::waitUntil([&] { return storage->loadThreads().size() == 1; }));
+        QVERIFY(storage->loadThreads().first() != std::this_thread::get_id());
+        std::optional<StoredCredentials> loaded;
+        for (const QString& step : steps) {
+            if (step == QLatin1String("load")) {
+                loaded = early.loadCredentials(serviceName());
+            } else if (step == QLatin1String("other")) {
+                QVERIFY(!early.loadCredentials(QStringLiteral("elsewhere")));
+            } else if (step == QLatin1String("write")) {
+                early.saveCredentials(QStringLiteral("written"), QStringLiteral("ada"), serviceName());
+            } else {
+                // Behind the reader's back: only a new read sees it.
+                storage->saveCredentials(QStringLiteral("changed"), QStringLiteral("ada"), serviceName());
+            }
+        }
+        QCOMPARE(storage->loadThreads().size(), reads);
+        QVERIFY(loaded);
+        QCOMPARE(loaded->account, QStringLiteral("ada"));
+        QCOMPARE(loaded->secret, lastLoaded);
     }
 };
 
