@@ -2,6 +2,7 @@
 
 #include "fonts/ReleaseFreedMemory.h"
 
+#include <QDir>
 #include <QFile>
 
 #include <fontconfig/fontconfig.h>
@@ -93,16 +94,33 @@ void FontClashDetector::check(const QStringList& files)
     if (files.isEmpty()) {
         return;
     }
-    m_reader.post([this, files, own = m_ownFolders, installed = m_installedFolders, readFile = m_readFile](
-                      const IdleWorker::StopTest& stopped) -> IdleWorker::Result {
+    checkListed([files] { return files; });
+}
+
+void FontClashDetector::checkFolder(const QString& folder)
+{
+    checkListed([folder] {
+        QStringList files;
+        const QDir listed(folder);
+        for (const QString& name : listed.entryList(QDir::Files)) {
+            files.append(listed.filePath(name));
+        }
+        return files;
+    });
+}
+
+void FontClashDetector::checkListed(std::function<QStringList()> listFiles)
+{
+    m_reader.post([this, listFiles = std::move(listFiles), own = m_ownFolders, installed = m_installedFolders,
+                      readFile = m_readFile](const IdleWorker::StopTest& stopped) -> IdleWorker::Result {
         QList<Face> synced;
-        for (const QString& file : files) {
+        for (const QString& file : listFiles()) {
             if (stopped()) {
                 return {};
             }
             synced += readFile(file);
         }
-        if (stopped()) {
+        if (synced.isEmpty() || stopped()) {
             return {};
         }
         const QList<Face> installedNow = installedFaces(installed, own);

@@ -47,6 +47,8 @@ public:
     // Reads `files` (synced font files) and the installed fonts off this
     // thread; clashFound() follows on this object's thread.
     void check(const QStringList& files);
+    // The same for every file in `folder`, listed off this thread too.
+    void checkFolder(const QString& folder);
     // Stops the checks under way, drops what they would report, and forgets
     // what was reported: the synced fonts now are another account's.
     void forget();
@@ -62,6 +64,7 @@ signals:
     void clashFound(const QString& file, const QString& fontName);
 
 private:
+    void checkListed(std::function<QStringList()> listFiles);
     void report(const QList<Face>& clashing);
 
     const QStringList m_ownFolders;

@@ -131,6 +131,7 @@ private:
         enum class Step { Refresh, Connect, End, Abandon };
         Step step;
         QString token; // the refresh token for Refresh, the access token for Connect
+        bool refreshed = false; // Connect right after a refresh the interface does not show yet
     };
 
     static QString unableToConnect();
@@ -148,8 +149,6 @@ private:
     // Shows the lines of `records` as system notifications and appends them
     // to the list, in one assignment.
     void deliver(const QList<ClientNotification>& records);
-    // The files of the font folder.
-    QStringList fontFiles() const;
     // Tells the user once about each synced font another installed font also provides.
     void reportClash(const QString& fontName);
     // Makes the font folder the signed-in account's before its session
@@ -158,7 +157,9 @@ private:
     bool claimFontFolder();
 
     QCoro::Task<Next> refresh(QString refreshToken, std::shared_ptr<Cancellation> session);
-    QCoro::Task<Next> connectAndReceive(QString accessToken, std::shared_ptr<Cancellation> session);
+    QCoro::Task<Next> connectAndReceive(QString accessToken, bool refreshed, std::shared_ptr<Cancellation> session);
+    // Shows the session that a refresh has just confirmed.
+    void publishSignedIn();
     // True when the message's update was applied, every font of it included.
     QCoro::Task<bool> processMessage(WebSocketMessage message, std::shared_ptr<Cancellation> session);
     QCoro::Task<> pingTask(std::shared_ptr<WebSocketTask> socket, std::shared_ptr<Cancellation> cancellation);

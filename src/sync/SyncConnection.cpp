@@ -48,7 +48,7 @@ QCoro::Task<> MacOSProvider::startSync()
     // library, and the updates it receives are applied after the walk.
     m_fontStore->registerAllFonts();
     if (!handedOver) {
-        m_clashDetector->check(fontFiles());
+        m_clashDetector->checkFolder(m_fontFolder);
     }
 
     Next next = m_tokenPair->AccessToken ? Next { Next::Step::Connect, *m_tokenPair->AccessToken }
@@ -57,7 +57,7 @@ QCoro::Task<> MacOSProvider::startSync()
         if (next.step == Next::Step::Refresh) {
             next = co_await refresh(next.token, session);
         } else {
-            next = co_await connectAndReceive(next.token, session);
+            next = co_await connectAndReceive(next.token, next.refreshed, session);
         }
     }
     if (next.step == Next::Step::End) {
@@ -73,17 +73,14 @@ QCoro::Task<MacOSProvider::Next> MacOSProvider::refresh(QString refreshToken, st
             co_return Next { Next::Step::Abandon, {} };
         }
         if (const auto* pair = std::get_if<TokenPair>(&result)) {
-            // The service answered: nothing is failing any more.
-            setVisibleError(std::nullopt);
-            setSignedIn(true);
             m_tokenPair = *pair;
-            setUsername(m_username);
             m_keychain.saveCredentials(pair->RefreshToken, m_username.value_or(QString()), serviceName());
             if (!pair->AccessToken) {
+                publishSignedIn();
                 m_logger->logMessage(QStringLiteral("Access token was nil even after refresh."));
                 co_return Next { Next::Step::End, {} };
             }
-            co_return Next { Next::Step::Connect, *pair->AccessToken };
+            co_return Next { Next::Step::Connect, *pair->AccessToken, true };
         }
         if (std::get<ServiceError>(result) == ServiceError::authorization) {
             deleteStoredCredentials();
@@ -99,18 +96,33 @@ QCoro::Task<MacOSProvider::Next> MacOSProvider::refresh(QString refreshToken, st
     }
 }
 
+void MacOSProvider::publishSignedIn()
+{
+    // The service answered: nothing is failing any more.
+    setVisibleError(std::nullopt);
+    setSignedIn(true);
+    setUsername(m_username);
+}
+
 QCoro::Task<MacOSProvider::Next> MacOSProvider::connectAndReceive(
-    QString accessToken, std::shared_ptr<Cancellation> session)
+    QString accessToken, bool refreshed, std::shared_ptr<Cancellation> session)
 {
     auto socket = m_client->makeSyncSocket(accessToken);
     m_socketTask = socket;
+    if (socket) {
+        // On its way before the interface follows the refresh: that update
+        // takes milliseconds of this thread.
+        socket->resume();
+    }
+    if (refreshed) {
+        publishSignedIn();
+    }
     if (!socket) {
         m_logger->logMessage(QStringLiteral("Creating socket connection failed, which should not happen."));
         co_return Next { Next::Step::End, {} };
     }
     // A 401 refreshes with the tokens this socket was opened with.
     const QString refreshToken = m_tokenPair ? m_tokenPair->RefreshToken : QString();
-    socket->resume();
     auto ping = std::make_shared<Cancellation>(session);
     pingTask(socket, ping);
     // Connected shows no error line: the back-off stays until a message

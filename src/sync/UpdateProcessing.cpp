@@ -3,7 +3,6 @@
 #include "api/SyncMessage.h"
 #include "sync/FailureCause.h"
 
-#include <QDir>
 #include <QHash>
 #include <QScopeGuard>
 
@@ -132,16 +131,6 @@ void MacOSProvider::reportClash(const QString& fontName)
         NotificationSummary::Kind::warning(
             tr("%1 is also installed on this computer; applications may use either copy.").arg(fontName)) });
     setNotifications(std::move(notifications));
-}
-
-QStringList MacOSProvider::fontFiles() const
-{
-    QStringList files;
-    const QDir folder(m_fontFolder);
-    for (const QString& name : folder.entryList(QDir::Files)) {
-        files.append(folder.filePath(name));
-    }
-    return files;
 }
 
 void MacOSProvider::setAddingProgress(qint64 added, qint64 toAdd)
