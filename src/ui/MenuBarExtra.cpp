@@ -11,6 +11,7 @@
 #include <QScreen>
 
 #include <algorithm>
+#include <utility>
 
 namespace kernwell {
 
@@ -37,18 +38,11 @@ MenuBarExtra::~MenuBarExtra() = default;
 
 void MenuBarExtra::build(const ServicePages& pages, std::function<void()> checkForUpdates, const QString& versionString)
 {
-    if (presentationFor(m_toolkit.isTrayAvailable(), QGuiApplication::platformName()) == Presentation::Window) {
-        m_window = std::make_unique<MenuBarWindow>(new MenuBarView(
-            *m_session, m_toolkit, pages, std::move(checkForUpdates), versionString, MenuBarView::Sizing::Resizable));
-    } else {
-        m_popup = std::make_unique<MenuBarPopup>(
-            new MenuBarView(*m_session, m_toolkit, pages, std::move(checkForUpdates), versionString));
-        connect(m_popup.get(), &MenuBarPopup::resized, this, [this] {
-            if (m_popup->isVisible()) {
-                place();
-            }
-        });
-    }
+    m_presentation = presentationFor(m_toolkit.isTrayAvailable(), QGuiApplication::platformName());
+    m_buildContent = [this, pages, checkForUpdates = std::move(checkForUpdates), versionString] {
+        buildContent(pages, checkForUpdates, versionString);
+    };
+    QMetaObject::invokeMethod(this, &MenuBarExtra::ensureContent, Qt::QueuedConnection);
     connect(m_session, &SessionModel::changed, this, &MenuBarExtra::updateIcon);
     connect(m_session, &SessionModel::changed, this, &MenuBarExtra::updateToolTip);
     connect(&m_toolkit, &Toolkit::trayActivated, this, &MenuBarExtra::toggle);
@@ -56,8 +50,45 @@ void MenuBarExtra::build(const ServicePages& pages, std::function<void()> checkF
     updateToolTip();
 }
 
-MenuBarView* MenuBarExtra::view() const
+void MenuBarExtra::buildContent(
+    const ServicePages& pages, std::function<void()> checkForUpdates, const QString& versionString)
 {
+    if (m_presentation == Presentation::Window) {
+        m_window = std::make_unique<MenuBarWindow>(new MenuBarView(
+            *m_session, m_toolkit, pages, std::move(checkForUpdates), versionString, MenuBarView::Sizing::Resizable));
+        return;
+    }
+    m_popup = std::make_unique<MenuBarPopup>(
+        new MenuBarView(*m_session, m_toolkit, pages, std::move(checkForUpdates), versionString));
+    connect(m_popup.get(), &MenuBarPopup::resized, this, [this] {
+        if (m_popup->isVisible()) {
+            place();
+        }
+    });
+}
+
+void MenuBarExtra::ensureContent()
+{
+    if (m_buildContent) {
+        std::exchange(m_buildContent, {})();
+    }
+}
+
+MenuBarPopup* MenuBarExtra::popup()
+{
+    ensureContent();
+    return m_popup.get();
+}
+
+MenuBarWindow* MenuBarExtra::window()
+{
+    ensureContent();
+    return m_window.get();
+}
+
+MenuBarView* MenuBarExtra::view()
+{
+    ensureContent();
     return m_popup ? m_popup->view() : m_window->view();
 }
 
@@ -126,9 +157,10 @@ void MenuBarExtra::updateToolTip()
 
 void MenuBarExtra::openWindow()
 {
-    if (!m_window) {
+    if (!opensAsWindow()) {
         return;
     }
+    ensureContent();
     m_window->show();
     m_window->raise();
     m_window->activateWindow();
@@ -136,6 +168,7 @@ void MenuBarExtra::openWindow()
 
 void MenuBarExtra::toggle()
 {
+    ensureContent();
     if (m_window) {
         // Not by focus: a Wayland client can't rely on having it.
         if (m_window->isVisible()) {

@@ -24,7 +24,9 @@ class Toolkit;
 // activating the icon opens the content as a popup under it; without a tray,
 // or on Wayland (where no client can place a window at the icon), the content
 // is an ordinary resizable window instead, which the icon (if any) and
-// openWindow() open.
+// openWindow() open. The content is built on the event loop's first turn
+// (or when first asked for), not in the constructor: the start's connection
+// goes out before those milliseconds, and nobody can click that soon.
 class MenuBarExtra : public MenuBarScene {
     Q_OBJECT
 public:
@@ -51,20 +53,23 @@ public:
     // The popup where a tray works and the platform lets us place it.
     static Presentation presentationFor(bool trayAvailable, const QString& platformName);
 
-    bool opensAsWindow() const override { return m_window != nullptr; }
+    bool opensAsWindow() const override { return m_presentation == Presentation::Window; }
     void openWindow() override;
 
     // Opens the content if it is closed, closes it otherwise.
     void toggle();
     // Exactly one of the two exists.
-    MenuBarPopup* popup() const { return m_popup.get(); }
-    MenuBarWindow* window() const { return m_window.get(); }
-    MenuBarView* view() const;
+    MenuBarPopup* popup();
+    MenuBarWindow* window();
+    MenuBarView* view();
 
 private:
     MenuBarExtra(std::unique_ptr<SessionModel> ownSession, Toolkit& toolkit, const ServicePages& pages,
         std::function<void()> checkForUpdates, const QString& versionString, QObject* parent);
     void build(const ServicePages& pages, std::function<void()> checkForUpdates, const QString& versionString);
+    void buildContent(const ServicePages& pages, std::function<void()> checkForUpdates, const QString& versionString);
+    // Builds the content now, unless it is built.
+    void ensureContent();
     void updateIcon();
     void updateToolTip();
     void open();
@@ -74,6 +79,8 @@ private:
     std::unique_ptr<SessionModel> m_ownSession;
     SessionModel* m_session;
     Toolkit& m_toolkit;
+    Presentation m_presentation = Presentation::Popup;
+    std::function<void()> m_buildContent; // empty once built
     std::unique_ptr<MenuBarPopup> m_popup;
     std::unique_ptr<MenuBarWindow> m_window;
 };

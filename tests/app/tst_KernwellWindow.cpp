@@ -168,6 +168,8 @@ private slots:
         QVERIFY(server.isRegistered());
         RunningKernwell kernwell(service);
         QCOMPARE(kernwell.role, SingleInstance::Role::Primary);
+        // Built on the event loop's first turn.
+        nextTurn();
         MenuBarWindow* window = kernwellWindow();
         QVERIFY(window);
         QVERIFY(!window->isVisible());
