@@ -55,15 +55,18 @@ std::optional<Error> deleteEntry(const QString& path)
 // Registers a file of the folder on behalf of addFont: false when it is
 // registered already; any other refusal is thrown, for the caller to report
 // and retry. A file that is no font is deleted first: it would otherwise
-// count as present forever. The font caches are rebuilt at the end of a
-// batch only: rebuilt while the batch goes on, a folder would be scanned
-// again at every pause of the downloads.
+// count as present forever. A folder's font cache is rebuilt once the batch
+// leaves it alone: when the batch ends, or sooner for a subfolder it filled.
+// Rebuilt at every pause of the downloads, a folder would be scanned again
+// and again.
 bool registerForAdd(QorLogger& logger, MacOSFontManager& fontManager, const QString& path, bool endsBatch)
 {
     try {
         const bool registered = fontManager.registerFont(path);
         if (registered && endsBatch) {
             fontManager.flush();
+        } else if (registered) {
+            fontManager.flushFilled();
         }
         return registered;
     } catch (const Error& error) {

@@ -394,4 +394,19 @@ LinkFolder::ChangedFolders LinkFolder::takeChangedFolders()
     return folders;
 }
 
+LinkFolder::ChangedFolders LinkFolder::takeFilledFolders()
+{
+    const QMutexLocker lock(&m_mutex);
+    ChangedFolders folders;
+    for (auto count = m_linkCounts.cbegin(); count != m_linkCounts.cend(); ++count) {
+        const QString folder = subfolderPath(count.key());
+        if (count.value() >= m_linksPerFolder && m_written.remove(folder)) {
+            m_unchecked.remove(folder);
+            folders.written.append(folder);
+            folders.unchecked.append(folder);
+        }
+    }
+    return folders;
+}
+
 } // namespace kernwell

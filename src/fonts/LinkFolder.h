@@ -72,6 +72,9 @@ public:
     // The folders changed since the last call, for their caches to be
     // rebuilt.
     ChangedFolders takeChangedFolders();
+    // The same for the changed subfolders that are full: new links go
+    // elsewhere, so they stay as they are while a batch of adds goes on.
+    ChangedFolders takeFilledFolders();
 
 private:
     static QString linkName(const QString& absolutePath);

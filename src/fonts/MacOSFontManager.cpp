@@ -131,10 +131,26 @@ QList<Error> MacOSFontManager::unregisterAllFontsExcept(const QStringList& absol
 void MacOSFontManager::flush()
 {
     if (m_cacheRefresher) {
-        const LinkFolder::ChangedFolders folders = m_links.takeChangedFolders();
-        m_cacheRefresher->request(folders.unchecked);
-        m_folderTimeBumper->request(folders.written);
+        refresh(m_links.takeChangedFolders());
     }
+}
+
+void MacOSFontManager::flushFilled()
+{
+    if (!m_cacheRefresher) {
+        return;
+    }
+    // Called at every add: a request without folders would still keep the
+    // refresher waiting for a pause.
+    if (const LinkFolder::ChangedFolders filled = m_links.takeFilledFolders(); !filled.unchecked.isEmpty()) {
+        refresh(filled);
+    }
+}
+
+void MacOSFontManager::refresh(const LinkFolder::ChangedFolders& folders)
+{
+    m_cacheRefresher->request(folders.unchecked);
+    m_folderTimeBumper->request(folders.written);
 }
 
 void MacOSFontManager::waitForFlush()

@@ -95,6 +95,10 @@ public:
     // their caches are rebuilt once more, for running applications to notice.
     // No-op for processWide.
     void flush();
+    // The same, within a batch, for the subfolders it has filled: no link of
+    // the batch goes there any more, so their caches can be rebuilt while
+    // the rest of the batch is still on its way.
+    void flushFilled();
     // Blocks until the refreshes asked for so far are done.
     void waitForFlush();
 
@@ -110,6 +114,7 @@ private:
     std::optional<Error> systemUnregister(const QString& absolutePath);
     std::optional<Error> addApplicationFont(const QString& absolutePath);
     std::optional<Error> removeApplicationFont(const QString& absolutePath);
+    void refresh(const LinkFolder::ChangedFolders& folders);
 
     const RegistrationScope m_registrationScope;
     LinkFolder m_links; // systemWide registrations
