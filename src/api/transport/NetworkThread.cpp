@@ -8,29 +8,30 @@ namespace kernwell {
 
 NetworkThread::NetworkThread(std::chrono::milliseconds drainTimeout)
     : m_drainTimeout(drainTimeout)
-    , m_tls(boost::asio::ssl::context::tls_client)
     , m_io(1)
 {
-    m_tls.set_options(boost::asio::ssl::context::default_workarounds | boost::asio::ssl::context::no_sslv2
-        | boost::asio::ssl::context::no_sslv3 | boost::asio::ssl::context::no_tlsv1
-        | boost::asio::ssl::context::no_tlsv1_1);
-    m_tls.set_verify_mode(boost::asio::ssl::verify_peer);
 }
 
 boost::asio::ssl::context& NetworkThread::tlsContext()
 {
-    // Parsing the system's certificates takes tens of milliseconds and most
-    // of a megabyte: not at start-up, not on the caller's thread, and never
-    // when no peer is secured. Handshakes run on the network thread, after it.
-    std::call_once(m_trustLoading, [this] {
+    // OpenSSL's set-up maps in and touches megabytes, and parsing the
+    // system's certificates takes tens of milliseconds more: never while no
+    // peer is secured, and the parsing not on the caller's thread. Handshakes
+    // run on the network thread, after it.
+    std::call_once(m_tlsSetUp, [this] {
+        m_tls.emplace(boost::asio::ssl::context::tls_client);
+        m_tls->set_options(boost::asio::ssl::context::default_workarounds | boost::asio::ssl::context::no_sslv2
+            | boost::asio::ssl::context::no_sslv3 | boost::asio::ssl::context::no_tlsv1
+            | boost::asio::ssl::context::no_tlsv1_1);
+        m_tls->set_verify_mode(boost::asio::ssl::verify_peer);
         post([this] {
             boost::system::error_code ignored;
             // Without a readable store every peer fails verification, which
             // is the safe outcome; there is no switch to skip it.
-            m_tls.set_default_verify_paths(ignored);
+            m_tls->set_default_verify_paths(ignored);
         });
     });
-    return m_tls;
+    return *m_tls;
 }
 
 NetworkThread::~NetworkThread()

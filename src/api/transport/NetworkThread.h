@@ -31,8 +31,9 @@ public:
     NetworkThread& operator=(const NetworkThread&) = delete;
 
     boost::asio::io_context& ioContext() { return m_io; }
-    // Verifies peers against the system's trust store, which the network
-    // thread reads on first use, before any work posted after this call.
+    // Verifies peers against the system's trust store. Made on first use,
+    // and the store is read then by the network thread, before any work
+    // posted after this call. Any thread.
     boost::asio::ssl::context& tlsContext();
 
     // The HTTP connections kept for reuse; network thread only.
@@ -48,11 +49,11 @@ private:
     void ensureStarted();
 
     std::chrono::milliseconds m_drainTimeout;
-    boost::asio::ssl::context m_tls; // outlives the streams the context still holds
+    std::optional<boost::asio::ssl::context> m_tls; // outlives the streams the context still holds
     boost::asio::io_context m_io;
     HttpConnectionPool m_httpConnections; // its sockets go before the context they use
     std::optional<boost::asio::executor_work_guard<boost::asio::io_context::executor_type>> m_work;
-    std::once_flag m_trustLoading;
+    std::once_flag m_tlsSetUp;
     std::mutex m_startMutex;
     std::thread m_thread;
     std::future<void> m_ran;
