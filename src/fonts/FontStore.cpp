@@ -204,9 +204,13 @@ QCoro::Task<bool> FontStore::addFont(QString name, QUrl remoteURL)
     }
     const unsigned handovers = m_walks->handovers;
     const bool lastOfBatch = endsBatch(name);
-    std::optional<bool> present = co_await registerIfPresent(name, handovers, lastOfBatch);
-    if (present) {
-        co_return *present;
+    // A prefetched font was absent when its download began: the commit's
+    // one trip to the store's thread looks again.
+    if (!isPrefetched(name, remoteURL)) {
+        std::optional<bool> present = co_await registerIfPresent(name, handovers, lastOfBatch);
+        if (present) {
+            co_return *present;
+        }
     }
     StagedFile file = co_await takeStaged(name, remoteURL);
     co_return co_await commitAndRegister(name, std::move(file), handovers, lastOfBatch);
@@ -240,11 +244,15 @@ QFuture<FontStore::StagedFile> FontStore::stage(const QString& name, const QUrl&
 }
 
 // The file prefetched for this name and URL, or one staged now.
-QFuture<FontStore::StagedFile> FontStore::takeStaged(const QString& name, const QUrl& remoteURL)
+bool FontStore::isPrefetched(const QString& name, const QUrl& remoteURL) const
 {
     const auto staged = m_staged.constFind(name);
-    const bool prefetched = staged != m_staged.cend() && staged->remoteURL == remoteURL;
-    QFuture<StagedFile> file = prefetched ? staged->file : stage(name, remoteURL);
+    return staged != m_staged.cend() && staged->remoteURL == remoteURL;
+}
+
+QFuture<FontStore::StagedFile> FontStore::takeStaged(const QString& name, const QUrl& remoteURL)
+{
+    QFuture<StagedFile> file = isPrefetched(name, remoteURL) ? m_staged.value(name).file : stage(name, remoteURL);
     m_staged.remove(name);
     return file;
 }
@@ -256,26 +264,36 @@ QFuture<std::optional<bool>> FontStore::registerIfPresent(const QString& name, u
     return m_executor.run([name, path = pathOf(name), logger = m_logger, fontManager = m_fontManager,
                               walks = m_walks, handovers, endsBatch]() -> std::optional<bool> {
         checkNotHandedOver(*walks, handovers);
-        if (isRegularFile(path)) {
-            return registerForAdd(*logger, *fontManager, path, endsBatch);
-        }
-        if (entryExists(path)) {
-            // Something else holds the name; it is not ours to replace.
-            throw Error(QLatin1String(errorDomain), notAFile,
-                QStringLiteral("“%1” in the font folder is not a regular file.").arg(name));
-        }
-        return std::nullopt;
+        return registerPresent(*logger, *fontManager, name, path, endsBatch);
     });
 }
 
 QFuture<bool> FontStore::commitAndRegister(const QString& name, StagedFile file, unsigned handovers, bool endsBatch)
 {
-    return m_executor.run([file = std::move(file), path = pathOf(name), logger = m_logger,
+    return m_executor.run([file = std::move(file), name, path = pathOf(name), logger = m_logger,
                               fontManager = m_fontManager, walks = m_walks, handovers, endsBatch] {
         checkNotHandedOver(*walks, handovers);
+        // In place since the download began: the download is not needed.
+        if (const std::optional<bool> present = registerPresent(*logger, *fontManager, name, path, endsBatch)) {
+            return *present;
+        }
         file->commit();
         return registerForAdd(*logger, *fontManager, path, endsBatch);
     });
+}
+
+std::optional<bool> FontStore::registerPresent(
+    QorLogger& logger, MacOSFontManager& fontManager, const QString& name, const QString& path, bool endsBatch)
+{
+    if (isRegularFile(path)) {
+        return registerForAdd(logger, fontManager, path, endsBatch);
+    }
+    if (entryExists(path)) {
+        // Something else holds the name; it is not ours to replace.
+        throw Error(QLatin1String(errorDomain), notAFile,
+            QStringLiteral("“%1” in the font folder is not a regular file.").arg(name));
+    }
+    return std::nullopt;
 }
 
 void FontStore::checkNotHandedOver(const Walks& walks, unsigned handovers)

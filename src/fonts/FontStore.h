@@ -119,7 +119,12 @@ private:
     QString pathOf(const QString& name) const { return m_rootDir + QLatin1Char('/') + name; }
     // True when no prefetched file waits but the one of `name`.
     bool endsBatch(const QString& name) const;
+    // The file of `name` registered, if it is in the folder already (false:
+    // it was registered); no value when it is not. Store's thread.
+    static std::optional<bool> registerPresent(
+        QorLogger& logger, MacOSFontManager& fontManager, const QString& name, const QString& path, bool endsBatch);
     QFuture<std::optional<bool>> registerIfPresent(const QString& name, unsigned handovers, bool endsBatch);
+    bool isPrefetched(const QString& name, const QUrl& remoteURL) const;
     QFuture<StagedFile> stage(const QString& name, const QUrl& remoteURL);
     QFuture<StagedFile> takeStaged(const QString& name, const QUrl& remoteURL);
     QFuture<bool> commitAndRegister(const QString& name, StagedFile file, unsigned handovers, bool endsBatch);

@@ -191,6 +191,37 @@ private slots:
         QCOMPARE(m_downloader->requests.size(), 2);
     }
 
+    // What comes into the folder while a download started ahead runs is
+    // what addFont finds, as without the download: a font file is registered
+    // as it is, a link is left alone.
+    void whatArrivesDuringADownloadAheadWins_data()
+    {
+        QTest::addColumn<bool>("asLink");
+        QTest::newRow("a font file") << false;
+        QTest::newRow("a link") << true;
+    }
+    void whatArrivesDuringADownloadAheadWins()
+    {
+        QFETCH(bool, asLink);
+        const QString name = QStringLiteral("serif");
+        m_downloader->answer(FontFiles::read(serif));
+        m_store->prefetch(name, urlOf(name));
+        if (asLink) {
+            FontFiles::write(m_appDir + QStringLiteral("/outside"), FontFiles::read(mono));
+            QVERIFY(QFile::link(m_appDir + QStringLiteral("/outside"), pathOf(name)));
+        } else {
+            FontFiles::write(pathOf(name), FontFiles::read(mono));
+        }
+        bool added = false;
+        const std::optional<Error> error = thrownError([&] { added = runTask(m_store->addFont(name, urlOf(name))); });
+        QCOMPARE(error.has_value(), asLink);
+        QCOMPARE(added, !asLink);
+        QCOMPARE(QFileInfo(pathOf(name)).isSymLink(), asLink);
+        QCOMPARE(FontFiles::read(pathOf(name)), FontFiles::read(mono));
+        QCOMPARE(registered(), asLink ? QStringList {} : QStringList { linkOf(name) });
+        QCOMPARE(m_downloader->requests.size(), 1);
+    }
+
     // The font cache is rebuilt once a batch (fonts prefetched ahead) ends,
     // not after each font: rebuilt while the batch goes on, the folder would
     // be scanned again at every pause of the downloads.
