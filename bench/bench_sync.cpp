@@ -4,7 +4,8 @@
 // (linked, and every font cache of the link folder fresh, so that no
 // application scans a font itself), beside the baseline of fetching the same
 // files with one curl process and running fc-cache once on them (without
-// the two seconds fc-cache sleeps after writing a cache: idling is no work);
+// the two seconds fc-cache sleeps after writing a cache: idling is no work),
+// once before each measured message and once after it, their mean;
 // CPU time beside wall time for both; private memory after each step;
 // start-up until the sync socket is open.
 //
@@ -260,6 +261,30 @@ public:
         return m_app->figures();
     }
 
+    struct Measured {
+        Cost sync;
+        Cost baseline;
+        ProcessFigures settled;
+    };
+    // The sync of `append` beside its baseline, which runs twice while
+    // kernwell is idle: before the message and once kernwell has settled
+    // after it (never beside its late cache work). The baseline's figures
+    // are the mean of the two, so that a shared machine's drift weighs on
+    // both sides alike.
+    Measured measure(const QStringList& append)
+    {
+        settled();
+        const Cost before = baseline(append);
+        Measured measured;
+        measured.sync = sync(append, {});
+        measured.settled = settled();
+        const Cost after = baseline(append);
+        measured.baseline.wallMs = (before.wallMs + after.wallMs) / 2;
+        measured.baseline.cpuMs = (before.cpuMs + after.cpuMs) / 2;
+        measured.baseline.scanMs = (before.scanMs + after.scanMs) / 2;
+        return measured;
+    }
+
 private:
     const test::Sandbox& m_sandbox;
     test::LocalService& m_service;
@@ -339,14 +364,15 @@ TableFigures runTable(Harness& harness)
     }
     for (int round = 0; round < 3; ++round) {
         const QStringList batch = ids.mid(round * 500, 500);
-        const Cost sync = harness.sync(batch, {});
-        const Cost baseline = harness.baseline(batch);
+        const Harness::Measured measured = harness.measure(batch);
+        const Cost& sync = measured.sync;
+        const Cost& baseline = measured.baseline;
         table.roundRatios.append(ratio(sync.wallMs, baseline.wallMs));
         table.roundCpuRatios.append(ratio(sync.cpuMs, baseline.cpuMs));
         std::printf("  round %d (library %4d -> %4d): %s; baseline %s, fc-cache %lld ms; ratio %.2f, CPU %.2f\n",
             round + 1, round * 500, (round + 1) * 500, qPrintable(describe(sync)), qPrintable(describe(baseline)),
             static_cast<long long>(baseline.scanMs), table.roundRatios.last(), table.roundCpuRatios.last());
-        const ProcessFigures figures = harness.settled();
+        const ProcessFigures& figures = measured.settled;
         printFigures("idle after the round", figures);
         if (round == 0) {
             table.after500 = figures.privateMb;
@@ -393,25 +419,23 @@ void runCurve(Harness& harness, const QList<int>& sizes, int rounds)
         for (const int size : sizes) {
             const QStringList batch = ids.mid(0, size);
             CurvePoint& point = points[size];
-            const Cost sync = harness.sync(batch, {});
-            const Cost baseline = harness.baseline(batch);
-            point.sync.append(sync);
-            point.baseline.append(baseline);
-            point.privateMb.append(harness.settled().privateMb);
+            const Harness::Measured measured = harness.measure(batch);
+            point.sync.append(measured.sync);
+            point.baseline.append(measured.baseline);
+            point.privateMb.append(measured.settled.privateMb);
             std::printf("  round %d, %4d fonts: %s; baseline %s; private %.1f MB\n", round, size,
-                qPrintable(describe(sync)), qPrintable(describe(baseline)), point.privateMb.last());
+                qPrintable(describe(measured.sync)), qPrintable(describe(measured.baseline)), point.privateMb.last());
             if (size != largest) {
                 harness.sync({}, batch);
             }
         }
         const QStringList extra = ids.mid(largest, 500);
-        const Cost sync = harness.sync(extra, {});
-        const Cost baseline = harness.baseline(extra);
-        more.sync.append(sync);
-        more.baseline.append(baseline);
-        more.privateMb.append(harness.settled().privateMb);
+        const Harness::Measured measured = harness.measure(extra);
+        more.sync.append(measured.sync);
+        more.baseline.append(measured.baseline);
+        more.privateMb.append(measured.settled.privateMb);
         std::printf("  round %d, 500 more with %d synced: %s; baseline %s; private %.1f MB\n", round, largest,
-            qPrintable(describe(sync)), qPrintable(describe(baseline)), more.privateMb.last());
+            qPrintable(describe(measured.sync)), qPrintable(describe(measured.baseline)), more.privateMb.last());
         harness.sync({}, extra);
         harness.quit();
         startups.append(harness.start(true));
