@@ -243,13 +243,13 @@ QFuture<FontStore::StagedFile> FontStore::stage(const QString& name, const QUrl&
     return file;
 }
 
-// The file prefetched for this name and URL, or one staged now.
 bool FontStore::isPrefetched(const QString& name, const QUrl& remoteURL) const
 {
     const auto staged = m_staged.constFind(name);
     return staged != m_staged.cend() && staged->remoteURL == remoteURL;
 }
 
+// The file prefetched for this name and URL, or one staged now.
 QFuture<FontStore::StagedFile> FontStore::takeStaged(const QString& name, const QUrl& remoteURL)
 {
     QFuture<StagedFile> file = isPrefetched(name, remoteURL) ? m_staged.value(name).file : stage(name, remoteURL);
