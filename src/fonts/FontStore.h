@@ -93,8 +93,10 @@ public:
     const QString& rootDir() const { return m_rootDir; }
 
 private:
-    // Downloaded fonts written (and flushed to disk) at once.
-    static constexpr int writerThreads = 4;
+    // Downloaded fonts written at once. Without a flush, a write is a copy
+    // into the page cache: one thread keeps ahead of the adds, and more
+    // would only take the two cores of a small machine from them.
+    static constexpr int writerThreads = 1;
 
     using StagedFile = std::shared_ptr<StagedFontFile>;
     struct Staging {
@@ -137,8 +139,7 @@ private:
     std::shared_ptr<Walks> m_walks = std::make_shared<Walks>();
     // Registrations, one after another.
     BackgroundExecutor m_executor;
-    // Writes of downloaded files, several at once: flushing to disk waits
-    // mostly on the device. Shared with staging still under way.
+    // Writes of downloaded files. Shared with staging still under way.
     std::shared_ptr<BackgroundExecutor> m_writers;
     QHash<QString, Staging> m_staged; // by font name
     bool m_closed = false;
