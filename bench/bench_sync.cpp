@@ -43,6 +43,7 @@
 #include <QThread>
 
 #include <dirent.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -274,10 +275,16 @@ public:
     Measured measure(const QStringList& append)
     {
         settled();
+        // Each side starts with nothing left to write back: the kernel
+        // writes data back 30 s after it was written, which would otherwise
+        // land on whichever side runs then.
+        ::sync();
         const Cost before = baseline(append);
+        ::sync();
         Measured measured;
         measured.sync = sync(append, {});
         measured.settled = settled();
+        ::sync();
         const Cost after = baseline(append);
         measured.baseline.wallMs = (before.wallMs + after.wallMs) / 2;
         measured.baseline.cpuMs = (before.cpuMs + after.cpuMs) / 2;
