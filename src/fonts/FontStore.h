@@ -93,7 +93,7 @@ public:
     const QString& rootDir() const { return m_rootDir; }
 
 private:
-    // Downloaded fonts written at once. Without a flush, a write is a copy
+    // Threads writing downloaded fonts. Without a flush, a write is a copy
     // into the page cache: one thread keeps ahead of the adds, and more
     // would only take the two cores of a small machine from them.
     static constexpr int writerThreads = 1;
