@@ -3,6 +3,7 @@
 #include "fonts/FolderEntries.h"
 #include "fonts/FontFolderAccount.h"
 #include "fonts/PosixError.h"
+#include "fonts/StagedFontFile.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -16,6 +17,7 @@
 
 #include <cerrno>
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <system_error>
 
@@ -103,27 +105,37 @@ std::optional<QStringList> listFolder(const QString& folder, QorLogger& logger)
     return names;
 }
 
-// Built outside the coroutine below: a job made inside an expression that
-// also awaits would be a temporary living across the suspension.
-QFuture<std::shared_ptr<StagedFontFile>> writeStaged(BackgroundExecutor& writers, const QString& path, QByteArray bytes)
+// Runs `add` on `executor` and hands its result, or what it threw, to
+// `promise` from the executor's thread: the waiting addFont is resumed
+// without a detour through this thread.
+void runInto(BackgroundExecutor& executor, std::function<bool()> add, std::shared_ptr<QPromise<bool>> promise)
 {
-    return writers.run([path, bytes = std::move(bytes)] { return std::make_shared<StagedFontFile>(path, bytes); });
+    executor.run(std::move(add)).then(QtFuture::Launch::Sync, [promise](const QFuture<bool>& done) {
+        try {
+            promise->addResult(done.result());
+        } catch (...) {
+            promise->setException(std::current_exception());
+        }
+        promise->finish();
+    });
 }
 
-// Downloads, then writes on one of `writers`; runs detached and owns what it
-// uses, so it may outlive the store.
-QCoro::Task<> stageInto(std::shared_ptr<HTTPDataDownloader> downloader, std::shared_ptr<BackgroundExecutor> writers,
-    QString path, QUrl remoteURL, std::shared_ptr<QPromise<std::shared_ptr<StagedFontFile>>> promise)
+// Downloads, then adds on `executor`; runs detached and owns what it uses,
+// so it may outlive the store.
+QCoro::Task<> downloadThenAdd(std::shared_ptr<HTTPDataDownloader> downloader,
+    std::shared_ptr<BackgroundExecutor> executor, QUrl remoteURL,
+    std::function<bool(const QByteArray&)> add, std::shared_ptr<QPromise<bool>> promise)
 {
     promise->start();
+    QByteArray bytes;
     try {
-        QByteArray bytes = co_await downloader->downloadData(std::move(remoteURL));
-        const QFuture<std::shared_ptr<StagedFontFile>> written = writeStaged(*writers, path, std::move(bytes));
-        promise->addResult(co_await written);
+        bytes = co_await downloader->downloadData(std::move(remoteURL));
     } catch (...) {
         promise->setException(std::current_exception());
+        promise->finish();
+        co_return;
     }
-    promise->finish();
+    runInto(*executor, std::bind(std::move(add), std::move(bytes)), std::move(promise));
 }
 
 } // namespace
@@ -134,8 +146,7 @@ FontStore::FontStore(QString rootDir, std::shared_ptr<QorLogger> logger, std::sh
     , m_logger(std::move(logger))
     , m_downloader(std::move(downloader))
     , m_fontManager(std::move(fontManager))
-    , m_executor(closedError())
-    , m_writers(std::make_shared<BackgroundExecutor>(closedError(), writerThreads))
+    , m_executor(std::make_shared<BackgroundExecutor>(closedError()))
 {
 }
 
@@ -178,7 +189,7 @@ QCoro::Task<bool> FontStore::removeFont(QString name)
 
 QFuture<bool> FontStore::unregisterAndDelete(const QString& name)
 {
-    return m_executor.run([path = pathOf(name), logger = m_logger, fontManager = m_fontManager] {
+    return m_executor->run([path = pathOf(name), logger = m_logger, fontManager = m_fontManager] {
         bool result = false;
         try {
             result = fontManager->unregisterFont(path);
@@ -202,18 +213,26 @@ QCoro::Task<bool> FontStore::addFont(QString name, QUrl remoteURL)
             QStringLiteral("The font identifier “%1” cannot be used as a file name in the font folder.")
                 .arg(printable(name)));
     }
+    const unsigned generation = m_walks->generation;
     const unsigned handovers = m_walks->handovers;
-    const bool lastOfBatch = endsBatch(name);
-    // A prefetched font was absent when its download began: the commit's
-    // one trip to the store's thread looks again.
     if (!isPrefetched(name, remoteURL)) {
-        std::optional<bool> present = co_await registerIfPresent(name, handovers, lastOfBatch);
+        // Started for another link: not this font.
+        if (const auto stale = m_staged.constFind(name); stale != m_staged.cend()) {
+            *stale->wanted = false;
+            m_staged.erase(stale);
+        }
+        std::optional<bool> present = co_await registerIfPresent(name, handovers, endsBatch(name));
         if (present) {
             co_return *present;
         }
+        m_staged.insert(name, startAdd(name, remoteURL, generation, handovers));
     }
-    StagedFile file = co_await takeStaged(name, remoteURL);
-    co_return co_await commitAndRegister(name, std::move(file), handovers, lastOfBatch);
+    const QFuture<bool> added = m_staged.take(name).added;
+    const bool registered = co_await added;
+    if (m_staged.isEmpty()) {
+        m_fontManager->flush();
+    }
+    co_return registered;
 }
 
 bool FontStore::endsBatch(const QString& name) const
@@ -223,24 +242,35 @@ bool FontStore::endsBatch(const QString& name) const
 
 void FontStore::discardPrefetched()
 {
-    m_staged.clear();
+    dropStaged();
     // The batch is over, whether its last font was added or not.
     m_fontManager->flush();
+}
+
+void FontStore::dropStaged()
+{
+    for (const Staging& staging : std::as_const(m_staged)) {
+        *staging.wanted = false;
+    }
+    m_staged.clear();
 }
 
 void FontStore::prefetch(const QString& name, const QUrl& remoteURL)
 {
     if (isValidFontId(name) && !m_staged.contains(name) && !entryExists(pathOf(name))) {
-        m_staged.insert(name, { remoteURL, stage(name, remoteURL) });
+        m_staged.insert(name, startAdd(name, remoteURL, m_walks->generation, m_walks->handovers));
     }
 }
 
-QFuture<FontStore::StagedFile> FontStore::stage(const QString& name, const QUrl& remoteURL)
+FontStore::Staging FontStore::startAdd(
+    const QString& name, const QUrl& remoteURL, unsigned generation, unsigned handovers)
 {
-    auto promise = std::make_shared<QPromise<StagedFile>>();
-    QFuture<StagedFile> file = promise->future();
-    stageInto(m_downloader, m_writers, pathOf(name), remoteURL, std::move(promise));
-    return file;
+    auto promise = std::make_shared<QPromise<bool>>();
+    Staging staging { remoteURL, promise->future(), std::make_shared<std::atomic<bool>>(true) };
+    DownloadedFont font { name, pathOf(name), m_logger, m_fontManager, m_walks, generation, handovers, staging.wanted };
+    downloadThenAdd(m_downloader, m_executor, remoteURL,
+        [font = std::move(font)](const QByteArray& bytes) { return addDownloaded(font, bytes); }, std::move(promise));
+    return staging;
 }
 
 bool FontStore::isPrefetched(const QString& name, const QUrl& remoteURL) const
@@ -249,36 +279,33 @@ bool FontStore::isPrefetched(const QString& name, const QUrl& remoteURL) const
     return staged != m_staged.cend() && staged->remoteURL == remoteURL;
 }
 
-// The file prefetched for this name and URL, or one staged now.
-QFuture<FontStore::StagedFile> FontStore::takeStaged(const QString& name, const QUrl& remoteURL)
+bool FontStore::addDownloaded(const DownloadedFont& font, const QByteArray& bytes)
 {
-    QFuture<StagedFile> file = isPrefetched(name, remoteURL) ? m_staged.value(name).file : stage(name, remoteURL);
-    m_staged.remove(name);
-    return file;
+    // Held while the font goes in: unregisterAllFonts() then withdraws it,
+    // or it finds the generation changed and stays out.
+    const std::lock_guard walking(font.walks->inProgress);
+    checkNotHandedOver(*font.walks, font.handovers);
+    if (!*font.wanted || font.walks->generation != font.generation) {
+        throw Error(QLatin1String(errorDomain), withdrawn,
+            QStringLiteral("The font was not added: every font was withdrawn meanwhile."));
+    }
+    // In place since the download began: the download is not needed.
+    if (const std::optional<bool> present = registerPresent(*font.logger, *font.fontManager, font.name, font.path, false)) {
+        return *present;
+    }
+    StagedFontFile file(font.path, bytes);
+    file.commit();
+    return registerForAdd(*font.logger, *font.fontManager, font.path, false);
 }
 
-// The jobs are built outside the coroutine and hold their own references:
-// they must not depend on `this` or on the coroutine's frame.
+// Built outside the coroutine, holding its own references: the job must not
+// depend on `this` or on the coroutine's frame.
 QFuture<std::optional<bool>> FontStore::registerIfPresent(const QString& name, unsigned handovers, bool endsBatch)
 {
-    return m_executor.run([name, path = pathOf(name), logger = m_logger, fontManager = m_fontManager,
-                              walks = m_walks, handovers, endsBatch]() -> std::optional<bool> {
+    return m_executor->run([name, path = pathOf(name), logger = m_logger, fontManager = m_fontManager,
+                               walks = m_walks, handovers, endsBatch]() -> std::optional<bool> {
         checkNotHandedOver(*walks, handovers);
         return registerPresent(*logger, *fontManager, name, path, endsBatch);
-    });
-}
-
-QFuture<bool> FontStore::commitAndRegister(const QString& name, StagedFile file, unsigned handovers, bool endsBatch)
-{
-    return m_executor.run([file = std::move(file), name, path = pathOf(name), logger = m_logger,
-                              fontManager = m_fontManager, walks = m_walks, handovers, endsBatch] {
-        checkNotHandedOver(*walks, handovers);
-        // In place since the download began: the download is not needed.
-        if (const std::optional<bool> present = registerPresent(*logger, *fontManager, name, path, endsBatch)) {
-            return *present;
-        }
-        file->commit();
-        return registerForAdd(*logger, *fontManager, path, endsBatch);
     });
 }
 
@@ -315,8 +342,8 @@ bool FontStore::claimFor(const QString& account)
     m_account = account;
     ++m_walks->handovers;
     ++m_walks->generation;
-    m_staged.clear();
-    m_executor.run([walks = m_walks, rootDir = m_rootDir, logger = m_logger, fontManager = m_fontManager, account] {
+    dropStaged();
+    m_executor->run([walks = m_walks, rootDir = m_rootDir, logger = m_logger, fontManager = m_fontManager, account] {
         const std::lock_guard walking(walks->inProgress);
         // Recorded only once the folder is empty: a run that ends before
         // that empties it again at its next start.
@@ -371,9 +398,8 @@ void FontStore::close()
     // A registration job left waiting would otherwise run after the walk,
     // or at the executor's destruction, and leave its font registered.
     ++m_walks->generation;
-    m_executor.stop();
-    m_writers->stop();
-    m_staged.clear();
+    m_executor->stop();
+    dropStaged();
     m_closed = true;
     ++m_walks->generation;
     const std::lock_guard walking(m_walks->inProgress);
@@ -386,7 +412,7 @@ void FontStore::close()
 
 QFuture<void> FontStore::registerAllFonts()
 {
-    return m_executor.run([walks = m_walks, generation = m_walks->generation.load(), rootDir = m_rootDir,
+    return m_executor->run([walks = m_walks, generation = m_walks->generation.load(), rootDir = m_rootDir,
                               logger = m_logger, fontManager = m_fontManager] {
         walk(*walks, generation, rootDir, *logger, *fontManager);
     });

@@ -4,7 +4,6 @@
 #include "fonts/BackgroundExecutor.h"
 #include "fonts/HTTPDataDownloader.h"
 #include "fonts/MacOSFontManager.h"
-#include "fonts/StagedFontFile.h"
 
 #include <QFuture>
 #include <QHash>
@@ -31,6 +30,7 @@ public:
     static constexpr int writeFailed = 3; // the downloaded font could not be written
     static constexpr int closed = 4; // the store was closed: the application is quitting
     static constexpr int handedOver = 5; // the folder went to another account during the add
+    static constexpr int withdrawn = 6; // every registration was withdrawn during the add
 
     FontStore(QString rootDir, std::shared_ptr<QorLogger> logger, std::shared_ptr<HTTPDataDownloader> downloader,
         std::shared_ptr<MacOSFontManager> fontManager);
@@ -53,18 +53,21 @@ public:
     // Downloads (unless present), writes and registers; true if registered
     // now, false if it was registered already. Throws an invalid name's, the
     // download's, the write's or the registration's error (no space, no
-    // permission, no font, a folder entry that is no file). A file that
-    // turns out not to be a font is deleted, so that a later sync fetches it
-    // again. The file is written on a writer thread and registered on a
-    // worker thread; await one addFont at a time.
+    // permission, no font, a folder entry that is no file), or `withdrawn`
+    // when unregisterAllFonts() came first. A file that turns out not to be
+    // a font is deleted, so that a later sync fetches it again. The file is
+    // written and registered on the store's thread as soon as it has
+    // arrived; await one addFont at a time.
     QCoro::Task<bool> addFont(QString name, QUrl remoteURL);
-    // Starts the download and write a later addFont(name, remoteURL) will
-    // need, unless the folder already holds the name; the file waits, whole
-    // and out of sight, for that call.
+    // Starts what a later addFont(name, remoteURL) will do, unless the folder
+    // already holds the name: the download, then the write and the
+    // registration, while earlier fonts are still on their way. That call
+    // collects the result.
     void prefetch(const QString& name, const QUrl& remoteURL);
-    // Ends a batch of addFont calls: drops prefetched files no addFont took.
-    // Within a batch (while prefetched files wait) the font caches are
-    // rebuilt once, after its last font, or here.
+    // Ends a batch of addFont calls: a prefetched font no addFont took is
+    // not added, unless it is in already. Within a batch (while prefetched
+    // fonts are on their way) the font caches are rebuilt once, after its
+    // last font, or here; sooner only for subfolders the batch has filled.
     void discardPrefetched();
     // Withdraws every registration of ours, also those whose file is gone,
     // once a walk in progress has stopped. Failures are logged, each entry on
@@ -93,15 +96,10 @@ public:
     const QString& rootDir() const { return m_rootDir; }
 
 private:
-    // Threads writing downloaded fonts. Without a flush, a write is a copy
-    // into the page cache: one thread keeps ahead of the adds, and more
-    // would only take the two cores of a small machine from them.
-    static constexpr int writerThreads = 1;
-
-    using StagedFile = std::shared_ptr<StagedFontFile>;
     struct Staging {
         QUrl remoteURL;
-        QFuture<StagedFile> file;
+        QFuture<bool> added;
+        std::shared_ptr<std::atomic<bool>> wanted; // false once dropped: the font must not go in
     };
 
     // What a registration walk shares with the calls that change
@@ -112,7 +110,23 @@ private:
         std::atomic<unsigned> handovers { 0 }; // an add begun before a change puts nothing in
     };
 
+    // What the registration of a download needs on the store's thread; it
+    // may outlive the store.
+    struct DownloadedFont {
+        QString name;
+        QString path;
+        std::shared_ptr<QorLogger> logger;
+        std::shared_ptr<MacOSFontManager> fontManager;
+        std::shared_ptr<Walks> walks;
+        unsigned generation; // when the download began
+        unsigned handovers; // the same
+        std::shared_ptr<std::atomic<bool>> wanted;
+    };
+
     static Error closedError();
+    // Writes and registers a download, unless it was dropped or every
+    // registration was withdrawn since it began. Store's thread.
+    static bool addDownloaded(const DownloadedFont& font, const QByteArray& bytes);
     static void checkNotHandedOver(const Walks& walks, unsigned handovers);
     // Withdraws every registration and deletes every entry; false when some stay.
     static bool empty(const QString& rootDir, QorLogger& logger, MacOSFontManager& fontManager);
@@ -127,9 +141,11 @@ private:
         QorLogger& logger, MacOSFontManager& fontManager, const QString& name, const QString& path, bool endsBatch);
     QFuture<std::optional<bool>> registerIfPresent(const QString& name, unsigned handovers, bool endsBatch);
     bool isPrefetched(const QString& name, const QUrl& remoteURL) const;
-    QFuture<StagedFile> stage(const QString& name, const QUrl& remoteURL);
-    QFuture<StagedFile> takeStaged(const QString& name, const QUrl& remoteURL);
-    QFuture<bool> commitAndRegister(const QString& name, StagedFile file, unsigned handovers, bool endsBatch);
+    // Downloads, then writes and registers on the store's thread, unless
+    // the generation or the handovers have changed by then.
+    Staging startAdd(const QString& name, const QUrl& remoteURL, unsigned generation, unsigned handovers);
+    // Drops the prefetched fonts: those not in yet stay out.
+    void dropStaged();
     QFuture<bool> unregisterAndDelete(const QString& name);
 
     QString m_rootDir;
@@ -137,10 +153,9 @@ private:
     std::shared_ptr<HTTPDataDownloader> m_downloader;
     std::shared_ptr<MacOSFontManager> m_fontManager;
     std::shared_ptr<Walks> m_walks = std::make_shared<Walks>();
-    // Registrations, one after another.
-    BackgroundExecutor m_executor;
-    // Writes of downloaded files. Shared with staging still under way.
-    std::shared_ptr<BackgroundExecutor> m_writers;
+    // Writes and registrations, one after another. Shared with downloads
+    // still under way.
+    std::shared_ptr<BackgroundExecutor> m_executor;
     QHash<QString, Staging> m_staged; // by font name
     bool m_closed = false;
     // The account the folder is claimed for; read from the record at the first claim.

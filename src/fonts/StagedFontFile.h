@@ -6,10 +6,9 @@
 namespace kernwell {
 
 // A downloaded font written beside its place in the font folder, but not
-// yet under its name. Writing, the slow part, so runs ahead on other threads
-// while earlier fonts are registered; commit then puts the whole file in
-// place at once, so no reader ever meets half a font. Dropped uncommitted,
-// it leaves nothing behind.
+// yet under its name; commit then puts the whole file in place at once, so
+// no reader ever meets half a font. Dropped uncommitted, it leaves nothing
+// behind.
 //
 // The file is not flushed to disk: a flush per font costs more than the
 // rest of its adding. A crash may so leave a font cut short under its name;

@@ -212,10 +212,10 @@ QCoro::Task<std::optional<QList<ClientNotification>>> MacOSProvider::applyUpdate
     QList<FontForAppend> toAdd, QList<FontForRemove> toRemove)
 {
     const std::shared_ptr<Cancellation> session = m_session;
-    // Fonts are added one at a time, but the next ones are downloaded and
-    // written meanwhile: twice as many as the network session fetches at
-    // once from one server, so that its connections never wait for the adds
-    // to catch up. A file waiting to be added is on disk, not in memory.
+    // Fonts are collected one at a time, but the next ones are downloaded,
+    // written and registered meanwhile: twice as many as the network
+    // session fetches at once from one server, so that its connections
+    // never wait for the adds to catch up.
     constexpr qsizetype downloadsAhead = 12;
     const auto dropUnused = qScopeGuard([this] { m_fontStore->discardPrefetched(); });
     // "Adding 37 of 500 fonts…" while a big update runs, counted as each font is in place.

@@ -205,6 +205,7 @@ private slots:
         QFETCH(bool, asLink);
         const QString name = QStringLiteral("serif");
         m_downloader->answer(FontFiles::read(serif));
+        m_downloader->hold();
         m_store->prefetch(name, urlOf(name));
         if (asLink) {
             FontFiles::write(m_appDir + QStringLiteral("/outside"), FontFiles::read(mono));
@@ -212,6 +213,7 @@ private slots:
         } else {
             FontFiles::write(pathOf(name), FontFiles::read(mono));
         }
+        m_downloader->release();
         bool added = false;
         const std::optional<Error> error = thrownError([&] { added = runTask(m_store->addFont(name, urlOf(name))); });
         QCOMPARE(error.has_value(), asLink);
@@ -220,6 +222,38 @@ private slots:
         QCOMPARE(FontFiles::read(pathOf(name)), FontFiles::read(mono));
         QCOMPARE(registered(), asLink ? QStringList {} : QStringList { linkOf(name) });
         QCOMPARE(m_downloader->requests.size(), 1);
+    }
+
+    // A font still downloading when every registration is withdrawn (a sign
+    // out, another account) stays out when it arrives: its registration
+    // must not outlive the withdrawal.
+    void aFontOnItsWayWhenEveryFontIsWithdrawnStaysOut_data()
+    {
+        QTest::addColumn<bool>("anotherAccount");
+        QTest::addColumn<int>("code");
+        QTest::newRow("signed out") << false << FontStore::withdrawn;
+        QTest::newRow("another account") << true << FontStore::handedOver;
+    }
+    void aFontOnItsWayWhenEveryFontIsWithdrawnStaysOut()
+    {
+        QFETCH(bool, anotherAccount);
+        QFETCH(int, code);
+        m_store->claimFor(QStringLiteral("one@example.com"));
+        const QString name = QStringLiteral("serif");
+        m_downloader->answer(FontFiles::read(serif));
+        m_downloader->hold();
+        QCoro::Task<bool> adding = m_store->addFont(name, urlOf(name));
+        if (anotherAccount) {
+            QVERIFY(m_store->claimFor(QStringLiteral("other@example.com")));
+        } else {
+            m_store->unregisterAllFonts();
+        }
+        m_downloader->release();
+        const std::optional<Error> error = thrownError([&] { runTask(std::move(adding)); });
+        QVERIFY2(error, "addFont did not throw");
+        QCOMPARE(error->code(), code);
+        QCOMPARE(registered(), QStringList {});
+        QVERIFY(!QFileInfo::exists(pathOf(name)));
     }
 
     // The font cache is rebuilt once a batch (fonts prefetched ahead) ends,

@@ -4,11 +4,17 @@
 
 #include <QFile>
 
+#include <QCoro/QCoroFuture>
+
 namespace kernwell::test {
 
 QCoro::Task<QByteArray> FakeDownloader::downloadData(QUrl url)
 {
     requests.append(url);
+    if (m_gate) {
+        const QFuture<void> opened = m_gate->future();
+        co_await opened;
+    }
     if (failing.contains(url)) {
         throw toError(ServiceError::network);
     }
@@ -38,6 +44,19 @@ void FakeDownloader::answer(QByteArray bytes)
 {
     m_error.reset();
     m_bytes = std::move(bytes);
+}
+
+void FakeDownloader::hold()
+{
+    m_gate = std::make_shared<QPromise<void>>();
+    m_gate->start();
+}
+
+void FakeDownloader::release()
+{
+    if (const auto gate = std::exchange(m_gate, nullptr)) {
+        gate->finish();
+    }
 }
 
 void FakeDownloader::fail(Error error)

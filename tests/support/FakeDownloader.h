@@ -5,8 +5,10 @@
 
 #include <QHash>
 #include <QList>
+#include <QPromise>
 #include <QSet>
 
+#include <memory>
 #include <optional>
 
 namespace kernwell::test {
@@ -24,6 +26,9 @@ public:
     // What every URL not served answers: these bytes, or this error thrown.
     void answer(QByteArray bytes);
     void fail(Error error);
+    // Downloads asked for from now on wait until release().
+    void hold();
+    void release();
 
     QSet<QUrl> failing;
     QList<QUrl> requests;
@@ -32,6 +37,7 @@ private:
     QHash<QUrl, QByteArray> m_files;
     std::optional<QByteArray> m_bytes;
     std::optional<Error> m_error;
+    std::shared_ptr<QPromise<void>> m_gate;
 };
 
 } // namespace kernwell::test
