@@ -46,11 +46,20 @@ FontCacheRefresher::~FontCacheRefresher()
 
 void FontCacheRefresher::request(const QStringList& folders)
 {
+    add(folders, Clock::now());
+}
+
+void FontCacheRefresher::requestNow(const QStringList& folders)
+{
+    add(folders, Clock::time_point::min());
+}
+
+void FontCacheRefresher::add(const QStringList& folders, Clock::time_point changed)
+{
     {
         const std::lock_guard lock(m_mutex);
-        const Clock::time_point now = Clock::now();
         for (const QString& folder : folders) {
-            m_folders.insert(folder, now);
+            m_folders.insert(folder, changed);
         }
         ++m_requested;
     }
@@ -109,7 +118,9 @@ void FontCacheRefresher::run()
         if (m_requested == m_done) {
             return; // stopping, nothing left to do
         }
-        const bool paused = waitForPause(lock);
+        const bool settledWaiting = std::any_of(m_folders.cbegin(), m_folders.cend(),
+            [](const Clock::time_point& changed) { return changed == Clock::time_point::min(); });
+        const bool paused = !settledWaiting && waitForPause(lock);
         const unsigned long serving = m_requested;
         const QStringList folders = takeSettledFolders(paused);
         lock.unlock();

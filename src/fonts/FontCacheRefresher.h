@@ -18,7 +18,8 @@ namespace kernwell {
 // folder it changed, not one per change. A stale cache is never wrong, only
 // slower: fontconfig rescans a folder whose cache is older than the folder.
 // A folder that keeps changing through a long burst waits for its end, so
-// that it is scanned once, not at every refresh.
+// that it is scanned once, not at every refresh; a folder said to be settled
+// waits for nothing.
 class FontCacheRefresher {
 public:
     FontCacheRefresher();
@@ -30,6 +31,9 @@ public:
     // Returns at once; the refresh of `folders` follows on the refresher's
     // thread.
     void request(const QStringList& folders);
+    // The same for folders that will not change again soon (a batch has
+    // ended, or filled them): they are refreshed without waiting for a pause.
+    void requestNow(const QStringList& folders);
     // Blocks until every refresh requested so far is done.
     void wait();
 
@@ -41,6 +45,7 @@ private:
 
     using Clock = std::chrono::steady_clock;
 
+    void add(const QStringList& folders, Clock::time_point changed);
     void run();
     // True when requests paused (or the refresher is stopping), false when
     // the longest delay ran out first.
@@ -49,7 +54,9 @@ private:
     QStringList takeSettledFolders(bool paused);
 
     std::mutex m_mutex;
-    QHash<QString, Clock::time_point> m_folders; // guarded by m_mutex: to refresh, with their last change
+    // Guarded by m_mutex: to refresh, with their last change; settled ones
+    // with the clock's earliest time.
+    QHash<QString, Clock::time_point> m_folders;
     std::condition_variable m_changed;
     unsigned long m_requested = 0; // guarded by m_mutex
     unsigned long m_done = 0; // guarded by m_mutex

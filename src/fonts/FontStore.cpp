@@ -66,7 +66,7 @@ bool registerForAdd(QorLogger& logger, MacOSFontManager& fontManager, const QStr
     try {
         const bool registered = fontManager.registerFont(path);
         if (registered && endsBatch) {
-            fontManager.flush();
+            fontManager.finishBatch();
         } else if (registered) {
             fontManager.flushFilled();
         }
@@ -230,7 +230,7 @@ QCoro::Task<bool> FontStore::addFont(QString name, QUrl remoteURL)
     const QFuture<bool> added = m_staged.take(name).added;
     const bool registered = co_await added;
     if (m_staged.isEmpty()) {
-        m_fontManager->flush();
+        m_fontManager->finishBatch();
     }
     co_return registered;
 }
@@ -244,7 +244,7 @@ void FontStore::discardPrefetched()
 {
     dropStaged();
     // The batch is over, whether its last font was added or not.
-    m_fontManager->flush();
+    m_fontManager->finishBatch();
 }
 
 void FontStore::dropStaged()
@@ -453,7 +453,7 @@ void FontStore::walk(
     for (const Error& error : fontManager.unregisterAllFontsExcept(files)) {
         logger.logError(error);
     }
-    fontManager.flush();
+    fontManager.finishBatch();
 }
 
 } // namespace kernwell

@@ -131,7 +131,14 @@ QList<Error> MacOSFontManager::unregisterAllFontsExcept(const QStringList& absol
 void MacOSFontManager::flush()
 {
     if (m_cacheRefresher) {
-        refresh(m_links.takeChangedFolders());
+        refresh(m_links.takeChangedFolders(), Refresh::afterAPause);
+    }
+}
+
+void MacOSFontManager::finishBatch()
+{
+    if (m_cacheRefresher) {
+        refresh(m_links.takeChangedFolders(), Refresh::now);
     }
 }
 
@@ -143,13 +150,17 @@ void MacOSFontManager::flushFilled()
     // Called at every add: a request without folders would still keep the
     // refresher waiting for a pause.
     if (const LinkFolder::ChangedFolders filled = m_links.takeFilledFolders(); !filled.unchecked.isEmpty()) {
-        refresh(filled);
+        refresh(filled, Refresh::now);
     }
 }
 
-void MacOSFontManager::refresh(const LinkFolder::ChangedFolders& folders)
+void MacOSFontManager::refresh(const LinkFolder::ChangedFolders& folders, Refresh when)
 {
-    m_cacheRefresher->request(folders.unchecked);
+    if (when == Refresh::now) {
+        m_cacheRefresher->requestNow(folders.unchecked);
+    } else {
+        m_cacheRefresher->request(folders.unchecked);
+    }
     m_folderTimeBumper->request(folders.written);
 }
 

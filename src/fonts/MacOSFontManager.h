@@ -95,9 +95,13 @@ public:
     // their caches are rebuilt once more, for running applications to notice.
     // No-op for processWide.
     void flush();
+    // The same at the end of a batch (of adds, of a start's registrations):
+    // nothing of it follows, so the caches are rebuilt without waiting for
+    // a pause.
+    void finishBatch();
     // The same, within a batch, for the subfolders it has filled: no link of
-    // the batch goes there any more, so their caches can be rebuilt while
-    // the rest of the batch is still on its way.
+    // the batch goes there any more, so their caches can be rebuilt at once,
+    // while the rest of the batch is still on its way.
     void flushFilled();
     // Blocks until the refreshes asked for so far are done.
     void waitForFlush();
@@ -114,7 +118,8 @@ private:
     std::optional<Error> systemUnregister(const QString& absolutePath);
     std::optional<Error> addApplicationFont(const QString& absolutePath);
     std::optional<Error> removeApplicationFont(const QString& absolutePath);
-    void refresh(const LinkFolder::ChangedFolders& folders);
+    enum class Refresh { afterAPause, now };
+    void refresh(const LinkFolder::ChangedFolders& folders, Refresh when);
 
     const RegistrationScope m_registrationScope;
     LinkFolder m_links; // systemWide registrations
