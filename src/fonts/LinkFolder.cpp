@@ -131,7 +131,7 @@ int LinkFolder::subfolderWithRoom() const
     int fullest = 0;
     int fullestCount = -1;
     for (auto count = m_linkCounts.cbegin(); count != m_linkCounts.cend(); ++count) {
-        if (count.value() < m_linksPerFolder && count.value() > fullestCount) {
+        if (count.value() < m_linksPerFolder && count.value() > fullestCount && !m_passedOver.contains(count.key())) {
             fullest = count.key();
             fullestCount = count.value();
         }
@@ -383,9 +383,24 @@ QList<Error> LinkFolder::dropParked()
     return errors;
 }
 
+void LinkFolder::beginBatch(qsizetype links)
+{
+    const QMutexLocker lock(&m_mutex);
+    m_passedOver.clear();
+    // Before the first index, nothing is passed over: this thread lists no folders.
+    for (auto count = m_linkCounts.cbegin(); count != m_linkCounts.cend(); ++count) {
+        const int room = m_linksPerFolder - count.value();
+        const QString folder = subfolderPath(count.key());
+        if (room > 0 && room < links && !m_written.contains(folder) && !m_unchecked.contains(folder)) {
+            m_passedOver.insert(count.key());
+        }
+    }
+}
+
 LinkFolder::ChangedFolders LinkFolder::takeChangedFolders()
 {
     const QMutexLocker lock(&m_mutex);
+    m_passedOver.clear();
     m_unchecked.unite(m_written);
     ChangedFolders folders { QStringList(m_written.cbegin(), m_written.cend()),
         QStringList(m_unchecked.cbegin(), m_unchecked.cend()) };

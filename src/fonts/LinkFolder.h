@@ -22,7 +22,8 @@ namespace kernwell {
 // fontconfig caches per folder and rescans a whole folder when it changes,
 // so a batch must touch few folders, whatever the size of the library. New
 // links fill the fullest subfolder that has room, and open a new one only
-// when all are full; a subfolder goes when its last link goes. Where a hard
+// when all are full, except that a batch passes over a partly filled
+// subfolder too small to hold it; a subfolder goes when its last link goes. Where a hard
 // link is impossible (another file system), the file is copied instead: a
 // symbolic link would lead out of the only folder a sandboxed (Flatpak)
 // application sees. The folder is ours alone. Between two runs the
@@ -65,6 +66,13 @@ public:
     // Deletes the parked subfolders. One error per entry that stays.
     QList<Error> dropParked();
 
+    // Starts a batch of about `links` new links: a partly filled subfolder
+    // that cannot hold them all, and whose cache is fresh, gets none of them
+    // until the batch ends (takeChangedFolders()). Filled by the batch, it
+    // would be scanned again with all its earlier fonts; a smaller batch
+    // fills it later.
+    void beginBatch(qsizetype links);
+
     struct ChangedFolders {
         QStringList written; // their entries changed
         QStringList unchecked; // written, or their caches may be stale
@@ -99,6 +107,7 @@ private:
     QMap<int, int> m_linkCounts; // subfolder number → links in it
     QSet<QString> m_written;
     QSet<QString> m_unchecked;
+    QSet<int> m_passedOver; // subfolders the batch under way leaves alone
 };
 
 } // namespace kernwell

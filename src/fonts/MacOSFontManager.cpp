@@ -164,6 +164,13 @@ void MacOSFontManager::refresh(const LinkFolder::ChangedFolders& folders, Refres
     m_folderTimeBumper->request(folders.written);
 }
 
+void MacOSFontManager::beginBatch(qsizetype fonts)
+{
+    if (m_registrationScope == RegistrationScope::systemWide) {
+        m_links.beginBatch(fonts);
+    }
+}
+
 void MacOSFontManager::waitForFlush()
 {
     if (m_cacheRefresher) {

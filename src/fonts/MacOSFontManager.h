@@ -103,6 +103,8 @@ public:
     // the batch goes there any more, so their caches can be rebuilt at once,
     // while the rest of the batch is still on its way.
     void flushFilled();
+    // Starts a batch of about `fonts` registrations (see LinkFolder::beginBatch()).
+    void beginBatch(qsizetype fonts);
     // Blocks until the refreshes asked for so far are done.
     void waitForFlush();
 

@@ -173,6 +173,45 @@ private slots:
         QCOMPARE(FontFiles::fcListFiles(m_linkDir), (QStringList { first + QStringLiteral("/a"), first + QStringLiteral("/b") }));
     }
 
+    // A batch too large for the partly filled subfolder leaves it, and its
+    // earlier fonts, unscanned; one that fits fills it.
+    void aBatchPassesOverASubfolderTooSmallForIt_data()
+    {
+        QTest::addColumn<int>("batch");
+        QTest::addColumn<QString>("subfolder");
+        QTest::newRow("larger than the room") << 3 << QStringLiteral("3");
+        QTest::newRow("fits") << 2 << QStringLiteral("2");
+    }
+    void aBatchPassesOverASubfolderTooSmallForIt()
+    {
+        QFETCH(int, batch);
+        QFETCH(QString, subfolder);
+        MacOSFontManager manager(
+            MacOSFontManager::RegistrationScope::systemWide, { .linksPerFolder = 3, .quietPeriod = std::chrono::hours(1) });
+        const QByteArray font = serif();
+        for (const char* name : { "a", "b", "c", "d" }) {
+            QVERIFY(manager.registerFont(storeFile(QLatin1String(name), font)));
+        }
+        manager.finishBatch();
+        manager.waitForFlush();
+        const QString second = m_linkDir + QStringLiteral("/2");
+        const QString secondCache = cacheFileOf(second);
+
+        manager.beginBatch(batch);
+        for (int i = 0; i < batch; ++i) {
+            QVERIFY(manager.registerFont(storeFile(QStringLiteral("new-%1").arg(i), font)));
+        }
+        manager.finishBatch();
+        manager.waitForFlush();
+        for (int i = 0; i < batch; ++i) {
+            QVERIFY(QFileInfo::exists(m_linkDir + QLatin1Char('/') + subfolder + QStringLiteral("/new-%1").arg(i)));
+        }
+        QCOMPARE(cacheFileOf(second) == secondCache, subfolder != QStringLiteral("2"));
+        // The batch over, the next link fills the subfolder passed over.
+        QVERIFY(manager.registerFont(storeFile(QStringLiteral("later"), font)));
+        QVERIFY(QFileInfo::exists(second + QStringLiteral("/later")) || subfolder == QStringLiteral("2"));
+    }
+
     // A quit withdraws every font, and the next run brings back those still
     // right without rebuilding their caches: the subfolders wait, whole, out
     // of fontconfig's view.
