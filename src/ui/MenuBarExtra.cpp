@@ -45,6 +45,7 @@ void MenuBarExtra::build(const ServicePages& pages, std::function<void()> checkF
     QMetaObject::invokeMethod(this, &MenuBarExtra::ensureContent, Qt::QueuedConnection);
     connect(m_session, &SessionModel::changed, this, &MenuBarExtra::updateIcon);
     connect(m_session, &SessionModel::changed, this, &MenuBarExtra::updateToolTip);
+    connect(m_session, &SessionModel::addingProgressChanged, this, &MenuBarExtra::updateToolTip);
     connect(&m_toolkit, &Toolkit::trayActivated, this, &MenuBarExtra::toggle);
     updateIcon();
     updateToolTip();

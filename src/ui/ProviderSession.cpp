@@ -10,10 +10,10 @@ ProviderSession::ProviderSession(MacOSProvider& provider, QObject* parent)
 {
     for (auto signal : { &MacOSProvider::signedInChanged, &MacOSProvider::usernameChanged,
              &MacOSProvider::notificationsChanged, &MacOSProvider::visibleErrorChanged,
-             &MacOSProvider::reconnectSecondsRemainingChanged, &MacOSProvider::connectionStateChanged,
-             &MacOSProvider::addingProgressChanged }) {
+             &MacOSProvider::reconnectSecondsRemainingChanged, &MacOSProvider::connectionStateChanged }) {
         connect(&m_provider, signal, this, &SessionModel::changed);
     }
+    connect(&m_provider, &MacOSProvider::addingProgressChanged, this, &SessionModel::addingProgressChanged);
 }
 
 bool ProviderSession::signedIn() const

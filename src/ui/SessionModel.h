@@ -43,8 +43,12 @@ public:
     virtual QCoro::Task<> signOut() = 0;
 
 signals:
-    // Any published value was assigned (also to the value it had).
+    // Any published value was assigned (also to the value it had), but the
+    // two counts of an update's progress.
     void changed();
+    // fontsAdded() or fontsToAdd() was assigned: once per font of a large
+    // update, so only what shows the counts follows it.
+    void addingProgressChanged();
 };
 
 } // namespace kernwell

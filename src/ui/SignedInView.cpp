@@ -108,6 +108,7 @@ SignedInView::SignedInView(SessionModel& session, Toolkit& toolkit, const Servic
     column->addWidget(m_errorLines);
 
     connect(&m_session, &SessionModel::changed, this, &SignedInView::refresh);
+    connect(&m_session, &SessionModel::addingProgressChanged, this, &SignedInView::refreshStatus);
     refresh();
 }
 

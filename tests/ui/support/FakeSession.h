@@ -62,7 +62,7 @@ public:
     {
         m_fontsAdded = added;
         m_fontsToAdd = toAdd;
-        emit changed();
+        emit addingProgressChanged();
     }
     void releaseSignOut() { emit signOutReleased(); }
 
