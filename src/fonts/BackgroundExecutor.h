@@ -4,7 +4,6 @@
 
 #include <QFuture>
 #include <QPromise>
-#include <QThread>
 #include <QThreadPool>
 
 #include <atomic>
@@ -15,19 +14,17 @@
 
 namespace kernwell {
 
-// Runs jobs on worker threads: with one thread (the default), one after
-// another. A job's result, or the exception it threw (its type kept),
-// arrives through the returned future, which a coroutine can co_await
-// (qcorofuture.h). Once stopped, a job that has not started never runs: its
-// future carries `cancellation` instead. Threads left idle for a while end.
+// Runs jobs one after another on a worker thread. A job's result, or the
+// exception it threw (its type kept), arrives through the returned future,
+// which a coroutine can co_await (qcorofuture.h). Once stopped, a job that
+// has not started never runs: its future carries `cancellation` instead. The
+// thread ends when it has been idle for a while.
 class BackgroundExecutor {
 public:
-    explicit BackgroundExecutor(
-        Error cancellation, int threads = 1, QThread::Priority priority = QThread::InheritPriority)
+    explicit BackgroundExecutor(Error cancellation)
         : m_cancellation(std::move(cancellation))
     {
-        m_pool.setMaxThreadCount(threads);
-        m_pool.setThreadPriority(priority);
+        m_pool.setMaxThreadCount(1);
         // An idle thread keeps its stack; the work comes in bursts.
         m_pool.setExpiryTimeout(idleThreadExpiry);
     }
