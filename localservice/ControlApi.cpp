@@ -128,7 +128,17 @@ bool isSendableCloseCode(int code)
     return (code >= 1000 && code <= 1003) || (code >= 1007 && code <= 1014) || (code >= 3000 && code <= 4999);
 }
 
-QJsonObject userState(const Accounts::UserState& state, int openSockets)
+// Milliseconds on the monotonic clock (CLOCK_MONOTONIC), which every process
+// of the machine shares; null before the user's first socket.
+QJsonValue monotonicMilliseconds(std::optional<std::chrono::steady_clock::time_point> moment)
+{
+    if (!moment) {
+        return QJsonValue::Null;
+    }
+    return static_cast<double>(std::chrono::duration_cast<std::chrono::milliseconds>(moment->time_since_epoch()).count());
+}
+
+QJsonObject userState(const Accounts::UserState& state, const SocketRegistry& sockets)
 {
     return QJsonObject {
         { QStringLiteral("email"), state.email },
@@ -136,7 +146,8 @@ QJsonObject userState(const Accounts::UserState& state, int openSockets)
         { QStringLiteral("refreshToken"), state.refreshToken.isNull() ? QJsonValue(QJsonValue::Null) : QJsonValue(state.refreshToken) },
         { QStringLiteral("refreshTokens"), state.refreshTokenCount },
         { QStringLiteral("accessTokens"), state.accessTokenCount },
-        { QStringLiteral("openSockets"), openSockets },
+        { QStringLiteral("openSockets"), sockets.count(state.email) },
+        { QStringLiteral("socketOpenedAt"), monotonicMilliseconds(sockets.lastOpened(state.email)) },
         { QStringLiteral("styles"), QJsonArray::fromStringList(state.styles) },
     };
 }
@@ -362,7 +373,7 @@ Reply ControlApi::state(const QString& email) const
     if (!state) {
         throw UnknownUser(email);
     }
-    return Router::jsonReply(http::status::ok, userState(*state, m_sockets.count(email)));
+    return Router::jsonReply(http::status::ok, userState(*state, m_sockets));
 }
 
 Reply ControlApi::catalog() const
@@ -384,7 +395,7 @@ Reply ControlApi::users() const
 {
     QJsonArray users;
     for (const QString& email : m_accounts.emails()) {
-        users.append(userState(*m_accounts.state(email), m_sockets.count(email)));
+        users.append(userState(*m_accounts.state(email), m_sockets));
     }
     return Router::jsonReply(http::status::ok, QJsonObject { { QStringLiteral("users"), users } });
 }

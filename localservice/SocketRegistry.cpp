@@ -7,6 +7,7 @@ namespace kernwell::localservice {
 void SocketRegistry::add(const std::shared_ptr<WebSocketSession>& session)
 {
     m_sessions.emplace(session.get(), session);
+    m_lastOpened[session->email()] = std::chrono::steady_clock::now();
 }
 
 void SocketRegistry::remove(const WebSocketSession* session)
@@ -28,6 +29,12 @@ std::vector<std::shared_ptr<WebSocketSession>> SocketRegistry::sessions(const QS
 int SocketRegistry::count(const QString& email) const
 {
     return static_cast<int>(sessions(email).size());
+}
+
+std::optional<std::chrono::steady_clock::time_point> SocketRegistry::lastOpened(const QString& email) const
+{
+    const auto found = m_lastOpened.find(email);
+    return found == m_lastOpened.end() ? std::nullopt : std::optional(found->second);
 }
 
 int SocketRegistry::sendText(const QString& email, const std::string& text) const

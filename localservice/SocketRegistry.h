@@ -4,7 +4,9 @@
 
 #include <QString>
 
+#include <chrono>
 #include <map>
+#include <optional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -22,6 +24,9 @@ public:
 
     std::vector<std::shared_ptr<WebSocketSession>> sessions(const QString& email) const;
     int count(const QString& email) const;
+    // When the user's latest socket opened, on the machine's monotonic clock:
+    // a client's start can be timed exactly, without polling.
+    std::optional<std::chrono::steady_clock::time_point> lastOpened(const QString& email) const;
 
     // Sends one frame to each of the user's sockets; returns how many.
     int sendText(const QString& email, const std::string& text) const;
@@ -31,6 +36,7 @@ public:
 
 private:
     std::map<const WebSocketSession*, std::weak_ptr<WebSocketSession>> m_sessions;
+    std::map<QString, std::chrono::steady_clock::time_point> m_lastOpened;
 };
 
 } // namespace kernwell::localservice

@@ -136,9 +136,17 @@ private slots:
         } else if (situation.startsWith(QLatin1String("refuse"))) {
             m_service->refuseNextHandshakes(situation.mid(6).toInt());
         }
+        QElapsedTimer monotonic;
+        monotonic.start();
         SyncSocket socket;
         QTEST(socket.open(*m_service, authorization), "status");
-        QTRY_COMPARE(m_service->state(email).openSockets, situation == QLatin1String("valid") ? 1 : 0);
+        const bool opens = situation == QLatin1String("valid");
+        QTRY_COMPARE(m_service->state(email).openSockets, opens ? 1 : 0);
+        // Stamped on the clock every process shares, so a start can be timed from outside.
+        const qint64 openedAt = m_service->state(email).socketOpenedAt;
+        QVERIFY2(opens ? openedAt >= monotonic.msecsSinceReference() && openedAt <= monotonic.msecsSinceReference() + monotonic.elapsed() + 1
+                       : openedAt == -1,
+            qPrintable(QString::number(openedAt)));
         if (situation.startsWith(QLatin1String("refuse"))) {
             SyncSocket next; // only the next handshake is refused
             QCOMPARE(next.open(*m_service, authorization), 101);

@@ -301,6 +301,7 @@ LocalService::UserState LocalService::state(const QString& email) const
     result.refreshTokens = object.value(QLatin1String("refreshTokens")).toInt();
     result.accessTokens = object.value(QLatin1String("accessTokens")).toInt();
     result.openSockets = object.value(QLatin1String("openSockets")).toInt();
+    result.socketOpenedAt = object.value(QLatin1String("socketOpenedAt")).toInteger(-1);
     for (const QJsonValue& style : object.value(QLatin1String("styles")).toArray()) {
         result.styles.append(style.toString());
     }

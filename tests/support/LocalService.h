@@ -64,6 +64,7 @@ public:
         int refreshTokens = 0;
         int accessTokens = 0; // unexpired
         int openSockets = 0;
+        qint64 socketOpenedAt = -1; // the latest, in ms of CLOCK_MONOTONIC (QElapsedTimer's reference)
         QStringList styles; // the synced set, in order
     };
 
