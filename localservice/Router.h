@@ -50,7 +50,7 @@ public:
     };
     HandshakeDecision handshake(const HttpRequest& request);
 
-    static Reply reply(boost::beast::http::status status, const std::string& body, const char* contentType);
+    static Reply reply(boost::beast::http::status status, std::string body, const char* contentType);
     static Reply jsonReply(boost::beast::http::status status, const QJsonObject& body);
     // {"error": message}
     static Reply errorReply(boost::beast::http::status status, const QString& message);
