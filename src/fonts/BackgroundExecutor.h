@@ -16,7 +16,7 @@ namespace kernwell {
 
 // Runs jobs one after another on a worker thread. A job's result, or the
 // exception it threw (its type kept), arrives through the returned future,
-// which a coroutine can co_await (FinishedFuture). Once stopped, a job that
+// which a coroutine can co_await (qcorofuture.h). Once stopped, a job that
 // has not started never runs: its future carries `cancellation` instead. The
 // thread ends when it has been idle for a while.
 class BackgroundExecutor {

@@ -1,6 +1,5 @@
 #include "fonts/FontStore.h"
 
-#include "api/FinishedFuture.h"
 #include "fonts/FolderEntries.h"
 #include "fonts/FontFolderAccount.h"
 #include "fonts/PosixError.h"
@@ -11,6 +10,7 @@
 #include <QPromise>
 #include <QStringList>
 
+#include <QCoro/QCoroFuture>
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -179,7 +179,7 @@ QCoro::Task<bool> FontStore::removeFont(QString name)
     const QFuture<bool> removal = unregisterAndDelete(name);
     bool removed = false;
     try {
-        removed = co_await FinishedFuture(removal);
+        removed = co_await removal;
     } catch (const Error&) {
         // Closed: the application is quitting, and withdraws every
         // registration itself.
@@ -221,14 +221,14 @@ QCoro::Task<bool> FontStore::addFont(QString name, QUrl remoteURL)
             *stale->wanted = false;
             m_staged.erase(stale);
         }
-        std::optional<bool> present = co_await FinishedFuture(registerIfPresent(name, handovers, endsBatch(name)));
+        std::optional<bool> present = co_await registerIfPresent(name, handovers, endsBatch(name));
         if (present) {
             co_return *present;
         }
         m_staged.insert(name, startAdd(name, remoteURL, generation, handovers));
     }
     const QFuture<bool> added = m_staged.take(name).added;
-    const bool registered = co_await FinishedFuture(added);
+    const bool registered = co_await added;
     if (m_staged.isEmpty()) {
         m_fontManager->finishBatch();
     }

@@ -1,6 +1,5 @@
 #include "api/transport/NetworkSession.h"
 
-#include "api/FinishedFuture.h"
 #include "api/transport/BeastWebSocketTask.h"
 #include "api/transport/HttpErrors.h"
 #include "api/transport/HttpExchange.h"
@@ -11,6 +10,7 @@
 #include <QPromise>
 #include <QScopeGuard>
 
+#include <QCoro/QCoroFuture>
 #include <QCoro/QCoroNetworkReply>
 
 #include <limits>
@@ -204,7 +204,7 @@ QCoro::Task<UrlDataResult> NetworkSession::exchange(const UrlRequest& request)
     m_exchanges.push_back(HttpExchange::start(*m_network, std::move(*endpoint), request.method, request.body,
         [promise](HttpOutcome outcome) { promise->fulfil(std::move(outcome)); }));
     promise.reset(); // the exchange holds the only one: its end fulfils it
-    HttpOutcome outcome = co_await FinishedFuture(std::move(future));
+    HttpOutcome outcome = co_await future;
     if (outcome.error) {
         throw *outcome.error;
     }

@@ -1,21 +1,15 @@
 #include "api/transport/NetworkSession.h"
 
-#include "api/FinishedFuture.h"
-
 #include "support/RawHttpServer.h"
 #include "RunTask.h"
 #include "TestMain.h"
 #include "ThrownError.h"
 
-#include <QPromise>
-#include <QScopeGuard>
 #include <QSet>
 #include <QTemporaryDir>
-#include <QThread>
 #include <QTimer>
 
 #include <memory>
-#include <thread>
 
 using kernwell::Error;
 using kernwell::HeaderFields;
@@ -52,41 +46,6 @@ public:
     explicit TestNetworkSession(const kernwell::test::Sandbox&) { }
 
 private slots:
-    // Ended on another thread, a future resumes its awaiter on the awaiting
-    // thread, with what it carries.
-    void aFinishedFutureResumesOnTheAwaitingThread_data()
-    {
-        QTest::addColumn<bool>("fails");
-        QTest::newRow("result") << false;
-        QTest::newRow("exception") << true;
-    }
-    void aFinishedFutureResumesOnTheAwaitingThread()
-    {
-        QFETCH(bool, fails);
-        QPromise<int> promise;
-        promise.start();
-        QThread* resumedOn = nullptr;
-        auto awaiting = [&resumedOn](QFuture<int> future) -> QCoro::Task<int> {
-            const auto noteThread = qScopeGuard([&resumedOn] { resumedOn = QThread::currentThread(); });
-            co_return co_await kernwell::FinishedFuture(std::move(future));
-        };
-        QCoro::Task<int> task = awaiting(promise.future());
-        std::thread ender([&promise, fails] {
-            if (fails) {
-                promise.setException(std::make_exception_ptr(Error(QStringLiteral("Test"), 7, QStringLiteral("failed"))));
-            } else {
-                promise.addResult(42);
-            }
-            promise.finish();
-        });
-        std::optional<int> result;
-        const auto error = thrownError([&] { result = runTask(std::move(task)); });
-        ender.join();
-        QCOMPARE(resumedOn, QThread::currentThread());
-        QCOMPARE(error.has_value(), fails);
-        QCOMPARE(result, fails ? std::nullopt : std::optional(42));
-    }
-
     void answerIsPassedThroughUntouched_data()
     {
         QTest::addColumn<int>("status");
