@@ -312,12 +312,21 @@ private slots:
         QCOMPARE(FontFiles::entries(m_linkDir), QStringList {});
     }
 
-    void aFolderIsNotAFont()
+    void aFolderOrPipeIsNotAFont_data()
     {
+        QTest::addColumn<bool>("pipe");
+        QTest::newRow("folder") << false;
+        QTest::newRow("pipe") << true; // refused at once, not read until a writer comes
+    }
+    void aFolderOrPipeIsNotAFont()
+    {
+        QFETCH(bool, pipe);
         MacOSFontManager manager(MacOSFontManager::RegistrationScope::systemWide);
-        QDir().mkpath(m_storeDir + QStringLiteral("/folder"));
+        const QString path = m_storeDir + QStringLiteral("/entry");
+        QVERIFY(QDir().mkpath(m_storeDir));
+        QVERIFY(pipe ? ::mkfifo(QFile::encodeName(path).constData(), 0600) == 0 : QDir().mkpath(path));
         const std::optional<Error> error = thrownError([&] {
-            manager.registerFont(m_storeDir + QStringLiteral("/folder"));
+            manager.registerFont(path);
         });
         QVERIFY2(error, "registerFont did not throw");
         QCOMPARE(error->code(), MacOSFontManager::unrecognizedFormat);
