@@ -144,8 +144,7 @@ FT_Error probeFace(FT_Library library, const FT_Open_Args& arguments)
 
 // Through the descriptor already open. Left to open the file itself,
 // FreeType opens it a second time and maps it, and unmapping it stops every
-// other core the process runs on to flush its address cache: that was a
-// third of the time an added font took.
+// other core the process runs on to flush its address cache, for each font.
 FT_Error probeFace(FT_Library library, const FontFile& file)
 {
     FT_StreamRec stream {};
