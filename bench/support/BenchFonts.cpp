@@ -8,6 +8,7 @@
 
 #include <dirent.h>
 #include <sys/resource.h>
+#include <unistd.h>
 
 namespace kernwell::bench {
 
@@ -124,6 +125,17 @@ qint64 endedChildrenCpuMs()
     ::getrusage(RUSAGE_CHILDREN, &usage);
     const auto ms = [](const timeval& time) { return qint64 { time.tv_sec } * 1000 + time.tv_usec / 1000; };
     return ms(usage.ru_utime) + ms(usage.ru_stime);
+}
+
+qint64 stolenMs()
+{
+    QFile stat(QStringLiteral("/proc/stat"));
+    if (!stat.open(QIODevice::ReadOnly)) {
+        return 0;
+    }
+    // "cpu  user nice system idle iowait irq softirq steal …", in clock ticks.
+    const QList<QByteArray> fields = stat.readLine().simplified().split(' ');
+    return fields.value(8).toLongLong() * 1000 / ::sysconf(_SC_CLK_TCK);
 }
 
 int listedByFcList(const QString& folder)

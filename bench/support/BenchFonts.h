@@ -28,6 +28,11 @@ int fcCacheWithoutSleep(const QString& folder);
 // were waited for, in ms.
 qint64 endedChildrenCpuMs();
 
+// Time the host has taken this machine's processors for its other guests
+// (steal in /proc/stat), in ms summed over the processors: a side timed
+// while it grows ran on less than the whole machine.
+qint64 stolenMs();
+
 // Files under `folder` that fc-list, run now in a fresh process, lists.
 int listedByFcList(const QString& folder);
 
