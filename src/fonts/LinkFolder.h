@@ -23,10 +23,10 @@ namespace kernwell {
 // so a batch must touch few folders, whatever the size of the library. New
 // links fill the fullest subfolder that has room, and open a new one only
 // when all are full, except that a batch passes over a partly filled
-// subfolder too small to hold it; a subfolder goes when its last link goes. Where a hard
-// link is impossible (another file system), the file is copied instead: a
-// symbolic link would lead out of the only folder a sandboxed (Flatpak)
-// application sees. The folder is ours alone. Between two runs the
+// subfolder too small to hold it; a subfolder goes when its last link goes.
+// Where a hard link is impossible (another file system), the file is copied
+// instead: a symbolic link would lead out of the only folder a sandboxed
+// (Flatpak) application sees. The folder is ours alone. Between two runs the
 // subfolders may wait in a parked folder (see park()). Thread-safe.
 class LinkFolder {
 public:
