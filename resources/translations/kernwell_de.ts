@@ -193,6 +193,13 @@
     </message>
 </context>
 <context>
+    <name>kernwell::MacOSNetworkWatcher</name>
+    <message>
+        <source>Closing the connection to the font service</source>
+        <translation>Die Verbindung zum Schriftendienst wird geschlossen</translation>
+    </message>
+</context>
+<context>
     <name>kernwell::MacOSProvider</name>
     <message>
         <source>Unable to connect.</source>
@@ -245,6 +252,10 @@
     <message>
         <source>The service could not be reached. %1</source>
         <translation>Der Dienst war nicht erreichbar. %1</translation>
+    </message>
+    <message>
+        <source>Offline. Kernwell will reconnect when the network is back.</source>
+        <translation>Offline. Kernwell verbindet sich wieder, sobald das Netzwerk zurück ist.</translation>
     </message>
 </context>
 <context>

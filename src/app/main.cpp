@@ -9,6 +9,7 @@
 #include "app/DesktopScenes.h"
 #include "app/GlyphdeckMacOS.h"
 #include "app/LauncherEntry.h"
+#include "app/MacOSNetworkWatcher.h"
 #include "app/QtUpdateAlert.h"
 #include "app/SessionStateExporter.h"
 #include "app/SingleInstance.h"
@@ -225,6 +226,7 @@ int main(int argc, char** argv)
 
     ProviderEnvironment environment;
     environment.urlSession = session;
+    environment.network = std::make_shared<MacOSNetworkWatcher>(QDBusConnection::systemBus());
     environment.identifier = configuration.bundleIdentifier;
     environment.build = configuration.build;
     DesktopScenes scenes;

@@ -4,6 +4,7 @@
 #include "fonts/MacOSFileManager.h"
 #include "fonts/SessionDataDownloader.h"
 
+#include <QHostAddress>
 #include <QStandardPaths>
 
 #include <utility>
@@ -17,7 +18,15 @@ namespace {
 
 } // namespace
 
-QString MacOSProvider::unableToConnect() { return tr("Unable to connect."); }
+QString MacOSProvider::connectionError() const
+{
+    return offline() ? tr("Offline. Kernwell will reconnect when the network is back.") : tr("Unable to connect.");
+}
+
+bool MacOSProvider::offline() const
+{
+    return m_network && !m_serviceIsLocal && m_network->offline();
+}
 
 MacOSProvider::MacOSProvider(QUrl apiRoot, NotificationCallback notificationCallback,
     std::shared_ptr<QorTokenStorage> tokenStorage, std::shared_ptr<QorLogger> logger, ProviderEnvironment environment,
@@ -29,6 +38,8 @@ MacOSProvider::MacOSProvider(QUrl apiRoot, NotificationCallback notificationCall
     , m_logger(std::move(logger))
     , m_tokenStorage(std::move(tokenStorage))
     , m_fileManager(std::move(environment.fileManager))
+    , m_network(std::move(environment.network))
+    , m_serviceIsLocal(apiRoot.host() == QLatin1String("localhost") || QHostAddress(apiRoot.host()).isLoopback())
     , m_sleeper(environment.secondLength)
     , m_keychain(m_tokenStorage)
     , m_lifetime(std::make_shared<Cancellation>())
@@ -60,6 +71,11 @@ MacOSProvider::MacOSProvider(QUrl apiRoot, NotificationCallback notificationCall
     connect(m_clashDetector.get(), &FontClashDetector::clashFound, this,
         [this](const QString&, const QString& fontName) { reportClash(fontName); });
     m_fontStore = std::make_unique<FontStore>(m_fontFolder, m_logger, std::move(downloader), std::move(fontManager));
+    if (m_network) {
+        // Before any wait wakes on the same signal, so that it sees the flag.
+        connect(m_network.get(), &NetworkWatcher::aboutToSleep, this, [this] { m_goingToSleep = true; });
+        connect(m_network.get(), &NetworkWatcher::resumed, this, [this] { m_goingToSleep = false; });
+    }
 
     // The answer comes on a later turn of the event loop, so that whoever
     // made the provider sees every change.
@@ -179,14 +195,12 @@ QCoro::Task<bool> MacOSProvider::signIn(QString token, QString email)
             setVisibleError(tr("Unable to sign in."));
             break;
         }
-        setVisibleError(unableToConnect());
+        setVisibleError(connectionError());
         setConnectionState(ConnectionState::TransientError);
-        const bool waited = co_await m_sleeper.sleep(m_reconnectSecondsRemaining, session);
-        if (!waited) {
+        if (!co_await waitToRetry(session)) {
             // Whoever cancelled (sign-out, destruction) has taken care of the state.
             co_return false;
         }
-        growBackOff();
     }
     if (m_signInSession == session) {
         m_signInSession.reset();

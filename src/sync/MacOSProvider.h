@@ -13,6 +13,7 @@
 #include "sync/ConnectionState.h"
 #include "sync/FailureStreak.h"
 #include "sync/KeychainWriter.h"
+#include "sync/NetworkWatcher.h"
 #include "sync/NotificationSummary.h"
 #include "sync/ProviderEnvironment.h"
 #include "sync/Sleeper.h"
@@ -134,7 +135,10 @@ private:
         bool refreshed = false; // Connect right after a refresh the interface does not show yet
     };
 
-    static QString unableToConnect();
+    // The error line of a failed attempt.
+    QString connectionError() const;
+    // The desktop reports no network, and the service needs one.
+    bool offline() const;
 
     void takeStoredCredentials(std::optional<StoredCredentials> stored);
 
@@ -164,6 +168,9 @@ private:
     QCoro::Task<bool> processMessage(WebSocketMessage message, std::shared_ptr<Cancellation> session);
     QCoro::Task<> pingTask(std::shared_ptr<WebSocketTask> socket, std::shared_ptr<Cancellation> cancellation);
     QCoro::Task<> updateSuccessTask(std::shared_ptr<Cancellation> session);
+    // The back-off before the next attempt; false when `session` ended
+    // meanwhile.
+    QCoro::Task<bool> waitToRetry(std::shared_ptr<Cancellation> session);
     void growBackOff();
     void deleteStoredCredentials();
     void releaseSocket(const std::shared_ptr<WebSocketTask>& socket);
@@ -179,6 +186,11 @@ private:
     std::shared_ptr<QorLogger> m_logger;
     std::shared_ptr<QorTokenStorage> m_tokenStorage;
     std::shared_ptr<QorFileManager> m_fileManager;
+    std::shared_ptr<NetworkWatcher> m_network;
+    // The service runs on this computer, where no network is needed.
+    bool m_serviceIsLocal = false;
+    // From the announcement of a suspend until the wake-up.
+    bool m_goingToSleep = false;
     QString m_fontFolder;
     std::unique_ptr<Client> m_client;
     std::unique_ptr<FontStore> m_fontStore;

@@ -4,6 +4,7 @@
 #include "fonts/HTTPDataDownloader.h"
 #include "fonts/MacOSFontManager.h"
 #include "fonts/QorFileManager.h"
+#include "sync/NetworkWatcher.h"
 
 #include <QString>
 
@@ -22,6 +23,9 @@ struct ProviderEnvironment {
     std::shared_ptr<HTTPDataDownloader> downloader;
     // Existence test and creation of the font folder; null: the real file system.
     std::shared_ptr<QorFileManager> fileManager;
+    // The desktop's news of the network and of suspend (the application's
+    // lives above this layer); null: none, the network counts as present.
+    std::shared_ptr<NetworkWatcher> network;
     // How long one second of waiting (back-off, ping interval, success display) lasts.
     std::chrono::milliseconds secondLength { std::chrono::seconds(1) };
     // Names the application's folders. Must not be empty.

@@ -86,13 +86,11 @@ QCoro::Task<MacOSProvider::Next> MacOSProvider::refresh(QString refreshToken, st
             deleteStoredCredentials();
             co_return Next { Next::Step::End, {} };
         }
-        setVisibleError(unableToConnect());
+        setVisibleError(connectionError());
         setConnectionState(ConnectionState::TransientError);
-        const bool waited = co_await m_sleeper.sleep(m_reconnectSecondsRemaining, session);
-        if (!waited) {
+        if (!co_await waitToRetry(session)) {
             co_return Next { Next::Step::Abandon, {} };
         }
-        growBackOff();
     }
 }
 
@@ -125,6 +123,15 @@ QCoro::Task<MacOSProvider::Next> MacOSProvider::connectAndReceive(
     const QString refreshToken = m_tokenPair ? m_tokenPair->RefreshToken : QString();
     auto ping = std::make_shared<Cancellation>(session);
     pingTask(socket, ping);
+    if (m_network) {
+        // A link left open across a suspend dies unseen; closed now, it is
+        // opened again at the wake-up. Not with 1000, which means sign-out.
+        connect(m_network.get(), &NetworkWatcher::aboutToSleep, ping.get(), [socket, ping = ping.get()] {
+            if (!ping->isCancelled()) {
+                socket->cancel(goingAway);
+            }
+        });
+    }
     // Connected shows no error line: the back-off stays until a message
     // proves the link, but the error it waited on is over.
     setVisibleError(std::nullopt);
@@ -182,12 +189,10 @@ QCoro::Task<MacOSProvider::Next> MacOSProvider::connectAndReceive(
             co_return Next { Next::Step::End, {} };
         }
         setConnectionState(ConnectionState::TransientError);
-        setVisibleError(unableToConnect());
-        const bool waited = co_await m_sleeper.sleep(m_reconnectSecondsRemaining, session);
-        if (!waited) {
+        setVisibleError(connectionError());
+        if (!co_await waitToRetry(session)) {
             co_return Next { Next::Step::Abandon, {} };
         }
-        growBackOff();
         releaseSocket(socket);
         co_return Next { Next::Step::Connect, accessToken };
     }
@@ -234,6 +239,32 @@ QCoro::Task<> MacOSProvider::updateSuccessTask(std::shared_ptr<Cancellation> ses
         // The update and what it showed are done: the application idles.
         releaseFreedMemory();
     }
+}
+
+QCoro::Task<bool> MacOSProvider::waitToRetry(std::shared_ptr<Cancellation> session)
+{
+    // Whatever failed may work now: the wait ends without growing.
+    auto wake = std::make_shared<Cancellation>(session);
+    if (m_network) {
+        connect(m_network.get(), &NetworkWatcher::networkBack, wake.get(), &Cancellation::cancel);
+        connect(m_network.get(), &NetworkWatcher::resumed, wake.get(), &Cancellation::cancel);
+    }
+    // No co_await inside && below: GCC 12 evaluates it even when the left side is false.
+    if (!offline() && !m_goingToSleep) {
+        if (co_await m_sleeper.sleep(m_reconnectSecondsRemaining, wake)) {
+            growBackOff();
+        }
+    }
+    // Without a network, or on the way to sleep, an attempt can only fail:
+    // wait for the watcher's news, looking again now and then in case it
+    // never comes. Still awake after such a look, the computer did not sleep.
+    while (offline() || m_goingToSleep) {
+        if (!co_await m_sleeper.sleep(backOffCeiling, wake)) {
+            break;
+        }
+        m_goingToSleep = false;
+    }
+    co_return !session->isCancelled();
 }
 
 void MacOSProvider::growBackOff()

@@ -1,5 +1,6 @@
 #include "app/DesktopIntegration.h"
 #include "app/LauncherEntry.h"
+#include "app/MacOSNetworkWatcher.h"
 #include "app/SystemNotifications.h"
 #include "app/TerminationSignals.h"
 #include "diagnostics/Error.h"
@@ -7,11 +8,13 @@
 #include "RunTask.h"
 #include "TestMain.h"
 #include "support/FakeNotificationServer.h"
+#include "support/FakeSystemServices.h"
 
 #include <QDBusConnection>
 #include <QDBusMessage>
 #include <QDir>
 #include <QFile>
+#include <QNetworkInformation>
 #include <QProcess>
 #include <QSignalSpy>
 #include <QThread>
@@ -22,7 +25,9 @@
 #include <memory>
 
 using namespace kernwell;
+using kernwell::test::FakeSystemServices;
 using kernwell::test::waitUntil;
+Q_DECLARE_METATYPE(kernwell::test::FakeSystemServices::NetworkState)
 
 namespace {
 
@@ -38,6 +43,32 @@ QString validate(const QString& path)
     }
     const QString output = QString::fromUtf8(validator.readAll());
     return validator.exitCode() == 0 && !output.contains(QStringLiteral("error")) ? QString() : output;
+}
+
+// What Qt's NetworkManager backend makes of a state.
+QNetworkInformation::Reachability reachabilityOf(FakeSystemServices::NetworkState state)
+{
+    using R = QNetworkInformation::Reachability;
+    switch (state) {
+    case FakeSystemServices::Disconnected:
+        return R::Disconnected;
+    case FakeSystemServices::Local:
+        return R::Local;
+    case FakeSystemServices::Site:
+        return R::Site;
+    case FakeSystemServices::Global:
+        return R::Online;
+    case FakeSystemServices::Asleep:
+    case FakeSystemServices::Connecting:
+        break;
+    }
+    return R::Unknown;
+}
+
+// Until the desktop's network information has taken `state` in.
+bool reached(FakeSystemServices::NetworkState state)
+{
+    return waitUntil([state] { return QNetworkInformation::instance()->reachability() == reachabilityOf(state); });
 }
 
 QString readFile(const QString& path)
@@ -65,6 +96,64 @@ private slots:
     void initTestCase()
     {
         QVERIFY2(QDBusConnection::sessionBus().isConnected(), "no session bus: run the test through ctest, which gives it a private one");
+        // Before anything asks for the network: Qt picks its backend once.
+        m_system = std::make_unique<FakeSystemServices>(FakeSystemServices::Global);
+        QVERIFY2(m_system->isRegistered(), "no private system bus: run the test through ctest, which gives it one");
+        QVERIFY(QNetworkInformation::loadBackendByName(u"networkmanager"));
+    }
+
+    // The network is back when it gets better than none or local; offline
+    // only when there is none at all.
+    void networkWatcherFollowsNetworkManager_data()
+    {
+        QTest::addColumn<FakeSystemServices::NetworkState>("from");
+        QTest::addColumn<FakeSystemServices::NetworkState>("to");
+        QTest::addColumn<bool>("back");
+        QTest::newRow("none, then the internet") << FakeSystemServices::Disconnected << FakeSystemServices::Global << true;
+        QTest::newRow("none, then a local network") << FakeSystemServices::Disconnected << FakeSystemServices::Local << true;
+        QTest::newRow("local, then the internet") << FakeSystemServices::Local << FakeSystemServices::Global << true;
+        QTest::newRow("asleep, then the internet") << FakeSystemServices::Asleep << FakeSystemServices::Global << true;
+        QTest::newRow("the internet, then none") << FakeSystemServices::Global << FakeSystemServices::Disconnected << false;
+        QTest::newRow("the internet, then the site") << FakeSystemServices::Global << FakeSystemServices::Site << false;
+        QTest::newRow("none, then connecting") << FakeSystemServices::Disconnected << FakeSystemServices::Connecting << false;
+    }
+    void networkWatcherFollowsNetworkManager()
+    {
+        QFETCH(FakeSystemServices::NetworkState, from);
+        QFETCH(FakeSystemServices::NetworkState, to);
+        QFETCH(bool, back);
+        m_system->setNetworkState(from);
+        QVERIFY(reached(from));
+        const MacOSNetworkWatcher watcher(QDBusConnection::systemBus());
+        QCOMPARE(watcher.offline(), from == FakeSystemServices::Disconnected);
+        QSignalSpy networkBack(&watcher, &NetworkWatcher::networkBack);
+
+        m_system->setNetworkState(to);
+        QVERIFY(reached(to));
+        QCOMPARE(networkBack.count(), back ? 1 : 0);
+        QCOMPARE(watcher.offline(), to == FakeSystemServices::Disconnected);
+    }
+
+    // A suspend waits for the handlers of aboutToSleep (the socket's close),
+    // and no longer; after the wake-up the next one is held back again.
+    void networkWatcherDelaysSuspend()
+    {
+        const int taken = m_system->delayLocksTaken();
+        const MacOSNetworkWatcher watcher(QDBusConnection::systemBus());
+        QVERIFY(waitUntil([&] { return m_system->delayLocksTaken() == taken + 1 && m_system->delayLocksHeld() == 1; }));
+        int heldWhileClosing = -1;
+        connect(&watcher, &NetworkWatcher::aboutToSleep, this, [&] { heldWhileClosing = m_system->delayLocksHeld(); });
+        QSignalSpy resumed(&watcher, &NetworkWatcher::resumed);
+
+        m_system->prepareForSleep(true);
+        QVERIFY(waitUntil([&] { return heldWhileClosing >= 0; }));
+        QCOMPARE(heldWhileClosing, 1);
+        QVERIFY(waitUntil([&] { return m_system->delayLocksHeld() == 0; }));
+        QCOMPARE(resumed.count(), 0);
+
+        m_system->prepareForSleep(false);
+        QVERIFY(resumed.wait());
+        QVERIFY(waitUntil([&] { return m_system->delayLocksTaken() == taken + 2 && m_system->delayLocksHeld() == 1; }));
     }
 
     void notificationReachesServer()
@@ -267,6 +356,9 @@ private slots:
         QVERIFY(spy.wait(5000));
         QCOMPARE(spy.first().first().toInt(), signalNumber);
     }
+
+private:
+    std::unique_ptr<FakeSystemServices> m_system;
 };
 
 KERNWELL_GUI_TEST_MAIN(TestDesktopServices)

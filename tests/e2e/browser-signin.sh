@@ -32,8 +32,12 @@ unset DISPLAY WAYLAND_DISPLAY XDG_CURRENT_DESKTOP KERNWELL_INFO_PLIST
 rm -rf "$E2E_SCREENSHOTS"
 status=0
 # xdg-open hands URLs to scheme handlers only where a display is (a virtual
-# one here); kernwell itself runs offscreen.
-xvfb-run -a -s "-screen 0 1280x800x24" dbus-run-session -- node "$HERE/browser-signin.mjs" || status=$?
+# one here); kernwell itself runs offscreen. The outer bus stands in for the
+# system bus, as for every test (tests/support/private-session.sh).
+xvfb-run -a -s "-screen 0 1280x800x24" dbus-run-session -- sh -c '
+    export DBUS_SYSTEM_BUS_ADDRESS="$DBUS_SESSION_BUS_ADDRESS"
+    exec dbus-run-session -- "$@"
+' private-system-bus node "$HERE/browser-signin.mjs" || status=$?
 if [ "$status" -ne 0 ]; then
     for log in "$SANDBOX"/logs/*.log; do
         echo "--- $(basename "$log")"

@@ -1,8 +1,9 @@
 #!/bin/sh
-# Runs one test program in its own sandbox: temporary HOME and XDG folders, a
-# private D-Bus session and a throwaway, unlocked gnome-keyring. Each test
-# gets its own bus so that tests running in parallel never meet on a bus name
-# (the application's single-instance name, a fake notification server).
+# Runs one test program in its own sandbox: temporary HOME and XDG folders,
+# private D-Bus session and system buses and a throwaway, unlocked
+# gnome-keyring. Each test gets its own buses so that tests running in
+# parallel never meet on a bus name (the application's single-instance name,
+# a fake notification server).
 # Usage: private-session.sh <program> [arguments...]
 set -eu
 for tool in dbus-run-session gnome-keyring-daemon; do
@@ -28,10 +29,16 @@ trap cleanup EXIT
 . "$(dirname "$0")/../../scripts/sandbox-env.sh"
 enter_sandbox "$SANDBOX"
 
+# The outer bus stands in for the system bus, so that no test meets this
+# machine's NetworkManager or logind (a test may own their names there); the
+# inner one is the session bus.
 # The keyring's password is read from stdin: an empty stdin creates no login
 # keyring at all (and every store then fails), an empty line creates one with
 # an empty password.
 dbus-run-session -- sh -c '
+    export DBUS_SYSTEM_BUS_ADDRESS="$DBUS_SESSION_BUS_ADDRESS"
+    exec dbus-run-session -- "$@"
+' private-system-bus sh -c '
     printf "\n" | gnome-keyring-daemon --unlock --components=secrets >/dev/null
     exec "$@"
 ' private-session "$@"

@@ -845,6 +845,151 @@ private slots:
         QCOMPARE(provider.connectionState(), ConnectionState::SignedIn);
         QVERIFY(provider.signedIn());
     }
+
+    // The network coming back, or the computer waking, ends a back-off wait
+    // at once; the wait does not count as one that passed.
+    void backOffEndsWhenTheNetworkComesBack_data()
+    {
+        QTest::addColumn<QString>("waiting"); // the wait the event ends
+        QTest::addColumn<QString>("event");
+        QTest::newRow("reconnect, network back") << QStringLiteral("reconnect") << QStringLiteral("network back");
+        QTest::newRow("reconnect, suspended and resumed") << QStringLiteral("reconnect") << QStringLiteral("sleep");
+        QTest::newRow("token refresh, network back") << QStringLiteral("refresh") << QStringLiteral("network back");
+        QTest::newRow("sign-in, resumed") << QStringLiteral("sign-in") << QStringLiteral("resumed");
+    }
+    void backOffEndsWhenTheNetworkComesBack()
+    {
+        QFETCH(QString, waiting);
+        QFETCH(QString, event);
+        // The second wait lasts 2 seconds.
+        ProviderHarness harness(1s);
+        const auto attempts = [&] {
+            return waiting == QStringLiteral("reconnect") ? harness.session->sockets.size()
+                                                          : harness.session->exchangedTokens.size();
+        };
+        if (waiting == QStringLiteral("reconnect")) {
+            QVERIFY(harness.connected());
+            harness.session->lastSocket()->drop(); // waits 0 s, reconnects
+            QVERIFY(waitUntil([&] { return attempts() == 2; }));
+            QVERIFY(harness.waitForReceive());
+            harness.session->lastSocket()->drop();
+        } else {
+            harness.session->tokenAnswers = { TokenAnswer::NetworkDown, TokenAnswer::NetworkDown };
+            if (waiting == QStringLiteral("refresh")) {
+                harness.storage->store(account, QStringLiteral("stored-refresh"));
+                harness.make();
+            } else {
+                harness.make();
+                harness.signIn(QStringLiteral("callback"));
+            }
+        }
+        MacOSProvider& provider = harness.provider();
+        // In the second wait, of 2 seconds.
+        QVERIFY(waitUntil([&] { return harness.states.count(ConnectionState::TransientError) == 2; }));
+        QCOMPARE(provider.reconnectSecondsRemaining(), 2);
+        const auto before = attempts();
+        const auto failed = harness.session->lastSocket();
+
+        QElapsedTimer clock;
+        clock.start();
+        if (event == QStringLiteral("network back")) {
+            emit harness.network->networkBack();
+        } else {
+            if (event == QStringLiteral("sleep")) {
+                emit harness.network->aboutToSleep();
+            }
+            emit harness.network->resumed();
+        }
+        QVERIFY(waitUntil([&] { return attempts() == before + 1; }, 3s));
+        QVERIFY2(clock.elapsed() < 1000, "the attempt waited for the back-off");
+        QCOMPARE(provider.reconnectSecondsRemaining(), 2);
+        // A socket that has failed is not closed again.
+        QCOMPARE(failed ? failed->cancelledWith() : std::nullopt, std::nullopt);
+    }
+
+    // While the desktop reports no network, nothing is tried, and the window says why.
+    void noAttemptsWhileOffline_data()
+    {
+        QTest::addColumn<QString>("failing");
+        QTest::addColumn<QString>("api");
+        QTest::addColumn<bool>("news"); // the watcher tells that the network is back
+        QTest::addColumn<QString>("error");
+        const QString offline = QStringLiteral("Offline. Kernwell will reconnect when the network is back.");
+        QTest::newRow("socket drops") << QStringLiteral("socket") << QString() << true << offline;
+        QTest::newRow("token refresh") << QStringLiteral("refresh") << QString() << true << offline;
+        QTest::newRow("network back without news") << QStringLiteral("socket") << QString() << false << offline;
+        QTest::newRow("service on this computer")
+            << QStringLiteral("refresh") << QStringLiteral("http://127.0.0.1:9/api") << true << QStringLiteral("Unable to connect.");
+    }
+    void noAttemptsWhileOffline()
+    {
+        QFETCH(QString, failing);
+        QFETCH(QString, api);
+        QFETCH(bool, news);
+        QFETCH(QString, error);
+        // A second lasts 1 ms: a back-off would have tried dozens of times.
+        ProviderHarness harness;
+        if (!api.isEmpty()) {
+            harness.apiRoot = QUrl(api);
+        }
+        harness.network->isOffline = true;
+        if (failing == QStringLiteral("socket")) {
+            QVERIFY(harness.connected());
+            harness.session->lastSocket()->drop();
+        } else {
+            harness.session->tokenAnswers = QList<TokenAnswer>(40, TokenAnswer::NetworkDown);
+            harness.storage->store(account, QStringLiteral("stored-refresh"));
+            harness.make();
+        }
+        MacOSProvider& provider = harness.provider();
+        QVERIFY(waitUntil([&] { return provider.connectionState() == ConnectionState::TransientError; }));
+        QTest::qWait(300);
+        QCOMPARE(provider.visibleError(), std::optional(error));
+        const auto attempts = harness.session->sockets.size() + harness.session->exchangedTokens.size();
+        QCOMPARE(attempts > 2, api == QStringLiteral("http://127.0.0.1:9/api"));
+
+        harness.network->isOffline = false;
+        harness.session->tokenAnswers.clear();
+        if (news) {
+            emit harness.network->networkBack();
+        }
+        QVERIFY(waitUntil([&] { return harness.session->sockets.size() == (failing == QStringLiteral("socket") ? 2 : 1); }));
+        QVERIFY(harness.waitForReceive());
+        QCOMPARE(provider.connectionState(), ConnectionState::SignedIn);
+        QCOMPARE(provider.visibleError(), std::nullopt);
+    }
+
+    // Before a suspend the socket is closed, not as a sign-out, and opened
+    // again at the wake-up, not before.
+    void socketClosedBeforeSuspend_data()
+    {
+        QTest::addColumn<bool>("wakeUp"); // the watcher tells of the wake-up
+        QTest::newRow("woken") << true;
+        QTest::newRow("sleep called off without news") << false;
+    }
+    void socketClosedBeforeSuspend()
+    {
+        QFETCH(bool, wakeUp);
+        // A look for a missed wake-up comes after 60 seconds: 1.2 s.
+        ProviderHarness harness(20ms);
+        const auto socket = harness.connected();
+        QVERIFY(socket);
+        QElapsedTimer clock;
+        clock.start();
+        emit harness.network->aboutToSleep();
+        QCOMPARE(socket->cancelledWith(), std::optional(1001));
+        QTest::qWait(400);
+        QCOMPARE(harness.session->sockets.size(), 1);
+
+        if (wakeUp) {
+            emit harness.network->resumed();
+        }
+        QVERIFY(waitUntil([&] { return harness.session->sockets.size() == 2; }));
+        QVERIFY(harness.waitForReceive());
+        QCOMPARE(clock.elapsed() >= 1200, !wakeUp);
+        QVERIFY(harness.provider().signedIn());
+        QCOMPARE(harness.provider().connectionState(), ConnectionState::SignedIn);
+    }
 };
 
 KERNWELL_TEST_MAIN(TestMacOSProvider)

@@ -42,13 +42,14 @@ MacOSProvider& ProviderHarness::make(std::shared_ptr<QorTokenStorage> tokenStora
 {
     ProviderEnvironment environment;
     environment.urlSession = session;
+    environment.network = network;
     if (!downloadsThroughSession) {
         environment.downloader = downloader;
     }
     environment.secondLength = m_secondLength;
     environment.build = QStringLiteral("42");
     m_provider = std::make_unique<MacOSProvider>(
-        QUrl(QStringLiteral("http://127.0.0.1:9/api")),
+        apiRoot,
         [this](const QString& title, const QString& body) { posted.append({ title, body }); },
         tokenStorage ? tokenStorage : storage, logger, environment);
     QObject::connect(m_provider.get(), &MacOSProvider::connectionStateChanged,

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "FakeDownloader.h"
+#include "FakeNetworkWatcher.h"
 #include "FakeTokenStorage.h"
 #include "FakeUrlSession.h"
 #include "RecordingLogger.h"
@@ -60,6 +61,9 @@ public:
     std::shared_ptr<FakeTokenStorage> storage = std::make_shared<FakeTokenStorage>();
     std::shared_ptr<RecordingLogger> logger = std::make_shared<RecordingLogger>();
     std::shared_ptr<FakeDownloader> downloader = std::make_shared<FakeDownloader>();
+    std::shared_ptr<FakeNetworkWatcher> network = std::make_shared<FakeNetworkWatcher>();
+    // Set before make(). Not on this computer, so that the network matters.
+    QUrl apiRoot { QStringLiteral("http://fonts.example.org/api") };
     // Set before make(): fonts download through `session` (its `files`), as
     // the application's do, instead of through `downloader`.
     bool downloadsThroughSession = false;
