@@ -54,7 +54,7 @@ QStringList SessionStateExporter::visibleError() const
     if (!title) {
         return {};
     }
-    const bool retrying = m_provider.connectionState() == ConnectionState::TransientError;
+    const bool retrying = m_provider.connectionState() == ConnectionState::TransientError && !m_provider.waitingForNetwork();
     return { *title, retrying ? SessionModel::retryingText(m_provider.reconnectSecondsRemaining()) : QString() };
 }
 

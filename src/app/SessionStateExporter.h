@@ -23,7 +23,8 @@ class SessionStateExporter : public QObject {
     // Empty when signed out.
     Q_PROPERTY(QString Username READ username)
     // The error the windows show: its title and the message under it (the
-    // retry line while a retry waits, else empty); an empty list when none.
+    // retry line while a retry counts its seconds down, else empty); an empty
+    // list when none.
     Q_PROPERTY(QStringList VisibleError READ visibleError)
     // The lines of the window's notification list, newest first as shown.
     Q_PROPERTY(QStringList Notifications READ notifications)

@@ -18,9 +18,12 @@ namespace {
 
 } // namespace
 
-QString MacOSProvider::connectionError() const
+void MacOSProvider::showConnectionError()
 {
-    return offline() ? tr("Offline. Kernwell will reconnect when the network is back.") : tr("Unable to connect.");
+    // Before the error's signal, which the windows follow.
+    m_waitingForNetwork = offline();
+    setVisibleError(m_waitingForNetwork ? tr("Offline. Kernwell will reconnect when the network is back.")
+                                        : tr("Unable to connect."));
 }
 
 bool MacOSProvider::offline() const
@@ -195,7 +198,7 @@ QCoro::Task<bool> MacOSProvider::signIn(QString token, QString email)
             setVisibleError(tr("Unable to sign in."));
             break;
         }
-        setVisibleError(connectionError());
+        showConnectionError();
         setConnectionState(ConnectionState::TransientError);
         if (!co_await waitToRetry(session)) {
             // Whoever cancelled (sign-out, destruction) has taken care of the state.

@@ -81,6 +81,9 @@ public:
     const std::optional<QString>& visibleError() const { return m_visibleError; }
     QString visibleErrorText() const { return m_visibleError.value_or(QString()); }
     qint64 reconnectSecondsRemaining() const { return m_reconnectSecondsRemaining; }
+    // Whether the last connection error was the desktop having no network:
+    // the retry then waits for the network, not for a number of seconds.
+    bool waitingForNetwork() const { return m_waitingForNetwork; }
     ConnectionState connectionState() const { return m_connectionState; }
     qint64 fontsAdded() const { return m_fontsAdded; }
     qint64 fontsToAdd() const { return m_fontsToAdd; }
@@ -135,8 +138,8 @@ private:
         bool refreshed = false; // Connect right after a refresh the interface does not show yet
     };
 
-    // The error line of a failed attempt.
-    QString connectionError() const;
+    // Shows why an attempt failed.
+    void showConnectionError();
     // The desktop reports no network, and the service needs one.
     bool offline() const;
 
@@ -204,6 +207,7 @@ private:
     std::optional<QString> m_username;
     QList<NotificationSummary> m_notifications;
     std::optional<QString> m_visibleError;
+    bool m_waitingForNetwork = false;
     qint64 m_reconnectSecondsRemaining = 0;
     ConnectionState m_connectionState = ConnectionState::SignedOut;
     qint64 m_fontsAdded = 0;

@@ -86,7 +86,7 @@ QCoro::Task<MacOSProvider::Next> MacOSProvider::refresh(QString refreshToken, st
             deleteStoredCredentials();
             co_return Next { Next::Step::End, {} };
         }
-        setVisibleError(connectionError());
+        showConnectionError();
         setConnectionState(ConnectionState::TransientError);
         if (!co_await waitToRetry(session)) {
             co_return Next { Next::Step::Abandon, {} };
@@ -189,7 +189,7 @@ QCoro::Task<MacOSProvider::Next> MacOSProvider::connectAndReceive(
             co_return Next { Next::Step::End, {} };
         }
         setConnectionState(ConnectionState::TransientError);
-        setVisibleError(connectionError());
+        showConnectionError();
         if (!co_await waitToRetry(session)) {
             co_return Next { Next::Step::Abandon, {} };
         }

@@ -46,6 +46,11 @@ qint64 ProviderSession::reconnectSecondsRemaining() const
     return m_provider.reconnectSecondsRemaining();
 }
 
+bool ProviderSession::waitingForNetwork() const
+{
+    return m_provider.waitingForNetwork();
+}
+
 ConnectionState ProviderSession::connectionState() const
 {
     return m_provider.connectionState();

@@ -18,6 +18,7 @@ public:
     void setNotifications(QList<NotificationSummary> notifications) override;
     std::optional<QString> visibleError() const override;
     qint64 reconnectSecondsRemaining() const override;
+    bool waitingForNetwork() const override;
     ConnectionState connectionState() const override;
     qint64 fontsAdded() const override;
     qint64 fontsToAdd() const override;

@@ -28,6 +28,8 @@ public:
     virtual void setNotifications(QList<NotificationSummary> notifications) = 0;
     virtual std::optional<QString> visibleError() const = 0;
     virtual qint64 reconnectSecondsRemaining() const = 0;
+    // The error says the network is gone: there is no retry to count down.
+    virtual bool waitingForNetwork() const = 0;
     virtual ConnectionState connectionState() const = 0;
     // While an update adds more than one font: how many are in place, and
     // how many it adds; both 0 otherwise.

@@ -141,6 +141,7 @@ void SignedInView::refreshStatus()
     if (error) {
         m_errorText->setText(*error);
         m_retry->setText(SessionModel::retryingText(m_session.reconnectSecondsRemaining()));
+        m_retry->setVisible(!m_session.waitingForNetwork());
     }
 }
 

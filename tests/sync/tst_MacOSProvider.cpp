@@ -945,6 +945,7 @@ private slots:
         QVERIFY(waitUntil([&] { return provider.connectionState() == ConnectionState::TransientError; }));
         QTest::qWait(300);
         QCOMPARE(provider.visibleError(), std::optional(error));
+        QCOMPARE(provider.waitingForNetwork(), api.isEmpty());
         const auto attempts = harness.session->sockets.size() + harness.session->exchangedTokens.size();
         QCOMPARE(attempts > 2, api == QStringLiteral("http://127.0.0.1:9/api"));
 

@@ -305,7 +305,7 @@ private slots:
     {
         QTest::addColumn<std::optional<QString>>("error");
         QTest::addColumn<qint64>("seconds");
-        QTest::addColumn<QString>("retryLine");
+        QTest::addColumn<QString>("retryLine"); // empty: none
         QTest::newRow("connected") << std::optional<QString>() << qint64(4) << QString();
         QTest::newRow("one second, no singular") << std::optional<QString>(QStringLiteral("Unable to connect.")) << qint64(1)
                                                  << QStringLiteral("Retrying in 1 seconds...");
@@ -315,6 +315,9 @@ private slots:
                                << QStringLiteral("Retrying in 60 seconds...");
         QTest::newRow("markup stays text") << std::optional<QString>(QStringLiteral("<b>Unable</b> & co")) << qint64(2)
                                            << QStringLiteral("Retrying in 2 seconds...");
+        QTest::newRow("offline, no countdown")
+            << std::optional<QString>(QStringLiteral("Offline. Kernwell will reconnect when the network is back.")) << qint64(4)
+            << QString();
     }
     void statusLines()
     {
@@ -323,6 +326,7 @@ private slots:
         QFETCH(QString, retryLine);
         signIn();
         session->setReconnectSecondsRemaining(seconds);
+        session->setWaitingForNetwork(error && retryLine.isEmpty());
         session->setVisibleError(error);
         auto* connected = shown<QLabel>(view.get(), QStringLiteral("Connected"));
         auto* support = shown(view.get(), QStringLiteral("If this error persists, contact support."));
@@ -336,9 +340,13 @@ private slots:
         auto* errorLine = shown<QLabel>(view.get(), *error);
         QVERIFY(errorLine);
         QCOMPARE(errorLine->textFormat(), Qt::PlainText);
+        QVERIFY(support);
+        if (retryLine.isEmpty()) {
+            QVERIFY(!shown<QLabel>(view.get(), QStringLiteral("Retrying in %1 seconds...").arg(seconds)));
+            return;
+        }
         auto* retry = shown<QLabel>(view.get(), retryLine);
         QVERIFY(retry);
-        QVERIFY(support);
         QVERIFY(errorLine->font().italic() && retry->font().italic() && support->font().italic());
         QVERIFY(errorLine->y() < retry->y() && retry->y() < support->y());
         QTest::mouseClick(support, Qt::LeftButton);

@@ -21,6 +21,7 @@ public:
     }
     std::optional<QString> visibleError() const override { return m_visibleError; }
     qint64 reconnectSecondsRemaining() const override { return m_reconnect; }
+    bool waitingForNetwork() const override { return m_waitingForNetwork; }
     ConnectionState connectionState() const override { return m_state; }
     qint64 fontsAdded() const override { return m_fontsAdded; }
     qint64 fontsToAdd() const override { return m_fontsToAdd; }
@@ -53,6 +54,11 @@ public:
         m_reconnect = value;
         emit changed();
     }
+    void setWaitingForNetwork(bool value)
+    {
+        m_waitingForNetwork = value;
+        emit changed();
+    }
     void setConnectionState(ConnectionState value)
     {
         m_state = value;
@@ -78,6 +84,7 @@ private:
     QList<NotificationSummary> m_notifications;
     std::optional<QString> m_visibleError;
     qint64 m_reconnect = 0;
+    bool m_waitingForNetwork = false;
     ConnectionState m_state = ConnectionState::SignedOut;
     qint64 m_fontsAdded = 0;
     qint64 m_fontsToAdd = 0;
