@@ -116,6 +116,7 @@ private slots:
         QTest::newRow("the internet, then none") << FakeSystemServices::Global << FakeSystemServices::Disconnected << false;
         QTest::newRow("the internet, then the site") << FakeSystemServices::Global << FakeSystemServices::Site << false;
         QTest::newRow("none, then connecting") << FakeSystemServices::Disconnected << FakeSystemServices::Connecting << false;
+        QTest::newRow("asleep, then none") << FakeSystemServices::Asleep << FakeSystemServices::Disconnected << false;
     }
     void networkWatcherFollowsNetworkManager()
     {

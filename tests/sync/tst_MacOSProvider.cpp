@@ -946,6 +946,8 @@ private slots:
         QTest::qWait(300);
         QCOMPARE(provider.visibleError(), std::optional(error));
         QCOMPARE(provider.waitingForNetwork(), api.isEmpty());
+        // No back-off passed, so none grew.
+        QCOMPARE(provider.reconnectSecondsRemaining() == 0, api.isEmpty());
         const auto attempts = harness.session->sockets.size() + harness.session->exchangedTokens.size();
         QCOMPARE(attempts > 2, api == QStringLiteral("http://127.0.0.1:9/api"));
 
@@ -990,6 +992,12 @@ private slots:
         QCOMPARE(clock.elapsed() >= 1200, !wakeUp);
         QVERIFY(harness.provider().signedIn());
         QCOMPARE(harness.provider().connectionState(), ConnectionState::SignedIn);
+        // Closed by us, not failed: the back-off did not grow.
+        QCOMPARE(harness.provider().reconnectSecondsRemaining(), 0);
+
+        // Awake again: the next drop is retried at once.
+        harness.session->lastSocket()->drop();
+        QVERIFY(waitUntil([&] { return harness.session->sockets.size() == 3; }, 600ms));
     }
 };
 
