@@ -8,26 +8,31 @@
 #include "RunTask.h"
 #include "TestMain.h"
 #include "support/FakeNotificationServer.h"
-#include "support/FakeSystemServices.h"
 
 #include <QDBusConnection>
 #include <QDBusMessage>
+#include <QDBusUnixFileDescriptor>
+#include <QDBusVirtualObject>
 #include <QDir>
 #include <QFile>
+#include <QMutex>
 #include <QNetworkInformation>
 #include <QProcess>
 #include <QSignalSpy>
 #include <QThread>
 
+#include <algorithm>
 #include <atomic>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <unistd.h>
 
 #include <csignal>
 #include <memory>
 
 using namespace kernwell;
-using kernwell::test::FakeSystemServices;
 using kernwell::test::waitUntil;
-Q_DECLARE_METATYPE(kernwell::test::FakeSystemServices::NetworkState)
 
 namespace {
 
@@ -45,31 +50,96 @@ QString validate(const QString& path)
     return validator.exitCode() == 0 && !output.contains(QStringLiteral("error")) ? QString() : output;
 }
 
-// What Qt's NetworkManager backend makes of a state.
-QNetworkInformation::Reachability reachabilityOf(FakeSystemServices::NetworkState state)
-{
-    using R = QNetworkInformation::Reachability;
-    switch (state) {
-    case FakeSystemServices::Disconnected:
-        return R::Disconnected;
-    case FakeSystemServices::Local:
-        return R::Local;
-    case FakeSystemServices::Site:
-        return R::Site;
-    case FakeSystemServices::Global:
-        return R::Online;
-    case FakeSystemServices::Asleep:
-    case FakeSystemServices::Connecting:
-        break;
-    }
-    return R::Unknown;
-}
+const auto networkManager = QStringLiteral("org.freedesktop.NetworkManager");
+const auto networkManagerPath = QStringLiteral("/org/freedesktop/NetworkManager");
+const auto login1 = QStringLiteral("org.freedesktop.login1");
+const auto login1Path = QStringLiteral("/org/freedesktop/login1");
+const auto properties = QStringLiteral("org.freedesktop.DBus.Properties");
 
-// Until the desktop's network information has taken `state` in.
-bool reached(FakeSystemServices::NetworkState state)
-{
-    return waitUntil([state] { return QNetworkInformation::instance()->reachability() == reachabilityOf(state); });
-}
+// NetworkManager's State and logind's Inhibit and PrepareForSleep, on a
+// connection of their own to the test's private system bus. They answer from
+// a thread of their own: Qt asks NetworkManager with a blocking call. A delay
+// lock is a pipe whose read end sees its end once the holder closes the lock.
+class FakeSystemServices : public QDBusVirtualObject {
+public:
+    enum State : uint { Asleep = 10, Disconnected = 20, Connecting = 40, Local = 50, Site = 60, Global = 70 };
+
+    FakeSystemServices()
+    {
+        m_thread.start();
+        moveToThread(&m_thread);
+        registered = m_bus.registerVirtualObject(networkManagerPath, this) && m_bus.registerVirtualObject(login1Path, this)
+            && m_bus.registerService(networkManager) && m_bus.registerService(login1);
+    }
+    ~FakeSystemServices() override
+    {
+        QDBusConnection::disconnectFromBus(m_bus.name());
+        m_thread.quit();
+        m_thread.wait();
+        for (const int end : std::as_const(m_readEnds)) {
+            close(end);
+        }
+    }
+
+    QString introspect(const QString&) const override { return {}; }
+    bool handleMessage(const QDBusMessage& message, const QDBusConnection& connection) override
+    {
+        if (message.member() == QLatin1String("GetAll")) {
+            return connection.send(message.createReply(QVariant::fromValue(QVariantMap { { QStringLiteral("State"), m_state.load() } })));
+        }
+        int ends[2];
+        if (message.member() != QLatin1String("Inhibit") || pipe2(ends, O_CLOEXEC) != 0) {
+            return false;
+        }
+        const QDBusUnixFileDescriptor lock(ends[1]); // a copy
+        close(ends[1]);
+        const QMutexLocker locker(&m_mutex);
+        m_readEnds.append(ends[0]);
+        return connection.send(message.createReply(QVariant::fromValue(lock)));
+    }
+
+    // Announced as NetworkManager does; returns once this process has taken it in.
+    void setState(State state)
+    {
+        m_state = state;
+        QDBusMessage changed = QDBusMessage::createSignal(networkManagerPath, properties, QStringLiteral("PropertiesChanged"));
+        changed << networkManager << QVariantMap { { QStringLiteral("State"), uint(state) } } << QStringList {};
+        m_bus.send(changed);
+        // The answer comes after the signal, which is then queued here.
+        QDBusMessage get = QDBusMessage::createMethodCall(networkManager, networkManagerPath, properties, QStringLiteral("GetAll"));
+        QDBusConnection::systemBus().call(get << networkManager);
+        kernwell::test::nextTurn();
+    }
+    void prepareForSleep(bool start)
+    {
+        m_bus.send(QDBusMessage::createSignal(login1Path, QStringLiteral("org.freedesktop.login1.Manager"),
+                       QStringLiteral("PrepareForSleep"))
+            << start);
+    }
+    // The delay locks handed out, and how many of them are still held.
+    int taken()
+    {
+        const QMutexLocker locker(&m_mutex);
+        return int(m_readEnds.size());
+    }
+    int held()
+    {
+        const QMutexLocker locker(&m_mutex);
+        return int(std::count_if(m_readEnds.cbegin(), m_readEnds.cend(), [](int end) {
+            pollfd ended { end, POLLIN, 0 };
+            return poll(&ended, 1, 0) == 0;
+        }));
+    }
+
+    bool registered = false;
+
+private:
+    QDBusConnection m_bus = QDBusConnection::connectToBus(QDBusConnection::SystemBus, QStringLiteral("fake-system-services"));
+    QThread m_thread;
+    std::atomic<uint> m_state { Global };
+    QMutex m_mutex;
+    QList<int> m_readEnds;
+};
 
 QString readFile(const QString& path)
 {
@@ -97,40 +167,41 @@ private slots:
     {
         QVERIFY2(QDBusConnection::sessionBus().isConnected(), "no session bus: run the test through ctest, which gives it a private one");
         // Before anything asks for the network: Qt picks its backend once.
-        m_system = std::make_unique<FakeSystemServices>(FakeSystemServices::Global);
-        QVERIFY2(m_system->isRegistered(), "no private system bus: run the test through ctest, which gives it one");
+        m_system = std::make_unique<FakeSystemServices>();
+        QVERIFY2(m_system->registered, "no private system bus: run the test through ctest, which gives it one");
         QVERIFY(QNetworkInformation::loadBackendByName(u"networkmanager"));
+        // The first change reaches Qt late; the later ones in order.
+        m_system->setState(FakeSystemServices::Disconnected);
+        QVERIFY(waitUntil([] { return QNetworkInformation::instance()->reachability() == QNetworkInformation::Reachability::Disconnected; }));
     }
 
     // The network is back when it gets better than none or local; offline
     // only when there is none at all.
     void networkWatcherFollowsNetworkManager_data()
     {
-        QTest::addColumn<FakeSystemServices::NetworkState>("from");
-        QTest::addColumn<FakeSystemServices::NetworkState>("to");
+        QTest::addColumn<uint>("from");
+        QTest::addColumn<uint>("to");
         QTest::addColumn<bool>("back");
-        QTest::newRow("none, then the internet") << FakeSystemServices::Disconnected << FakeSystemServices::Global << true;
-        QTest::newRow("none, then a local network") << FakeSystemServices::Disconnected << FakeSystemServices::Local << true;
-        QTest::newRow("local, then the internet") << FakeSystemServices::Local << FakeSystemServices::Global << true;
-        QTest::newRow("asleep, then the internet") << FakeSystemServices::Asleep << FakeSystemServices::Global << true;
-        QTest::newRow("the internet, then none") << FakeSystemServices::Global << FakeSystemServices::Disconnected << false;
-        QTest::newRow("the internet, then the site") << FakeSystemServices::Global << FakeSystemServices::Site << false;
-        QTest::newRow("none, then connecting") << FakeSystemServices::Disconnected << FakeSystemServices::Connecting << false;
-        QTest::newRow("asleep, then none") << FakeSystemServices::Asleep << FakeSystemServices::Disconnected << false;
+        using S = FakeSystemServices;
+        QTest::newRow("none, then the internet") << uint(S::Disconnected) << uint(S::Global) << true;
+        QTest::newRow("none, then a local network") << uint(S::Disconnected) << uint(S::Local) << true;
+        QTest::newRow("local, then the internet") << uint(S::Local) << uint(S::Global) << true;
+        QTest::newRow("asleep, then the internet") << uint(S::Asleep) << uint(S::Global) << true;
+        QTest::newRow("the internet, then none") << uint(S::Global) << uint(S::Disconnected) << false;
+        QTest::newRow("the internet, then the site") << uint(S::Global) << uint(S::Site) << false;
+        QTest::newRow("none, then connecting") << uint(S::Disconnected) << uint(S::Connecting) << false;
+        QTest::newRow("asleep, then none") << uint(S::Asleep) << uint(S::Disconnected) << false;
     }
     void networkWatcherFollowsNetworkManager()
     {
-        QFETCH(FakeSystemServices::NetworkState, from);
-        QFETCH(FakeSystemServices::NetworkState, to);
+        QFETCH(uint, from);
+        QFETCH(uint, to);
         QFETCH(bool, back);
-        m_system->setNetworkState(from);
-        QVERIFY(reached(from));
+        m_system->setState(FakeSystemServices::State(from));
         const MacOSNetworkWatcher watcher(QDBusConnection::systemBus());
         QCOMPARE(watcher.offline(), from == FakeSystemServices::Disconnected);
         QSignalSpy networkBack(&watcher, &NetworkWatcher::networkBack);
-
-        m_system->setNetworkState(to);
-        QVERIFY(reached(to));
+        m_system->setState(FakeSystemServices::State(to));
         QCOMPARE(networkBack.count(), back ? 1 : 0);
         QCOMPARE(watcher.offline(), to == FakeSystemServices::Disconnected);
     }
@@ -139,22 +210,18 @@ private slots:
     // and no longer; after the wake-up the next one is held back again.
     void networkWatcherDelaysSuspend()
     {
-        const int taken = m_system->delayLocksTaken();
+        const int taken = m_system->taken();
         const MacOSNetworkWatcher watcher(QDBusConnection::systemBus());
-        QVERIFY(waitUntil([&] { return m_system->delayLocksTaken() == taken + 1 && m_system->delayLocksHeld() == 1; }));
+        QVERIFY(waitUntil([&] { return m_system->taken() == taken + 1 && m_system->held() == 1; }));
         int heldWhileClosing = -1;
-        connect(&watcher, &NetworkWatcher::aboutToSleep, this, [&] { heldWhileClosing = m_system->delayLocksHeld(); });
+        connect(&watcher, &NetworkWatcher::aboutToSleep, this, [&] { heldWhileClosing = m_system->held(); });
         QSignalSpy resumed(&watcher, &NetworkWatcher::resumed);
 
         m_system->prepareForSleep(true);
-        QVERIFY(waitUntil([&] { return heldWhileClosing >= 0; }));
-        QCOMPARE(heldWhileClosing, 1);
-        QVERIFY(waitUntil([&] { return m_system->delayLocksHeld() == 0; }));
-        QCOMPARE(resumed.count(), 0);
-
+        QVERIFY(waitUntil([&] { return heldWhileClosing == 1 && m_system->held() == 0; }));
         m_system->prepareForSleep(false);
         QVERIFY(resumed.wait());
-        QVERIFY(waitUntil([&] { return m_system->delayLocksTaken() == taken + 2 && m_system->delayLocksHeld() == 1; }));
+        QVERIFY(waitUntil([&] { return m_system->taken() == taken + 2 && m_system->held() == 1; }));
     }
 
     void notificationReachesServer()
