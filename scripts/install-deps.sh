@@ -12,7 +12,7 @@ build-essential cmake ninja-build pkg-config git ccache
 qt6-base-dev qt6-base-dev-tools qt6-svg-dev qt6-l10n-tools qt6-tools-dev qt6-tools-dev-tools
 qt6-qpa-plugins libqt6svg6 qt6-httpserver-dev qt6-websockets-dev
 qcoro-qt6-dev
-libboost1.74-dev libssl-dev
+libboost1.74-dev libssl-dev libcurl4-openssl-dev
 libsecret-1-dev libsecret-tools gnome-keyring dbus dbus-x11
 libplist-dev
 libfontconfig-dev libfreetype-dev fontconfig fonts-dejavu-core fonts-dejavu-extra fonts-liberation2

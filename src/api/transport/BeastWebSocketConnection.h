@@ -1,5 +1,7 @@
 #pragma once
 
+#include "api/transport/CurlHandle.h"
+#include "api/transport/NetworkThread.h"
 #include "api/transport/WebSocketConnection.h"
 #include "api/transport/WebSocketErrors.h"
 
@@ -13,8 +15,10 @@
 
 #include <openssl/ssl.h>
 
+#include <fcntl.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
+#include <sys/socket.h>
 
 #include <charconv>
 #include <deque>
@@ -23,7 +27,10 @@
 namespace kernwell {
 
 // A websocket over plain TCP (Tls = false) or over TLS verified against the
-// system's trust store, with SNI and host name checks (Tls = true).
+// system's trust store, with SNI and host name checks (Tls = true). curl makes
+// the connection (every address of the name tried, through the desktop's
+// proxy with CONNECT) and hands its socket over; Beast speaks TLS and the
+// websocket protocol on it.
 template<bool Tls>
 class BeastWebSocketConnection final : public WebSocketConnection,
                                        public std::enable_shared_from_this<BeastWebSocketConnection<Tls>> {
@@ -33,13 +40,13 @@ class BeastWebSocketConnection final : public WebSocketConnection,
 
 public:
     template<typename... LayerArguments>
-    BeastWebSocketConnection(NetworkEndpoint endpoint, Sink sink, boost::asio::io_context& io,
+    BeastWebSocketConnection(NetworkEndpoint endpoint, Sink sink, NetworkThread& network,
         LayerArguments&... layerArguments)
         : m_endpoint(std::move(endpoint))
         , m_sink(std::move(sink))
-        , m_resolver(io)
-        , m_deadline(io)
-        , m_ws(io, layerArguments...)
+        , m_network(network)
+        , m_deadline(network.ioContext())
+        , m_ws(network.ioContext(), layerArguments...)
     {
     }
 
@@ -50,9 +57,12 @@ public:
         }
         m_state = State::opening;
         armDeadline();
-        m_resolver.async_resolve(m_endpoint.host, m_endpoint.port,
-            [self = this->shared_from_this()](const boost::system::error_code& error,
-                const boost::asio::ip::tcp::resolver::results_type& results) { self->onResolved(error, results); });
+        const std::string bracketed = m_endpoint.host.find(':') != std::string::npos ? '[' + m_endpoint.host + ']' : m_endpoint.host;
+        m_connect = std::make_unique<CurlHandle>(
+            "http://" + bracketed + ':' + m_endpoint.port + '/', m_endpoint.route, m_endpoint.timeoutInterval);
+        curl_easy_setopt(m_connect->get(), CURLOPT_CONNECT_ONLY, 1L);
+        curl_easy_setopt(m_connect->get(), CURLOPT_HTTPPROXYTUNNEL, 1L);
+        m_network.curl().add(m_connect->get(), [self = this->shared_from_this()](CURLcode result) { self->onConnected(result); });
     }
 
     void ping(quint64 pingId) override
@@ -134,30 +144,57 @@ private:
     // Ends every pending operation; their handlers then finish the connection.
     void abortIo()
     {
-        m_resolver.cancel();
+        if (m_connect && m_network.curl().remove(m_connect->get())) {
+            m_connect.reset();
+            failOpening(WebSocketPhase::connecting, {});
+            return;
+        }
         boost::beast::get_lowest_layer(m_ws).close();
     }
 
-    void onResolved(const boost::system::error_code& error, const boost::asio::ip::tcp::resolver::results_type& results)
+    // Runs while curl still holds the connection: its socket is ours from a
+    // copy made here, since curl closes its own as the transfer ends.
+    void onConnected(CURLcode result)
     {
-        if (error || stopped()) {
-            failOpening(WebSocketPhase::resolving, error);
+        boost::system::error_code error;
+        if (result == CURLE_OK && !stopped()) {
+            curl_socket_t socket = CURL_SOCKET_BAD;
+            curl_easy_getinfo(m_connect->get(), CURLINFO_ACTIVESOCKET, &socket);
+            adopt(socket, error);
+        }
+        // The handle goes once curl has let go of it.
+        boost::asio::post(m_ws.get_executor(), [self = this->shared_from_this()] { self->m_connect.reset(); });
+        if (result != CURLE_OK || stopped() || error) {
+            failOpening(m_connect->error(result), error);
             return;
         }
-        boost::beast::get_lowest_layer(m_ws).async_connect(results,
-            [self = this->shared_from_this()](const boost::system::error_code& connectError,
-                const boost::asio::ip::tcp::endpoint&) { self->onConnected(connectError); });
+        onSocketReady();
+    }
+
+    void adopt(curl_socket_t socket, boost::system::error_code& error)
+    {
+        sockaddr_storage address {};
+        socklen_t length = sizeof address;
+        const int own = socket == CURL_SOCKET_BAD ? -1 : ::fcntl(socket, F_DUPFD_CLOEXEC, 0);
+        if (own < 0 || ::getsockname(own, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+            error = boost::system::error_code(errno, boost::system::system_category());
+            if (own >= 0) {
+                ::close(own);
+            }
+            return;
+        }
+        boost::beast::get_lowest_layer(m_ws).socket().assign(
+            address.ss_family == AF_INET6 ? boost::asio::ip::tcp::v6() : boost::asio::ip::tcp::v4(), own, error);
+        if (error) {
+            ::close(own);
+        }
     }
 
     // A completion queued before a cancel or the deadline still finds them set.
     bool stopped() const { return m_cancelled || m_timedOut; }
 
-    void onConnected(const boost::system::error_code& error)
+    void onSocketReady()
     {
-        if (error || stopped()) {
-            failOpening(WebSocketPhase::connecting, error);
-            return;
-        }
         // Frames are small and each one matters now (pings, close).
         boost::system::error_code ignored;
         auto& socket = boost::beast::get_lowest_layer(m_ws).socket();
@@ -251,6 +288,13 @@ private:
         return response;
     }
 
+    // A failed connect: curl's error, unless the copy of its socket failed.
+    void failOpening(const Error& connectError, const boost::system::error_code& error)
+    {
+        m_connectError = connectError;
+        failOpening(WebSocketPhase::connecting, error);
+    }
+
     void failOpening(WebSocketPhase phase, const boost::system::error_code& error)
     {
         disarmDeadline();
@@ -261,6 +305,8 @@ private:
             failed.error = webSocketTimedOutError();
         } else if (m_cancelled) {
             failed.error = webSocketCancelledError();
+        } else if (phase == WebSocketPhase::connecting && m_connectError && !error) {
+            failed.error = *m_connectError;
         } else if (phase == WebSocketPhase::upgrading && m_response.result_int() != 0) {
             failed.error = webSocketRefusedError(static_cast<int>(m_response.result_int()));
             failed.handshakeResponse = httpResponse();
@@ -361,7 +407,9 @@ private:
 
     NetworkEndpoint m_endpoint;
     Sink m_sink;
-    boost::asio::ip::tcp::resolver m_resolver;
+    NetworkThread& m_network;
+    std::unique_ptr<CurlHandle> m_connect; // while curl makes the connection
+    std::optional<Error> m_connectError;
     boost::asio::steady_timer m_deadline;
     quint64 m_deadlineGeneration = 0;
     Stream m_ws;

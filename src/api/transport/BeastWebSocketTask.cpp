@@ -1,6 +1,7 @@
 #include "api/transport/BeastWebSocketTask.h"
 
 #include "api/transport/NetworkThread.h"
+#include "api/transport/RequestCheck.h"
 #include "api/transport/WebSocketConnection.h"
 #include "api/transport/WebSocketErrors.h"
 #include "api/transport/WebSocketTaskState.h"
@@ -31,8 +32,12 @@ std::shared_ptr<BeastWebSocketTask> BeastWebSocketTask::create(std::shared_ptr<N
         });
     };
     auto connection = WebSocketConnection::create(*network, std::move(*endpoint), std::move(sink));
-    return std::shared_ptr<BeastWebSocketTask>(
-        new BeastWebSocketTask(std::move(network), std::move(connection), std::move(state)));
+    std::shared_ptr<BeastWebSocketTask> task(new BeastWebSocketTask(std::move(network), std::move(connection), state));
+    // A handshake that cannot be sent fails like any other, without touching the network.
+    if (std::optional<Error> refusal = unsendable("GET", request.headerFields)) {
+        state->endLocally(*refusal, WebSocketTask::invalidCloseCode);
+    }
+    return task;
 }
 
 BeastWebSocketTask::BeastWebSocketTask(std::shared_ptr<NetworkThread> network,

@@ -35,6 +35,7 @@ std::optional<NetworkEndpoint> networkEndpointFor(const UrlRequest& request)
         endpoint.headerFields.emplace_back(name.toStdString(), value.toStdString());
     }
     endpoint.timeoutInterval = std::max(request.timeoutInterval, std::chrono::milliseconds(1));
+    endpoint.route = ProxyRoute::forUrl(url);
     return endpoint;
 }
 

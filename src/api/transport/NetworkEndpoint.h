@@ -1,6 +1,7 @@
 #pragma once
 
 #include "api/UrlSession.h"
+#include "api/transport/ProxyRoute.h"
 
 #include <openssl/ssl.h>
 
@@ -12,8 +13,7 @@
 
 namespace kernwell {
 
-// Where and how to send a request or open a websocket, in the network
-// thread's terms.
+// Where and how to open a websocket, in the network thread's terms.
 struct NetworkEndpoint {
     bool tls = false;
     std::string host; // for resolving and certificate checks, no brackets
@@ -22,10 +22,11 @@ struct NetworkEndpoint {
     std::string target; // path and query, encoded
     std::vector<std::pair<std::string, std::string>> headerFields;
     std::chrono::milliseconds timeoutInterval { 0 };
+    ProxyRoute route;
 };
 
-// The endpoint of an http(s) or ws(s) request, or nothing when its URL
-// names no such server.
+// The endpoint of a ws(s) (or http(s)) request, its proxy asked of the
+// desktop, or nothing when its URL names no such server.
 std::optional<NetworkEndpoint> networkEndpointFor(const UrlRequest& request);
 
 // Sets SNI and the host name (or address) the peer's certificate must name.

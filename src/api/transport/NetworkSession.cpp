@@ -1,46 +1,22 @@
 #include "api/transport/NetworkSession.h"
 
 #include "api/transport/BeastWebSocketTask.h"
-#include "api/transport/HttpErrors.h"
-#include "api/transport/HttpExchange.h"
+#include "api/transport/HttpTransfer.h"
 #include "api/transport/NetworkThread.h"
+#include "api/transport/RequestCheck.h"
 
-#include <QNetworkReply>
-#include <QNetworkRequest>
+#include <QFile>
 #include <QPromise>
-#include <QScopeGuard>
 
 #include <QCoro/QCoroFuture>
-#include <QCoro/QCoroNetworkReply>
 
-#include <limits>
 #include <optional>
 
 namespace kernwell {
 
 namespace {
 
-    // Marks replies aborted by the session itself, to tell them from the
-    // transfer time-out, which aborts the same way.
-    constexpr auto cancelledProperty = "kernwellCancelled";
-
-    int transferTimeoutMilliseconds(std::chrono::milliseconds interval)
-    {
-        // 0 would switch the time-out off; a non-positive interval means "at once".
-        const auto clamped = std::clamp<std::chrono::milliseconds::rep>(
-            interval.count(), 1, std::numeric_limits<int>::max());
-        return static_cast<int>(clamped);
-    }
-
     constexpr int maxRedirects = 10;
-
-    // Only file: and data: URLs come here.
-    QNetworkReply* send(QNetworkAccessManager& manager, const UrlRequest& request)
-    {
-        QNetworkRequest networkRequest(request.url);
-        networkRequest.setTransferTimeout(transferTimeoutMilliseconds(request.timeoutInterval));
-        return manager.get(networkRequest);
-    }
 
     bool isHttp(const QUrl& url)
     {
@@ -48,15 +24,58 @@ namespace {
         return scheme == QLatin1String("http") || scheme == QLatin1String("https");
     }
 
+    Error localError(UrlSession::ErrorCode code, const QString& text)
+    {
+        return Error(QLatin1String(UrlSession::errorDomain), code, text);
+    }
+
+    // "data:[<media type>][;base64],<data>"
+    QByteArray dataUrlContent(const QUrl& url)
+    {
+        const QByteArray encoded = url.toEncoded();
+        const qsizetype comma = encoded.indexOf(',');
+        if (comma < 0) {
+            throw localError(UrlSession::badURL, QStringLiteral("The data URL holds no data."));
+        }
+        const QByteArray content = QByteArray::fromPercentEncoding(encoded.mid(comma + 1));
+        if (!encoded.left(comma).endsWith(";base64")) {
+            return content;
+        }
+        auto decoded = QByteArray::fromBase64Encoding(content, QByteArray::AbortOnBase64DecodingErrors);
+        if (!decoded) {
+            throw localError(UrlSession::badURL, QStringLiteral("The data URL's base64 is malformed."));
+        }
+        return *decoded;
+    }
+
+    UrlDataResult localContent(const QUrl& url)
+    {
+        if (url.scheme() == QLatin1String("data")) {
+            return { dataUrlContent(url), std::nullopt };
+        }
+        if (!url.isLocalFile()) {
+            throw localError(UrlSession::unsupportedURL,
+                QStringLiteral("The URL's scheme is not supported: ") + url.toDisplayString(QUrl::RemoveUserInfo | QUrl::RemoveQuery));
+        }
+        QFile file(url.toLocalFile());
+        if (!file.open(QIODevice::ReadOnly)) {
+            throw localError(file.exists() ? UrlSession::unknown : UrlSession::fileDoesNotExist,
+                QStringLiteral("The file cannot be read: ") + file.fileName() + QStringLiteral(" (") + file.errorString() + QLatin1Char(')'));
+        }
+        return { file.readAll(), std::nullopt };
+    }
+
     // Fulfilled once: with the outcome, or as cancelled when the network
-    // thread stopped before the exchange ended.
+    // thread stopped before the transfer ended.
     class OutcomePromise {
     public:
         OutcomePromise() { m_promise.start(); }
         ~OutcomePromise()
         {
             if (!m_fulfilled) {
-                fulfil(HttpOutcome { httpCancelledError(), {}, {} });
+                fulfil(HttpOutcome { Error(QLatin1String(UrlSession::errorDomain), UrlSession::cancelled,
+                                         QStringLiteral("The request was cancelled.")),
+                    {}, {} });
             }
         }
         OutcomePromise(const OutcomePromise&) = delete;
@@ -139,28 +158,20 @@ namespace {
 } // namespace
 
 NetworkSession::NetworkSession()
-    : m_accessManager(std::make_unique<QNetworkAccessManager>())
-    , m_network(std::make_shared<NetworkThread>())
+    : m_network(std::make_shared<NetworkThread>())
 {
-    // Redirects are followed by data() itself, which decides what may go where.
-    m_accessManager->setRedirectPolicy(QNetworkRequest::ManualRedirectPolicy);
 }
 
 NetworkSession::~NetworkSession()
 {
-    // Waiting requests end with a cancellation instead of a dangling reply.
-    for (const std::weak_ptr<HttpExchange>& running : m_exchanges) {
-        if (const auto exchange = running.lock()) {
-            exchange->cancel();
+    // Waiting requests end with a cancellation instead of a dangling await.
+    std::vector<std::shared_ptr<HttpTransfer>> running;
+    for (const std::weak_ptr<HttpTransfer>& transfer : m_transfers) {
+        if (auto alive = transfer.lock()) {
+            running.push_back(std::move(alive));
         }
     }
-    const auto replies = m_accessManager->findChildren<QNetworkReply*>();
-    for (QNetworkReply* reply : replies) {
-        if (reply->isRunning()) {
-            reply->setProperty(cancelledProperty, true);
-            reply->abort();
-        }
-    }
+    HttpTransfer::cancel(*m_network, std::move(running));
 }
 
 QCoro::Task<UrlDataResult> NetworkSession::data(UrlRequest request)
@@ -185,41 +196,27 @@ QCoro::Task<UrlDataResult> NetworkSession::data(UrlRequest request)
 
 QCoro::Task<UrlDataResult> NetworkSession::fetchOnce(const UrlRequest& request)
 {
-    return isHttp(request.url) ? exchange(request) : fetchLocal(request);
-}
-
-QCoro::Task<UrlDataResult> NetworkSession::exchange(const UrlRequest& request)
-{
-    std::optional<NetworkEndpoint> endpoint = networkEndpointFor(request);
-    if (!endpoint) {
+    if (!isHttp(request.url)) {
+        co_return localContent(request.url);
+    }
+    if (!request.url.isValid() || request.url.host().isEmpty()) {
         throw Error(QLatin1String(UrlSession::errorDomain), UrlSession::badURL,
             QStringLiteral("The URL names no server: ") + request.url.toDisplayString(QUrl::RemoveUserInfo | QUrl::RemoveQuery));
     }
-    if (std::optional<Error> refusal = unsendable(*endpoint, request.method)) {
+    if (std::optional<Error> refusal = unsendable(request.method, request.headerFields)) {
         throw *refusal;
     }
     auto promise = std::make_shared<OutcomePromise>();
     QFuture<HttpOutcome> future = promise->future();
-    std::erase_if(m_exchanges, [](const std::weak_ptr<HttpExchange>& running) { return running.expired(); });
-    m_exchanges.push_back(HttpExchange::start(*m_network, std::move(*endpoint), request.method, request.body,
+    std::erase_if(m_transfers, [](const std::weak_ptr<HttpTransfer>& running) { return running.expired(); });
+    m_transfers.push_back(HttpTransfer::start(*m_network, request, ProxyRoute::forUrl(request.url),
         [promise](HttpOutcome outcome) { promise->fulfil(std::move(outcome)); }));
-    promise.reset(); // the exchange holds the only one: its end fulfils it
+    promise.reset(); // the transfer holds the only one: its end fulfils it
     HttpOutcome outcome = co_await future;
     if (outcome.error) {
         throw *outcome.error;
     }
     co_return UrlDataResult { std::move(outcome.body), std::move(outcome.response) };
-}
-
-QCoro::Task<UrlDataResult> NetworkSession::fetchLocal(const UrlRequest& request)
-{
-    QNetworkReply* reply = send(*m_accessManager, request);
-    const auto release = qScopeGuard([reply] { reply->deleteLater(); });
-    co_await reply;
-    if (reply->error() != QNetworkReply::NoError) {
-        throw httpTransportError(reply->error(), reply->errorString(), reply->property(cancelledProperty).toBool());
-    }
-    co_return UrlDataResult { reply->readAll(), std::nullopt };
 }
 
 QCoro::Task<UrlDataResult> NetworkSession::download(QUrl url)

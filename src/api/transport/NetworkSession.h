@@ -2,23 +2,20 @@
 
 #include "api/UrlSession.h"
 
-#include <QNetworkAccessManager>
-
 #include <chrono>
 #include <memory>
 #include <vector>
 
 namespace kernwell {
 
-class HttpExchange;
+class HttpTransfer;
 class NetworkThread;
 
-// The process-wide session. HTTP and websockets run through Boost.Beast on one
-// network thread whose completions come back to the thread that created the
-// session (the main thread); Beast tells an answer cut mid-chunk from a whole
-// one, which Qt's HTTP layer does not. Other URLs (file:, data:) go through a
-// QNetworkAccessManager. Destroying the session cancels the requests still
-// running.
+// The process-wide session. HTTP runs through libcurl and websockets through
+// Boost.Beast on one network thread whose completions come back to the thread
+// that created the session (the main thread); both reach their server the way
+// the desktop's proxy settings say. file: and data: URLs are read at once.
+// Destroying the session cancels the requests still running.
 class NetworkSession final : public UrlSession {
 public:
     NetworkSession();
@@ -32,12 +29,9 @@ public:
 
 private:
     QCoro::Task<UrlDataResult> fetchOnce(const UrlRequest& request);
-    QCoro::Task<UrlDataResult> exchange(const UrlRequest& request);
-    QCoro::Task<UrlDataResult> fetchLocal(const UrlRequest& request);
 
-    std::unique_ptr<QNetworkAccessManager> m_accessManager;
     std::shared_ptr<NetworkThread> m_network;
-    std::vector<std::weak_ptr<HttpExchange>> m_exchanges; // the ones that may still run
+    std::vector<std::weak_ptr<HttpTransfer>> m_transfers; // the ones that may still run
 
 };
 

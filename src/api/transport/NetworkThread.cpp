@@ -2,6 +2,8 @@
 
 #include <boost/asio/post.hpp>
 
+#include <QtGlobal>
+
 #include <pthread.h>
 
 namespace kernwell {
@@ -41,6 +43,9 @@ NetworkThread::~NetworkThread()
         if (!m_thread.joinable()) {
             return;
         }
+        // curl's kept connections are watched by the context: closed first,
+        // they would keep it running until the drain time-out.
+        boost::asio::post(m_io, [this] { m_curl.reset(); });
         m_work.reset();
     }
     if (m_ran.wait_for(m_drainTimeout) != std::future_status::ready) {
@@ -58,10 +63,39 @@ void NetworkThread::ensureStarted()
     m_work.emplace(m_io.get_executor());
     std::packaged_task<void()> run([this] {
         pthread_setname_np(pthread_self(), "kernwell-net");
-        m_io.run();
+        this->run();
     });
     m_ran = run.get_future();
     m_thread = std::thread(std::move(run));
+}
+
+void NetworkThread::run()
+{
+    bool failed = false;
+    for (;;) {
+        try {
+            // Whose handler failed is unknown: no transfer may wait for an
+            // answer that will never come.
+            if (std::exchange(failed, false) && m_curl) {
+                m_curl->failAll(CURLE_ABORTED_BY_CALLBACK);
+            }
+            m_io.run();
+            return;
+        } catch (const std::exception& error) {
+            qCritical("The network thread stopped a handler that failed: %s", error.what());
+        } catch (...) {
+            qCritical("The network thread stopped a handler that failed.");
+        }
+        failed = true;
+    }
+}
+
+CurlMulti& NetworkThread::curl()
+{
+    if (!m_curl) {
+        m_curl.emplace(m_io);
+    }
+    return *m_curl;
 }
 
 void NetworkThread::post(std::function<void()> work)

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "api/transport/HttpConnectionPool.h"
+#include "api/transport/CurlMulti.h"
 
 #include <QObject>
 
@@ -18,11 +18,13 @@
 
 namespace kernwell {
 
-// The one thread that runs the network I/O (HTTP and websockets), with an
-// io_context that is started on first use. Work goes to it with post();
-// results come back to the thread that created this object with
-// postToOwner(). Destruction lets the connections still closing finish for up
-// to `drainTimeout`, then stops the context and joins the thread.
+// The one thread that runs the network I/O (HTTP through libcurl, websockets
+// through Beast), with an io_context that is started on first use. Work goes
+// to it with post(); results come back to the thread that created this object
+// with postToOwner(). An exception that escapes a handler is reported on
+// stderr, ends every HTTP transfer in flight with an error, and the thread
+// goes on. Destruction lets the connections still closing finish for up to
+// `drainTimeout`, then stops the context and joins the thread.
 class NetworkThread {
 public:
     explicit NetworkThread(std::chrono::milliseconds drainTimeout = std::chrono::seconds(2));
@@ -36,8 +38,8 @@ public:
     // posted after this call. Any thread.
     boost::asio::ssl::context& tlsContext();
 
-    // The HTTP connections kept for reuse; network thread only.
-    HttpConnectionPool& httpConnections() { return m_httpConnections; }
+    // The HTTP transfers and the connections kept for reuse; network thread only.
+    CurlMulti& curl();
 
     // Runs `work` on the network thread, starting it if needed. Any thread.
     void post(std::function<void()> work);
@@ -47,11 +49,12 @@ public:
 
 private:
     void ensureStarted();
+    void run();
 
     std::chrono::milliseconds m_drainTimeout;
     std::optional<boost::asio::ssl::context> m_tls; // outlives the streams the context still holds
     boost::asio::io_context m_io;
-    HttpConnectionPool m_httpConnections; // its sockets go before the context they use
+    std::optional<CurlMulti> m_curl; // its sockets go before the context they use
     std::optional<boost::asio::executor_work_guard<boost::asio::io_context::executor_type>> m_work;
     std::once_flag m_tlsSetUp;
     std::mutex m_startMutex;

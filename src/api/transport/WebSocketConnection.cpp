@@ -10,9 +10,9 @@ std::shared_ptr<WebSocketConnection> WebSocketConnection::create(
 {
     if (endpoint.tls) {
         return std::make_shared<BeastWebSocketConnection<true>>(
-            std::move(endpoint), std::move(sink), network.ioContext(), network.tlsContext());
+            std::move(endpoint), std::move(sink), network, network.tlsContext());
     }
-    return std::make_shared<BeastWebSocketConnection<false>>(std::move(endpoint), std::move(sink), network.ioContext());
+    return std::make_shared<BeastWebSocketConnection<false>>(std::move(endpoint), std::move(sink), network);
 }
 
 } // namespace kernwell

@@ -31,9 +31,6 @@ namespace {
 Error webSocketTransportError(WebSocketPhase phase, const boost::system::error_code& error)
 {
     switch (phase) {
-    case WebSocketPhase::resolving:
-        return socketError(UrlSession::cannotFindHost,
-            QStringLiteral("A server with the specified hostname could not be found."), error);
     case WebSocketPhase::connecting:
         return socketError(UrlSession::cannotConnectToHost, QStringLiteral("Could not connect to the server."), error);
     case WebSocketPhase::securing:

@@ -7,7 +7,7 @@
 namespace kernwell {
 
 // How far a websocket got; a failure is named after the step it stopped.
-enum class WebSocketPhase { resolving, connecting, securing, upgrading, open };
+enum class WebSocketPhase { connecting, securing, upgrading, open };
 
 // The transport error of UrlSession::errorDomain for a socket failure.
 Error webSocketTransportError(WebSocketPhase phase, const boost::system::error_code& error);

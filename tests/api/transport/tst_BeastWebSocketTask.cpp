@@ -414,6 +414,7 @@ private slots:
         QTest::newRow("handshake stalls") << QStringLiteral("stall") << 300 << int(UrlSession::timedOut);
         QTest::newRow("connection refused") << QStringLiteral("refused") << 15000 << int(UrlSession::cannotConnectToHost);
         QTest::newRow("host not found") << QStringLiteral("unknown host") << 15000 << int(UrlSession::cannotFindHost);
+        QTest::newRow("a line break in a field") << QStringLiteral("injection") << 15000 << int(UrlSession::badURL);
     }
     void failuresWhileOpening()
     {
@@ -431,7 +432,11 @@ private slots:
             url.setHost(QStringLiteral("no-such-host.invalid"));
         }
         NetworkSession session;
-        const auto task = session.webSocketTask(socketRequest(url, std::chrono::milliseconds(timeoutMs)));
+        UrlRequest request = socketRequest(url, std::chrono::milliseconds(timeoutMs));
+        if (peer == QLatin1String("injection")) {
+            request.setValue("Bearer t\r\nX-Admin: 1", "Authorization");
+        }
+        const auto task = session.webSocketTask(request);
         task->resume();
 
         const Outcome outcome = receiveOne(*task);

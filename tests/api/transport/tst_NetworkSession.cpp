@@ -1,23 +1,44 @@
+#include "api/transport/HttpTransfer.h"
 #include "api/transport/NetworkSession.h"
+#include "api/transport/NetworkThread.h"
 
+#include "support/ForwardingProxy.h"
 #include "support/RawHttpServer.h"
+#include "support/WebSocketTestServer.h"
 #include "RunTask.h"
 #include "TestMain.h"
 #include "ThrownError.h"
 
+#include <QScopeGuard>
 #include <QSet>
 #include <QTemporaryDir>
 #include <QTimer>
 
+#include <dlfcn.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <future>
 #include <memory>
+#include <string_view>
+#include <thread>
 
 using kernwell::Error;
 using kernwell::HeaderFields;
+using kernwell::HttpOutcome;
+using kernwell::HttpTransfer;
 using kernwell::NetworkSession;
+using kernwell::NetworkThread;
+using kernwell::ProxyRoute;
 using kernwell::UrlDataResult;
 using kernwell::UrlRequest;
 using kernwell::UrlSession;
+using kernwell::test::ForwardingProxy;
 using kernwell::test::RawHttpServer;
+using kernwell::test::WebSocketTestServer;
 using kernwell::test::runTask;
 using kernwell::test::thrownError;
 
@@ -38,7 +59,23 @@ void respondAfterHead(QTcpSocket& socket, const QByteArray& head)
     socket.write(head);
 }
 
+std::atomic<int> slowLookupsEnded { 0 };
+
 } // namespace
+
+// Names under ".slow.test" take long to look up and then name this machine;
+// every other name is looked up as usual.
+extern "C" int getaddrinfo(const char* node, const char* service, const addrinfo* hints, addrinfo** result)
+{
+    using Lookup = int (*)(const char*, const char*, const addrinfo*, addrinfo**);
+    static const auto systemLookup = reinterpret_cast<Lookup>(dlsym(RTLD_NEXT, "getaddrinfo"));
+    if (node && std::string_view(node).ends_with(".slow.test")) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+        ++slowLookupsEnded;
+        return systemLookup("127.0.0.1", service, hints, result);
+    }
+    return systemLookup(node, service, hints, result);
+}
 
 class TestNetworkSession : public QObject {
     Q_OBJECT
@@ -135,6 +172,10 @@ private slots:
             [](const auto& field) { return field.first.compare("Content-Type", Qt::CaseInsensitive) == 0; });
         // The transport must not invent a content type for a body-less POST.
         QCOMPARE(received.hasField("Content-Type"), contentTypeGiven);
+        const auto agent = std::find_if(received.headerFields.begin(), received.headerFields.end(),
+            [](const auto& field) { return field.first == "User-Agent"; });
+        QVERIFY(agent != received.headerFields.end());
+        QVERIFY2(agent->second.startsWith("Kernwell/") && agent->second.endsWith(" (Linux)"), agent->second.constData());
     }
 
     void downloadIsAPlainGet()
@@ -183,16 +224,28 @@ private slots:
         QCOMPARE(connections.size(), serverClosesIdle ? 3 : 1);
     }
 
+    // A stall ends a transfer after the time-out; a trickle that never
+    // stalls ends after ten times that.
     void stalledTransferTimesOut_data()
     {
         QTest::addColumn<QByteArray>("head");
-        QTest::newRow("no answer at all") << QByteArray();
-        QTest::newRow("head, then nothing") << QByteArray("HTTP/1.1 200 OK\r\nContent-Length: 100\r\n\r\n0123456789");
+        QTest::addColumn<bool>("trickles");
+        QTest::newRow("no answer at all") << QByteArray() << false;
+        QTest::newRow("head, then nothing") << QByteArray("HTTP/1.1 200 OK\r\nContent-Length: 100\r\n\r\n0123456789") << false;
+        QTest::newRow("head, then a byte at a time") << QByteArray("HTTP/1.1 200 OK\r\nContent-Length: 100000\r\n\r\n") << true;
     }
     void stalledTransferTimesOut()
     {
         QFETCH(QByteArray, head);
-        RawHttpServer server([&](QTcpSocket& socket, const RawHttpServer::Request&) { respondAfterHead(socket, head); });
+        QFETCH(bool, trickles);
+        RawHttpServer server([&](QTcpSocket& socket, const RawHttpServer::Request&) {
+            respondAfterHead(socket, head);
+            if (trickles) {
+                auto* drip = new QTimer(&socket);
+                QObject::connect(drip, &QTimer::timeout, &socket, [&socket] { socket.write("x"); });
+                drip->start(100);
+            }
+        });
         NetworkSession session;
 
         const auto error = thrownError([&] { runTask(session.data(requestFor(server.url(), std::chrono::milliseconds(300)))); });
@@ -235,13 +288,16 @@ private slots:
         QTest::newRow("dropped mid-body") << QStringLiteral("drop") << int(UrlSession::networkConnectionLost);
         QTest::newRow("missing file") << QStringLiteral("missing file") << int(UrlSession::fileDoesNotExist);
         QTest::newRow("line break in a field") << QStringLiteral("injection") << int(UrlSession::badURL);
+        QTest::newRow("a field the transport sets") << QStringLiteral("framing given") << int(UrlSession::badURL);
+        QTest::newRow("announced beyond the size limit") << QStringLiteral("huge") << int(UrlSession::badServerResponse);
     }
     void transportFailuresAreTold()
     {
         QFETCH(QString, target);
         QFETCH(int, code);
-        RawHttpServer server([](QTcpSocket& socket, const RawHttpServer::Request&) {
-            socket.write("HTTP/1.1 200 OK\r\nContent-Length: 100\r\n\r\nonly ten b");
+        RawHttpServer server([&target](QTcpSocket& socket, const RawHttpServer::Request&) {
+            const QByteArray length = target == QLatin1String("huge") ? "1000000000" : "100";
+            socket.write("HTTP/1.1 200 OK\r\nContent-Length: " + length + "\r\n\r\nonly ten b");
             socket.flush();
             socket.disconnectFromHost();
         });
@@ -263,7 +319,8 @@ private slots:
             url = QUrl(QStringLiteral("http://no-such-host.invalid/"));
         } else if (target == QLatin1String("plain as TLS")) {
             url = QUrl(QStringLiteral("https://127.0.0.1:%1/").arg(plain.serverPort()));
-        } else if (target == QLatin1String("drop") || target == QLatin1String("injection")) {
+        } else if (target == QLatin1String("drop") || target == QLatin1String("injection") || target == QLatin1String("framing given")
+            || target == QLatin1String("huge")) {
             url = server.url();
         } else {
             url = QUrl::fromLocalFile(QStringLiteral("/nonexistent/kernwell/file.otf"));
@@ -273,6 +330,8 @@ private slots:
         UrlRequest request = requestFor(url, std::chrono::seconds(10));
         if (target == QLatin1String("injection")) {
             request.setValue("Bearer t\r\nX-Admin: 1", "Authorization");
+        } else if (target == QLatin1String("framing given")) {
+            request.setValue("chunked", "Transfer-Encoding");
         }
 
         const auto error = thrownError([&] { runTask(session.data(request)); });
@@ -280,7 +339,8 @@ private slots:
         QVERIFY(error.has_value());
         QCOMPARE(error->domain(), QLatin1String(UrlSession::errorDomain));
         QCOMPARE(error->code(), code);
-        QVERIFY(target != QLatin1String("injection") || server.requests().isEmpty());
+        const bool refusedBeforeSending = target == QLatin1String("injection") || target == QLatin1String("framing given");
+        QVERIFY(!refusedBeforeSending || server.requests().isEmpty());
     }
 
     void nonHttpAnswerHasNoHttpResponse_data()
@@ -578,6 +638,185 @@ private slots:
         QVERIFY(kernwell::test::waitUntil([&] { return answered == 20; }));
         QVERIFY2(mostInFlight <= 6, qPrintable(QStringLiteral("%1 at once").arg(mostInFlight)));
         QCOMPARE(connections.size(), 6);
+    }
+
+    // The desktop's proxy (here the environment's, as libproxy reads it)
+    // carries requests, and the websocket through a CONNECT tunnel.
+    void proxiesOfTheDesktopAreUsed_data()
+    {
+        QTest::addColumn<bool>("websocket");
+        QTest::addColumn<bool>("refuses");
+        QTest::newRow("request") << false << false;
+        QTest::newRow("websocket") << true << false;
+        QTest::newRow("request, proxy wants credentials") << false << true;
+        QTest::newRow("websocket, proxy wants credentials") << true << true;
+    }
+    void proxiesOfTheDesktopAreUsed()
+    {
+        QFETCH(bool, websocket);
+        QFETCH(bool, refuses);
+        ForwardingProxy proxy(refuses ? ForwardingProxy::Mode::refuseWith407 : ForwardingProxy::Mode::forward);
+        qputenv("http_proxy", proxy.url().toEncoded());
+        const auto unset = qScopeGuard([] { qunsetenv("http_proxy"); });
+        RawHttpServer server([](QTcpSocket& socket, const RawHttpServer::Request&) {
+            socket.write(RawHttpServer::answer(200, "OK", {}, "through"));
+        });
+        WebSocketTestServer socketServer;
+        NetworkSession session;
+
+        std::optional<Error> error;
+        if (websocket) {
+            const auto task = session.webSocketTask(requestFor(socketServer.url()));
+            task->resume();
+            bool answered = false;
+            task->sendPing([&](std::optional<Error> pingError) {
+                answered = true;
+                error = std::move(pingError);
+            });
+            QVERIFY(kernwell::test::waitUntil([&] { return answered; }));
+        } else {
+            error = thrownError([&] { QCOMPARE(runTask(session.data(requestFor(server.url()))).body, QByteArray("through")); });
+        }
+
+        QVERIFY(!proxy.requestLines().isEmpty());
+        const QByteArray line = proxy.requestLines().constFirst();
+        QVERIFY2(line.startsWith(websocket ? "CONNECT 127.0.0.1:" : "GET http://127.0.0.1:"), line.constData());
+        QCOMPARE(error.has_value(), refuses);
+        if (refuses) {
+            QCOMPARE(error->description(), QStringLiteral("The proxy refused the connection (status 407)."));
+        }
+    }
+
+    // The token exchange is a POST: sent again, it would present a refresh
+    // token that the first one may already have used up.
+    void postIsNeverSentTwice()
+    {
+        int posts = 0;
+        RawHttpServer server([&posts](QTcpSocket& socket, const RawHttpServer::Request& request) {
+            if (request.method == "POST") {
+                ++posts;
+                socket.disconnectFromHost();
+                return;
+            }
+            socket.write(RawHttpServer::answer(200, "OK", {}, "kept"));
+        });
+        NetworkSession session;
+        runTask(session.data(requestFor(server.url()))); // leaves a kept connection
+        UrlRequest post = requestFor(server.url(QStringLiteral("/1/access/users")));
+        post.method = "POST";
+
+        const auto error = thrownError([&] { runTask(session.data(post)); });
+
+        QVERIFY(error.has_value());
+        QCOMPARE(error->code(), int(UrlSession::networkConnectionLost));
+        QCOMPARE(posts, 1);
+    }
+
+    // Names are looked up beside each other and within the request's
+    // time-out; a lookup still running holds up neither others nor the end.
+    void lookupsHoldNothingUp_data()
+    {
+        QTest::addColumn<QString>("situation");
+        QTest::newRow("a literal address beside a slow name") << QStringLiteral("beside");
+        QTest::newRow("a time-out shorter than the lookup") << QStringLiteral("timeout");
+        QTest::newRow("the session ends during a lookup") << QStringLiteral("end");
+    }
+    void lookupsHoldNothingUp()
+    {
+        QFETCH(QString, situation);
+        RawHttpServer server([](QTcpSocket& socket, const RawHttpServer::Request&) {
+            socket.write(RawHttpServer::answer(200, "OK", {}, "x"));
+        });
+        const int endedBefore = slowLookupsEnded;
+        auto session = std::make_unique<NetworkSession>();
+        QUrl slow = server.url();
+        slow.setHost(QStringLiteral("a.slow.test"));
+        std::optional<Error> slowError;
+        bool slowDone = false;
+        auto slowRequest = [&](std::chrono::milliseconds timeout) -> QCoro::Task<> {
+            try {
+                co_await session->data(requestFor(slow, timeout));
+            } catch (const Error& error) {
+                slowError = error;
+            }
+            slowDone = true;
+        };
+        const auto running = slowRequest(situation == QLatin1String("timeout") ? std::chrono::milliseconds(300) : std::chrono::seconds(10));
+
+        if (situation == QLatin1String("beside")) {
+            runTask(session->data(requestFor(server.url())));
+            QVERIFY(!slowDone);
+            QVERIFY(kernwell::test::waitUntil([&] { return slowDone; }));
+            QVERIFY(!slowError.has_value());
+        } else if (situation == QLatin1String("timeout")) {
+            QVERIFY(kernwell::test::waitUntil([&] { return slowDone; }));
+            QCOMPARE(slowLookupsEnded, endedBefore);
+            QCOMPARE(slowError->code(), int(UrlSession::timedOut));
+        } else {
+            QTest::qWait(100);
+            session.reset();
+            QCOMPARE(slowLookupsEnded, endedBefore);
+            QVERIFY(kernwell::test::waitUntil([&] { return slowDone; }));
+            QCOMPARE(slowError->code(), int(UrlSession::cancelled));
+        }
+        QVERIFY(kernwell::test::waitUntil([&] { return slowLookupsEnded > endedBefore; }));
+    }
+
+    // "localhost" is 127.0.0.1 and ::1: when the first address drops
+    // connection attempts, the next one answers within the time-out.
+    void aStallingAddressIsLeftForTheNext()
+    {
+        QTcpServer answering;
+        if (!answering.listen(QHostAddress::LocalHostIPv6, 0)) {
+            QSKIP("This machine has no IPv6 loopback.");
+        }
+        connect(&answering, &QTcpServer::newConnection, &answering, [&answering] {
+            QTcpSocket* socket = answering.nextPendingConnection();
+            connect(socket, &QTcpSocket::readyRead, socket, [socket] {
+                socket->write("HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nv6");
+            });
+        });
+        // A listener on 127.0.0.1 whose backlog is full drops new attempts unanswered.
+        sockaddr_in address {};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        address.sin_port = htons(answering.serverPort());
+        std::vector<int> sockets { ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0) };
+        const auto closeAll = qScopeGuard([&sockets] { std::for_each(sockets.begin(), sockets.end(), ::close); });
+        auto* bound = reinterpret_cast<sockaddr*>(&address);
+        QVERIFY(::bind(sockets.front(), bound, sizeof address) == 0 && ::listen(sockets.front(), 0) == 0);
+        for (int i = 0; i < 4; ++i) {
+            sockets.push_back(::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
+            ::connect(sockets.back(), bound, sizeof address);
+        }
+        NetworkSession session;
+
+        const QUrl url(QStringLiteral("http://localhost:%1/").arg(answering.serverPort()));
+        QCOMPARE(runTask(session.data(requestFor(url, std::chrono::seconds(3)))).body, QByteArray("v6"));
+    }
+
+    // A handler that throws on the network thread ends the transfers in
+    // flight with an error, and the thread goes on with the next work.
+    void aFailedHandlerEndsTheTransfersInFlight()
+    {
+        RawHttpServer server([](QTcpSocket&, const RawHttpServer::Request&) { });
+        NetworkThread network;
+        std::promise<HttpOutcome> ended;
+        const auto transfer = HttpTransfer::start(network, requestFor(server.url()), ProxyRoute {},
+            [&ended](HttpOutcome outcome) { ended.set_value(std::move(outcome)); });
+        QVERIFY(kernwell::test::waitUntil([&] { return server.requests().size() == 1; }));
+        QTest::ignoreMessage(QtCriticalMsg, "The network thread stopped a handler that failed: out of everything");
+
+        network.post([] { throw std::runtime_error("out of everything"); });
+
+        std::future<HttpOutcome> outcome = ended.get_future();
+        QVERIFY(outcome.wait_for(std::chrono::seconds(10)) == std::future_status::ready);
+        const std::optional<Error> error = outcome.get().error;
+        QVERIFY(error.has_value());
+        QCOMPARE(error->code(), int(UrlSession::unknown));
+        std::promise<void> next;
+        network.post([&next] { next.set_value(); });
+        QVERIFY(next.get_future().wait_for(std::chrono::seconds(10)) == std::future_status::ready);
     }
 };
 

@@ -5,6 +5,7 @@
 #include "support/WebSocketTestServer.h"
 
 #include <QDir>
+#include <QNetworkProxyFactory>
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QTimer>
@@ -90,6 +91,9 @@ private slots:
         constexpr int cycles = 1000;
         WebSocketTestServer server;
         server.refuseUpgradesWith(ending == QLatin1String("refuse") ? 401 : 0);
+        // Qt answers proxy lookups on a thread of its own that lives as long
+        // as the process: it is there before the session, as in the program.
+        QNetworkProxyFactory::systemProxyForQuery(QNetworkProxyQuery(server.url()));
         const qsizetype fdsBefore = openFileDescriptors();
         const qsizetype threadsBefore = threads();
         auto session = std::make_unique<NetworkSession>();

@@ -91,6 +91,25 @@ private slots:
         }
     }
 
+    // A kept connection the server dropped without close_notify while it sat
+    // idle is a connection to replace, not a failure of the next request.
+    void keptConnectionDroppedWithoutNotice()
+    {
+        qputenv("SSL_CERT_FILE", QFile::encodeName(m_certificates->caFile()));
+        TlsWebSocketTestServer server(m_certificates->serverCertificateFile(), m_certificates->serverKeyFile());
+        server.dropConnectionsAfterAnswering();
+        NetworkSession session;
+        UrlRequest request;
+        request.url = server.url(QStringLiteral("https"), QStringLiteral("localhost"));
+
+        for (int i = 0; i < 2; ++i) {
+            QCOMPARE(runTask(session.data(request)).body, QByteArray("secure"));
+            QTest::qWait(20); // the drop reaches the idle connection first
+        }
+
+        QCOMPARE(server.secureHandshakes(), 2);
+    }
+
 private:
     QTemporaryDir m_directory;
     std::unique_ptr<TestCertificates> m_certificates;

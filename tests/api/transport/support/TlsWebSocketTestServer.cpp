@@ -15,6 +15,7 @@ struct TlsWebSocketTestServer::Shared {
     mutable std::mutex mutex;
     int secureHandshakes = 0;
     std::string lastServerName;
+    bool dropAfterAnswer = false;
 };
 
 namespace {
@@ -66,7 +67,10 @@ namespace {
                 self->m_response.body() = "secure";
                 self->m_response.prepare_payload();
                 beast::http::async_write(self->m_ws.next_layer(), self->m_response, [self](beast::error_code writeError, std::size_t) {
-                    if (!writeError) {
+                    const std::lock_guard lock(self->m_shared->mutex);
+                    if (self->m_shared->dropAfterAnswer) {
+                        beast::get_lowest_layer(self->m_ws).socket().close();
+                    } else if (!writeError) {
                         self->readRequest();
                     }
                 });
@@ -123,6 +127,12 @@ void TlsWebSocketTestServer::accept()
         std::make_shared<TlsSession>(std::move(socket), m_tls, m_shared)->start();
         accept();
     });
+}
+
+void TlsWebSocketTestServer::dropConnectionsAfterAnswering()
+{
+    const std::lock_guard lock(m_shared->mutex);
+    m_shared->dropAfterAnswer = true;
 }
 
 int TlsWebSocketTestServer::secureHandshakes() const

@@ -24,6 +24,10 @@ public:
 
     QUrl url(const QString& scheme, const QString& host) const;
 
+    // Ends each connection after its answer without TLS's close_notify, as
+    // servers that drop idle connections do.
+    void dropConnectionsAfterAnswering();
+
     int secureHandshakes() const;
     std::string lastServerName() const; // the SNI the client sent
 
