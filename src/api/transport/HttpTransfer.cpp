@@ -6,6 +6,7 @@
 #include <openssl/x509v3.h>
 
 #include <algorithm>
+#include <limits>
 
 namespace kernwell {
 
