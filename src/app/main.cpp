@@ -7,6 +7,7 @@
 #include "app/DataFolderLock.h"
 #include "app/DesktopIntegration.h"
 #include "app/DesktopScenes.h"
+#include "app/ExitWithdrawal.h"
 #include "app/GlyphdeckMacOS.h"
 #include "app/LauncherEntry.h"
 #include "app/MacOSNetworkWatcher.h"
@@ -19,6 +20,7 @@
 #include "diagnostics/ReportThrottle.h"
 #include "diagnostics/SentryLogger.h"
 #include "diagnostics/sentry/SentryClient.h"
+#include "fonts/MacOSFontManager.h"
 #include "ui/Accessibility.h"
 #include "ui/UiResources.h"
 #include "ui/toolkit/QtToolkit.h"
@@ -250,11 +252,22 @@ int main(int argc, char** argv)
     app->openUrls(urls);
 
     // Every way out (Quit, a termination signal, the session ending) passes
-    // through aboutToQuit, where the fonts are unregistered.
+    // through aboutToQuit, where the fonts are unregistered, except the
+    // display going away: then the fonts are withdrawn as the process ends,
+    // by a font manager of its own, as the application's may be busy on a
+    // thread that is never to be waited for then.
+    ExitWithdrawal exitWithdrawal([scope = environment.registrationScope] {
+        for (const Error& error : MacOSFontManager(scope).unregisterAllFontsForNow()) {
+            printLine(stderr, QStringLiteral("kernwell: ") + error.description());
+        }
+    });
     TerminationSignals terminationSignals;
     QObject::connect(&terminationSignals, &TerminationSignals::terminationRequested, &application, [] { QCoreApplication::quit(); });
     QObject::connect(&application, &QGuiApplication::commitDataRequest, &application, [] { QCoreApplication::quit(); });
-    QObject::connect(&application, &QCoreApplication::aboutToQuit, &delegate, [&delegate] { delegate.applicationWillTerminate(); });
+    QObject::connect(&application, &QCoreApplication::aboutToQuit, &delegate, [&delegate, &exitWithdrawal] {
+        exitWithdrawal.disarm();
+        delegate.applicationWillTerminate();
+    });
 
     delegate.applicationDidFinishLaunching();
     return QApplication::exec();

@@ -1,4 +1,5 @@
 #include "api/QorTokenStorage.h"
+#include "app/ExitWithdrawal.h"
 #include "fonts/FontFolderAccount.h"
 
 #include "LocalService.h"
@@ -124,6 +125,20 @@ private:
         QVERIFY(waitUntil([] { return !instanceRunning(); }));
     }
 
+    // Runs `kernwell` on the X server `display` starts (Xvfb, on the first
+    // free display number).
+    static void onNewXServer(QProcess& display, KernwellProcess& kernwell)
+    {
+        display.start(QStringLiteral("Xvfb"), { QStringLiteral("-displayfd"), QStringLiteral("1"), QStringLiteral("-nolisten"), QStringLiteral("tcp") });
+        QVERIFY2(display.waitForStarted(), "Xvfb is missing");
+        QVERIFY(waitUntil([&] { return display.canReadLine() || display.state() == QProcess::NotRunning; }));
+        const QString number = QString::fromLatin1(display.readLine()).trimmed();
+        QVERIFY2(!number.isEmpty(), display.readAllStandardError().constData());
+        kernwell.environment().insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+        kernwell.environment().insert(QStringLiteral("DISPLAY"), QLatin1Char(':') + number);
+        kernwell.environment().remove(QStringLiteral("WAYLAND_DISPLAY"));
+    }
+
     QTemporaryDir m_dir;
 
 private slots:
@@ -175,12 +190,17 @@ private slots:
     void terminationUnregistersFonts_data()
     {
         QTest::addColumn<int>("signalNumber");
-        QTest::newRow("SIGTERM") << SIGTERM;
-        QTest::newRow("SIGINT") << SIGINT;
+        // The signal goes to the X server Kernwell runs on, not to Kernwell.
+        QTest::addColumn<bool>("toDisplay");
+        QTest::newRow("SIGTERM") << SIGTERM << false;
+        QTest::newRow("SIGINT") << SIGINT << false;
+        QTest::newRow("SIGHUP") << SIGHUP << false;
+        QTest::newRow("display connection lost") << SIGKILL << true;
     }
     void terminationUnregistersFonts()
     {
         QFETCH(int, signalNumber);
+        QFETCH(bool, toDisplay);
         LocalService service;
         const QString email = QStringLiteral("fonts@example.org");
         storeRefreshToken(email, service.signIn(email).refreshToken);
@@ -190,14 +210,61 @@ private slots:
         QVERIFY(QFile::copy(TestFonts::path(), font));
         QVERIFY(!kernwell::FontFolderAccount::write(fontFolder(), email));
 
+        QProcess display;
         KernwellProcess kernwell;
+        if (toDisplay) {
+            onNewXServer(display, kernwell);
+            if (QTest::currentTestFailed()) {
+                return;
+            }
+        }
         startInstance(kernwell, service);
         QVERIFY2(service.waitForOpenSockets(email, 1, std::chrono::seconds(30)), qPrintable(kernwell.standardError()));
         QVERIFY(waitUntil([] { return !registeredFonts().isEmpty(); }, std::chrono::seconds(20)));
-        stop(kernwell, signalNumber);
-        QCOMPARE(registeredFonts(), QStringList());
+        if (toDisplay) {
+            ::kill(static_cast<pid_t>(display.processId()), signalNumber);
+            QVERIFY(kernwell.finish());
+            QVERIFY2(kernwell.exitStatus() == QProcess::NormalExit, qPrintable(kernwell.standardError()));
+        } else {
+            stop(kernwell, signalNumber);
+        }
+        QVERIFY2(registeredFonts().isEmpty(), qPrintable(kernwell.standardError()));
+        // Withdrawn for now, caches and all, not deleted.
+        QVERIFY(!QDir(qEnvironmentVariable("XDG_DATA_HOME") + QStringLiteral("/org.kernwell.Kernwell/withdrawn-links")).isEmpty());
         QVERIFY(QFile::exists(font));
         clearKeyring(email);
+    }
+
+    // Qt's Wayland platform ends the process with _exit(), past every exit
+    // hook, right after its warning: the fonts are withdrawn on the warning,
+    // once, unless the quit has begun. Every message still reaches the
+    // handler before.
+    void displayWarningWithdrawsFonts_data()
+    {
+        QTest::addColumn<QString>("warning");
+        QTest::addColumn<bool>("quitting");
+        QTest::addColumn<int>("withdrawals");
+        const QString broke = QStringLiteral("The Wayland connection broke. Did the Wayland compositor die?");
+        QTest::newRow("compositor gone") << broke << false << 1;
+        QTest::newRow("protocol error") << QStringLiteral("The Wayland connection experienced a fatal error: Protocol error") << false << 1;
+        QTest::newRow("during the quit") << broke << true << 0;
+        QTest::newRow("another warning") << QStringLiteral("QSocketNotifier: Invalid socket 12") << false << 0;
+    }
+    void displayWarningWithdrawsFonts()
+    {
+        QFETCH(QString, warning);
+        QFETCH(bool, quitting);
+        QFETCH(int, withdrawals);
+        int withdrawn = 0;
+        kernwell::ExitWithdrawal withdrawal([&withdrawn] { ++withdrawn; });
+        if (quitting) {
+            withdrawal.disarm();
+        }
+        for (int time = 0; time < 2; ++time) {
+            QTest::ignoreMessage(QtWarningMsg, qPrintable(warning));
+            qWarning("%s", qPrintable(warning));
+        }
+        QCOMPARE(withdrawn, withdrawals);
     }
 
     // One Kernwell per data folder: a second process that cannot reach the
