@@ -246,6 +246,10 @@
         <translation>Der Anmeldelink ist abgelaufen.</translation>
     </message>
     <message>
+        <source>Kernwell could not read which account its fonts belong to; they are kept.</source>
+        <translation>Kernwell konnte nicht lesen, zu welchem Konto seine Schriften gehören; sie bleiben erhalten.</translation>
+    </message>
+    <message>
         <source>The sign-in link could not be used.</source>
         <translation>Der Anmeldelink konnte nicht verwendet werden.</translation>
     </message>

@@ -186,7 +186,8 @@ std::optional<SignInCallback> SignInCallback::parse(const QString& url)
     if (items[0].name != QLatin1String("token") || items[1].name != QLatin1String("email")) {
         return std::nullopt;
     }
-    if (!items[0].value || !items[1].value) {
+    // Without an e-mail the fonts could not be recorded as anyone's.
+    if (!items[0].value || !items[1].value || items[1].value->isEmpty()) {
         return std::nullopt;
     }
     return SignInCallback { *items[0].value, *items[1].value };

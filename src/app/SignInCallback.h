@@ -17,8 +17,9 @@ struct SignInCallback {
     // fails any rule: it can't be split into components; the host isn't
     // exactly "desktop"; the path isn't exactly "/authorize"; fewer than two
     // query items; the first two aren't "token" then "email"; either has no
-    // "=". Components are percent-decoded ("+" stays "+"); items after the
-    // second are not looked at. The scheme is not checked.
+    // "="; the e-mail is empty. Components are percent-decoded ("+" stays
+    // "+"); items after the second are not looked at. The scheme is not
+    // checked.
     static std::optional<SignInCallback> parse(const QString& url);
 };
 

@@ -336,7 +336,7 @@ bool FontStore::claimFor(const QString& account)
     if (!m_account) {
         m_account = FontFolderAccount::read(m_rootDir);
     }
-    if (*m_account == account) {
+    if (*m_account && FontFolderAccount::sameAccount(**m_account, account)) {
         return false;
     }
     m_account = account;

@@ -89,6 +89,8 @@ public:
     // from another account's. Queued like registerAllFonts(); a walk in
     // progress stops, and an addFont() begun before puts nothing in (it
     // throws the `handedOver` error). True when the folder is emptied.
+    // Throws the record's Error when it cannot be read: nothing changes
+    // then, and the next claim reads it again.
     bool claimFor(const QString& account);
     // For the application's end: no job of the store starts any more (an
     // addFont in flight throws the `closed` error), the running one is

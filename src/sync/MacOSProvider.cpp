@@ -6,6 +6,7 @@
 
 #include <QHostAddress>
 #include <QStandardPaths>
+#include <QUuid>
 
 #include <utility>
 
@@ -273,7 +274,18 @@ void MacOSProvider::unregisterAndReset()
 
 bool MacOSProvider::claimFontFolder()
 {
-    if (!m_fontStore->claimFor(m_username.value_or(QString()))) {
+    try {
+        if (!m_fontStore->claimFor(m_username.value_or(QString()))) {
+            return false;
+        }
+    } catch (const Error& unread) {
+        // Deleting fonts that may be this account's would leave an offline
+        // user with none; they stay in use until a start can tell.
+        m_logger->logError(unread);
+        const QString kept = tr("Kernwell could not read which account its fonts belong to; they are kept.");
+        m_notificationCallback(kept, unread.description());
+        setNotifications(m_notifications
+            + QList { NotificationSummary { QUuid::createUuid(), NotificationSummary::Kind::warning(kept) } });
         return false;
     }
     m_clashDetector->forget();

@@ -30,10 +30,13 @@ using kernwell::test::waitUntil;
 #include <QMessageBox>
 #include <QStandardPaths>
 
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <optional>
 
 Q_DECLARE_METATYPE(QList<kernwell::ToolkitWindow>)
 
@@ -126,11 +129,33 @@ ino_t inodeOf(const QString& path)
     return ::lstat(QFile::encodeName(path).constData(), &entry) == 0 ? entry.st_ino : 0;
 }
 
+// No file can be opened while it lives: the soft limit of open files drops
+// to the lowest free descriptor.
+class DescriptorsUsedUp {
+public:
+    DescriptorsUsedUp()
+    {
+        ::getrlimit(RLIMIT_NOFILE, &m_saved);
+        const int lowestFree = ::dup(0);
+        ::close(lowestFree);
+        rlimit none = m_saved;
+        none.rlim_cur = static_cast<rlim_t>(lowestFree);
+        ::setrlimit(RLIMIT_NOFILE, &none);
+    }
+    ~DescriptorsUsedUp() { ::setrlimit(RLIMIT_NOFILE, &m_saved); }
+    DescriptorsUsedUp(const DescriptorsUsedUp&) = delete;
+    DescriptorsUsedUp& operator=(const DescriptorsUsedUp&) = delete;
+
+private:
+    rlimit m_saved {};
+};
+
 // A provider for the delegate, whose downloads all answer with a font;
 // signed out unless `storage` holds credentials.
 struct SignedOutProvider {
     std::shared_ptr<FakeUrlSession> session = std::make_shared<FakeUrlSession>();
     std::unique_ptr<MacOSProvider> provider;
+    QStringList posted; // the title of every system notification
 
     SignedOutProvider(AppDelegate& delegate, std::shared_ptr<QorLogger> logger,
         std::shared_ptr<test::FakeTokenStorage> storage = std::make_shared<test::FakeTokenStorage>())
@@ -141,7 +166,8 @@ struct SignedOutProvider {
         environment.urlSession = session;
         environment.build = QStringLiteral("100");
         provider = std::make_unique<MacOSProvider>(QUrl(QStringLiteral("http://127.0.0.1:9")),
-            [](const QString&, const QString&) { }, std::move(storage), std::move(logger), environment);
+            [this](const QString& title, const QString&) { posted.append(title); }, std::move(storage),
+            std::move(logger), environment);
         QDir(provider->fontFolder()).removeRecursively();
         QDir().mkpath(provider->fontFolder());
         delegate.setServiceProvider(provider.get());
@@ -353,15 +379,24 @@ private slots:
     // start withdraws those of files no longer in the folder and leaves the
     // others untouched: relinking the whole library made every application
     // rescan it at each start.
+    // A record that cannot be read says nothing about whose the files are:
+    // they stay registered, and the user and the log are told why.
     void launchWithdrawsWhatAnEarlierRunLeftRegistered_data()
     {
         QTest::addColumn<bool>("credentialsStored");
-        QTest::newRow("signed out") << false;
-        QTest::newRow("a session about to start") << true;
+        QTest::addColumn<QString>("record");
+        QTest::addColumn<int>("readFailure"); // the code of the logged error; 0: none
+        QTest::newRow("signed out") << false << QString() << 0;
+        QTest::newRow("a session about to start") << true << QString() << 0;
+        QTest::newRow("record unreadable (EMFILE)") << true << QStringLiteral("EMFILE") << EMFILE;
+        QTest::newRow("record too large") << true << QStringLiteral("too large") << int(FontFolderAccount::unreadable);
     }
     void launchWithdrawsWhatAnEarlierRunLeftRegistered()
     {
         QFETCH(bool, credentialsStored);
+        QFETCH(QString, record);
+        QFETCH(int, readFailure);
+        std::optional<DescriptorsUsedUp> usedUp; // outlives the provider, which may still signal
         Harness h;
         auto storage = std::make_shared<test::FakeTokenStorage>();
         if (credentialsStored) {
@@ -372,6 +407,12 @@ private slots:
         const QString kept = provider.provider->fontFolder() + QStringLiteral("/kept");
         QVERIFY(QFile::copy(TestFonts::path(), kept));
         QVERIFY(!FontFolderAccount::write(provider.provider->fontFolder(), QStringLiteral("jo@example.org")));
+        if (record == QStringLiteral("too large")) {
+            // The right account, in a record no Kernwell writes.
+            QFile large(provider.provider->fontFolder() + QStringLiteral(".account"));
+            QVERIFY(large.open(QIODevice::WriteOnly));
+            large.write(R"({"account":"jo@example.org","padding":")" + QByteArray(64 * 1024, 'x') + R"("})");
+        }
         const QString keptLink = linkFolder() + QStringLiteral("/1/kept");
         QDir().mkpath(linkFolder() + QStringLiteral("/1"));
         // A hard link, as Kernwell makes them: a symbolic one is no longer right.
@@ -382,9 +423,24 @@ private slots:
         QCOMPARE(registrations().size(), 3);
 
         h.delegate->applicationDidFinishLaunching();
+        if (record == QStringLiteral("EMFILE")) {
+            // Over the claim's read of the record only: from the keyring's
+            // answer to the notification.
+            connect(provider.provider.get(), &MacOSProvider::storedCredentialsRead, [&] { usedUp.emplace(); });
+            connect(provider.provider.get(), &MacOSProvider::notificationsChanged, [&] { usedUp.reset(); });
+        }
         if (credentialsStored) {
             QVERIFY(waitUntil([&] { return registrations() == QStringList { keptLink }; }));
             QCOMPARE(inodeOf(keptLink), keptInode);
+            const QString why = QStringLiteral("Kernwell could not read which account its fonts belong to; they are kept.");
+            QCOMPARE(provider.posted, readFailure ? QStringList { why } : QStringList {});
+            const auto listed = provider.provider->notifications();
+            QCOMPARE(std::count_if(listed.cbegin(), listed.cend(), [&](const auto& entry) { return entry.text() == why; }),
+                readFailure ? 1 : 0);
+            QCOMPARE(h.logger->errors().size(), readFailure ? 1 : 0);
+            if (readFailure) {
+                QCOMPARE(h.logger->errors().first().code(), readFailure);
+            }
         } else {
             // Once the keyring has answered.
             QVERIFY(waitUntil([&] { return registrations().isEmpty(); }));

@@ -40,7 +40,8 @@ private slots:
         QTest::newRow("no authority") << QStringLiteral("kernwell:/authorize?token=T&email=E") << ignored;
         QTest::newRow("token without =") << QStringLiteral("kernwell://desktop/authorize?token&email=E") << ignored;
         QTest::newRow("email without =") << QStringLiteral("kernwell://desktop/authorize?token=T&email") << ignored;
-        QTest::newRow("empty values") << QStringLiteral("kernwell://desktop/authorize?token=&email=") << accepted("", "");
+        QTest::newRow("empty token") << QStringLiteral("kernwell://desktop/authorize?token=&email=E") << accepted("", "E");
+        QTest::newRow("empty e-mail refused") << QStringLiteral("kernwell://desktop/authorize?token=T&email=") << ignored;
         QTest::newRow("empty item between") << QStringLiteral("kernwell://desktop/authorize?token=T&&email=E") << ignored;
         QTest::newRow("encoded plus") << QStringLiteral("kernwell://desktop/authorize?token=a%2Bb&email=E") << accepted("a+b", "E");
         QTest::newRow("literal plus") << QStringLiteral("kernwell://desktop/authorize?token=a+b&email=x+y@z") << accepted("a+b", "x+y@z");

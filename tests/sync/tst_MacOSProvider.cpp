@@ -670,6 +670,8 @@ private slots:
         QTest::newRow("another account by callback while fonts are added")
             << QStringLiteral("adding") << otherAccount;
         QTest::newRow("the same account after sign-out") << QStringLiteral("signed out") << account;
+        QTest::newRow("other capitals") << QStringLiteral("signed out") << QStringLiteral("Ada@Example.org");
+        QTest::newRow("no e-mail: the record is not written empty") << QStringLiteral("signed out") << QString();
     }
     void signInAsAnotherAccountTakesOverTheFontFolder()
     {
@@ -714,7 +716,7 @@ private slots:
         harness.session->lastSocket()->pushText(appending(QStringLiteral("third")));
         QVERIFY(waitUntil([&] { return harness.posted.size() == posted + 1; }, 30s));
 
-        const bool sameAccount = user == account;
+        const bool sameAccount = user.toLower() == account;
         const QStringList now = sameAccount ? before + QStringList { QStringLiteral("third") } : QStringList { QStringLiteral("third") };
         QCOMPARE(harness.listedFonts(), now);
         QCOMPARE(QDir(provider.fontFolder()).entryList(QDir::Files | QDir::Hidden, QDir::Name), now);
@@ -726,6 +728,7 @@ private slots:
         }
         QCOMPARE(provider.notifications().size(), sameAccount ? 2 : 1);
         QCOMPARE(!shown.isEmpty() && provider.notifications().first() == shown.first(), sameAccount);
+        QCOMPARE(FontFolderAccount::read(provider.fontFolder()), std::optional(sameAccount || user.isEmpty() ? account : user));
     }
 
     // Messages behind the one in flight belong to the session that ended.
