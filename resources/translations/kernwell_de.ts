@@ -206,6 +206,10 @@
         <translation>Keine Verbindung möglich.</translation>
     </message>
     <message>
+        <source>The keyring is locked. Kernwell will sign in when you unlock it.</source>
+        <translation>Der Schlüsselbund ist gesperrt. Kernwell meldet sich an, sobald Sie ihn entsperren.</translation>
+    </message>
+    <message>
         <source>Unable to sign in.</source>
         <translation>Anmeldung nicht möglich.</translation>
     </message>

@@ -11,13 +11,13 @@ struct EarlyCredentialsRead::Read {
     std::mutex mutex;
     std::condition_variable done;
     bool finished = false;
-    std::optional<StoredCredentials> credentials;
+    CredentialsRead answer;
 
-    std::optional<StoredCredentials> wait()
+    CredentialsRead wait()
     {
         std::unique_lock lock(mutex);
         done.wait(lock, [this] { return finished; });
-        return std::move(credentials);
+        return std::move(answer);
     }
 };
 
@@ -27,9 +27,9 @@ EarlyCredentialsRead::EarlyCredentialsRead(std::shared_ptr<QorTokenStorage> stor
     , m_read(std::make_shared<Read>())
 {
     std::thread([storage = m_storage, service = m_service, read = m_read] {
-        std::optional<StoredCredentials> credentials = storage->loadCredentials(service);
+        CredentialsRead answer = storage->readCredentials(service);
         const std::lock_guard lock(read->mutex);
-        read->credentials = std::move(credentials);
+        read->answer = std::move(answer);
         read->finished = true;
         read->done.notify_all();
     }).detach();
@@ -43,13 +43,18 @@ std::shared_ptr<EarlyCredentialsRead::Read> EarlyCredentialsRead::takeRead()
 
 std::optional<StoredCredentials> EarlyCredentialsRead::loadCredentials(const QString& service)
 {
+    return readCredentials(service).credentials;
+}
+
+CredentialsRead EarlyCredentialsRead::readCredentials(const QString& service)
+{
     if (const std::shared_ptr<Read> read = takeRead()) {
-        std::optional<StoredCredentials> early = read->wait();
+        CredentialsRead early = read->wait();
         if (service == m_service) {
             return early;
         }
     }
-    return m_storage->loadCredentials(service);
+    return m_storage->readCredentials(service);
 }
 
 void EarlyCredentialsRead::saveCredentials(

@@ -19,6 +19,7 @@ public:
     EarlyCredentialsRead(std::shared_ptr<QorTokenStorage> storage, QString service);
 
     std::optional<StoredCredentials> loadCredentials(const QString& service) override;
+    CredentialsRead readCredentials(const QString& service) override;
     void saveCredentials(const std::optional<QString>& secret, const QString& account, const QString& service) override;
 
 private:

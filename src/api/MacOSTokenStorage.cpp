@@ -46,20 +46,25 @@ MacOSTokenStorage::MacOSTokenStorage(std::shared_ptr<QorLogger> logger, std::sha
 
 std::optional<StoredCredentials> MacOSTokenStorage::loadCredentials(const QString& service)
 {
+    return readCredentials(service).credentials;
+}
+
+CredentialsRead MacOSTokenStorage::readCredentials(const QString& service)
+{
     const Keyring::Found found = m_keyring->findOne(service);
     if (found.status == KeyringStatus::itemNotFound) {
-        return std::nullopt;
+        return {};
     }
     if (found.status != KeyringStatus::success) {
         report(found.status, QStringLiteral("Keychain access returned an unexpected status "));
-        return std::nullopt;
+        return { std::nullopt, found.status == KeyringStatus::locked };
     }
     const std::optional<QString> secret = found.item && found.item->data ? strictUtf8(*found.item->data) : std::nullopt;
     if (!secret || !found.item->account) {
         m_logger->logMessage(QStringLiteral("Keychain returned unexpected token data."));
-        return std::nullopt;
+        return {};
     }
-    return StoredCredentials { *found.item->account, *secret };
+    return { StoredCredentials { *found.item->account, *secret }, false };
 }
 
 void MacOSTokenStorage::saveCredentials(const std::optional<QString>& secret, const QString& account, const QString& service)

@@ -19,6 +19,7 @@ public:
     MacOSTokenStorage(std::shared_ptr<QorLogger> logger, std::shared_ptr<Keyring> keyring);
 
     std::optional<StoredCredentials> loadCredentials(const QString& service) override;
+    CredentialsRead readCredentials(const QString& service) override;
     void saveCredentials(const std::optional<QString>& secret, const QString& account, const QString& service) override;
 
 private:

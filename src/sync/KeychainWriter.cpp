@@ -71,7 +71,7 @@ void KeychainWriter::loadCredentials(QString service, QObject* context, LoadedCa
 {
     enqueue([storage = m_tokenStorage, service = std::move(service), context = QPointer<QObject>(context),
                 loaded = std::move(loaded)] {
-        auto stored = storage->loadCredentials(service);
+        auto stored = storage->readCredentials(service);
         // `context` is only looked at on its own thread, where it cannot be
         // destroyed meanwhile; the application object outlives it.
         if (QCoreApplication* application = QCoreApplication::instance()) {

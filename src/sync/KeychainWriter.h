@@ -19,7 +19,7 @@ namespace kernwell {
 // a hung keyring) is left to end on its own, and the program quits.
 class KeychainWriter {
 public:
-    using LoadedCallback = std::function<void(std::optional<StoredCredentials>)>;
+    using LoadedCallback = std::function<void(CredentialsRead)>;
 
     explicit KeychainWriter(
         std::shared_ptr<QorTokenStorage> tokenStorage, std::chrono::milliseconds quitLimit = std::chrono::seconds(5));

@@ -43,6 +43,8 @@ MacOSProvider::MacOSProvider(QUrl apiRoot, NotificationCallback notificationCall
     , m_tokenStorage(std::move(tokenStorage))
     , m_fileManager(std::move(environment.fileManager))
     , m_network(std::move(environment.network))
+    , m_keyringUnlocks(environment.keyringUnlocks ? std::move(environment.keyringUnlocks)
+                                                  : std::make_shared<KeyringUnlockWatcher>(QDBusConnection::sessionBus()))
     , m_serviceIsLocal(apiRoot.host() == QLatin1String("localhost") || QHostAddress(apiRoot.host()).isLoopback())
     , m_sleeper(environment.secondLength)
     , m_keychain(m_tokenStorage)
@@ -81,21 +83,38 @@ MacOSProvider::MacOSProvider(QUrl apiRoot, NotificationCallback notificationCall
         connect(m_network.get(), &NetworkWatcher::resumed, this, [this] { m_goingToSleep = false; });
     }
 
-    // The answer comes on a later turn of the event loop, so that whoever
-    // made the provider sees every change.
-    m_keychain.loadCredentials(
-        serviceName(), this, [this](std::optional<StoredCredentials> stored) { takeStoredCredentials(std::move(stored)); });
+    connect(m_keyringUnlocks.get(), &KeyringUnlockWatcher::unlocked, this, [this] {
+        if (m_keyringLocked) {
+            readStoredCredentials();
+        }
+    });
+    readStoredCredentials();
 }
 
-void MacOSProvider::takeStoredCredentials(std::optional<StoredCredentials> stored)
+void MacOSProvider::readStoredCredentials()
+{
+    // The answer comes on a later turn of the event loop, so that whoever
+    // made the provider sees every change.
+    m_keychain.loadCredentials(serviceName(), this, [this](CredentialsRead read) { takeStoredCredentials(std::move(read)); });
+}
+
+void MacOSProvider::takeStoredCredentials(CredentialsRead read)
 {
     m_storedCredentialsRead = true;
     // A sign-in that began while the keyring was answering is the newer one.
-    const bool start = stored && !m_tokenPair && !m_signInSession;
+    const bool signedOut = !m_tokenPair && !m_signInSession;
+    const bool start = read.credentials && signedOut;
+    // Locked, the keyring still holds the token: no sign-in is asked for,
+    // the session starts once the keyring is unlocked.
+    const bool locked = read.keyringLocked && signedOut;
+    if (std::exchange(m_keyringLocked, locked) || locked) {
+        setVisibleError(locked ? std::optional(tr("The keyring is locked. Kernwell will sign in when you unlock it."))
+                               : std::nullopt);
+    }
     if (start) {
-        m_tokenPair = TokenPair { std::nullopt, stored->secret };
+        m_tokenPair = TokenPair { std::nullopt, read.credentials->secret };
         // Published by the session's start, as after a construction that found it.
-        m_username = stored->account;
+        m_username = read.credentials->account;
     }
     emit storedCredentialsRead();
     if (start) {
@@ -182,6 +201,7 @@ QCoro::Task<bool> MacOSProvider::signIn(QString token, QString email)
                 socket->cancel(WebSocketTask::normalClosure);
             }
             setSignedIn(true);
+            m_keyringLocked = false;
             m_tokenPair = *pair;
             setUsername(email);
             // Other accounts' items go first, so that the next start finds this one.

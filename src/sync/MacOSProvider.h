@@ -84,6 +84,9 @@ public:
     // Whether the last connection error was the desktop having no network:
     // the retry then waits for the network, not for a number of seconds.
     bool waitingForNetwork() const { return m_waitingForNetwork; }
+    // The keyring was locked when the stored credentials were read: the error
+    // says so, and they are read again when it is unlocked.
+    bool keyringLocked() const { return m_keyringLocked; }
     ConnectionState connectionState() const { return m_connectionState; }
     qint64 fontsAdded() const { return m_fontsAdded; }
     qint64 fontsToAdd() const { return m_fontsToAdd; }
@@ -143,7 +146,8 @@ private:
     // The desktop reports no network, and the service needs one.
     bool offline() const;
 
-    void takeStoredCredentials(std::optional<StoredCredentials> stored);
+    void readStoredCredentials();
+    void takeStoredCredentials(CredentialsRead read);
 
     void setSignedIn(bool value);
     void setUsername(std::optional<QString> value);
@@ -190,6 +194,7 @@ private:
     std::shared_ptr<QorTokenStorage> m_tokenStorage;
     std::shared_ptr<QorFileManager> m_fileManager;
     std::shared_ptr<NetworkWatcher> m_network;
+    std::shared_ptr<KeyringUnlockWatcher> m_keyringUnlocks;
     // The service runs on this computer, where no network is needed.
     bool m_serviceIsLocal = false;
     // From the announcement of a suspend until the wake-up.
@@ -208,6 +213,7 @@ private:
     QList<NotificationSummary> m_notifications;
     std::optional<QString> m_visibleError;
     bool m_waitingForNetwork = false;
+    bool m_keyringLocked = false;
     qint64 m_reconnectSecondsRemaining = 0;
     ConnectionState m_connectionState = ConnectionState::SignedOut;
     qint64 m_fontsAdded = 0;

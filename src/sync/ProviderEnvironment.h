@@ -1,6 +1,7 @@
 #pragma once
 
 #include "api/UrlSession.h"
+#include "api/keyring/KeyringUnlockWatcher.h"
 #include "fonts/HTTPDataDownloader.h"
 #include "fonts/MacOSFontManager.h"
 #include "fonts/QorFileManager.h"
@@ -26,6 +27,9 @@ struct ProviderEnvironment {
     // The desktop's news of the network and of suspend (the application's
     // lives above this layer); null: none, the network counts as present.
     std::shared_ptr<NetworkWatcher> network;
+    // Tells when the keyring is unlocked, so that credentials a locked keyring
+    // kept at the start are loaded then; null: the one of the session bus.
+    std::shared_ptr<KeyringUnlockWatcher> keyringUnlocks;
     // How long one second of waiting (back-off, ping interval, success display) lasts.
     std::chrono::milliseconds secondLength { std::chrono::seconds(1) };
     // Names the application's folders. Must not be empty.

@@ -88,8 +88,10 @@ QWidget* ContentView::buildSignInPage(const ServicePages& pages, const QString& 
     auto* errorRow = new QHBoxLayout(m_errorRow);
     errorRow->setContentsMargins(0, 0, 0, 0);
     errorRow->setSpacing(4);
-    errorRow->addWidget(makeText(tr("Unable to sign in, please try again."), font, m_errorRow));
-    errorRow->addWidget(makeLink(tr("Contact support."), pages.supportURL, m_toolkit, font, m_errorRow));
+    m_errorText = makeText(QString(), font, m_errorRow);
+    errorRow->addWidget(m_errorText);
+    m_contactSupport = makeLink(tr("Contact support."), pages.supportURL, m_toolkit, font, m_errorRow);
+    errorRow->addWidget(m_contactSupport);
     column->addWidget(m_errorRow, 0, Qt::AlignHCenter);
 
     auto* signUp = new QWidget(page);
@@ -161,7 +163,11 @@ void ContentView::refresh()
         m_pages->setCurrentWidget(page);
         focusFirstControl();
     }
-    // The session's own error text is not shown here, only the fixed line.
+    // The session's own error text is not shown here, only the fixed line;
+    // but a locked keyring needs no support, only the user's unlock.
+    const bool locked = m_session->keyringLocked();
+    m_errorText->setText(locked ? m_session->visibleError().value_or(QString()) : tr("Unable to sign in, please try again."));
+    m_contactSupport->setVisible(!locked);
     m_errorRow->setVisible(m_session->visibleError().has_value());
 }
 

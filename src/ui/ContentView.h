@@ -65,6 +65,8 @@ private:
     QWidget* m_signInPage = nullptr;
     QWidget* m_welcomePage = nullptr;
     QWidget* m_errorRow = nullptr;
+    QLabel* m_errorText = nullptr;
+    QWidget* m_contactSupport = nullptr;
     ImageButton* m_signIn = nullptr;
     ImageButton* m_browse = nullptr;
     QLabel* m_version = nullptr;

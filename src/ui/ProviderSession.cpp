@@ -51,6 +51,11 @@ bool ProviderSession::waitingForNetwork() const
     return m_provider.waitingForNetwork();
 }
 
+bool ProviderSession::keyringLocked() const
+{
+    return m_provider.keyringLocked();
+}
+
 ConnectionState ProviderSession::connectionState() const
 {
     return m_provider.connectionState();

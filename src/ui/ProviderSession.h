@@ -19,6 +19,7 @@ public:
     std::optional<QString> visibleError() const override;
     qint64 reconnectSecondsRemaining() const override;
     bool waitingForNetwork() const override;
+    bool keyringLocked() const override;
     ConnectionState connectionState() const override;
     qint64 fontsAdded() const override;
     qint64 fontsToAdd() const override;

@@ -30,6 +30,9 @@ public:
     virtual qint64 reconnectSecondsRemaining() const = 0;
     // The error says the network is gone: there is no retry to count down.
     virtual bool waitingForNetwork() const = 0;
+    // The error says the keyring is locked: the session starts once it is
+    // unlocked, with no sign-in.
+    virtual bool keyringLocked() const = 0;
     virtual ConnectionState connectionState() const = 0;
     // While an update adds more than one font: how many are in place, and
     // how many it adds; both 0 otherwise.

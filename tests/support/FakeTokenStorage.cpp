@@ -14,6 +14,21 @@ std::optional<StoredCredentials> FakeTokenStorage::loadCredentials(const QString
     return std::nullopt;
 }
 
+CredentialsRead FakeTokenStorage::readCredentials(const QString& service)
+{
+    if (QMutexLocker lock(&m_mutex); m_locked) {
+        m_loadThreads.append(std::this_thread::get_id());
+        return { std::nullopt, true };
+    }
+    return { loadCredentials(service), false };
+}
+
+void FakeTokenStorage::setLocked(bool locked)
+{
+    QMutexLocker lock(&m_mutex);
+    m_locked = locked;
+}
+
 void FakeTokenStorage::saveCredentials(const std::optional<QString>& secret, const QString& account, const QString& service)
 {
     QMutexLocker lock(&m_mutex);

@@ -24,9 +24,13 @@ public:
 
     // The first item of `service`.
     std::optional<StoredCredentials> loadCredentials(const QString& service) override;
+    // Nothing while locked.
+    CredentialsRead readCredentials(const QString& service) override;
     void saveCredentials(const std::optional<QString>& secret, const QString& account, const QString& service) override;
 
     void store(const QString& account, const QString& secret, const QString& service = serviceName());
+    // A locked keyring: its items are kept, and no load can read them.
+    void setLocked(bool locked);
     // The stored secret of `account`, if any.
     std::optional<QString> secret(const QString& account, const QString& service = serviceName()) const;
     QList<Write> writes() const;
@@ -51,6 +55,7 @@ private:
     QList<Write> m_writes;
     QList<std::thread::id> m_loadThreads;
     bool m_held = false;
+    bool m_locked = false;
     int m_waiting = 0;
 };
 

@@ -89,16 +89,20 @@ private slots:
     void construction_data()
     {
         QTest::addColumn<bool>("stored");
-        QTest::newRow("nothing stored") << false;
-        QTest::newRow("credentials stored") << true;
+        QTest::addColumn<bool>("locked"); // the keyring, until an unlock during the test
+        QTest::newRow("nothing stored") << false << false;
+        QTest::newRow("credentials stored") << true << false;
+        QTest::newRow("credentials stored, keyring locked") << true << true;
     }
     void construction()
     {
         QFETCH(bool, stored);
+        QFETCH(bool, locked);
         ProviderHarness harness;
         if (stored) {
             harness.storage->store(account, QStringLiteral("stored-refresh"));
         }
+        harness.storage->setLocked(locked);
         MacOSProvider& provider = harness.make();
 
         QVERIFY(QFileInfo(provider.fontFolder()).isDir());
@@ -118,12 +122,25 @@ private slots:
         QVERIFY(waitUntil([&] { return read; }));
         QCOMPARE(harness.storage->loadThreads().size(), 1);
         QVERIFY(harness.storage->loadThreads().first() != std::this_thread::get_id());
+        if (locked) {
+            // The window says why there is no session, and the unlock starts it.
+            QCOMPARE(provider.visibleError(),
+                std::optional(QStringLiteral("The keyring is locked. Kernwell will sign in when you unlock it.")));
+            QVERIFY(provider.keyringLocked());
+            nextTurn();
+            QVERIFY(harness.session->exchangedTokens.isEmpty());
+            harness.storage->setLocked(false);
+            emit harness.keyringUnlocks->unlocked();
+            QVERIFY(waitUntil([&] { return provider.username().has_value(); }));
+            QVERIFY(!provider.keyringLocked());
+        }
         QCOMPARE(provider.username(), stored ? std::optional(account) : std::nullopt);
 
         if (stored) {
             QVERIFY(harness.waitForReceive());
             QCOMPARE(harness.session->exchangedTokens, QStringList { QStringLiteral("stored-refresh") });
             QVERIFY(provider.signedIn());
+            QCOMPARE(provider.visibleError(), std::nullopt);
         } else {
             // A start would have been scheduled by now.
             nextTurn();

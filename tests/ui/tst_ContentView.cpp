@@ -83,23 +83,34 @@ private slots:
     void errorRowShowsTheSameFixedWords_data()
     {
         QTest::addColumn<QString>("error");
-        QTest::newRow("refused") << QStringLiteral("Unable to sign in.");
-        QTest::newRow("no network") << QStringLiteral("Unable to connect.");
-        QTest::newRow("empty text") << QString();
-        QTest::newRow("markup") << QStringLiteral("<a href='x'>click</a>");
+        QTest::addColumn<bool>("keyringLocked");
+        QTest::newRow("refused") << QStringLiteral("Unable to sign in.") << false;
+        QTest::newRow("no network") << QStringLiteral("Unable to connect.") << false;
+        QTest::newRow("empty text") << QString() << false;
+        QTest::newRow("markup") << QStringLiteral("<a href='x'>click</a>") << false;
+        QTest::newRow("keyring locked") << QStringLiteral("The keyring is locked. Kernwell will sign in when you unlock it.")
+                                        << true;
     }
     void errorRowShowsTheSameFixedWords()
     {
         QFETCH(QString, error);
+        QFETCH(bool, keyringLocked);
         build();
         const QStringList withoutError = visibleTexts();
+        session->setKeyringLocked(keyringLocked);
         session->setVisibleError(error);
         QVERIFY(view->errorRow()->isVisibleTo(view.get()));
-        // The fixed words appear, and nothing else: the error's own text is never shown here.
+        // The fixed words appear, and nothing else: the error's own text is
+        // shown only when the keyring is locked, which is no case for support.
         QStringList expected = withoutError;
-        expected << QStringLiteral("Unable to sign in, please try again.") << QStringLiteral("Contact support.");
+        expected << (keyringLocked ? QStringList { error }
+                                   : QStringList { QStringLiteral("Unable to sign in, please try again."),
+                                         QStringLiteral("Contact support.") });
         expected.sort();
         QCOMPARE(visibleTexts(), expected);
+        if (keyringLocked) {
+            return;
+        }
         auto* support = shown(view.get(), QStringLiteral("Contact support."));
         QVERIFY(support);
         QTest::mouseClick(support, Qt::LeftButton);

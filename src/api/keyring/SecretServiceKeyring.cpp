@@ -93,7 +93,7 @@ public:
     // Unlocks the locked ones of `items`; the desktop may prompt for the
     // keyring's password. The prompt gets `promptLimit` to be answered, and
     // the steps after it get a time limit of their own again. Status locked
-    // when the keyring stays locked (the prompt was dismissed or expired).
+    // when the keyring stays locked (the prompt was cancelled or is still unanswered).
     int unlock(GList* items, std::chrono::milliseconds promptLimit)
     {
         std::vector<QByteArray> locked;

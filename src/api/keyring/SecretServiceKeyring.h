@@ -15,8 +15,9 @@ namespace kernwell {
 // keyring never blocks the caller for longer. Items of a locked keyring (and
 // the collection a new item goes to) are unlocked first, which may show the
 // desktop's password prompt: that step gets `promptLimit`, time for a person
-// to read and answer it, after which the prompt is dismissed and the keyring
-// counts as locked. A keyring that leaves the bus meanwhile ends the wait.
+// to read and answer it, after which the keyring counts as locked and the
+// prompt stays up for the user (an answer then unlocks the keyring, which
+// KeyringUnlockWatcher tells). A keyring that leaves the bus ends the wait.
 class SecretServiceKeyring : public Keyring {
 public:
     explicit SecretServiceKeyring(std::chrono::milliseconds limit = std::chrono::seconds(5),

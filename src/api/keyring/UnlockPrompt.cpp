@@ -169,13 +169,10 @@ int UnlockPrompt::runPrompt(const char* promptPath, std::size_t expected) const
     if (const int shown = call("Prompt", g_variant_new("(s)", "")); shown != KeyringStatus::success) {
         return shown;
     }
+    // Unanswered in time, the prompt stays up for the user: gnome-keyring 42
+    // aborts when a pending unlock is dismissed. Its answer unlocks the
+    // collection, which whoever waits for the unlock then sees.
     waitForPrompt(subscriptions.context(), state, m_promptLimit);
-    if (!state.completed && !state.serviceLeft) {
-        // Nobody answered in time: the prompt goes, as its Cancel button
-        // would take it, and the keyring stays locked.
-        call("Dismiss", g_variant_new("()"));
-        waitForPrompt(subscriptions.context(), state, m_limit);
-    }
     if (state.serviceLeft) {
         return KeyringStatus::notAvailable;
     }

@@ -12,9 +12,10 @@ namespace kernwell {
 // Unlocks objects of the Secret Service (items, collections) with its Unlock
 // method, and runs the password prompt that the service may ask for itself:
 // on a main context of this thread's own, for at most `promptLimit`, after
-// which the prompt is dismissed. libsecret's own prompt is never used: once
-// cancelled under a synchronous call it never returns. Every other step, a
-// Dismiss included, gets `limit`; a service that leaves the bus ends the wait.
+// which the wait ends and the prompt is left to the user, never dismissed.
+// libsecret's own prompt is never used: once cancelled under a synchronous
+// call it never returns. Every other step gets `limit`; a service that
+// leaves the bus ends the wait.
 class UnlockPrompt {
 public:
     // `service`: the bus name of the Secret Service (its unique name, so
@@ -23,7 +24,7 @@ public:
         std::chrono::milliseconds promptLimit);
 
     // A KeyringStatus: success once every object is unlocked, locked when
-    // the prompt was dismissed or not answered in time.
+    // the user dismissed the prompt or has not answered it in time.
     int unlock(const std::vector<QByteArray>& objectPaths) const;
 
 private:

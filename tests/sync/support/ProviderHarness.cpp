@@ -43,6 +43,7 @@ MacOSProvider& ProviderHarness::make(std::shared_ptr<QorTokenStorage> tokenStora
     ProviderEnvironment environment;
     environment.urlSession = session;
     environment.network = network;
+    environment.keyringUnlocks = keyringUnlocks;
     if (!downloadsThroughSession) {
         environment.downloader = downloader;
     }

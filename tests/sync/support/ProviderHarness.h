@@ -62,6 +62,9 @@ public:
     std::shared_ptr<RecordingLogger> logger = std::make_shared<RecordingLogger>();
     std::shared_ptr<FakeDownloader> downloader = std::make_shared<FakeDownloader>();
     std::shared_ptr<FakeNetworkWatcher> network = std::make_shared<FakeNetworkWatcher>();
+    // The test emits its unlocked().
+    std::shared_ptr<KeyringUnlockWatcher> keyringUnlocks
+        = std::make_shared<KeyringUnlockWatcher>(QDBusConnection::connectToBus(QString(), QStringLiteral("none")));
     // Set before make(). Not on this computer, so that the network matters.
     QUrl apiRoot { QStringLiteral("http://fonts.example.org/api") };
     // Set before make(): fonts download through `session` (its `files`), as

@@ -22,6 +22,7 @@ public:
     std::optional<QString> visibleError() const override { return m_visibleError; }
     qint64 reconnectSecondsRemaining() const override { return m_reconnect; }
     bool waitingForNetwork() const override { return m_waitingForNetwork; }
+    bool keyringLocked() const override { return m_keyringLocked; }
     ConnectionState connectionState() const override { return m_state; }
     qint64 fontsAdded() const override { return m_fontsAdded; }
     qint64 fontsToAdd() const override { return m_fontsToAdd; }
@@ -59,6 +60,11 @@ public:
         m_waitingForNetwork = value;
         emit changed();
     }
+    void setKeyringLocked(bool value)
+    {
+        m_keyringLocked = value;
+        emit changed();
+    }
     void setConnectionState(ConnectionState value)
     {
         m_state = value;
@@ -85,6 +91,7 @@ private:
     std::optional<QString> m_visibleError;
     qint64 m_reconnect = 0;
     bool m_waitingForNetwork = false;
+    bool m_keyringLocked = false;
     ConnectionState m_state = ConnectionState::SignedOut;
     qint64 m_fontsAdded = 0;
     qint64 m_fontsToAdd = 0;

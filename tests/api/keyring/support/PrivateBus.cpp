@@ -2,6 +2,11 @@
 
 #include "RunTask.h"
 
+#include <QDBusArgument>
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QDBusObjectPath>
+#include <QDBusVariant>
 #include <QDir>
 #include <QFile>
 
@@ -10,6 +15,10 @@
 namespace kernwell::test {
 
 namespace {
+const QString secrets = QStringLiteral("org.freedesktop.secrets");
+const QString secretsPath = QStringLiteral("/org/freedesktop/secrets");
+const QString loginCollection = QStringLiteral("/org/freedesktop/secrets/collection/login");
+
 void stop(QProcess& process)
 {
     if (process.state() == QProcess::NotRunning) {
@@ -106,6 +115,44 @@ bool PrivateBus::lockKeyring()
     return send(QStringLiteral("org.freedesktop.secrets"), QStringLiteral("/org/freedesktop/secrets"),
         QStringLiteral("org.freedesktop.Secret.Service.Lock"),
         { QStringLiteral("array:objpath:/org/freedesktop/secrets/collection/login") });
+}
+
+bool PrivateBus::unlockKeyring()
+{
+    const QString name = QStringLiteral("unlocker");
+    bool unlocked = false;
+    {
+        QDBusConnection bus = QDBusConnection::connectToBus(m_address, name);
+        // The password travels in a session of the same connection.
+        QDBusMessage open = QDBusMessage::createMethodCall(secrets, secretsPath,
+            QStringLiteral("org.freedesktop.Secret.Service"), QStringLiteral("OpenSession"));
+        open << QStringLiteral("plain") << QVariant::fromValue(QDBusVariant(QString()));
+        const QDBusMessage opened = bus.call(open);
+        if (opened.type() == QDBusMessage::ReplyMessage && opened.arguments().size() == 2) {
+            QDBusArgument secret;
+            secret.beginStructure();
+            secret << qvariant_cast<QDBusObjectPath>(opened.arguments().at(1)) << QByteArray() << QByteArray("\n")
+                   << QStringLiteral("text/plain");
+            secret.endStructure();
+            QDBusMessage unlock = QDBusMessage::createMethodCall(secrets, secretsPath,
+                QStringLiteral("org.gnome.keyring.InternalUnsupportedGuiltRiddenInterface"),
+                QStringLiteral("UnlockWithMasterPassword"));
+            unlock << QVariant::fromValue(QDBusObjectPath(loginCollection)) << QVariant::fromValue(secret);
+            unlocked = bus.call(unlock).type() == QDBusMessage::ReplyMessage;
+        }
+    }
+    QDBusConnection::disconnectFromBus(name);
+    return unlocked;
+}
+
+std::optional<bool> PrivateBus::keyringLocked()
+{
+    QByteArray reply;
+    if (!send(secrets, loginCollection, QStringLiteral("org.freedesktop.DBus.Properties.Get"),
+            { QStringLiteral("string:org.freedesktop.Secret.Collection"), QStringLiteral("string:Locked") }, &reply)) {
+        return std::nullopt;
+    }
+    return reply.contains("boolean true");
 }
 
 void PrivateBus::freezeKeyring() { ::kill(static_cast<pid_t>(m_keyring.processId()), SIGSTOP); }

@@ -5,6 +5,8 @@
 #include <QStringList>
 #include <QTemporaryDir>
 
+#include <optional>
+
 namespace kernwell::test {
 
 // A session bus of its own, on which no service can be activated: what a
@@ -24,6 +26,12 @@ public:
     bool startKeyring();
     // Locks the keyring's login collection.
     bool lockKeyring();
+    // Unlocks it with its password (the line startKeyring() gave), without a
+    // prompt, as a login does.
+    bool unlockKeyring();
+    // Whether the login collection is locked; nothing when the keyring does
+    // not answer (it crashed).
+    std::optional<bool> keyringLocked();
     // Stops the keyring process: it keeps its name on the bus and answers nothing.
     void freezeKeyring();
     // Ends the keyring process at once, as a crash would.
