@@ -51,7 +51,10 @@ bool FolderTimeBumper::waitForANewerSecond(std::unique_lock<std::mutex>& lock, c
     // The kernel stamps times from a clock that may lag a tick behind.
     constexpr std::chrono::milliseconds tick { 20 };
     const auto newerSecond = std::chrono::system_clock::from_time_t(lastChange + 1) + tick;
-    return !m_changed.wait_until(lock, newerSecond, [&] { return m_stopping; });
+    // Waited on the steady clock: the wall clock may jump meanwhile.
+    const auto wait = std::clamp<Clock::duration>(
+        newerSecond - std::chrono::system_clock::now(), Clock::duration::zero(), std::chrono::seconds(1) + tick);
+    return !m_changed.wait_until(lock, Clock::now() + wait, [&] { return m_stopping; });
 }
 
 void FolderTimeBumper::run()

@@ -19,7 +19,9 @@ namespace kernwell {
 // against its last check, so a change made in the second of an
 // application's check goes unseen until the folder changes again; and GTK 3
 // rebuilds its font list one change behind the desktop's notice. The touch
-// waits for the second after the folder's last change. Touches still
+// waits for the second after the folder's last change, but never much more
+// than a second from now: a folder time ahead of the clock (the clock set
+// back, folders restored with their times) must not hold it. Touches still
 // pending when it is destroyed are dropped: a quit does not wait for them.
 class FolderTimeBumper {
 public:
@@ -38,8 +40,8 @@ private:
     using Clock = std::chrono::steady_clock;
 
     void run();
-    // Waits until the clock is past the second of the folders' last change;
-    // false when stopping. Called with the mutex held.
+    // Waits until the clock is past the second of the folders' last change,
+    // at most about a second; false when stopping. Called with the mutex held.
     bool waitForANewerSecond(std::unique_lock<std::mutex>& lock, const QStringList& folders);
 
     const std::chrono::milliseconds m_quietPeriod;

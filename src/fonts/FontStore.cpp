@@ -240,6 +240,15 @@ bool FontStore::endsBatch(const QString& name) const
     return m_staged.isEmpty() || (m_staged.size() == 1 && m_staged.contains(name));
 }
 
+void FontStore::beginBatch(const QStringList& names)
+{
+    QStringList paths;
+    for (const QString& name : names) {
+        paths.append(pathOf(name));
+    }
+    m_fontManager->beginBatch(paths);
+}
+
 void FontStore::discardPrefetched()
 {
     dropStaged();

@@ -59,9 +59,10 @@ public:
     // written and registered on the store's thread as soon as it has
     // arrived; await one addFont at a time.
     QCoro::Task<bool> addFont(QString name, QUrl remoteURL);
-    // Starts a batch of about `fonts` addFont calls, ended by
-    // discardPrefetched(): their links go where they cost the fewest scans.
-    void beginBatch(qsizetype fonts) { m_fontManager->beginBatch(fonts); }
+    // Starts a batch of addFont calls for `names`, ended by
+    // discardPrefetched(): the links they need go where they cost the fewest
+    // scans.
+    void beginBatch(const QStringList& names);
     // Starts what a later addFont(name, remoteURL) will do, unless the folder
     // already holds the name: the download, then the write and the
     // registration, while earlier fonts are still on their way. That call

@@ -13,6 +13,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <filesystem>
 #include <system_error>
@@ -49,8 +50,10 @@ bool isFolder(const QString& path)
 
 // True when `entry` registers `file` as it is now: a hard link to it, or a
 // copy of it, which has its size and modification time (given to the copy,
-// and new whenever the file is written). A symbolic link never does: it
-// leads out of the folder a sandboxed application sees.
+// and new whenever the file is written) as the copy's file system keeps it:
+// to the nanosecond, or to the second only (ext4 with small inodes, ext3).
+// A symbolic link never does: it leads out of the folder a sandboxed
+// application sees.
 bool registers(const QByteArray& entry, const QByteArray& file)
 {
     struct stat link { };
@@ -62,7 +65,7 @@ bool registers(const QByteArray& entry, const QByteArray& file)
         return true;
     }
     return link.st_size == font.st_size && link.st_mtim.tv_sec == font.st_mtim.tv_sec
-        && link.st_mtim.tv_nsec == font.st_mtim.tv_nsec;
+        && (link.st_mtim.tv_nsec == font.st_mtim.tv_nsec || link.st_mtim.tv_nsec == 0);
 }
 
 // True when a hard link is impossible here, but a copy may work: another
@@ -87,11 +90,15 @@ bool removeEntry(const QString& folder, const QString& name, QList<Error>& error
 
 } // namespace
 
-LinkFolder::LinkFolder(QString path, QString parkedPath, int linksPerFolder, HardLink hardLink)
+LinkFolder::LinkFolder(QString path, QString parkedPath, int linksPerFolder, HardLink hardLink, Rename rename)
     : m_path(std::move(path))
-    , m_parkedPath(std::move(parkedPath))
+    , m_nativePath(QFile::encodeName(m_path))
+    , m_parkedPaths { QFile::encodeName(parkedPath),
+        QFile::encodeName(QFileInfo(m_path).path() + QStringLiteral("/.") + QFileInfo(m_path).fileName()
+            + QStringLiteral(".withdrawn")) }
     , m_linksPerFolder(linksPerFolder)
     , m_hardLink(hardLink)
+    , m_rename(rename)
 {
 }
 
@@ -199,11 +206,16 @@ std::optional<Error> LinkFolder::makeSubfolder(int number)
         }
         m_written.insert(m_path);
     }
+    // The folder above ours holds the user's own fonts too: it is changed
+    // (and so rescanned) only when ours is new there.
+    const bool newFolder = !isFolder(m_path);
     std::error_code creation;
     if (std::filesystem::create_directories(path.toStdString(), creation)) {
         // A new subfolder changes the listing of the folder above it.
         m_written.insert(m_path);
-        m_written.insert(QFileInfo(m_path).path());
+        if (newFolder) {
+            m_written.insert(QFileInfo(m_path).path());
+        }
     }
     if (creation) {
         return PosixError::make(creation.value(), QStringLiteral("Could not create the font folder “%1”").arg(folder));
@@ -280,9 +292,7 @@ QList<Error> LinkFolder::retainOnly(const QStringList& absolutePaths)
     }
     const QMutexLocker lock(&m_mutex);
     // What is on disk now, whatever put it there.
-    m_indexed = false;
-    m_subfolderOf.clear();
-    m_linkCounts.clear();
+    forgetIndex();
     index();
     const auto [names, failure] = entriesOf(m_path);
     if (failure == ENOENT) {
@@ -329,42 +339,44 @@ QList<Error> LinkFolder::park()
     QList<Error> errors = dropParked(); // an earlier run's, should any be left
     {
         const QMutexLocker lock(&m_mutex);
-        const auto [names, failure] = entriesOf(m_path);
-        if (failure == 0 && QDir().mkpath(m_parkedPath)) {
-            for (const QString& name : names) {
-                const QString subfolder = m_path + QLatin1Char('/') + name;
-                if (subfolderNumber(name) != 0 && isFolder(subfolder)
-                    && ::rename(QFile::encodeName(subfolder).constData(),
-                           QFile::encodeName(m_parkedPath + QLatin1Char('/') + name).constData())
-                        == 0) {
-                    m_written.insert(m_path);
-                }
-            }
+        QDir().mkpath(QFileInfo(QFile::decodeName(m_parkedPaths.front())).path());
+        if (parkAtOnce() == 0 || !entryExists(m_path)) {
+            forgetIndex();
+            return errors;
         }
     }
-    // What did not move (another file system, say) goes the usual way.
+    // Nowhere to move it: the links go one by one.
     return errors + retainOnly({});
+}
+
+int LinkFolder::parkAtOnce() const noexcept
+{
+    for (const QByteArray& parked : m_parkedPaths) {
+        if (m_rename(m_nativePath.constData(), parked.constData()) == 0) {
+            return 0;
+        }
+    }
+    return errno;
 }
 
 void LinkFolder::unpark()
 {
     const QMutexLocker lock(&m_mutex);
-    const auto [names, failure] = entriesOf(m_parkedPath);
-    if (failure != 0) {
-        return;
-    }
-    for (const QString& name : names) {
-        const QString subfolder = m_path + QLatin1Char('/') + name;
-        if (subfolderNumber(name) == 0 || entryExists(subfolder)) {
-            continue;
-        }
-        QDir().mkpath(m_path);
-        if (::rename(QFile::encodeName(m_parkedPath + QLatin1Char('/') + name).constData(),
-                QFile::encodeName(subfolder).constData())
-            == 0) {
-            m_written.insert(m_path);
+    QDir().mkpath(QFileInfo(m_path).path());
+    for (const QByteArray& parked : m_parkedPaths) {
+        // Replaces an empty folder, never links in place.
+        if (m_rename(parked.constData(), m_nativePath.constData()) == 0) {
+            // Our folder is new in the one above: see makeSubfolder().
+            m_written.insert(QFileInfo(m_path).path());
+            break;
         }
     }
+    dropParked();
+    forgetIndex();
+}
+
+void LinkFolder::forgetIndex()
+{
     m_indexed = false; // learnt afresh at the next use
     m_subfolderOf.clear();
     m_linkCounts.clear();
@@ -373,20 +385,21 @@ void LinkFolder::unpark()
 QList<Error> LinkFolder::dropParked()
 {
     QList<Error> errors;
-    const auto [names, failure] = entriesOf(m_parkedPath);
-    if (failure != 0 && failure != ENOENT) {
-        errors.append(PosixError::make(failure, QStringLiteral("Could not list the folder “%1”").arg(m_parkedPath)));
-    }
-    for (const QString& name : names) {
-        removeEntry(m_parkedPath, name, errors);
+    for (const QByteArray& parked : m_parkedPaths) {
+        const QFileInfo folder(QFile::decodeName(parked));
+        removeEntry(folder.path(), folder.fileName(), errors);
     }
     return errors;
 }
 
-void LinkFolder::beginBatch(qsizetype links)
+void LinkFolder::beginBatch(const QStringList& absolutePaths)
 {
     const QMutexLocker lock(&m_mutex);
     m_passedOver.clear();
+    // Only files without a link need room: a catch-up names the fonts in
+    // place too.
+    const auto links = std::count_if(absolutePaths.cbegin(), absolutePaths.cend(),
+        [this](const QString& path) { return !m_subfolderOf.contains(linkName(path)); });
     // Before the first index, nothing is passed over: this thread lists no folders.
     for (auto count = m_linkCounts.cbegin(); count != m_linkCounts.cend(); ++count) {
         const int room = m_linksPerFolder - count.value();

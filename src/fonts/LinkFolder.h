@@ -2,6 +2,7 @@
 
 #include "diagnostics/Error.h"
 
+#include <QByteArray>
 #include <QHash>
 #include <QList>
 #include <QMap>
@@ -10,6 +11,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <array>
+#include <cstdio>
 #include <optional>
 
 #include <unistd.h>
@@ -26,16 +29,19 @@ namespace kernwell {
 // subfolder too small to hold it; a subfolder goes when its last link goes.
 // Where a hard link is impossible (another file system), the file is copied
 // instead: a symbolic link would lead out of the only folder a sandboxed
-// (Flatpak) application sees. The folder is ours alone. Between two runs the
-// subfolders may wait in a parked folder (see park()). Thread-safe.
+// (Flatpak) application sees. The folder is ours alone. Between two runs it
+// may wait, whole, in a parked folder (see park()). Thread-safe.
 class LinkFolder {
 public:
     // How a hard link is made: ::link, except in tests.
     using HardLink = int (*)(const char* target, const char* link);
+    // How park() and unpark() move the folder: ::rename, except in tests.
+    using Rename = int (*)(const char* from, const char* to);
 
-    // `parkedPath` is a folder outside fontconfig's view, on the same file
-    // system, where park() keeps the subfolders while the program is not running.
-    LinkFolder(QString path, QString parkedPath, int linksPerFolder, HardLink hardLink = &::link);
+    // `parkedPath` is a place outside fontconfig's view where park() keeps
+    // the folder while the program is not running.
+    LinkFolder(QString path, QString parkedPath, int linksPerFolder, HardLink hardLink = &::link,
+        Rename rename = &::rename);
 
     const QString& path() const { return m_path; }
 
@@ -55,23 +61,33 @@ public:
     // only read). One error per entry that stays.
     QList<Error> retainOnly(const QStringList& absolutePaths);
 
-    // Withdraws every link for a while: the subfolders move whole to the
-    // parked folder, which keeps their time stamps and so their font caches
-    // valid for unpark(); whatever cannot move is removed. One error per
-    // entry that stays.
+    // Withdraws every link for a while: the folder moves whole to the parked
+    // folder (see parkAtOnce()), which keeps its time stamps and so the font
+    // caches valid for unpark(); where it cannot move, the links are removed.
+    // One error per entry that stays.
     QList<Error> park();
-    // Moves the parked subfolders back, except where a subfolder of that
-    // number is in place again; retainOnly() then judges every link.
+    // The move of park() alone: one rename, so that a kill leaves every link
+    // in view or none. Where the parked folder is on another file system, the
+    // folder goes to a hidden one beside it instead, which fontconfig skips.
+    // Plain system calls only, without the lock: callable from a signal
+    // handler or once the event loop is gone (a link made meanwhile on
+    // another thread may stay). 0, or the error number.
+    int parkAtOnce() const noexcept;
+    // Moves the parked folder back, by one rename, unless links are in place
+    // again (a run that ended without parking); a parked folder left then is
+    // deleted, so that parkAtOnce() finds the way free. retainOnly() then
+    // judges every link.
     void unpark();
-    // Deletes the parked subfolders. One error per entry that stays.
+    // Deletes the parked folder. One error per entry that stays.
     QList<Error> dropParked();
 
-    // Starts a batch of about `links` new links: a partly filled subfolder
-    // that cannot hold them all, and whose cache is fresh, gets none of them
+    // Starts a batch of links to `absolutePaths`: a partly filled subfolder
+    // that cannot hold the new links among them (a file whose name has a
+    // link keeps its place), and whose cache is fresh, gets none of them
     // until the batch ends (takeChangedFolders()). Filled by the batch, it
     // would be scanned again with all its earlier fonts; a smaller batch
     // fills it later.
-    void beginBatch(qsizetype links);
+    void beginBatch(const QStringList& absolutePaths);
 
     struct ChangedFolders {
         QStringList written; // their entries changed
@@ -93,14 +109,20 @@ private:
     int subfolderWithRoom() const;
     // Creates the subfolder, in place of anything else of its name.
     std::optional<Error> makeSubfolder(int number);
+    // Forgets where the links are, for the next use to learn afresh.
+    void forgetIndex();
     // Puts the file at `link`: a hard link, or else a copy.
     std::optional<Error> place(const QString& absolutePath, const QString& link);
     void forget(const QString& name);
 
     const QString m_path;
-    const QString m_parkedPath;
+    // Encoded once, for parkAtOnce(): the folder, then where it is parked,
+    // and the hidden place beside it on its own file system.
+    const QByteArray m_nativePath;
+    const std::array<QByteArray, 2> m_parkedPaths;
     const int m_linksPerFolder;
     const HardLink m_hardLink;
+    const Rename m_rename;
     QMutex m_mutex;
     bool m_indexed = false; // guarded by m_mutex, as are the fields below
     QHash<QString, int> m_subfolderOf; // link name → subfolder number

@@ -100,6 +100,12 @@ QList<Error> MacOSFontManager::unregisterAllFontsForNow()
     return unregisterAllFontsExcept({});
 }
 
+int MacOSFontManager::unregisterAllFontsForNowAtOnce() const noexcept
+{
+    // A process's own fonts end with it.
+    return m_registrationScope == RegistrationScope::systemWide ? m_links.parkAtOnce() : 0;
+}
+
 void MacOSFontManager::bringBackFontsWithdrawnForNow()
 {
     if (m_registrationScope == RegistrationScope::systemWide) {
@@ -164,10 +170,10 @@ void MacOSFontManager::refresh(const LinkFolder::ChangedFolders& folders, Refres
     m_folderTimeBumper->request(folders.written);
 }
 
-void MacOSFontManager::beginBatch(qsizetype fonts)
+void MacOSFontManager::beginBatch(const QStringList& absolutePaths)
 {
     if (m_registrationScope == RegistrationScope::systemWide) {
-        m_links.beginBatch(fonts);
+        m_links.beginBatch(absolutePaths);
     }
 }
 

@@ -79,6 +79,10 @@ public:
     // brings the registrations back with their font caches still valid
     // (systemWide); unregisterAllFontsExcept() then drops those no longer right.
     QList<Error> unregisterAllFontsForNow();
+    // The withdrawal of unregisterAllFontsForNow() alone, for an end outside
+    // the event loop (a lost display, a signal): one rename by plain system
+    // calls, no lock (see LinkFolder::parkAtOnce()). 0, or the error number.
+    int unregisterAllFontsForNowAtOnce() const noexcept;
     void bringBackFontsWithdrawnForNow();
     // The same as unregisterAllFonts(), except the registrations of
     // `absolutePaths` as these files are now: a link that leads elsewhere (a
@@ -103,8 +107,8 @@ public:
     // the batch goes there any more, so their caches can be rebuilt at once,
     // while the rest of the batch is still on its way.
     void flushFilled();
-    // Starts a batch of about `fonts` registrations (see LinkFolder::beginBatch()).
-    void beginBatch(qsizetype fonts);
+    // Starts a batch of registrations of `absolutePaths` (see LinkFolder::beginBatch()).
+    void beginBatch(const QStringList& absolutePaths);
     // Blocks until the refreshes asked for so far are done.
     void waitForFlush();
 

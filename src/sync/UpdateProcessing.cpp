@@ -217,7 +217,11 @@ QCoro::Task<std::optional<QList<ClientNotification>>> MacOSProvider::applyUpdate
     // session fetches at once from one server, so that its connections
     // never wait for the adds to catch up.
     constexpr qsizetype downloadsAhead = 12;
-    m_fontStore->beginBatch(toAdd.size());
+    QStringList names;
+    for (const FontForAppend& font : toAdd) {
+        names.append(font.fontId);
+    }
+    m_fontStore->beginBatch(names);
     const auto dropUnused = qScopeGuard([this] { m_fontStore->discardPrefetched(); });
     // "Adding 37 of 500 fonts…" while a big update runs, counted as each font is in place.
     const bool showsProgress = toAdd.size() > 1;

@@ -11,16 +11,24 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QProcess>
 #include <QRandomGenerator>
 #include <QSet>
 #include <QTemporaryDir>
 
 #include <fontconfig/fontconfig.h>
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <array>
+#include <cerrno>
+#include <cstdio>
+#include <ctime>
 #include <memory>
+#include <optional>
 
 using kernwell::Error;
 using kernwell::MacOSFontManager;
@@ -71,6 +79,43 @@ time_t modifiedSecond(const QString& folder)
     struct stat status { };
     return ::stat(QFile::encodeName(folder).constData(), &status) == 0 ? status.st_mtim.tv_sec : 0;
 }
+
+// Gives the entry a modification time in whole seconds.
+bool setModifiedSecond(const QString& path, time_t second)
+{
+    const std::array<timespec, 2> times { timespec { 0, UTIME_OMIT }, timespec { second, 0 } };
+    return ::utimensat(AT_FDCWD, QFile::encodeName(path).constData(), times.data(), 0) == 0;
+}
+
+// An ext4 file system that keeps times to the second only (128-byte inodes),
+// mounted at `folder` while it exists; not mounted where that takes what the
+// test lacks (root, a loop device).
+class WholeSecondFileSystem {
+public:
+    explicit WholeSecondFileSystem(const QString& folder)
+        : m_folder(folder)
+    {
+        const QString image = m_image.filePath(QStringLiteral("ext4"));
+        QFile file(image);
+        m_mounted = QDir().mkpath(folder) && file.open(QIODevice::WriteOnly) && file.resize(8 << 20)
+            && QProcess::execute(QStringLiteral("mkfs.ext4"), { QStringLiteral("-qI128"), image }) == 0
+            && QProcess::execute(QStringLiteral("mount"), { QStringLiteral("-oloop"), image, folder }) == 0;
+    }
+    ~WholeSecondFileSystem()
+    {
+        if (m_mounted) {
+            QProcess::execute(QStringLiteral("umount"), { m_folder });
+        }
+    }
+    WholeSecondFileSystem(const WholeSecondFileSystem&) = delete;
+    WholeSecondFileSystem& operator=(const WholeSecondFileSystem&) = delete;
+    bool mounted() const { return m_mounted; }
+
+private:
+    QTemporaryDir m_image;
+    const QString m_folder;
+    bool m_mounted = false;
+};
 
 dev_t deviceOf(const QString& path)
 {
@@ -178,28 +223,37 @@ private slots:
     void aBatchPassesOverASubfolderTooSmallForIt_data()
     {
         QTest::addColumn<int>("batch");
+        QTest::addColumn<bool>("catchUp"); // the batch names the fonts in place too
         QTest::addColumn<QString>("subfolder");
-        QTest::newRow("larger than the room") << 3 << QStringLiteral("3");
-        QTest::newRow("fits") << 2 << QStringLiteral("2");
+        QTest::newRow("larger than the room") << 3 << false << QStringLiteral("3");
+        QTest::newRow("fits") << 2 << false << QStringLiteral("2");
+        QTest::newRow("catch-up with most fonts in place") << 1 << true << QStringLiteral("2");
     }
     void aBatchPassesOverASubfolderTooSmallForIt()
     {
         QFETCH(int, batch);
+        QFETCH(bool, catchUp);
         QFETCH(QString, subfolder);
         MacOSFontManager manager(
             MacOSFontManager::RegistrationScope::systemWide, { .linksPerFolder = 3, .quietPeriod = std::chrono::hours(1) });
         const QByteArray font = serif();
+        QStringList inPlace;
         for (const char* name : { "a", "b", "c", "d" }) {
-            QVERIFY(manager.registerFont(storeFile(QLatin1String(name), font)));
+            inPlace.append(storeFile(QLatin1String(name), font));
+            QVERIFY(manager.registerFont(inPlace.last()));
         }
         manager.finishBatch();
         manager.waitForFlush();
         const QString second = m_linkDir + QStringLiteral("/2");
         const QString secondCache = cacheFileOf(second);
 
-        manager.beginBatch(batch);
+        QStringList paths = catchUp ? inPlace : QStringList {};
         for (int i = 0; i < batch; ++i) {
-            QVERIFY(manager.registerFont(storeFile(QStringLiteral("new-%1").arg(i), font)));
+            paths.append(storeFile(QStringLiteral("new-%1").arg(i), font));
+        }
+        manager.beginBatch(paths);
+        for (const QString& path : paths) {
+            QCOMPARE(manager.registerFont(path), !inPlace.contains(path));
         }
         manager.finishBatch();
         manager.waitForFlush();
@@ -221,12 +275,31 @@ private slots:
         QTest::newRow("all still right") << QString();
         QTest::newRow("a file deleted meanwhile") << QStringLiteral("file deleted");
         QTest::newRow("signed out at the next start") << QStringLiteral("signed out");
+        // Copies whose times keep whole seconds: on such a file system, or,
+        // where none can be mounted, cut by hand.
+        QTest::newRow("whole-second file system") << QStringLiteral("whole-second file system");
+        QTest::newRow("whole-second copy times") << QStringLiteral("whole-second copy times");
+        // Killed right after its first rename: every font in view or none.
+        QTest::newRow("killed mid-park") << QStringLiteral("killed mid-park");
     }
     void aQuitKeepsTheCachesForTheNextRun()
     {
         QFETCH(QString, meanwhile);
-        const kernwell::LinkFolderSettings settings { .linksPerFolder = 2, .quietPeriod = std::chrono::hours(1) };
+        kernwell::LinkFolderSettings settings { .linksPerFolder = 2, .quietPeriod = std::chrono::hours(1) };
+        const bool cutTimes = meanwhile == QLatin1String("whole-second copy times");
+        if (cutTimes) {
+            settings.hardLink = [](const char*, const char*) {
+                errno = EXDEV;
+                return -1;
+            };
+        }
+        std::optional<WholeSecondFileSystem> fileSystem;
+        if (meanwhile == QLatin1String("whole-second file system")
+            && !fileSystem.emplace(QFileInfo(m_linkDir).path()).mounted()) {
+            QSKIP("needs root and a loop device; the row \"whole-second copy times\" stands in");
+        }
         const QString first = m_linkDir + QStringLiteral("/1");
+        QStringList expected { first + QStringLiteral("/a"), first + QStringLiteral("/b"), m_linkDir + QStringLiteral("/2/c") };
         QStringList paths;
         QString firstCache;
         {
@@ -235,17 +308,32 @@ private slots:
                 paths.append(storeFile(QLatin1String(name), serif()));
                 QVERIFY(run.registerFont(paths.last()));
             }
+            for (const QString& copy : expected) {
+                QVERIFY(!cutTimes || setModifiedSecond(copy, modifiedSecond(copy)));
+            }
             run.flush();
             run.waitForFlush();
             firstCache = cacheFileOf(first);
             QVERIFY(!firstCache.isEmpty());
 
-            QVERIFY(run.unregisterAllFontsForNow().isEmpty());
+            if (meanwhile == QLatin1String("killed mid-park")) {
+                const pid_t child = ::fork();
+                if (child == 0) {
+                    kernwell::LinkFolder(m_linkDir, m_parkedDir, 2, &::link, [](const char* from, const char* to) -> int {
+                        ::rename(from, to);
+                        ::_exit(0);
+                    }).park();
+                    ::_exit(1);
+                }
+                int status = 0;
+                QVERIFY(::waitpid(child, &status, 0) == child && WIFEXITED(status) && WEXITSTATUS(status) == 0);
+            } else {
+                QVERIFY(run.unregisterAllFontsForNow().isEmpty());
+            }
             run.flush();
             run.waitForFlush();
             QCOMPARE(FontFiles::fcListFiles(m_linkDir), QStringList {});
         }
-        QStringList expected { first + QStringLiteral("/a"), first + QStringLiteral("/b"), m_linkDir + QStringLiteral("/2/c") };
         if (meanwhile == QLatin1String("file deleted")) {
             QVERIFY(QFile::remove(paths.takeLast()));
             expected.removeLast();
@@ -427,22 +515,35 @@ private slots:
     void aQuietBatchGivesItsFoldersANewerTime_data()
     {
         QTest::addColumn<bool>("removal");
-        QTest::newRow("added") << false;
-        QTest::newRow("removed") << true;
+        // Seconds the folders' times are ahead of the clock (set back since,
+        // or folders restored), ours there before the first link.
+        QTest::addColumn<int>("ahead");
+        QTest::newRow("added") << false << 0;
+        QTest::newRow("removed") << true << 0;
+        QTest::newRow("folder time in the future") << false << 3600;
     }
     void aQuietBatchGivesItsFoldersANewerTime()
     {
         QFETCH(bool, removal);
+        QFETCH(int, ahead);
         MacOSFontManager manager(
             MacOSFontManager::RegistrationScope::systemWide, { .quietPeriod = std::chrono::milliseconds(50) });
         const QString subfolder = m_linkDir + QStringLiteral("/1");
+        const QString userFonts = QFileInfo(m_linkDir).path();
+        QVERIFY(ahead == 0 || QDir().mkpath(m_linkDir));
         QVERIFY(manager.registerFont(storeFile(QStringLiteral("a"), serif())));
         if (removal) {
             QVERIFY(manager.registerFont(storeFile(QStringLiteral("b"), mono())));
         }
+        QVERIFY(ahead == 0 || setModifiedSecond(subfolder, std::time(nullptr) + ahead));
         const time_t setUp = modifiedSecond(subfolder);
+        const time_t userFontsSetUp = modifiedSecond(userFonts);
         manager.flush();
-        QVERIFY(kernwell::test::waitUntil([&] { return modifiedSecond(subfolder) > setUp; }));
+        // Touched, and the cache rebuilt after every touch.
+        QVERIFY(kernwell::test::waitUntil(
+            [&] { return modifiedSecond(subfolder) != setUp && !cacheFileOf(subfolder).isEmpty(); }));
+        // The user's own fonts are rescanned only with our folder new among them.
+        QCOMPARE(modifiedSecond(userFonts) == userFontsSetUp, ahead > 0);
         // An application that polls fontconfig, checking now.
         const std::unique_ptr<FcConfig, decltype(&FcConfigDestroy)> poller(FcInitLoadConfigAndFonts(), &FcConfigDestroy);
         if (removal) {
