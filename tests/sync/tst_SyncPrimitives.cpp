@@ -115,6 +115,7 @@ private slots:
         QTest::newRow("a second load reads again") << QStringLiteral("load,change,load").split(QLatin1Char(',')) << 2 << QStringLiteral("changed");
         QTest::newRow("a write before any load") << QStringLiteral("write,load").split(QLatin1Char(',')) << 2 << QStringLiteral("written");
         QTest::newRow("another service first") << QStringLiteral("other,change,load").split(QLatin1Char(',')) << 3 << QStringLiteral("changed");
+        QTest::newRow("keyring locked at the start") << QStringLiteral("read locked,unlock,load").split(QLatin1Char(',')) << 2 << QStringLiteral("early");
     }
 
     void earlyReadAnswersTheFirstLoadOnce()
@@ -124,6 +125,7 @@ private slots:
         QFETCH(QString, lastLoaded);
         auto storage = std::make_shared<test::FakeTokenStorage>();
         storage->store(QStringLiteral("ada"), QStringLiteral("early"));
+        storage->setLocked(steps.first() == QLatin1String("read locked"));
         EarlyCredentialsRead early(storage, serviceName());
         QVERIFY(test::waitUntil([&] { return storage->loadThreads().size() == 1; }));
         QVERIFY(storage->loadThreads().first() != std::this_thread::get_id());
@@ -131,6 +133,11 @@ private slots:
         for (const QString& step : steps) {
             if (step == QLatin1String("load")) {
                 loaded = early.loadCredentials(serviceName());
+            } else if (step == QLatin1String("read locked")) {
+                // The early answer tells a locked keyring from an empty one.
+                QVERIFY(early.readCredentials(serviceName()).keyringLocked);
+            } else if (step == QLatin1String("unlock")) {
+                storage->setLocked(false);
             } else if (step == QLatin1String("other")) {
                 QVERIFY(!early.loadCredentials(QStringLiteral("elsewhere")));
             } else if (step == QLatin1String("write")) {
