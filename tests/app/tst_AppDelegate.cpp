@@ -28,6 +28,7 @@ using kernwell::test::waitUntil;
 #include <QFile>
 #include <QLabel>
 #include <QMessageBox>
+#include <QScopeGuard>
 #include <QStandardPaths>
 
 #include <sys/resource.h>
@@ -35,7 +36,6 @@ using kernwell::test::waitUntil;
 #include <unistd.h>
 
 #include <algorithm>
-#include <optional>
 
 Q_DECLARE_METATYPE(QList<kernwell::ToolkitWindow>)
 
@@ -127,27 +127,6 @@ ino_t inodeOf(const QString& path)
     struct stat entry { };
     return ::lstat(QFile::encodeName(path).constData(), &entry) == 0 ? entry.st_ino : 0;
 }
-
-// No file can be opened while it lives: the soft limit of open files drops
-// to the lowest free descriptor.
-class DescriptorsUsedUp {
-public:
-    DescriptorsUsedUp()
-    {
-        ::getrlimit(RLIMIT_NOFILE, &m_saved);
-        const int lowestFree = ::dup(0);
-        ::close(lowestFree);
-        rlimit none = m_saved;
-        none.rlim_cur = static_cast<rlim_t>(lowestFree);
-        ::setrlimit(RLIMIT_NOFILE, &none);
-    }
-    ~DescriptorsUsedUp() { ::setrlimit(RLIMIT_NOFILE, &m_saved); }
-    DescriptorsUsedUp(const DescriptorsUsedUp&) = delete;
-    DescriptorsUsedUp& operator=(const DescriptorsUsedUp&) = delete;
-
-private:
-    rlimit m_saved {};
-};
 
 // A provider for the delegate, whose downloads all answer with a font;
 // signed out unless `storage` holds credentials.
@@ -397,7 +376,11 @@ private slots:
         QFETCH(bool, credentialsStored);
         QFETCH(QString, record);
         QFETCH(QString, logged);
-        std::optional<DescriptorsUsedUp> usedUp; // outlives the provider, which may still signal
+        // Outlives the provider, which may still signal.
+        rlimit files {};
+        ::getrlimit(RLIMIT_NOFILE, &files);
+        const auto lift = [&files] { ::setrlimit(RLIMIT_NOFILE, &files); };
+        const auto lifted = qScopeGuard(lift);
         Harness h;
         auto storage = std::make_shared<test::FakeTokenStorage>();
         if (credentialsStored) {
@@ -425,10 +408,16 @@ private slots:
 
         h.delegate->applicationDidFinishLaunching();
         if (record == QStringLiteral("EMFILE")) {
-            // Over the claim's read of the record only: from the keyring's
-            // answer to the notification.
-            connect(provider.provider.get(), &MacOSProvider::storedCredentialsRead, [&] { usedUp.emplace(); });
-            connect(provider.provider.get(), &MacOSProvider::notificationsChanged, [&] { usedUp.reset(); });
+            // No file opens from the keyring's answer to the notification,
+            // over the claim's read of the record: the limit drops to the
+            // lowest free descriptor.
+            connect(provider.provider.get(), &MacOSProvider::storedCredentialsRead, [&] {
+                const int lowestFree = ::dup(0);
+                ::close(lowestFree);
+                const rlimit none { static_cast<rlim_t>(lowestFree), files.rlim_max };
+                ::setrlimit(RLIMIT_NOFILE, &none);
+            });
+            connect(provider.provider.get(), &MacOSProvider::notificationsChanged, lift);
         }
         if (credentialsStored) {
             QVERIFY(waitUntil([&] { return registrations() == QStringList { keptLink }; }));
