@@ -3,15 +3,15 @@
 #include <QDBusConnection>
 #include <QObject>
 
-class QDBusObjectPath;
+class QDBusMessage;
 
 namespace kernwell {
 
 // Tells when a collection of the Secret Service on `bus` has become
 // unlocked, however that came about: an unlock prompt answered late, the
-// desktop's keyring manager, a login. It follows the collections' `Locked`
-// property (PropertiesChanged) and the service's CollectionChanged, which
-// some services send instead; after the latter it asks for the property.
+// desktop's keyring manager, a login. The service announces every change of
+// a collection (CollectionChanged); after each, the collection's `Locked`
+// property is asked for.
 class KeyringUnlockWatcher : public QObject {
     Q_OBJECT
 public:
@@ -21,8 +21,9 @@ signals:
     void unlocked();
 
 private slots:
-    void propertiesChanged(const QString& interface, const QVariantMap& changed, const QStringList& invalidated);
-    void collectionChanged(const QDBusObjectPath& collection);
+    // The whole message: QtDBus finds no slot by a QDBusObjectPath parameter
+    // until that type has been registered by name.
+    void collectionChanged(const QDBusMessage& signal);
 
 private:
     QDBusConnection m_bus;
