@@ -90,14 +90,17 @@ private slots:
     {
         QTest::addColumn<bool>("stored");
         QTest::addColumn<bool>("locked"); // the keyring, until an unlock during the test
-        QTest::newRow("nothing stored") << false << false;
-        QTest::newRow("credentials stored") << true << false;
-        QTest::newRow("credentials stored, keyring locked") << true << true;
+        QTest::addColumn<bool>("signInFirst"); // while the keyring is locked
+        QTest::newRow("nothing stored") << false << false << false;
+        QTest::newRow("credentials stored") << true << false << false;
+        QTest::newRow("credentials stored, keyring locked") << true << true << false;
+        QTest::newRow("keyring locked, a sign-in first") << true << true << true;
     }
     void construction()
     {
         QFETCH(bool, stored);
         QFETCH(bool, locked);
+        QFETCH(bool, signInFirst);
         ProviderHarness harness;
         if (stored) {
             harness.storage->store(account, QStringLiteral("stored-refresh"));
@@ -129,6 +132,12 @@ private slots:
             QVERIFY(provider.keyringLocked());
             nextTurn();
             QVERIFY(harness.session->exchangedTokens.isEmpty());
+            if (signInFirst) {
+                // The session is the sign-in's: the window no longer waits for the keyring.
+                runTask(provider.signIn(QStringLiteral("callback"), account));
+                QVERIFY(!provider.keyringLocked());
+                return;
+            }
             harness.storage->setLocked(false);
             emit harness.keyringUnlocks->unlocked();
             QVERIFY(waitUntil([&] { return provider.username().has_value(); }));
