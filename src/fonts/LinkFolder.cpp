@@ -364,10 +364,10 @@ void LinkFolder::unpark()
     const QMutexLocker lock(&m_mutex);
     QDir().mkpath(QFileInfo(m_path).path());
     for (const QByteArray& parked : m_parkedPaths) {
-        // Replaces an empty folder, never links in place.
+        // Replaces an empty folder, never links in place. The folder above
+        // is left to the clients that notice the move: rebuilding its cache
+        // would scan the user's own fonts there.
         if (m_rename(parked.constData(), m_nativePath.constData()) == 0) {
-            // Our folder is new in the one above: see makeSubfolder().
-            m_written.insert(QFileInfo(m_path).path());
             break;
         }
     }

@@ -13,6 +13,7 @@
 #include <QFileInfo>
 #include <QProcess>
 #include <QRandomGenerator>
+#include <QScopeGuard>
 #include <QSet>
 #include <QTemporaryDir>
 
@@ -26,9 +27,7 @@
 #include <array>
 #include <cerrno>
 #include <cstdio>
-#include <ctime>
 #include <memory>
-#include <optional>
 
 using kernwell::Error;
 using kernwell::MacOSFontManager;
@@ -87,35 +86,15 @@ bool setModifiedSecond(const QString& path, time_t second)
     return ::utimensat(AT_FDCWD, QFile::encodeName(path).constData(), times.data(), 0) == 0;
 }
 
-// An ext4 file system that keeps times to the second only (128-byte inodes),
-// mounted at `folder` while it exists; not mounted where that takes what the
-// test lacks (root, a loop device).
-class WholeSecondFileSystem {
-public:
-    explicit WholeSecondFileSystem(const QString& folder)
-        : m_folder(folder)
-    {
-        const QString image = m_image.filePath(QStringLiteral("ext4"));
-        QFile file(image);
-        m_mounted = QDir().mkpath(folder) && file.open(QIODevice::WriteOnly) && file.resize(8 << 20)
-            && QProcess::execute(QStringLiteral("mkfs.ext4"), { QStringLiteral("-qI128"), image }) == 0
-            && QProcess::execute(QStringLiteral("mount"), { QStringLiteral("-oloop"), image, folder }) == 0;
-    }
-    ~WholeSecondFileSystem()
-    {
-        if (m_mounted) {
-            QProcess::execute(QStringLiteral("umount"), { m_folder });
-        }
-    }
-    WholeSecondFileSystem(const WholeSecondFileSystem&) = delete;
-    WholeSecondFileSystem& operator=(const WholeSecondFileSystem&) = delete;
-    bool mounted() const { return m_mounted; }
-
-private:
-    QTemporaryDir m_image;
-    const QString m_folder;
-    bool m_mounted = false;
-};
+// Mounts at `folder` an ext4 file system that keeps times to the second only
+// (128-byte inodes); false without root or a loop device.
+bool mountWholeSecondFileSystem(const QString& image, const QString& folder)
+{
+    QFile file(image);
+    return QDir().mkpath(folder) && file.open(QIODevice::WriteOnly) && file.resize(8 << 20)
+        && QProcess::execute(QStringLiteral("mkfs.ext4"), { QStringLiteral("-qI128"), image }) == 0
+        && QProcess::execute(QStringLiteral("mount"), { QStringLiteral("-oloop"), image, folder }) == 0;
+}
 
 dev_t deviceOf(const QString& path)
 {
@@ -275,28 +254,27 @@ private slots:
         QTest::newRow("all still right") << QString();
         QTest::newRow("a file deleted meanwhile") << QStringLiteral("file deleted");
         QTest::newRow("signed out at the next start") << QStringLiteral("signed out");
-        // Copies whose times keep whole seconds: on such a file system, or,
-        // where none can be mounted, cut by hand.
-        QTest::newRow("whole-second file system") << QStringLiteral("whole-second file system");
-        QTest::newRow("whole-second copy times") << QStringLiteral("whole-second copy times");
-        // Killed right after its first rename: every font in view or none.
-        QTest::newRow("killed mid-park") << QStringLiteral("killed mid-park");
+        QTest::newRow("whole-second file system") << QStringLiteral("whole-second");
+        QTest::newRow("killed mid-park") << QStringLiteral("killed"); // every font in view or none
     }
     void aQuitKeepsTheCachesForTheNextRun()
     {
         QFETCH(QString, meanwhile);
         kernwell::LinkFolderSettings settings { .linksPerFolder = 2, .quietPeriod = std::chrono::hours(1) };
-        const bool cutTimes = meanwhile == QLatin1String("whole-second copy times");
+        // The links are copies there, on another file system than the parked folder.
+        const QTemporaryDir image;
+        const QString userFonts = QFileInfo(m_linkDir).path();
+        const bool mounted = meanwhile == QLatin1String("whole-second")
+            && mountWholeSecondFileSystem(image.filePath(QStringLiteral("ext4")), userFonts);
+        const auto unmount
+            = qScopeGuard([&] { QVERIFY(!mounted || QProcess::execute(QStringLiteral("umount"), { userFonts }) == 0); });
+        // Where none can be mounted (no root, no loop device), copies whose times are cut by hand.
+        const bool cutTimes = meanwhile == QLatin1String("whole-second") && !mounted;
         if (cutTimes) {
             settings.hardLink = [](const char*, const char*) {
                 errno = EXDEV;
                 return -1;
             };
-        }
-        std::optional<WholeSecondFileSystem> fileSystem;
-        if (meanwhile == QLatin1String("whole-second file system")
-            && !fileSystem.emplace(QFileInfo(m_linkDir).path()).mounted()) {
-            QSKIP("needs root and a loop device; the row \"whole-second copy times\" stands in");
         }
         const QString first = m_linkDir + QStringLiteral("/1");
         QStringList expected { first + QStringLiteral("/a"), first + QStringLiteral("/b"), m_linkDir + QStringLiteral("/2/c") };
@@ -316,20 +294,16 @@ private slots:
             firstCache = cacheFileOf(first);
             QVERIFY(!firstCache.isEmpty());
 
-            if (meanwhile == QLatin1String("killed mid-park")) {
-                const pid_t child = ::fork();
-                if (child == 0) {
-                    kernwell::LinkFolder(m_linkDir, m_parkedDir, 2, &::link, [](const char* from, const char* to) -> int {
-                        ::rename(from, to);
-                        ::_exit(0);
-                    }).park();
-                    ::_exit(1);
-                }
-                int status = 0;
-                QVERIFY(::waitpid(child, &status, 0) == child && WIFEXITED(status) && WEXITSTATUS(status) == 0);
-            } else {
-                QVERIFY(run.unregisterAllFontsForNow().isEmpty());
+            const bool killed = meanwhile == QLatin1String("killed");
+            if (killed && ::fork() == 0) {
+                kernwell::LinkFolder(m_linkDir, m_parkedDir, 2, &::link, [](const char* from, const char* to) -> int {
+                    ::rename(from, to);
+                    ::_exit(0); // killed right after its first rename
+                }).park();
+                ::_exit(1);
             }
+            int status = 1;
+            QVERIFY(killed ? ::wait(&status) > 0 && status == 0 : run.unregisterAllFontsForNow().isEmpty());
             run.flush();
             run.waitForFlush();
             QCOMPARE(FontFiles::fcListFiles(m_linkDir), QStringList {});
@@ -535,7 +509,7 @@ private slots:
         if (removal) {
             QVERIFY(manager.registerFont(storeFile(QStringLiteral("b"), mono())));
         }
-        QVERIFY(ahead == 0 || setModifiedSecond(subfolder, std::time(nullptr) + ahead));
+        QVERIFY(ahead == 0 || setModifiedSecond(subfolder, modifiedSecond(subfolder) + ahead));
         const time_t setUp = modifiedSecond(subfolder);
         const time_t userFontsSetUp = modifiedSecond(userFonts);
         manager.flush();
