@@ -271,10 +271,7 @@ private slots:
         // Where none can be mounted (no root, no loop device), copies whose times are cut by hand.
         const bool cutTimes = meanwhile == QLatin1String("whole-second") && !mounted;
         if (cutTimes) {
-            settings.hardLink = [](const char*, const char*) {
-                errno = EXDEV;
-                return -1;
-            };
+            settings.hardLink = [](const char*, const char*) { errno = EXDEV; return -1; };
         }
         const QString first = m_linkDir + QStringLiteral("/1");
         QStringList expected { first + QStringLiteral("/a"), first + QStringLiteral("/b"), m_linkDir + QStringLiteral("/2/c") };
