@@ -36,6 +36,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <optional>
 #include <utility>
 
@@ -254,11 +255,11 @@ int main(int argc, char** argv)
     // Every way out (Quit, a termination signal, the session ending) passes
     // through aboutToQuit, where the fonts are unregistered, except the
     // display going away: then the fonts are withdrawn as the process ends,
-    // by a font manager of its own, as the application's may be busy on a
-    // thread that is never to be waited for then.
-    ExitWithdrawal exitWithdrawal([scope = environment.registrationScope] {
-        for (const Error& error : MacOSFontManager(scope).unregisterAllFontsForNow()) {
-            printLine(stderr, QStringLiteral("kernwell: ") + error.description());
+    // by one rename that waits for no thread (the store's may be busy).
+    ExitWithdrawal exitWithdrawal([&store = app->serviceProvider().fontStore()] {
+        // Nothing in place (signed out, parked already) is nothing to withdraw.
+        if (const int failure = store.withdrawAtOnce(); failure != 0 && failure != ENOENT) {
+            std::fprintf(stderr, "kernwell: the fonts could not be withdrawn: %s\n", std::strerror(failure));
         }
     });
     TerminationSignals terminationSignals;

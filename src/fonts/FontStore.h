@@ -98,6 +98,10 @@ public:
     // waited for, then every registration is withdrawn, kept aside for the
     // next start's registerAllFonts(); unregisterAllFonts() does nothing after.
     void close();
+    // The withdrawal of close() alone, for an end that waits for nothing:
+    // one rename, plain system calls (see LinkFolder::parkAtOnce()). 0, or
+    // the error number.
+    int withdrawAtOnce() const noexcept { return m_fontManager->unregisterAllFontsForNowAtOnce(); }
 
     const QString& rootDir() const { return m_rootDir; }
 
