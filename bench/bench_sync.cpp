@@ -340,7 +340,7 @@ void printFigures(const char* what, const ProcessFigures& figures)
         figures.privateMb, figures.anonymousMb, figures.rssMb, figures.fds, figures.threads);
 }
 
-// The scenario: three messages of 500 new fonts each (the library
+// The footprint table: three messages of 500 new fonts each (the library
 // grows 500 -> 1,000 -> 1,500), each beside its baseline; memory idle;
 // start-up with the 1,500 fonts in the folder.
 struct TableFigures {

@@ -97,7 +97,7 @@ private slots:
             writer.saveCredentials(std::nullopt, QStringLiteral("ada"), serviceName());
             QVERIFY(test::waitUntil([&] { return storage->heldWrites() == 1; }));
         }
-        // Before the mend, leaving the scope waited for ever.
+        // The writer gave up on the stuck call at its limit: nothing written yet.
         QVERIFY(storage->writes().isEmpty());
         storage->releaseWrites();
         QVERIFY(test::waitUntil([&] { return storage->writes().size() == 2; }));
