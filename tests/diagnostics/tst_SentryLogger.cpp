@@ -35,18 +35,18 @@ private slots:
         QTest::addColumn<QStringList>("sent");
         const QString a = QStringLiteral("Couldn't reach the service.");
         const QString b = QStringLiteral("Something else.");
-        for (const bool asError : { false, true }) {
-            const char* kind = asError ? "error: " : "message: ";
-            QTest::addRow("%stwice within ten minutes", kind) << asError << QStringList { a, a } << QList<int> { 0, 9 } << QStringList { a };
-            QTest::addRow("%sagain after ten minutes, with the count", kind)
-                << asError << QStringList { a, a, a, a } << QList<int> { 0, 3, 9, 10 }
-                << QStringList { a, a + QStringLiteral(" (and 2 more since its last report)") };
-            QTest::addRow("%sten minutes from the last report sent", kind)
-                << asError << QStringList { a, a, a, a } << QList<int> { 0, 10, 19, 20 }
-                << QStringList { a, a, a + QStringLiteral(" (and 1 more since its last report)") };
-            QTest::addRow("%sother texts are their own", kind)
-                << asError << QStringList { a, b, a, b } << QList<int> { 0, 1, 2, 3 } << QStringList { a, b };
-        }
+        QTest::newRow("twice within ten minutes") << false << QStringList { a, a } << QList<int> { 0, 9 } << QStringList { a };
+        QTest::newRow("again after ten minutes, with the count")
+            << false << QStringList { a, a, a, a } << QList<int> { 0, 3, 9, 10 }
+            << QStringList { a, a + QStringLiteral(" (and 2 more since its last report)") };
+        QTest::newRow("ten minutes from the last report sent")
+            << false << QStringList { a, a, a, a } << QList<int> { 0, 10, 19, 20 }
+            << QStringList { a, a, a + QStringLiteral(" (and 1 more since its last report)") };
+        QTest::newRow("other texts are their own") << false << QStringList { a, b, a, b } << QList<int> { 0, 1, 2, 3 } << QStringList { a, b };
+        // Errors share the timing above; their own are the key and the count in the description.
+        QTest::newRow("error: each description its own, again with the count")
+            << true << QStringList { a, b, a, a, a } << QList<int> { 0, 1, 3, 9, 10 }
+            << QStringList { a, b, a + QStringLiteral(" (and 2 more since its last report)") };
     }
     void repeatedReportsAreThrottled()
     {
