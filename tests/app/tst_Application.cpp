@@ -1,4 +1,5 @@
 #include "api/QorTokenStorage.h"
+#include "app/DataFolderLock.h"
 #include "app/ExitWithdrawal.h"
 #include "fonts/FontFolderAccount.h"
 
@@ -307,6 +308,24 @@ private slots:
         QCOMPARE(registeredFonts(), registered);
         stop(first, SIGTERM);
         clearKeyring(email);
+    }
+
+    // A program started while the lock is held (the browser opened for a
+    // sign-in) may outlive Kernwell: it must not keep the folder locked.
+    void dataFolderLockStaysWithItsProcess()
+    {
+        const QTemporaryDir folder;
+        QProcess child;
+        {
+            const kernwell::DataFolderLock lock(folder.path());
+            QVERIFY(lock.isHeld());
+            child.start(QStringLiteral("sleep"), { QStringLiteral("60") });
+            QVERIFY(child.waitForStarted());
+        }
+        const kernwell::DataFolderLock next(folder.path());
+        child.kill();
+        child.waitForFinished();
+        QVERIFY2(next.isHeld(), qPrintable(next.problem()));
     }
 
     // A scheduled check at launch finds the newer build in the service's feed
