@@ -122,13 +122,20 @@ private:
         return focus ? focus->accessibleName() : QString();
     }
 
-    // What the controls have done so far, in one number: each press does one thing.
-    int effects() const
+    // What the controls have done so far, one entry per action, sorted.
+    QStringList actions() const
     {
         const bool panelShown = view && view->signedInView() && view->signedInView()->isShowingPopover();
         const bool mainWindowClosed = mainWindows && !mainWindows->isMainWindowOpen();
-        return static_cast<int>(toolkit->openedUrls.size()) + updateChecks + toolkit->terminations + session->signOutsStarted
-            + int(panelShown) + int(session->notifications().isEmpty()) + int(mainWindowClosed);
+        QStringList done = QStringList(updateChecks, QStringLiteral("check for updates"))
+            + QStringList(toolkit->terminations, QStringLiteral("quit")) + QStringList(session->signOutsStarted, QStringLiteral("log out"))
+            + QStringList(int(panelShown), QStringLiteral("account panel")) + QStringList(int(mainWindowClosed), QStringLiteral("close"))
+            + QStringList(int(session->notifications().isEmpty()), QStringLiteral("clear"));
+        for (const QUrl& url : std::as_const(toolkit->openedUrls)) {
+            done.append(QStringLiteral("open ") + url.path());
+        }
+        done.sort();
+        return done;
     }
 
     // The tree under `node`, one "Role: name" per shown node, checking on the
@@ -239,24 +246,30 @@ private slots:
         }
     }
 
-    // Return and Enter press every button and link, as Space does: each press does one thing.
+    // Return and Enter, typed into the window, press the focused button or
+    // link, as Space does, and nothing else: each row names its one action.
     void returnAndEnterPress_data()
     {
         QTest::addColumn<QString>("surface");
         QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("action");
         QTest::addColumn<int>("key");
         const QList<std::pair<const char*, const char*>> controls {
-            { "signed-out popup", "Sign in with your browser|Sign Up.|Quit|Check for updates." },
-            { "signed-in window", "ada@example.com|Browse fonts|Clear notifications" },
-            { "account panel", "My library|Contact support|Log out|Check for updates|Quit" },
-            { "sign-in window", "Sign in with your browser|Contact support.|Sign Up.|Check for updates." },
-            { "welcome window", "Browse fonts|You are now logged in. Close the window to continue." },
+            { "signed-out popup", "Sign in with your browser=open /authorize|Sign Up.=open /signup|Quit=quit|"
+                                  "Check for updates.=check for updates" },
+            { "signed-in window", "ada@example.com=account panel|Browse fonts=open /browse|Clear notifications=clear" },
+            { "account panel", "My library=open /library|Contact support=open /support|Log out=log out|"
+                               "Check for updates=check for updates|Quit=quit" },
+            { "sign-in window", "Sign in with your browser=open /authorize|Contact support.=open /support|"
+                                "Sign Up.=open /signup|Check for updates.=check for updates" },
+            { "welcome window", "Browse fonts=open /browse|You are now logged in. Close the window to continue.=close" },
         };
-        for (const auto& [surface, names] : controls) {
-            for (const QString& name : QString::fromLatin1(names).split(QLatin1Char('|'))) {
+        for (const auto& [surface, pairs] : controls) {
+            for (const QString& pair : QString::fromLatin1(pairs).split(QLatin1Char('|'))) {
+                const QString name = pair.section(QLatin1Char('='), 0, 0);
                 for (const int key : { int(Qt::Key_Return), int(Qt::Key_Enter) }) {
                     QTest::addRow("%s, %s, %s", surface, qPrintable(name), key == Qt::Key_Return ? "Return" : "Enter")
-                        << QString::fromLatin1(surface) << name << key;
+                        << QString::fromLatin1(surface) << name << pair.section(QLatin1Char('='), 1) << key;
                 }
             }
         }
@@ -265,15 +278,18 @@ private slots:
     {
         QFETCH(QString, surface);
         QFETCH(QString, name);
+        QFETCH(QString, action);
         QFETCH(int, key);
         QWidget* window = open(surface);
         QVERIFY(window);
         QAbstractButton* button = control(window, name);
         QVERIFY2(button, qPrintable(name));
         button->setFocus(Qt::TabFocusReason);
-        const int before = effects();
-        QTest::keyClick(button, Qt::Key(key), key == Qt::Key_Enter ? Qt::KeypadModifier : Qt::NoModifier);
-        QCOMPARE(effects(), before + 1);
+        QCOMPARE(QApplication::focusWidget(), button);
+        QStringList expected = actions() << action;
+        expected.sort();
+        QTest::keyClick(window->windowHandle(), Qt::Key(key), key == Qt::Key_Enter ? Qt::KeypadModifier : Qt::NoModifier);
+        QCOMPARE(actions(), expected);
     }
 
     // Each window puts the keyboard on its first sensible control when it
