@@ -712,7 +712,9 @@ private slots:
         MacOSProvider& provider = harness.provider();
         bool switched = false;
         if (switchAt == QStringLiteral("adding")) {
-            // Once the first font's add is under way.
+            // Once the first font's add is under way; its download arrives
+            // after the new session has claimed the folder.
+            harness.downloader->hold();
             connect(&provider, &MacOSProvider::addingProgressChanged, [&] {
                 if (provider.fontsToAdd() > 0 && !switched) {
                     switched = true;
@@ -738,6 +740,7 @@ private slots:
         harness.startSync();
         QVERIFY(waitUntil([&] { return harness.session->sockets.size() == 2; }));
         QVERIFY(harness.waitForReceive());
+        harness.downloader->release();
         // Applied after the session's registration walk.
         harness.session->lastSocket()->pushText(appending(QStringLiteral("third")));
         QVERIFY(waitUntil([&] { return harness.posted.size() == posted + 1; }, 30s));
