@@ -371,7 +371,7 @@ private slots:
             QCOMPARE(harness.posted.last().first, line);
         }
 
-        // Mended: the next connection adds the font, and the back-off starts over.
+        // The font can be had again: the next connection adds it, and the back-off starts over.
         harness.session->files.insert(link(QStringLiteral("mono")), mono);
         QVERIFY(!refused || QDir(obstacle).removeRecursively());
         const auto posted = harness.posted.size();
