@@ -42,6 +42,9 @@ private slots:
         QTest::newRow("ten minutes from the last report sent")
             << false << QStringList { a, a, a, a } << QList<int> { 0, 10, 19, 20 }
             << QStringList { a, a, a + QStringLiteral(" (and 1 more since its last report)") };
+        QTest::newRow("held again for ten minutes after a report with its count")
+            << false << QStringList { a, a, a, a, a } << QList<int> { 0, 3, 10, 15, 20 }
+            << QStringList { a, a + QStringLiteral(" (and 1 more since its last report)"), a + QStringLiteral(" (and 1 more since its last report)") };
         QTest::newRow("other texts are their own") << false << QStringList { a, b, a, b } << QList<int> { 0, 1, 2, 3 } << QStringList { a, b };
         // Errors share the timing above; their own are the key and the count in the description.
         QTest::newRow("error: each description its own, again with the count")
