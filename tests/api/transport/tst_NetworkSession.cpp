@@ -753,25 +753,33 @@ private slots:
     // connection attempts, the next one answers within the time-out.
     void aStallingAddressIsLeftForTheNext()
     {
+        // One port on both addresses: the one ::1 gets may be taken on 127.0.0.1.
         QTcpServer answering;
-        if (!answering.listen(QHostAddress::LocalHostIPv6, 0)) {
-            QSKIP("This machine has no IPv6 loopback.");
+        sockaddr_in address {};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        std::vector<int> sockets { ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0) };
+        const auto closeAll = qScopeGuard([&sockets] { std::for_each(sockets.begin(), sockets.end(), ::close); });
+        auto* bound = reinterpret_cast<sockaddr*>(&address);
+        const int reuse = 1; // past connections' TIME_WAIT on that port
+        ::setsockopt(sockets.front(), SOL_SOCKET, SO_REUSEADDR, &reuse, sizeof reuse);
+        bool listening = false;
+        for (int attempt = 0; attempt < 20 && !listening; ++attempt) {
+            answering.close();
+            if (!answering.listen(QHostAddress::LocalHostIPv6, 0)) {
+                QSKIP("This machine has no IPv6 loopback.");
+            }
+            address.sin_port = htons(answering.serverPort());
+            listening = ::bind(sockets.front(), bound, sizeof address) == 0;
         }
+        // A listener on 127.0.0.1 whose backlog is full drops new attempts unanswered.
+        QVERIFY(listening && ::listen(sockets.front(), 0) == 0);
         connect(&answering, &QTcpServer::newConnection, &answering, [&answering] {
             QTcpSocket* socket = answering.nextPendingConnection();
             connect(socket, &QTcpSocket::readyRead, socket, [socket] {
                 socket->write("HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nv6");
             });
         });
-        // A listener on 127.0.0.1 whose backlog is full drops new attempts unanswered.
-        sockaddr_in address {};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        address.sin_port = htons(answering.serverPort());
-        std::vector<int> sockets { ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0) };
-        const auto closeAll = qScopeGuard([&sockets] { std::for_each(sockets.begin(), sockets.end(), ::close); });
-        auto* bound = reinterpret_cast<sockaddr*>(&address);
-        QVERIFY(::bind(sockets.front(), bound, sizeof address) == 0 && ::listen(sockets.front(), 0) == 0);
         for (int i = 0; i < 4; ++i) {
             sockets.push_back(::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
             ::connect(sockets.back(), bound, sizeof address);
