@@ -116,7 +116,7 @@ std::optional<QSet<QString>> wantedIds(const GraphQlField& field)
 }
 
 // The formats that `types` asks for; every format when absent.
-bool wantsOpenType(const GraphQlField& field)
+bool typesWantOpenType(const GraphQlField& field)
 {
     const GraphQlValue* types = argument(field, QLatin1String("types"));
     if (!types || types->kind == GraphQlValue::Kind::Null) {
@@ -167,6 +167,7 @@ CatalogQuery::CatalogQuery(const FontCatalog& catalog, QString fontBaseUrl)
 
 QJsonObject CatalogQuery::execute(const GraphQlDocument& document) const
 {
+    m_wantsOpenType.clear(); // an earlier document's fields may share addresses with this one's
     QJsonObject data;
     for (const GraphQlField& field : document.selections) {
         if (field.name == QLatin1String("styles")) {
@@ -286,6 +287,17 @@ QJsonObject CatalogQuery::font(const GraphQlField& field, const CatalogFont& cat
         }
     }
     return result;
+}
+
+bool CatalogQuery::wantsOpenType(const GraphQlField& formats) const
+{
+    const auto known = m_wantsOpenType.constFind(&formats);
+    if (known != m_wantsOpenType.cend()) {
+        return *known;
+    }
+    const bool wanted = typesWantOpenType(formats);
+    m_wantsOpenType.insert(&formats, wanted);
+    return wanted;
 }
 
 } // namespace kernwell::localservice

@@ -3,6 +3,7 @@
 #include "FontCatalog.h"
 #include "GraphQlDocument.h"
 
+#include <QHash>
 #include <QJsonObject>
 #include <QString>
 
@@ -30,9 +31,13 @@ private:
     QJsonObject styles(const GraphQlField& field) const;
     QJsonObject style(const GraphQlField& field, const CatalogFont& font) const;
     QJsonObject font(const GraphQlField& field, const CatalogFont& font) const;
+    bool wantsOpenType(const GraphQlField& formats) const;
 
     const FontCatalog& m_catalog;
     QString m_fontBaseUrl;
+    // What each `formats` field's `types` asks for, by field of the document
+    // being executed: a long list is walked once, not once per font.
+    mutable QHash<const GraphQlField*, bool> m_wantsOpenType;
 };
 
 } // namespace kernwell::localservice

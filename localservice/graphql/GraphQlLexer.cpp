@@ -16,12 +16,14 @@ bool isDigit(QChar c)
     return c >= QLatin1Char('0') && c <= QLatin1Char('9');
 }
 
-QString describe(QChar c)
+// A code point as messages show it: control characters and lone
+// surrogates, which have no text of their own, by number.
+QString describe(char32_t c)
 {
-    if (c.unicode() < 0x20 || c.unicode() == 0x7f) {
-        return QStringLiteral("U+%1").arg(c.unicode(), 4, 16, QLatin1Char('0')).toUpper();
+    if (c < 0x20 || c == 0x7f || QChar::isSurrogate(c)) {
+        return QStringLiteral("U+%1").arg(static_cast<uint>(c), 4, 16, QLatin1Char('0')).toUpper();
     }
-    return QStringLiteral("\"%1\"").arg(c);
+    return QStringLiteral("\"%1\"").arg(QString::fromUcs4(&c, 1));
 }
 
 } // namespace
@@ -35,6 +37,16 @@ QChar GraphQlLexer::peek(qsizetype ahead) const
 {
     const qsizetype at = m_position + ahead;
     return at < m_text.size() ? m_text.at(at) : QChar();
+}
+
+// The whole code point at the position, not half of a surrogate pair.
+char32_t GraphQlLexer::codePoint() const
+{
+    const QChar c = peek();
+    if (c.isHighSurrogate() && peek(1).isLowSurrogate()) {
+        return QChar::surrogateToUcs4(c, peek(1));
+    }
+    return c.unicode();
 }
 
 void GraphQlLexer::advance(qsizetype count)
@@ -119,7 +131,7 @@ GraphQlToken GraphQlLexer::next()
         string.column = token.column;
         return string;
     }
-    fail(QStringLiteral("Unexpected character %1.").arg(describe(c)));
+    fail(QStringLiteral("Unexpected character %1.").arg(describe(codePoint())));
 }
 
 GraphQlToken GraphQlLexer::lexNumber()
@@ -140,7 +152,7 @@ GraphQlToken GraphQlLexer::lexNumber()
             advance();
         }
     } else {
-        fail(QStringLiteral("Invalid number, expected digit but got %1.").arg(peek().isNull() ? QStringLiteral("<EOF>") : describe(peek())));
+        fail(QStringLiteral("Invalid number, expected digit but got %1.").arg(peek().isNull() ? QStringLiteral("<EOF>") : describe(codePoint())));
     }
     if (peek() == QLatin1Char('.')) {
         token.kind = GraphQlToken::Kind::Float;
@@ -166,7 +178,7 @@ GraphQlToken GraphQlLexer::lexNumber()
         }
     }
     if (isNameStart(peek()) || peek() == QLatin1Char('.')) {
-        fail(QStringLiteral("Invalid number, unexpected %1 after it.").arg(describe(peek())));
+        fail(QStringLiteral("Invalid number, unexpected %1 after it.").arg(describe(codePoint())));
     }
     token.text = m_text.mid(start, m_position - start);
     return token;
@@ -208,7 +220,7 @@ GraphQlToken GraphQlLexer::lexString()
             fail(QStringLiteral("Unterminated string."));
         }
         if (c.unicode() < 0x20 && c != QLatin1Char('\t')) {
-            fail(QStringLiteral("Invalid character within String: %1.").arg(describe(c)));
+            fail(QStringLiteral("Invalid character within String: %1.").arg(describe(c.unicode())));
         }
         if (c != QLatin1Char('\\')) {
             token.text.append(c);

@@ -17,6 +17,7 @@ public:
 
 private:
     QChar peek(qsizetype ahead = 0) const;
+    char32_t codePoint() const;
     void advance(qsizetype count = 1);
     void skipIgnored();
     GraphQlToken lexNumber();

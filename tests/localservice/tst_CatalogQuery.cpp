@@ -7,6 +7,7 @@
 #include "TestMain.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -197,6 +198,40 @@ private slots:
         QCOMPARE(QJsonDocument(run(query)).toJson(QJsonDocument::Compact), QJsonDocument::fromJson(expected).toJson(QJsonDocument::Compact));
     }
 
+    // A `types` list is read once per field, not once per font: here 16
+    // lists of 7,000 names against 400 fonts (2.8 million names to walk if
+    // they were read per font).
+    void longTypesListIsReadOncePerField()
+    {
+        QTemporaryDir folder;
+        QVERIFY(folder.isValid());
+        const QByteArray sans = TestFonts::named(QStringLiteral("Kernwell Sans"), QStringLiteral("Book"));
+        for (int i = 0; i < 400; ++i) {
+            TestFonts::write(folder.filePath(QStringLiteral("Sans%1.ttf").arg(i)), sans);
+        }
+        const FontCatalog catalog = FontCatalog::scan(folder.path());
+        QCOMPARE(catalog.fonts().size(), 400);
+        const auto query = [](const QString& types) {
+            QStringList aliases;
+            for (int i = 0; i < 16; ++i) {
+                aliases.append(QStringLiteral("f%1: formats(types: [%2]) {link}").arg(i).arg(types));
+            }
+            return GraphQlParser::parse(QStringLiteral("{styles {nodes {fonts {nodes {%1}}}}}").arg(aliases.join(QLatin1Char(' '))));
+        };
+        const GraphQlDocument shortLists = query(QStringLiteral("WOFF2 OPENTYPE"));
+        const GraphQlDocument longLists = query(QStringList(7000, QStringLiteral("WOFF2")).join(QLatin1Char(' ')) + QStringLiteral(" OPENTYPE"));
+        const CatalogQuery executor(catalog, QStringLiteral("http://127.0.0.1:1/fonts"));
+        QElapsedTimer timer;
+        timer.start();
+        const QJsonObject expected = executor.execute(shortLists);
+        const qint64 shortNs = timer.nsecsElapsed();
+        timer.restart();
+        QCOMPARE(executor.execute(longLists), expected);
+        const qint64 longNs = timer.nsecsElapsed();
+        qInfo("short lists %lld us, long lists %lld us", shortNs / 1000, longNs / 1000);
+        QVERIFY2(longNs < 3 * shortNs + 20'000'000, qPrintable(QStringLiteral("%1 us against %2 us").arg(longNs / 1000).arg(shortNs / 1000)));
+    }
+
     void errors_data()
     {
         QTest::addColumn<QString>("query");
@@ -209,6 +244,8 @@ private slots:
         QTest::newRow("bad escape") << "{styles(where: {id: \"a\\xb\"}) {nodes {id}}}" << "Syntax Error: Invalid character escape sequence: \"\\x\"." << 1 << 25;
         QTest::newRow("short unicode escape") << "{styles(where: {id: \"\\u12\"}) {nodes {id}}}" << "Syntax Error: Invalid Unicode escape sequence." << 1 << 26;
         QTest::newRow("lone surrogate") << "{styles(where: {id: \"\\ud83d\"}) {nodes {id}}}" << "Syntax Error: Invalid Unicode escape sequence: lone surrogate." << 1 << 28;
+        QTest::newRow("character beyond the BMP") << QString::fromUtf8("{styles {nodes {\xF0\x9F\x98\x80}}}")
+                                                  << QString::fromUtf8("Syntax Error: Unexpected character \"\xF0\x9F\x98\x80\".") << 1 << 17;
         QTest::newRow("control character") << QStringLiteral("{styles(where: {id: \"a") + QChar(1) + QStringLiteral("\"}) {nodes {id}}}")
                                            << "Syntax Error: Invalid character within String: U+0001." << 1 << 23;
         QTest::newRow("missing bracket") << "{styles(where: {any: [{id: \"s1\"}}) {nodes {id}}}" << "Syntax Error: Unexpected \"}\"." << 1 << 33;
