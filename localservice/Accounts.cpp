@@ -1,5 +1,7 @@
 #include "Accounts.h"
 
+#include "ServiceLimits.h"
+
 #include <QDateTime>
 #include <QFile>
 #include <QJsonArray>
@@ -11,6 +13,7 @@
 #include <algorithm>
 #include <array>
 #include <cstdio>
+#include <set>
 #include <utility>
 
 namespace kernwell::localservice {
@@ -47,8 +50,7 @@ bool Accounts::isValidEmail(const QString& email)
 QString Accounts::issueSignInToken(const QString& email)
 {
     if (m_users.find(email) == m_users.end()) {
-        m_users.emplace(email, User {});
-        save();
+        commitOrThrow(email, User {});
     }
     const QString token = randomToken(QLatin1String("si_"));
     m_signInTokens.insert(token, email);
@@ -79,27 +81,86 @@ std::optional<Accounts::TokenPair> Accounts::exchange(const QString& token)
     if (email.isNull() || m_users[email].revoked) {
         return std::nullopt;
     }
-    User& user = m_users[email];
+    // Changed on a copy: nothing changes unless it is saved.
+    User user = m_users[email];
     Client client;
     if (signIn != m_signInTokens.constEnd()) {
-        m_signInTokens.erase(signIn);
         // It starts with every removal still kept: the computer may hold
         // fonts of this account from an earlier session.
         client.id = randomToken(QLatin1String("cl_"));
     } else {
-        m_refreshTokens.erase(refresh);
         const auto rotated = std::find_if(user.clients.begin(), user.clients.end(), [&](const Client& c) { return c.refreshToken == token; });
+        if (rotated == user.clients.end()) {
+            return std::nullopt;
+        }
         client = *rotated;
         user.clients.erase(rotated);
     }
     TokenPair pair { randomToken(QLatin1String("at_")), randomToken(QLatin1String("rt_")) };
-    user.accessTokens.emplace(pair.accessToken, AccessGrant { Clock::now() + m_accessTokenLifetime, client.id });
-    m_accessTokens.insert(pair.accessToken, email);
+    user.accessTokens.emplace(pair.accessToken, AccessGrant { now() + m_accessTokenLifetime, client.id });
     client.refreshToken = pair.refreshToken;
+    client.lastUsed = wallNow();
     user.clients.push_back(client);
+    const Forgotten forgotten = forget(user);
+    commitOrThrow(email, std::move(user));
+
+    if (signIn != m_signInTokens.constEnd()) {
+        m_signInTokens.erase(signIn);
+    } else {
+        m_refreshTokens.erase(refresh);
+    }
+    for (const QString& gone : forgotten.refreshTokens) {
+        m_refreshTokens.remove(gone);
+    }
+    for (const QString& gone : forgotten.accessTokens) {
+        m_accessTokens.remove(gone);
+    }
+    m_accessTokens.insert(pair.accessToken, email);
     m_refreshTokens.insert(pair.refreshToken, email);
-    save();
     return pair;
+}
+
+Accounts::Forgotten Accounts::forget(User& user) const
+{
+    Forgotten forgotten;
+    std::set<QString> gone;
+    const auto drop = [&](const Client& client) {
+        gone.insert(client.id);
+        forgotten.refreshTokens.append(client.refreshToken);
+    };
+    const auto unusedSince = wallNow() - ServiceLimits::unusedClient;
+    std::erase_if(user.clients, [&](const Client& client) {
+        if (client.lastUsed > unusedSince) {
+            return false;
+        }
+        drop(client);
+        return true;
+    });
+    // Oldest first: the surplus is the least recently used.
+    while (user.clients.size() > static_cast<std::size_t>(ServiceLimits::clientsPerUser)) {
+        drop(user.clients.front());
+        user.clients.erase(user.clients.begin());
+    }
+    // An expired token is kept one more lifetime, so that a late client is
+    // told it expired rather than that it is unknown.
+    const auto expiredLongAgo = now() - m_accessTokenLifetime;
+    std::erase_if(user.accessTokens, [&](const auto& entry) {
+        if (entry.second.expiry > expiredLongAgo && !gone.contains(entry.second.client)) {
+            return false;
+        }
+        forgotten.accessTokens.append(entry.first);
+        return true;
+    });
+    if (user.clients.empty()) {
+        user.removals.clear(); // no client lacks them
+    } else {
+        quint64 readByAll = user.changes;
+        for (const Client& client : user.clients) {
+            readByAll = std::min(readByAll, client.acknowledged);
+        }
+        std::erase_if(user.removals, [readByAll](const auto& removal) { return removal.second <= readByAll; });
+    }
+    return forgotten;
 }
 
 Accounts::AccessCheck Accounts::checkAccessToken(const QString& token) const
@@ -110,7 +171,7 @@ Accounts::AccessCheck Accounts::checkAccessToken(const QString& token) const
     }
     const User& user = m_users.at(*it);
     const auto grant = user.accessTokens.find(token);
-    if (grant == user.accessTokens.end() || grant->second.expiry <= Clock::now()) {
+    if (grant == user.accessTokens.end() || grant->second.expiry <= now()) {
         return { AccessStatus::Expired, *it, {} };
     }
     return { user.revoked ? AccessStatus::Revoked : AccessStatus::Valid, *it, grant->second.client };
@@ -122,8 +183,9 @@ bool Accounts::setRevoked(const QString& email, bool revoked)
     if (it == m_users.end()) {
         return false;
     }
-    it->second.revoked = revoked;
-    save();
+    User user = it->second;
+    user.revoked = revoked;
+    commitOrThrow(email, std::move(user));
     return true;
 }
 
@@ -134,10 +196,10 @@ int Accounts::expireAccessTokens(const QString& email)
         return 0;
     }
     int expired = 0;
-    const auto now = Clock::now();
+    const auto at = now();
     for (auto& [token, grant] : it->second.accessTokens) {
-        if (grant.expiry > now) {
-            grant.expiry = now;
+        if (grant.expiry > at) {
+            grant.expiry = at;
             ++expired;
         }
     }
@@ -150,7 +212,7 @@ std::optional<Accounts::StyleChange> Accounts::changeStyles(const QString& email
     if (it == m_users.end()) {
         return std::nullopt;
     }
-    User& user = it->second;
+    User user = it->second;
     QStringList& styles = user.styles;
     StyleChange change;
     for (const QString& id : append) {
@@ -175,7 +237,9 @@ std::optional<Accounts::StyleChange> Accounts::changeStyles(const QString& email
         styles.removeAll(id);
         user.removals[id] = user.changes;
     }
-    save();
+    if (change.number != it->second.changes) {
+        commitOrThrow(email, std::move(user));
+    }
     return change;
 }
 
@@ -207,7 +271,7 @@ void Accounts::acknowledge(const QString& email, const QString& client, quint64 
     if (it == m_users.end()) {
         return;
     }
-    User& user = it->second;
+    User user = it->second;
     const auto known = std::find_if(user.clients.begin(), user.clients.end(), [&](const Client& c) { return c.id == client; });
     // A client cannot acknowledge a change that has not been made yet.
     if (known == user.clients.end() || number <= known->acknowledged || number > user.changes) {
@@ -219,7 +283,7 @@ void Accounts::acknowledge(const QString& email, const QString& client, quint64 
         readByAll = std::min(readByAll, other.acknowledged);
     }
     std::erase_if(user.removals, [readByAll](const auto& removal) { return removal.second <= readByAll; });
-    save();
+    commit(email, std::move(user));
 }
 
 std::optional<Accounts::UserState> Accounts::state(const QString& email) const
@@ -234,9 +298,9 @@ std::optional<Accounts::UserState> Accounts::state(const QString& email) const
     state.revoked = user.revoked;
     state.refreshToken = user.clients.empty() ? QString() : user.clients.back().refreshToken;
     state.refreshTokenCount = static_cast<int>(user.clients.size());
-    const auto now = Clock::now();
+    const auto at = now();
     for (const auto& [token, grant] : user.accessTokens) {
-        state.accessTokenCount += grant.expiry > now ? 1 : 0;
+        state.accessTokenCount += grant.expiry > at ? 1 : 0;
     }
     state.styles = user.styles;
     return state;
@@ -284,6 +348,7 @@ void Accounts::load()
             user.styles.append(style.toString());
         }
         loadClients(object, user);
+        forget(user);
         for (const Client& client : user.clients) {
             m_refreshTokens.insert(client.refreshToken, email);
         }
@@ -291,14 +356,16 @@ void Accounts::load()
     }
 }
 
-void Accounts::loadClients(const QJsonObject& object, User& user)
+void Accounts::loadClients(const QJsonObject& object, User& user) const
 {
+    // A client written without a time of use counts as used now.
+    const auto loaded = wallNow();
     const QJsonValue clients = object.value(QLatin1String("clients"));
     if (clients.isUndefined()) {
         // Written before clients were told apart: each refresh token is a
         // client of its own, and every removal is still due to each.
         for (const QJsonValue& token : object.value(QLatin1String("refreshTokens")).toArray()) {
-            user.clients.push_back({ randomToken(QLatin1String("cl_")), token.toString(), 0 });
+            user.clients.push_back({ randomToken(QLatin1String("cl_")), token.toString(), 0, loaded });
         }
         const QJsonArray removed = object.value(QLatin1String("removedSinceConnection")).toArray();
         user.changes = removed.isEmpty() ? 0 : 1;
@@ -310,8 +377,10 @@ void Accounts::loadClients(const QJsonObject& object, User& user)
     user.changes = static_cast<quint64>(object.value(QLatin1String("changes")).toInteger());
     for (const QJsonValue& value : clients.toArray()) {
         const QJsonObject client = value.toObject();
+        const QJsonValue lastUsed = client.value(QLatin1String("lastUsed"));
         user.clients.push_back({ client.value(QLatin1String("id")).toString(), client.value(QLatin1String("refreshToken")).toString(),
-            std::min(user.changes, static_cast<quint64>(client.value(QLatin1String("acknowledged")).toInteger())) });
+            std::min(user.changes, static_cast<quint64>(client.value(QLatin1String("acknowledged")).toInteger())),
+            lastUsed.isDouble() ? WallClock::time_point(std::chrono::milliseconds(lastUsed.toInteger())) : loaded });
     }
     for (const QJsonValue& value : object.value(QLatin1String("removals")).toArray()) {
         const QJsonObject removal = value.toObject();
@@ -320,24 +389,48 @@ void Accounts::loadClients(const QJsonObject& object, User& user)
     }
 }
 
-void Accounts::save() const
+bool Accounts::commit(const QString& email, User user)
+{
+    if (!save(email, user)) {
+        return false;
+    }
+    m_users[email] = std::move(user);
+    return true;
+}
+
+void Accounts::commitOrThrow(const QString& email, User user)
+{
+    if (!commit(email, std::move(user))) {
+        throw NotSaved("The account state could not be written.");
+    }
+}
+
+bool Accounts::save(const QString& email, const User& changed) const
 {
     if (m_stateFile.isEmpty()) {
-        return;
+        return true;
     }
+    std::map<QString, const User*> view;
+    for (const auto& [address, user] : m_users) {
+        view.emplace(address, &user);
+    }
+    view[email] = &changed;
     QJsonArray users;
-    for (const auto& [email, user] : m_users) {
+    for (const auto& [address, userPointer] : view) {
+        const User& user = *userPointer;
         QJsonArray clients;
         for (const Client& client : user.clients) {
             clients.append(QJsonObject { { QStringLiteral("id"), client.id }, { QStringLiteral("refreshToken"), client.refreshToken },
-                { QStringLiteral("acknowledged"), static_cast<qint64>(client.acknowledged) } });
+                { QStringLiteral("acknowledged"), static_cast<qint64>(client.acknowledged) },
+                { QStringLiteral("lastUsed"),
+                    static_cast<qint64>(std::chrono::duration_cast<std::chrono::milliseconds>(client.lastUsed.time_since_epoch()).count()) } });
         }
         QJsonArray removals;
         for (const auto& [style, number] : user.removals) {
             removals.append(QJsonObject { { QStringLiteral("style"), style }, { QStringLiteral("change"), static_cast<qint64>(number) } });
         }
         users.append(QJsonObject {
-            { QStringLiteral("email"), email },
+            { QStringLiteral("email"), address },
             { QStringLiteral("revoked"), user.revoked },
             { QStringLiteral("clients"), clients },
             { QStringLiteral("styles"), QJsonArray::fromStringList(user.styles) },
@@ -349,7 +442,9 @@ void Accounts::save() const
     if (!file.open(QIODevice::WriteOnly)
         || file.write(QJsonDocument(QJsonObject { { QStringLiteral("users"), users } }).toJson()) < 0 || !file.commit()) {
         std::fprintf(stderr, "Cannot write %s: %s\n", qPrintable(m_stateFile), qPrintable(file.errorString()));
+        return false;
     }
+    return true;
 }
 
 } // namespace kernwell::localservice

@@ -7,6 +7,7 @@
 #include <chrono>
 #include <map>
 #include <optional>
+#include <stdexcept>
 #include <vector>
 
 class QJsonObject;
@@ -21,9 +22,20 @@ namespace kernwell::localservice {
 // until every client of the user has acknowledged a change at least as new.
 // Users, clients and styles are kept in a JSON file so that a restart keeps
 // everyone signed in; sign-in and access tokens live in memory only.
+//
+// A client unused for ServiceLimits::unusedClient, or beyond
+// ServiceLimits::clientsPerUser of its user, is forgotten with its tokens.
+//
+// A change that cannot be written throws NotSaved and leaves everything as it
+// was, in memory too: nothing is answered as done that a restart would undo.
 class Accounts {
 public:
     using Clock = std::chrono::steady_clock;
+    using WallClock = std::chrono::system_clock;
+
+    struct NotSaved : std::runtime_error {
+        using std::runtime_error::runtime_error;
+    };
 
     struct TokenPair {
         QString accessToken;
@@ -76,18 +88,23 @@ public:
     // newest change. Nothing for an unknown user.
     std::optional<StyleChange> catchUp(const QString& email, const QString& client) const;
     // The client has read every change up to `number`; removals that every
-    // client of the user has read are forgotten.
+    // client of the user has read are forgotten. Unsaved, nothing changes: the
+    // client is sent those changes again.
     void acknowledge(const QString& email, const QString& client, quint64 number);
     std::optional<UserState> state(const QString& email) const;
 
     // A plausible e-mail address: something@something, no blanks or controls.
     static bool isValidEmail(const QString& email);
 
+    // Both clocks run `by` ahead from now on, as if that time had passed.
+    void advanceClock(std::chrono::seconds by) { m_clockOffset += by; }
+
 private:
     struct Client {
         QString id;
         QString refreshToken;
         quint64 acknowledged = 0; // the newest change it has read
+        WallClock::time_point lastUsed; // its last exchange
     };
     struct AccessGrant {
         Clock::time_point expiry;
@@ -102,13 +119,27 @@ private:
         std::map<QString, AccessGrant> accessTokens;
     };
 
+    struct Forgotten {
+        QStringList refreshTokens;
+        QStringList accessTokens;
+    };
+
     static QString randomToken(QLatin1String prefix);
-    static void loadClients(const QJsonObject& object, User& user);
+    void loadClients(const QJsonObject& object, User& user) const;
     void load();
-    void save() const;
+    // Drops what `user` need not keep; says which tokens went with it.
+    Forgotten forget(User& user) const;
+    // Writes the state with `user` as `email`'s, then takes it; false when
+    // the state could not be written.
+    bool commit(const QString& email, User user);
+    bool save(const QString& email, const User& user) const;
+    void commitOrThrow(const QString& email, User user);
+    Clock::time_point now() const { return Clock::now() + m_clockOffset; }
+    WallClock::time_point wallNow() const { return WallClock::now() + m_clockOffset; }
 
     QString m_stateFile;
     std::chrono::seconds m_accessTokenLifetime;
+    std::chrono::seconds m_clockOffset { 0 };
     std::map<QString, User> m_users; // ordered: stable file and listings
     QHash<QString, QString> m_signInTokens; // token -> email
     QHash<QString, QString> m_refreshTokens; // token -> email

@@ -233,6 +233,8 @@ Reply ControlApi::handle(http::verb method, const QString& path, const QString& 
         return Router::errorReply(http::status::bad_request, QString::fromStdString(error.what()));
     } catch (const UnknownUser& error) {
         return Router::errorReply(http::status::not_found, QString::fromStdString(error.what()));
+    } catch (const Accounts::NotSaved& error) {
+        return Router::errorReply(http::status::service_unavailable, QString::fromStdString(error.what()));
     }
 }
 

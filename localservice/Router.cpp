@@ -136,8 +136,13 @@ Reply Router::handle(const HttpRequest& request, const boost::asio::ip::address&
     if (path.startsWith(QLatin1String("/_control/"))) {
         return control(request, path, query, remote);
     }
-    if (std::optional<Reply> page = m_site.handle(request, path, query)) {
-        return std::move(*page);
+    try {
+        if (std::optional<Reply> page = m_site.handle(request, path, query)) {
+            return std::move(*page);
+        }
+    } catch (const Accounts::NotSaved& error) {
+        // A sign-up or a library change that could not be kept is not made.
+        return reply(http::status::service_unavailable, error.what(), "text/plain; charset=utf-8");
     }
 
     const auto header = [&](http::field name) {
@@ -181,7 +186,13 @@ Reply Router::handle(const HttpRequest& request, const boost::asio::ip::address&
 Reply Router::exchangeTokens(const HttpRequest& request)
 {
     const std::optional<QString> token = bearerToken(request);
-    const std::optional<Accounts::TokenPair> pair = token ? m_accounts.exchange(*token) : std::nullopt;
+    std::optional<Accounts::TokenPair> pair;
+    try {
+        pair = token ? m_accounts.exchange(*token) : std::nullopt;
+    } catch (const Accounts::NotSaved& error) {
+        // Nothing changed: the client keeps its token and tries again.
+        return errorReply(http::status::service_unavailable, QString::fromStdString(error.what()));
+    }
     if (!pair) {
         return errorReply(http::status::unauthorized, QStringLiteral("The token is unknown, used or revoked."));
     }

@@ -25,6 +25,11 @@ struct ServiceLimits {
 
     static constexpr int socketsPerUser = 16;
 
+    // Sign-ins (clients) a user keeps, and how long one is kept unused; each
+    // holds tokens and a place in every removal's life.
+    static constexpr int clientsPerUser = 32;
+    static constexpr std::chrono::hours unusedClient { 24 * 90 };
+
     // After a failed accept (out of descriptors) the listener pauses, twice
     // as long after each failure in a row.
     static constexpr std::chrono::milliseconds acceptPauseFirst { 10 };

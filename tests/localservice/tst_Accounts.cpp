@@ -9,6 +9,7 @@
 #include <QRegularExpression>
 #include <QTemporaryDir>
 
+#include <memory>
 #include <stdexcept>
 
 using kernwell::localservice::Accounts;
@@ -159,6 +160,65 @@ private slots:
         // Read by all: forgotten, so a computer signing in now is not told.
         const auto laptop = reloaded.exchange(reloaded.issueSignInToken(email));
         QCOMPARE(reloaded.catchUp(email, reloaded.checkAccessToken(laptop->accessToken).client)->remove, QStringList());
+    }
+
+    // What a client holds keeps working as long as promised and no longer,
+    // and nothing grows with sign-ins, rotations or time.
+    void clientsAndTokensAreKeptAsPromised_data()
+    {
+        QTest::addColumn<QString>("situation");
+        QTest::newRow("a save failure") << "unsaved";
+        QTest::newRow("40 sign-ins of one user") << "signins";
+        QTest::newRow("clients unused for 90 days") << "unused";
+    }
+
+    void clientsAndTokensAreKeptAsPromised()
+    {
+        QFETCH(QString, situation);
+        const QString email = QStringLiteral("ada@example.org");
+        const auto accounts = std::make_unique<Accounts>(stateFile(), std::chrono::seconds(3600));
+        const auto first = accounts->exchange(accounts->issueSignInToken(email));
+        QVERIFY(first);
+        if (situation == QLatin1String("unsaved")) {
+            // A folder where the file should be: every save fails.
+            QVERIFY(QFile::remove(stateFile()) && QDir().mkpath(stateFile() + QStringLiteral("/in-the-way")));
+            QVERIFY_THROWS_EXCEPTION(Accounts::NotSaved, accounts->exchange(first->refreshToken));
+            QVERIFY_THROWS_EXCEPTION(Accounts::NotSaved, accounts->changeStyles(email, { QStringLiteral("a") }, {}));
+            QVERIFY_THROWS_EXCEPTION(Accounts::NotSaved, accounts->issueSignInToken(QStringLiteral("bob@example.org")));
+            QCOMPARE(accounts->state(email)->refreshToken, first->refreshToken);
+            QCOMPARE(accounts->state(email)->styles, QStringList());
+            QVERIFY(!accounts->hasUser(QStringLiteral("bob@example.org")));
+            QVERIFY(QDir(stateFile()).removeRecursively());
+            const auto second = accounts->exchange(first->refreshToken);
+            QVERIFY(second);
+            QVERIFY(accounts->exchange(second->refreshToken)); // the failed one left no newer token behind
+        } else if (situation == QLatin1String("signins")) {
+            std::optional<Accounts::TokenPair> last;
+            for (int i = 1; i < 40; ++i) {
+                last = accounts->exchange(accounts->issueSignInToken(email));
+            }
+            QCOMPARE(accounts->state(email)->refreshTokenCount, 32);
+            QCOMPARE(accounts->checkAccessToken(first->accessToken).status, Accounts::AccessStatus::Unknown);
+            QVERIFY(!accounts->exchange(first->refreshToken));
+            QVERIFY(accounts->exchange(last->refreshToken));
+            QCOMPARE(Accounts(stateFile(), std::chrono::seconds(3600)).state(email)->refreshTokenCount, 32);
+        } else {
+            const auto other = accounts->exchange(accounts->issueSignInToken(email));
+            const QString otherClient = accounts->checkAccessToken(other->accessToken).client;
+            accounts->changeStyles(email, { QStringLiteral("a") }, {});
+            const quint64 removal = accounts->changeStyles(email, {}, { QStringLiteral("a") })->number;
+            accounts->acknowledge(email, otherClient, removal);
+            accounts->advanceClock(std::chrono::hours(24 * 89));
+            QCOMPARE(accounts->checkAccessToken(other->accessToken).status, Accounts::AccessStatus::Expired);
+            const auto refreshed = accounts->exchange(other->refreshToken);
+            QCOMPARE(accounts->checkAccessToken(other->accessToken).status, Accounts::AccessStatus::Unknown); // pruned
+            accounts->advanceClock(std::chrono::hours(24 * 2));
+            QVERIFY(accounts->exchange(refreshed->refreshToken));
+            QCOMPARE(accounts->state(email)->refreshTokenCount, 1);
+            QVERIFY(!accounts->exchange(first->refreshToken));
+            // The forgotten client was the last that lacked the removal.
+            QCOMPARE(accounts->catchUp(email, QStringLiteral("cl_new"))->remove, QStringList());
+        }
     }
 
     // A file from before clients were told apart keeps everyone signed in

@@ -2,6 +2,7 @@
 #include "SyncSocket.h"
 #include "TestMain.h"
 
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
@@ -74,6 +75,27 @@ private slots:
         QCOMPARE(lastRequest[QLatin1String("method")].toString(), QStringLiteral("POST"));
         QCOMPARE(lastRequest[QLatin1String("target")].toString(), QStringLiteral("/1/access/users"));
         QCOMPARE(lastRequest[QLatin1String("authorization")].toString(), bearer(second.refreshToken));
+    }
+
+    // A change that cannot be written is refused and not made, so that a
+    // restart undoes nothing a client was told.
+    void unsavedChangesAreRefused()
+    {
+        const LocalService::Tokens tokens = m_service->signIn(email);
+        const QString file = QDir(m_service->dataDir()).filePath(QStringLiteral("accounts.json"));
+        QVERIFY(QFile::remove(file) && QDir().mkpath(file + QStringLiteral("/in-the-way")));
+        QCOMPARE(m_service->exchange(tokens.refreshToken).status, 503);
+        const QByteArray change = QJsonDocument(QJsonObject { { QStringLiteral("email"), email },
+                                                    { QStringLiteral("append"), QJsonArray { m_service->catalog().first().id } } })
+                                      .toJson();
+        QCOMPARE(m_service->request("POST", QStringLiteral("/_control/styles"), change, { { "Content-Type", "application/json" } }).status, 503);
+        QCOMPARE(m_service->state(email).refreshToken, tokens.refreshToken);
+        QCOMPARE(m_service->state(email).styles, QStringList());
+        QVERIFY(QDir(file).removeRecursively());
+        const LocalService::Tokens next = m_service->exchange(tokens.refreshToken);
+        QCOMPARE(next.status, 200);
+        m_service->restart();
+        QCOMPARE(m_service->exchange(next.refreshToken).status, 200);
     }
 
     void exchangeRefusals_data()
