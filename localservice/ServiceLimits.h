@@ -30,6 +30,13 @@ struct ServiceLimits {
     static constexpr int clientsPerUser = 32;
     static constexpr std::chrono::hours unusedClient { 24 * 90 };
 
+    // Descriptors kept free beside the connections' for state saves,
+    // envelopes and the service's own; the connection cap is lowered to
+    // what the descriptor limit leaves after them.
+    static constexpr int reservedDescriptors = 48;
+    // A connection's socket and, while a font is sent on it, the font's file.
+    static constexpr int descriptorsPerConnection = 2;
+
     // After a failed accept (out of descriptors) the listener pauses, twice
     // as long after each failure in a row.
     static constexpr std::chrono::milliseconds acceptPauseFirst { 10 };

@@ -7,7 +7,12 @@
 
 #include <boost/asio/ip/address.hpp>
 
+#include <cerrno>
+#include <cstring>
 #include <stdexcept>
+
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace kernwell::localservice {
 
@@ -39,6 +44,38 @@ int positiveNumber(const QString& text, const QString& option, int minimum, int 
                                         .arg(option).arg(minimum).arg(maximum).arg(text).toStdString());
     }
     return value;
+}
+
+[[noreturn]] void unusable(const QString& dataDir, const QString& why)
+{
+    throw UnusableDataFolder(QStringLiteral("The data folder \"%1\" %2 It holds refresh tokens, so it must be yours alone (mode 0700); "
+                                            "choose another --data-dir, such as a new folder in your home folder.")
+                                 .arg(dataDir, why)
+                                 .toStdString());
+}
+
+// The folder is made 0700 when only its owner may write to it. One that
+// others may write to (group- or world-writable, a shared folder such as
+// /tmp) is refused instead: its mode is not this service's to take away from
+// them, and what they put there before would be read as its state. (A
+// folder made here is made with main()'s umask, 077.)
+void makePrivate(const QString& dataDir)
+{
+    const auto failure = [] { return QString::fromLocal8Bit(std::strerror(errno)); };
+    const QByteArray path = QFile::encodeName(dataDir);
+    struct stat status { };
+    if (::stat(path.constData(), &status) != 0) {
+        unusable(dataDir, QStringLiteral("cannot be examined: %1.").arg(failure()));
+    }
+    if (status.st_uid != ::geteuid()) {
+        unusable(dataDir, QStringLiteral("belongs to another user (uid %1, this is %2).").arg(status.st_uid).arg(::geteuid()));
+    }
+    if (status.st_mode & (S_IWGRP | S_IWOTH)) {
+        unusable(dataDir, QStringLiteral("is shared: others may write to it (mode %1).").arg(status.st_mode & 07777, 4, 8, QLatin1Char('0')));
+    }
+    if ((status.st_mode & 07777) != 0700 && ::chmod(path.constData(), 0700) != 0) {
+        unusable(dataDir, QStringLiteral("cannot be made private: %1.").arg(failure()));
+    }
 }
 
 } // namespace
@@ -81,8 +118,7 @@ ServiceOptions ServiceOptions::parse(const QStringList& arguments)
         if (options.dataDir.isEmpty() || !QDir().mkpath(options.dataDir)) {
             throw std::invalid_argument(QStringLiteral("The data folder \"%1\" cannot be created.").arg(options.dataDir).toStdString());
         }
-        // It holds refresh tokens: for the user's eyes only.
-        QFile::setPermissions(options.dataDir, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+        makePrivate(options.dataDir);
     }
     options.control = parser.isSet(QStringLiteral("control"));
     if (parser.isSet(QStringLiteral("access-token-lifetime"))) {

@@ -6,8 +6,14 @@
 #include <QStringList>
 
 #include <chrono>
+#include <stdexcept>
 
 namespace kernwell::localservice {
+
+// A --data-dir that is not, and cannot be made, the user's alone.
+struct UnusableDataFolder : std::runtime_error {
+    using std::runtime_error::runtime_error;
+};
 
 // The command line of kernwell-localservice.
 struct ServiceOptions {
@@ -21,8 +27,8 @@ struct ServiceOptions {
     bool control = false; // --control: the control API under /_control/ answers
     bool help = false; // --help: print usage() and exit
 
-    // Throws std::invalid_argument with a message for the user. `arguments`
-    // starts with the program name.
+    // Throws std::invalid_argument with a message for the user, or
+    // UnusableDataFolder. `arguments` starts with the program name.
     static ServiceOptions parse(const QStringList& arguments);
     static QString usage();
 };

@@ -5,15 +5,65 @@
 
 #include <boost/asio/signal_set.hpp>
 
+#include <algorithm>
+#include <climits>
 #include <csignal>
 #include <cstdio>
 #include <exception>
+#include <filesystem>
 #include <optional>
+
+#include <sys/resource.h>
+#include <sys/stat.h>
 
 using namespace kernwell::localservice;
 
+namespace {
+
+long long openDescriptors()
+{
+    std::error_code error;
+    long long count = 0;
+    for (std::filesystem::directory_iterator entry("/proc/self/fd", error), end; !error && entry != end; entry.increment(error)) {
+        ++count;
+    }
+    return count;
+}
+
+// Past the descriptor limit accepting fails, and nobody is answered, not
+// even with 503, while state saves fail too. So the soft limit is raised to
+// the hard one and the cap lowered to what is left after a reserve.
+void fitConnectionsToDescriptors(ConnectionLimits& limits)
+{
+    rlimit descriptors {};
+    if (::getrlimit(RLIMIT_NOFILE, &descriptors) != 0) {
+        return;
+    }
+    if (descriptors.rlim_cur < descriptors.rlim_max) {
+        rlimit raised = descriptors;
+        raised.rlim_cur = descriptors.rlim_max;
+        if (::setrlimit(RLIMIT_NOFILE, &raised) == 0) {
+            descriptors = raised;
+        }
+    }
+    if (descriptors.rlim_cur == RLIM_INFINITY) {
+        return;
+    }
+    const long long spare = static_cast<long long>(descriptors.rlim_cur) - openDescriptors() - ServiceLimits::reservedDescriptors;
+    const int fit = static_cast<int>(std::clamp(spare / ServiceLimits::descriptorsPerConnection, 1LL, static_cast<long long>(INT_MAX)));
+    if (fit < limits.connections) {
+        std::fprintf(stderr, "With at most %lld descriptors open, --max-connections is lowered from %d to %d.\n",
+            static_cast<long long>(descriptors.rlim_cur), limits.connections, fit);
+        limits.connections = fit;
+    }
+}
+
+} // namespace
+
 int main(int argc, char** argv)
 {
+    // State files hold tokens: for the user alone, whatever the umask.
+    ::umask(077);
     QStringList arguments;
     for (int i = 0; i < argc; ++i) {
         arguments.append(QString::fromLocal8Bit(argv[i]));
@@ -21,6 +71,9 @@ int main(int argc, char** argv)
     ServiceOptions options;
     try {
         options = ServiceOptions::parse(arguments);
+    } catch (const UnusableDataFolder& error) {
+        std::fprintf(stderr, "kernwell-localservice: %s\n", error.what());
+        return 2;
     } catch (const std::exception& error) {
         std::fprintf(stderr, "%s\nTry --help.\n", error.what());
         return 2;
@@ -39,6 +92,7 @@ int main(int argc, char** argv)
         }
         options.dataDir = temporaryData->path();
     }
+    fitConnectionsToDescriptors(options.connectionLimits);
     try {
         boost::asio::io_context context;
         LocalFontService service(context, options);

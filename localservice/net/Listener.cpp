@@ -4,7 +4,9 @@
 #include "Router.h"
 
 #include <algorithm>
+#include <array>
 #include <cstdio>
+#include <sstream>
 
 namespace kernwell::localservice {
 
@@ -24,6 +26,15 @@ Listener::Listener(asio::io_context& context, const asio::ip::tcp::endpoint& end
     m_acceptor.set_option(asio::socket_base::reuse_address(true));
     m_acceptor.bind(endpoint);
     m_acceptor.listen(asio::socket_base::max_listen_connections);
+
+    Reply busy = Router::errorReply(boost::beast::http::status::service_unavailable,
+        QStringLiteral("The service has as many connections open as it takes; try again shortly."));
+    busy.response.set(boost::beast::http::field::retry_after, "1");
+    busy.response.keep_alive(false);
+    busy.response.prepare_payload();
+    std::ostringstream text;
+    text << busy.response;
+    m_busy = text.str();
 }
 
 unsigned short Listener::port() const
@@ -55,16 +66,27 @@ void Listener::doAccept()
 void Listener::serve(asio::ip::tcp::socket socket)
 {
     ConnectionSlot slot = m_slots.take();
-    const bool turnedAway = !slot;
-    auto session = std::make_shared<HttpSession>(std::move(socket), m_router, m_registry, std::move(slot), m_headerTimeout);
-    if (turnedAway) {
-        Reply busy = Router::errorReply(boost::beast::http::status::service_unavailable,
-            QStringLiteral("The service has as many connections open as it takes; try again shortly."));
-        busy.response.set(boost::beast::http::field::retry_after, "1");
-        session->refuse(std::move(busy));
+    if (!slot) {
+        turnAway(std::move(socket));
         return;
     }
-    session->run();
+    std::make_shared<HttpSession>(std::move(socket), m_router, m_registry, std::move(slot), m_headerTimeout)->run();
+}
+
+// Without waiting for anything: a connection beyond the cap that lingered
+// would hold a descriptor the cap does not count. What the client has sent
+// so far (a request's head, not an endless stream) is read first, since closing on unread data resets the connection
+// and the 503 with it; the answer fits in a fresh socket's send buffer.
+void Listener::turnAway(asio::ip::tcp::socket socket) const
+{
+    boost::system::error_code ignored;
+    socket.non_blocking(true, ignored);
+    std::array<char, 4096> discarded;
+    for (int i = 0; i < 16 && socket.read_some(asio::buffer(discarded), ignored) > 0; ++i) {
+    }
+    socket.write_some(asio::buffer(m_busy), ignored);
+    socket.shutdown(asio::ip::tcp::socket::shutdown_send, ignored);
+    socket.close(ignored);
 }
 
 // Out of descriptors, the waiting connection stays in the queue and the next

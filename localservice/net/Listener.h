@@ -9,6 +9,7 @@
 
 #include <chrono>
 #include <memory>
+#include <string>
 
 namespace kernwell::localservice {
 
@@ -17,7 +18,7 @@ class SocketRegistry;
 
 // Accepts connections on one port, HTTP and websocket alike. Beyond
 // `limits.connections` open ones, a new connection is answered 503 and
-// closed. After an accept error (out of descriptors) it pauses, longer each
+// closed at once, so that refusals hold no descriptor past the accept. After an accept error (out of descriptors) it pauses, longer each
 // time up to ServiceLimits::acceptPauseLongest, before accepting again.
 class Listener : public std::enable_shared_from_this<Listener> {
 public:
@@ -31,6 +32,7 @@ public:
 private:
     void doAccept();
     void serve(boost::asio::ip::tcp::socket socket);
+    void turnAway(boost::asio::ip::tcp::socket socket) const;
     void pauseAfter(const boost::system::error_code& error);
 
     boost::asio::io_context& m_context;
@@ -41,6 +43,7 @@ private:
     SocketRegistry& m_registry;
     ConnectionSlots m_slots;
     std::chrono::seconds m_headerTimeout;
+    std::string m_busy; // the 503 a connection beyond the cap gets, as sent
 };
 
 } // namespace kernwell::localservice

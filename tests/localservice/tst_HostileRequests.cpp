@@ -91,6 +91,11 @@ int statusOfHomePage(quint16 port)
     return answer.startsWith("HTTP/1.1 ") ? answer.mid(9, 3).toInt() : 0;
 }
 
+int openDescriptors(qint64 pid)
+{
+    return QDir(QStringLiteral("/proc/%1/fd").arg(pid)).entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot).size();
+}
+
 } // namespace
 
 class TestHostileRequests : public QObject {
@@ -307,6 +312,59 @@ private slots:
             QVERIFY(socket.state() == QAbstractSocket::UnconnectedState || socket.waitForDisconnected(10000));
         }
         QCOMPARE(service.request("GET", QStringLiteral("/")).status, 200);
+    }
+
+    // Clients beyond the cap that keep their connections open hold no
+    // descriptor of the service: each is closed as it is answered 503.
+    void refusedConnectionsUnderTheCap()
+    {
+        LocalService::Options options;
+        options.extraArguments = QStringList { QStringLiteral("--max-connections"), QStringLiteral("4") };
+        LocalService service(options);
+        const int before = openDescriptors(service.processId());
+        std::list<QTcpSocket> held;
+        for (int i = 0; i < 44; ++i) {
+            QVERIFY(openIdle(held, service.port()));
+        }
+        for (auto refused = std::next(held.begin(), 4); refused != held.end(); ++refused) {
+            QVERIFY(refused->bytesAvailable() > 0 || refused->waitForReadyRead(5000));
+            QVERIFY(refused->readAll().startsWith("HTTP/1.1 503 "));
+        }
+        const int after = openDescriptors(service.processId());
+        QVERIFY2(after <= before + 4 + 2, qPrintable(QStringLiteral("%1 descriptors before, %2 after").arg(before).arg(after)));
+        QCOMPARE(service.request("GET", QStringLiteral("/")).status, 503);
+    }
+
+    // The soft descriptor limit is raised to the hard one, and the cap is
+    // what is left after a reserve: however many connections wait, a
+    // request is answered, if only with 503.
+    void manyIdleConnectionsAtALowDescriptorLimit()
+    {
+        QTemporaryDir data;
+        QProcess process;
+        process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        process.setChildProcessModifier([] {
+            const rlimit low { 64, 256 };
+            ::setrlimit(RLIMIT_NOFILE, &low);
+        });
+        process.start(QStringLiteral(KERNWELL_BINARY_DIR "/localservice/kernwell-localservice"),
+            { QStringLiteral("--port"), QStringLiteral("0"), QStringLiteral("--fonts-dir"), QStringLiteral(KERNWELL_SOURCE_DIR "/resources/typefaces"),
+                QStringLiteral("--data-dir"), data.path(), QStringLiteral("--header-timeout"), QStringLiteral("60") });
+        QVERIFY(process.waitForReadyRead(20000));
+        const quint16 port = static_cast<quint16>(QUrl(QString::fromUtf8(process.readLine().trimmed())).port());
+        QVERIFY(port > 0);
+
+        std::list<QTcpSocket> held;
+        for (int i = 0; i < 40; ++i) {
+            QVERIFY(openIdle(held, port));
+        }
+        QCOMPARE(statusOfHomePage(port), 200); // more than the soft limit of 64 allows
+        for (int i = 0; i < 260; ++i) {
+            QVERIFY(openIdle(held, port));
+        }
+        QCOMPARE(statusOfHomePage(port), 503);
+        process.terminate();
+        QVERIFY(process.waitForFinished(5000));
     }
 
     // A header sent a byte at a time is cut at the header deadline (here

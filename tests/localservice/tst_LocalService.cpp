@@ -11,6 +11,8 @@
 #include <QProcess>
 #include <QTemporaryDir>
 
+#include <sys/stat.h>
+
 
 using kernwell::test::LocalService;
 using kernwell::test::SyncSocket;
@@ -389,6 +391,45 @@ private slots:
         const QFileDevice::Permissions others = QFileDevice::ReadGroup | QFileDevice::WriteGroup | QFileDevice::ExeGroup
             | QFileDevice::ReadOther | QFileDevice::WriteOther | QFileDevice::ExeOther;
         QCOMPARE(QFileInfo(options.dataDir).permissions() & others, QFileDevice::Permissions());
+    }
+
+    // A folder others may write to is not made private behind their backs:
+    // the service refuses it and says why.
+    void sharedDataFolderIsRefused()
+    {
+        QTemporaryDir parent;
+        const QString shared = parent.filePath(QStringLiteral("shared"));
+        QVERIFY(QDir().mkdir(shared));
+        QVERIFY(::chmod(QFile::encodeName(shared).constData(), 01777) == 0);
+        QProcess service;
+        service.start(QStringLiteral(KERNWELL_BINARY_DIR "/localservice/kernwell-localservice"),
+            { QStringLiteral("--port"), QStringLiteral("0"), QStringLiteral("--fonts-dir"), m_service->fontsDir(), QStringLiteral("--data-dir"), shared });
+        const bool exited = service.waitForFinished(10000);
+        if (!exited) {
+            service.kill();
+            service.waitForFinished();
+        }
+        QVERIFY(exited);
+        QCOMPARE(service.exitCode(), 2);
+        const QByteArray message = service.readAllStandardError();
+        QVERIFY2(message.contains("is shared: others may write to it (mode 1777)"), message.constData());
+        QCOMPARE(QDir(shared).entryList(QDir::NoDotAndDotDot | QDir::AllEntries | QDir::Hidden), QStringList());
+    }
+
+    // The service's umask, not the user's, decides the mode of what it writes.
+    void stateFilesArePrivateWhateverTheUmask()
+    {
+        QTemporaryDir parent;
+        LocalService::Options options;
+        options.dataDir = parent.filePath(QStringLiteral("data"));
+        const mode_t umask = ::umask(0); // inherited by the service
+        LocalService service(options);
+        ::umask(umask);
+        QVERIFY(!service.signIn(email).refreshToken.isEmpty());
+        QCOMPARE(QFileInfo(options.dataDir).permissions(), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner
+                | QFileDevice::ReadUser | QFileDevice::WriteUser | QFileDevice::ExeUser);
+        QCOMPARE(QFileInfo(options.dataDir + QStringLiteral("/accounts.json")).permissions(),
+            QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadUser | QFileDevice::WriteUser);
     }
 
     void stateSurvivesRestart()
