@@ -7,7 +7,6 @@
 #include "TestMain.h"
 
 #include <QDir>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -196,40 +195,6 @@ private slots:
         query.replace(QStringLiteral("\"ID\""), QLatin1Char('"') + sans + QLatin1Char('"'));
         expected.replace("\"ID\"", '"' + sans.toUtf8() + '"');
         QCOMPARE(QJsonDocument(run(query)).toJson(QJsonDocument::Compact), QJsonDocument::fromJson(expected).toJson(QJsonDocument::Compact));
-    }
-
-    // A `types` list is read once per field, not once per font: here 16
-    // lists of 7,000 names against 400 fonts (2.8 million names to walk if
-    // they were read per font).
-    void longTypesListIsReadOncePerField()
-    {
-        QTemporaryDir folder;
-        QVERIFY(folder.isValid());
-        const QByteArray sans = TestFonts::named(QStringLiteral("Kernwell Sans"), QStringLiteral("Book"));
-        for (int i = 0; i < 400; ++i) {
-            TestFonts::write(folder.filePath(QStringLiteral("Sans%1.ttf").arg(i)), sans);
-        }
-        const FontCatalog catalog = FontCatalog::scan(folder.path());
-        QCOMPARE(catalog.fonts().size(), 400);
-        const auto query = [](const QString& types) {
-            QStringList aliases;
-            for (int i = 0; i < 16; ++i) {
-                aliases.append(QStringLiteral("f%1: formats(types: [%2]) {link}").arg(i).arg(types));
-            }
-            return GraphQlParser::parse(QStringLiteral("{styles {nodes {fonts {nodes {%1}}}}}").arg(aliases.join(QLatin1Char(' '))));
-        };
-        const GraphQlDocument shortLists = query(QStringLiteral("WOFF2 OPENTYPE"));
-        const GraphQlDocument longLists = query(QStringList(7000, QStringLiteral("WOFF2")).join(QLatin1Char(' ')) + QStringLiteral(" OPENTYPE"));
-        const CatalogQuery executor(catalog, QStringLiteral("http://127.0.0.1:1/fonts"));
-        QElapsedTimer timer;
-        timer.start();
-        const QJsonObject expected = executor.execute(shortLists);
-        const qint64 shortNs = timer.nsecsElapsed();
-        timer.restart();
-        QCOMPARE(executor.execute(longLists), expected);
-        const qint64 longNs = timer.nsecsElapsed();
-        qInfo("short lists %lld us, long lists %lld us", shortNs / 1000, longNs / 1000);
-        QVERIFY2(longNs < 3 * shortNs + 20'000'000, qPrintable(QStringLiteral("%1 us against %2 us").arg(longNs / 1000).arg(shortNs / 1000)));
     }
 
     void errors_data()
