@@ -240,22 +240,14 @@ Reply Router::serveFont(const QString& id)
     if (!file.open(QIODevice::ReadOnly)) {
         return errorReply(http::status::internal_server_error, QStringLiteral("The font file cannot be read: %1").arg(file.errorString()));
     }
-    // Read once, straight into the reply: three copies of every file per
-    // request (and the allocator's fresh pages for each) were most of what
-    // serving cost, and timings taken against this service varied with it.
-    std::string bytes(static_cast<std::size_t>(file.size()), '\0');
-    if (file.read(bytes.data(), file.size()) != file.size()) {
-        return errorReply(http::status::internal_server_error, QStringLiteral("The font file cannot be read: %1").arg(file.errorString()));
-    }
     const DownloadFault fault = m_faults.takeDownloadFault();
     if (fault.kind == DownloadFault::Kind::Html) {
         return reply(http::status::ok, "<!DOCTYPE html>\n<html><head><title>Maintenance</title></head><body><h1>Back soon</h1></body></html>\n",
             "text/html; charset=utf-8");
     }
-    if (fault.kind == DownloadFault::Kind::Truncate) {
-        bytes.resize(bytes.size() / 2);
-    }
-    Reply reply = Router::reply(http::status::ok, std::move(bytes), font->mimeType().toLatin1().constData());
+    const auto size = static_cast<std::uint64_t>(file.size());
+    Reply reply = Router::reply(http::status::ok, {}, font->mimeType().toLatin1().constData());
+    reply.sendFile(QFile::encodeName(font->path).toStdString(), fault.kind == DownloadFault::Kind::Truncate ? size / 2 : size);
     reply.fault = fault;
     return reply;
 }

@@ -6,8 +6,12 @@
 
 #include <boost/beast/websocket/rfc6455.hpp>
 
+#include <algorithm>
+#include <functional>
 #include <limits>
+#include <optional>
 #include <sstream>
+#include <vector>
 
 namespace kernwell::localservice {
 
@@ -22,6 +26,27 @@ constexpr std::chrono::seconds ioTimeout { 120 };
 // How long what a refused client still sends is read and dropped before the
 // connection closes, so that the refusal reaches it instead of a reset.
 constexpr std::chrono::seconds lingerTimeout { 5 };
+// What a file reply holds of its file at a time.
+constexpr std::size_t fileWindowBytes = 64 * 1024;
+
+bool isHttpError(const beast::error_code& ec)
+{
+    return ec.category() == make_error_code(http::error::bad_target).category();
+}
+
+// A request that cannot be parsed is answered before the close, so that the
+// client learns why; a peer that went away or ran out of time hears nothing.
+std::optional<Reply> malformed(const beast::error_code& ec)
+{
+    if (ec == http::error::header_limit) {
+        return Router::errorReply(http::status::request_header_fields_too_large,
+            QStringLiteral("The request's header is larger than the %1 bytes taken here.").arg(HttpSession::headerBytes));
+    }
+    if (!isHttpError(ec) || ec == http::error::end_of_stream || ec == http::error::partial_message || ec == http::error::short_read) {
+        return std::nullopt;
+    }
+    return Router::errorReply(http::status::bad_request, QStringLiteral("The request cannot be read: %1.").arg(QString::fromStdString(ec.message())));
+}
 
 } // namespace
 
@@ -44,6 +69,7 @@ void HttpSession::run()
 void HttpSession::doRead()
 {
     m_parser.emplace();
+    m_parser->header_limit(headerBytes);
     // The header is read first; its target decides the body's limit.
     m_parser->body_limit(std::numeric_limits<std::uint64_t>::max());
     // Also an idle keep-alive connection's: clients open a new one when it is gone.
@@ -53,6 +79,10 @@ void HttpSession::doRead()
 
 void HttpSession::onHeader(beast::error_code ec)
 {
+    if (std::optional<Reply> refusal = ec ? malformed(ec) : std::nullopt) {
+        refuse(std::move(*refusal));
+        return;
+    }
     if (ec) {
         shutdown();
         return;
@@ -82,11 +112,18 @@ void HttpSession::onRead(beast::error_code ec)
         refuse(Router::errorReply(http::status::payload_too_large, QStringLiteral("The request body is too large.")));
         return;
     }
+    if (std::optional<Reply> refusal = ec ? malformed(ec) : std::nullopt) {
+        refuse(std::move(*refusal));
+        return;
+    }
     if (ec) {
         shutdown();
         return;
     }
     HttpRequest request = m_parser->release();
+    // The next request starts from a small buffer again, whatever this one took.
+    m_buffer.consume(m_buffer.size());
+    m_buffer.shrink_to_fit();
     if (beast::websocket::is_upgrade(request)) {
         Router::HandshakeDecision decision = m_router.handshake(request);
         if (decision.refusal) {
@@ -112,18 +149,114 @@ void HttpSession::deliver(std::shared_ptr<Reply> reply)
         m_timer.expires_after(reply->fault.delay);
         m_timer.async_wait([self = shared_from_this(), reply](beast::error_code ec) {
             if (!ec) {
-                self->writeWhole(reply);
+                self->write(reply);
             }
         });
         return;
     case DownloadFault::Kind::Drop:
     case DownloadFault::Kind::Stall:
-        writeSplit(std::move(reply));
+        if (reply->file) {
+            writeFile(std::move(reply));
+        } else {
+            writeSplit(std::move(reply));
+        }
         return;
     default:
-        writeWhole(std::move(reply));
+        write(std::move(reply));
         return;
     }
+}
+
+void HttpSession::write(std::shared_ptr<Reply> reply)
+{
+    if (reply->file) {
+        writeFile(std::move(reply));
+    } else {
+        writeWhole(std::move(reply));
+    }
+}
+
+struct HttpSession::FileTransfer {
+    std::shared_ptr<Reply> reply;
+    beast::file file;
+    std::string head;
+    std::vector<char> window;
+    std::uint64_t sent = 0;
+};
+
+// Sends the header, then the file a window at a time. With Drop or Stall
+// only half the body goes at first, as writeSplit does for other answers.
+void HttpSession::writeFile(std::shared_ptr<Reply> reply)
+{
+    auto transfer = std::make_shared<FileTransfer>();
+    beast::error_code ec;
+    transfer->file.open(reply->file->path.c_str(), beast::file_mode::scan, ec);
+    if (ec) {
+        refuse(Router::errorReply(http::status::internal_server_error,
+            QStringLiteral("The font file cannot be read: %1").arg(QString::fromStdString(ec.message()))));
+        return;
+    }
+    transfer->reply = std::move(reply);
+    std::ostringstream head;
+    head << transfer->reply->response.base();
+    transfer->head = head.str();
+    transfer->window.resize(fileWindowBytes);
+    const std::uint64_t length = transfer->reply->file->length;
+    const DownloadFault::Kind fault = transfer->reply->fault.kind;
+    const bool split = fault == DownloadFault::Kind::Drop || fault == DownloadFault::Kind::Stall;
+    m_stream.expires_after(ioTimeout);
+    asio::async_write(m_stream, asio::buffer(transfer->head), [self = shared_from_this(), transfer, length, split](beast::error_code headError, std::size_t) {
+        if (headError) {
+            self->shutdown();
+            return;
+        }
+        const bool keepAlive = transfer->reply->response.keep_alive();
+        if (!split) {
+            self->writeWindows(transfer, length, [self, keepAlive] { self->afterWrite({}, keepAlive); });
+            return;
+        }
+        self->writeWindows(transfer, length / 2, [self, transfer, length, keepAlive] {
+            if (transfer->reply->fault.kind == DownloadFault::Kind::Drop) {
+                self->shutdown();
+                return;
+            }
+            self->m_timer.expires_after(transfer->reply->fault.delay);
+            self->m_timer.async_wait([self, transfer, length, keepAlive](beast::error_code waitError) {
+                if (waitError) {
+                    return;
+                }
+                self->m_stream.expires_after(ioTimeout);
+                self->writeWindows(transfer, length, [self, keepAlive] { self->afterWrite({}, keepAlive); });
+            });
+        });
+    });
+}
+
+// Sends the file from where the transfer stands up to `end`, one window in
+// memory at a time, then calls `done`. A file that got shorter meanwhile
+// ends the connection: the length is already promised.
+void HttpSession::writeWindows(std::shared_ptr<FileTransfer> transfer, std::uint64_t end, std::function<void()> done)
+{
+    if (transfer->sent >= end) {
+        done();
+        return;
+    }
+    beast::error_code ec;
+    const auto wanted = static_cast<std::size_t>(std::min<std::uint64_t>(transfer->window.size(), end - transfer->sent));
+    const std::size_t got = transfer->file.read(transfer->window.data(), wanted, ec);
+    if (ec || got == 0) {
+        shutdown();
+        return;
+    }
+    asio::async_write(m_stream, asio::buffer(transfer->window.data(), got),
+        [self = shared_from_this(), transfer, end, done = std::move(done)](beast::error_code writeError, std::size_t written) mutable {
+            if (writeError) {
+                self->shutdown();
+                return;
+            }
+            transfer->sent += written;
+            self->writeWindows(transfer, end, std::move(done));
+        });
 }
 
 void HttpSession::writeWhole(std::shared_ptr<Reply> reply)

@@ -8,6 +8,8 @@
 #include <boost/beast/http.hpp>
 
 #include <chrono>
+#include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 
@@ -22,11 +24,17 @@ class SocketRegistry;
 // than its target allows (ServiceLimits) is refused from the header alone; a
 // request whose header is not complete within `headerTimeout` of the wait
 // for it is cut off, so that neither idle nor trickling peers hold a
-// connection for long.
+// connection for long. A request that cannot be parsed is answered 400
+// (431 for a header over headerBytes) before the connection closes. Files
+// are sent from disk a window at a time.
 class HttpSession : public std::enable_shared_from_this<HttpSession> {
 public:
     HttpSession(boost::asio::ip::tcp::socket socket, Router& router, SocketRegistry& registry, ConnectionSlot slot,
         std::chrono::steady_clock::duration headerTimeout);
+
+    // The longest request header (request line included) that is read; a
+    // longer one is answered 431.
+    static constexpr std::uint32_t headerBytes = 8 * 1024;
 
     void run();
     // Answers `reply` without reading a request and closes: for connections
@@ -38,7 +46,12 @@ private:
     void onHeader(boost::beast::error_code ec);
     void onRead(boost::beast::error_code ec);
     void deliver(std::shared_ptr<Reply> reply);
+    struct FileTransfer;
+
+    void write(std::shared_ptr<Reply> reply);
     void writeWhole(std::shared_ptr<Reply> reply);
+    void writeFile(std::shared_ptr<Reply> reply);
+    void writeWindows(std::shared_ptr<FileTransfer> transfer, std::uint64_t end, std::function<void()> done);
     void writeSplit(std::shared_ptr<Reply> reply);
     void afterWrite(boost::beast::error_code ec, bool keepAlive);
     void closeAfterReading();

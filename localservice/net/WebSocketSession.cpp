@@ -10,6 +10,17 @@ namespace kernwell::localservice {
 namespace beast = boost::beast;
 namespace websocket = boost::beast::websocket;
 
+namespace {
+
+// Clients send nothing but control frames; anything larger is refused at its
+// frame header, before its payload is read.
+constexpr std::size_t messageBytesRead = 4 * 1024;
+// Frames waiting behind the one being written. A client that stops reading
+// would otherwise collect every push in memory; past this it is dropped.
+constexpr std::size_t queuedBytesHeld = 1024 * 1024;
+
+} // namespace
+
 WebSocketSession::WebSocketSession(boost::asio::ip::tcp::socket socket, SocketRegistry& registry, QString email, ConnectionSlot slot)
     : m_ws(std::move(socket))
     , m_registry(registry)
@@ -29,6 +40,7 @@ void WebSocketSession::run(HttpRequest request, std::function<SyncFrame()> greet
         }
     });
     m_ws.set_option(websocket::stream_base::timeout::suggested(beast::role_type::server));
+    m_ws.read_message_max(messageBytesRead);
     m_ws.set_option(websocket::stream_base::decorator([](websocket::response_type& response) {
         response.set(beast::http::field::server, "kernwell-localservice");
     }));
@@ -58,6 +70,7 @@ void WebSocketSession::doRead()
             return;
         }
         self->m_buffer.consume(self->m_buffer.size());
+        self->m_buffer.shrink_to_fit();
         self->doRead();
     });
 }
@@ -99,10 +112,31 @@ void WebSocketSession::drop()
 
 void WebSocketSession::enqueue(Outgoing outgoing)
 {
+    // One frame is always taken, however large, so that a first message with
+    // a big synced set still goes out.
+    if (m_queue.size() > 1 && m_queuedBytes + outgoing.payload.size() > queuedBytesHeld && outgoing.kind != Outgoing::Kind::Close) {
+        overflow();
+        return;
+    }
+    m_queuedBytes += outgoing.payload.size();
     m_queue.push_back(std::move(outgoing));
     if (m_queue.size() == 1) {
         doWrite();
     }
+}
+
+// Keeps the frame being written (it cannot be taken back), forgets the rest
+// and closes behind it.
+void WebSocketSession::overflow()
+{
+    if (m_closing) {
+        return; // a close is queued already; nothing after it would be sent
+    }
+    while (m_queue.size() > 1) {
+        m_queuedBytes -= m_queue.back().payload.size();
+        m_queue.pop_back();
+    }
+    close(websocket::close_code::policy_error, "The client does not read what is sent to it.");
 }
 
 void WebSocketSession::doWrite()
@@ -111,9 +145,11 @@ void WebSocketSession::doWrite()
     auto onWritten = [self = shared_from_this()](beast::error_code ec, std::size_t = 0) {
         if (ec) {
             self->m_queue.clear();
+            self->m_queuedBytes = 0;
             self->finish();
             return;
         }
+        self->m_queuedBytes -= self->m_queue.front().payload.size();
         self->m_queue.pop_front();
         if (!self->m_queue.empty()) {
             self->doWrite();

@@ -19,8 +19,9 @@ namespace kernwell::localservice {
 class SocketRegistry;
 
 // One accepted sync socket. Incoming messages are read and dropped (which
-// also answers pings); outgoing frames and the close are queued so that only
-// one write is ever in flight. Each sync message is followed by a ping that
+// also answers pings); one larger than a few KiB ends the socket. Outgoing
+// frames and the close are queued so that only one write is ever in flight;
+// a client whose queue grows past 1 MiB is closed with 1008. Each sync message is followed by a ping that
 // carries its change number: the client's pong shows it has read the message.
 class WebSocketSession : public std::enable_shared_from_this<WebSocketSession> {
 public:
@@ -52,6 +53,7 @@ private:
     };
 
     void enqueue(Outgoing outgoing);
+    void overflow();
     void doRead();
     void doWrite();
     void finish();
@@ -63,6 +65,7 @@ private:
     ConnectionSlot m_slot;
     Acknowledged m_acknowledged;
     std::deque<Outgoing> m_queue;
+    std::size_t m_queuedBytes = 0; // payloads in m_queue, the one being written included
     bool m_closing = false;
 };
 

@@ -412,7 +412,8 @@ Reply WebSite::preview(const QString& id) const
     if (!file.open(QIODevice::ReadOnly)) {
         return Router::errorReply(http::status::internal_server_error, QStringLiteral("The font file cannot be read: %1").arg(file.errorString()));
     }
-    Reply reply = Router::reply(http::status::ok, file.readAll().toStdString(), font->mimeType().toLatin1().constData());
+    Reply reply = Router::reply(http::status::ok, {}, font->mimeType().toLatin1().constData());
+    reply.sendFile(QFile::encodeName(font->path).toStdString(), static_cast<std::uint64_t>(file.size()));
     reply.response.set(http::field::cache_control, "max-age=3600");
     return reply;
 }

@@ -10,6 +10,11 @@
 #include <QTemporaryDir>
 #include <QUrl>
 
+#include <boost/asio/io_context.hpp>
+#include <boost/asio/ip/tcp.hpp>
+#include <boost/beast/core.hpp>
+#include <boost/beast/websocket.hpp>
+
 #include <list>
 
 #include <sys/resource.h>
@@ -96,6 +101,41 @@ int openDescriptors(qint64 pid)
     return QDir(QStringLiteral("/proc/%1/fd").arg(pid)).entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot).size();
 }
 
+// A sync socket that sends one message of `bytes`; ended() tells whether the
+// service then ended the socket (within 10 s). The socket stays open as long
+// as the object when the service keeps it.
+class OneMessage {
+public:
+    bool ended(quint16 port, const std::string& authorization, std::size_t bytes)
+    {
+        namespace websocket = boost::beast::websocket;
+        boost::beast::error_code ec;
+        m_ws.next_layer().connect({ boost::asio::ip::make_address("127.0.0.1"), port }, ec);
+        m_ws.set_option(websocket::stream_base::decorator([authorization](websocket::request_type& request) {
+            request.set(boost::beast::http::field::authorization, authorization);
+        }));
+        if (ec || (m_ws.handshake("127.0.0.1:" + std::to_string(port), "/1/users/sync", ec), ec)) {
+            return false;
+        }
+        m_payload.assign(bytes, 'x');
+        m_ws.binary(true);
+        bool ended = false;
+        m_ws.async_write(boost::asio::buffer(m_payload), [](boost::beast::error_code, std::size_t) { });
+        m_ws.async_read(m_buffer, [&ended](boost::beast::error_code readError, std::size_t) { ended = bool(readError); });
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        while (!ended && !m_context.stopped() && std::chrono::steady_clock::now() < deadline) {
+            m_context.run_one_for(std::chrono::milliseconds(100));
+        }
+        return ended;
+    }
+
+private:
+    boost::asio::io_context m_context;
+    boost::beast::websocket::stream<boost::asio::ip::tcp::socket> m_ws { m_context };
+    boost::beast::flat_buffer m_buffer;
+    std::string m_payload;
+};
+
 } // namespace
 
 class TestHostileRequests : public QObject {
@@ -180,6 +220,13 @@ private slots:
                                                << QByteArray("at most 262144");
         QTest::newRow("envelope over 10 MB") << QByteArray("POST") << "/api/1/envelope/" << QByteArray("Content-Type: text/plain\n")
                                              << QByteArray(10 * 1024 * 1024 + 1, 'e') << 413 << QByteArray("at most 10485760");
+
+        QTest::newRow("malformed request") << QByteArray("GET") << QStringLiteral("/fonts/a") + QChar(0) + QStringLiteral("b") << QByteArray()
+                                           << QByteArray() << 400 << QByteArray("The request cannot be read: bad target.");
+        QTest::newRow("bad Content-Length") << QByteArray("POST") << "/1/catalog/query" << QByteArray("Content-Length: lots\n") << QByteArray()
+                                            << 400 << QByteArray("The request cannot be read");
+        QTest::newRow("oversized head") << QByteArray("GET") << "/" << "X-Padding: " + QByteArray(9000, 'p') + "\n" << QByteArray() << 431
+                                        << QByteArray("larger than the 8192 bytes taken here");
 
         QTest::newRow("query too long") << QByteArray("POST") << "/1/catalog/query" << "Authorization: Bearer TOKEN\n" + json
                                         << queryBody(QStringLiteral("{styles(where: {any: [%1]}) {nodes {id}}}")
@@ -419,6 +466,56 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(statusOfHomePage(port), 200, 10000);
         process.terminate();
         QVERIFY(process.waitForFinished(5000));
+    }
+
+    // Clients that send much or read slowly cost the service a small,
+    // fixed amount each, not what they send or are sent.
+    void memoryPerConnectionIsBounded_data()
+    {
+        QTest::addColumn<int>("clients");
+        QTest::addColumn<qint64>("bytes"); // each client's message, or the size of the font they read
+        QTest::newRow("a 1 MiB client message") << 12 << qint64(1024 * 1024);
+        QTest::newRow("a slow reader of a large font") << 4 << qint64(48 * 1024 * 1024);
+    }
+
+    void memoryPerConnectionIsBounded()
+    {
+        QFETCH(int, clients);
+        QFETCH(qint64, bytes);
+        const bool messages = QByteArray(QTest::currentDataTag()).contains("message");
+        // A real font made large by what follows its tables, which readers ignore.
+        QTemporaryDir fonts;
+        QFile font(fonts.filePath(QStringLiteral("Large.ttf")));
+        QFile original(QStringLiteral(KERNWELL_SOURCE_DIR "/resources/typefaces/LiberationSans-Regular.ttf"));
+        QVERIFY(original.open(QIODevice::ReadOnly) && font.open(QIODevice::WriteOnly));
+        font.write(original.readAll());
+        font.write(QByteArray(bytes - font.size(), '\0'));
+        font.close();
+        LocalService::Options options;
+        options.fontsDir = fonts.path();
+        LocalService service(options);
+        const std::string authorization = "Bearer " + service.signIn(email).accessToken.toStdString();
+        const qint64 before = privateMemoryKb(service.processId());
+        QVERIFY(before > 0);
+
+        std::list<OneMessage> senders;
+        std::list<QTcpSocket> readers;
+        for (int i = 0; i < clients; ++i) {
+            if (messages) {
+                QVERIFY2(senders.emplace_back().ended(service.port(), authorization, static_cast<std::size_t>(bytes)), "the socket was kept");
+                continue;
+            }
+            QTcpSocket& reader = readers.emplace_back();
+            reader.setReadBufferSize(16 * 1024); // and reads no further
+            reader.connectToHost(QStringLiteral("127.0.0.1"), service.port());
+            QVERIFY(reader.waitForConnected(5000));
+            reader.write("GET /fonts/" + service.catalog().first().id.toUtf8() + " HTTP/1.1\r\nHost: " + service.baseUrl().authority().toUtf8() + "\r\n\r\n");
+            QVERIFY(reader.waitForReadyRead(10000)); // the answer has begun
+        }
+        const qint64 grown = privateMemoryKb(service.processId()) - before;
+        const QString figures = QStringLiteral("%1 kB more with %2 clients of %3 kB each").arg(grown).arg(clients).arg(bytes / 1024);
+        qInfo("%s", qPrintable(figures));
+        QVERIFY2(grown < bytes * clients / 1024 / 4, qPrintable(figures));
     }
 
     // A stream of error reports: memory and disk stop growing once the
