@@ -72,6 +72,24 @@ double runnableSeconds(qint64 pid)
 }
 
 // Opens a connection that sends nothing.
+// Starts the service with the descriptor limits given; its port, or 0.
+quint16 startWithDescriptorLimit(QProcess& process, const QTemporaryDir& data, rlim_t soft, rlim_t hard, const QStringList& extra = {})
+{
+    process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    process.setChildProcessModifier([soft, hard] {
+        const rlimit limit { soft, hard };
+        ::setrlimit(RLIMIT_NOFILE, &limit);
+    });
+    process.start(QStringLiteral(KERNWELL_BINARY_DIR "/localservice/kernwell-localservice"),
+        QStringList { QStringLiteral("--port"), QStringLiteral("0"), QStringLiteral("--fonts-dir"), QStringLiteral(KERNWELL_SOURCE_DIR "/resources/typefaces"),
+            QStringLiteral("--data-dir"), data.path() }
+            + extra);
+    if (!process.waitForReadyRead(20000)) {
+        return 0;
+    }
+    return static_cast<quint16>(QUrl(QString::fromUtf8(process.readLine().trimmed())).port());
+}
+
 bool openIdle(std::list<QTcpSocket>& held, quint16 port)
 {
     QTcpSocket& socket = held.emplace_back();
@@ -389,16 +407,7 @@ private slots:
     {
         QTemporaryDir data;
         QProcess process;
-        process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        process.setChildProcessModifier([] {
-            const rlimit low { 64, 256 };
-            ::setrlimit(RLIMIT_NOFILE, &low);
-        });
-        process.start(QStringLiteral(KERNWELL_BINARY_DIR "/localservice/kernwell-localservice"),
-            { QStringLiteral("--port"), QStringLiteral("0"), QStringLiteral("--fonts-dir"), QStringLiteral(KERNWELL_SOURCE_DIR "/resources/typefaces"),
-                QStringLiteral("--data-dir"), data.path(), QStringLiteral("--header-timeout"), QStringLiteral("60") });
-        QVERIFY(process.waitForReadyRead(20000));
-        const quint16 port = static_cast<quint16>(QUrl(QString::fromUtf8(process.readLine().trimmed())).port());
+        const quint16 port = startWithDescriptorLimit(process, data, 64, 256, { QStringLiteral("--header-timeout"), QStringLiteral("60") });
         QVERIFY(port > 0);
 
         std::list<QTcpSocket> held;
@@ -440,16 +449,7 @@ private slots:
     {
         QTemporaryDir data;
         QProcess process;
-        process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        process.setChildProcessModifier([] {
-            const rlimit few { 40, 40 };
-            ::setrlimit(RLIMIT_NOFILE, &few);
-        });
-        process.start(QStringLiteral(KERNWELL_BINARY_DIR "/localservice/kernwell-localservice"),
-            { QStringLiteral("--port"), QStringLiteral("0"), QStringLiteral("--fonts-dir"), QStringLiteral(KERNWELL_SOURCE_DIR "/resources/typefaces"),
-                QStringLiteral("--data-dir"), data.path() });
-        QVERIFY(process.waitForReadyRead(20000));
-        const quint16 port = static_cast<quint16>(QUrl(QString::fromUtf8(process.readLine().trimmed())).port());
+        const quint16 port = startWithDescriptorLimit(process, data, 40, 40);
         QVERIFY(port > 0);
 
         std::list<QTcpSocket> held;
