@@ -135,8 +135,10 @@ private slots:
         }
         qInfo("%d cycles in %lld ms", cycles, static_cast<long long>(clock.elapsed()));
 
-        QVERIFY(waitUntil([&] { return server.openCount() == 0 && openFileDescriptors() <= fdsWarm; }));
-        QCOMPARE(openFileDescriptors(), fdsWarm);
+        // Fewer than after the first cycle is no leak: a released task's socket
+        // may still have been closing on the network thread then.
+        QVERIFY2(waitUntil([&] { return server.openCount() == 0 && openFileDescriptors() <= fdsWarm; }),
+            qPrintable(QStringLiteral("%1 descriptors open, %2 after the first cycle").arg(openFileDescriptors()).arg(fdsWarm)));
         QCOMPARE(threads(), threadsWarm);
         // A connection that stays behind costs kilobytes (buffers, stream,
         // state); the last ones may still be letting go on the network thread.
