@@ -84,17 +84,26 @@ std::optional<Accounts::TokenPair> Accounts::exchange(const QString& token)
     // Changed on a copy: nothing changes unless it is saved.
     User user = m_users[email];
     Client client;
+    QString retired;
     if (signIn != m_signInTokens.constEnd()) {
         // It starts with every removal still kept: the computer may hold
         // fonts of this account from an earlier session.
         client.id = randomToken(QLatin1String("cl_"));
     } else {
-        const auto rotated = std::find_if(user.clients.begin(), user.clients.end(), [&](const Client& c) { return c.refreshToken == token; });
+        const auto rotated = std::find_if(user.clients.begin(), user.clients.end(),
+            [&](const Client& c) { return c.refreshToken == token || (!c.previousRefreshToken.isEmpty() && c.previousRefreshToken == token); });
         if (rotated == user.clients.end()) {
             return std::nullopt;
         }
         client = *rotated;
         user.clients.erase(rotated);
+        if (client.refreshToken == token) {
+            // Its first use: the client has it, so the one before retires.
+            retired = std::exchange(client.previousRefreshToken, token);
+        } else {
+            // The reply with the newest was lost; that one was never used.
+            retired = client.refreshToken;
+        }
     }
     TokenPair pair { randomToken(QLatin1String("at_")), randomToken(QLatin1String("rt_")) };
     user.accessTokens.emplace(pair.accessToken, AccessGrant { now() + m_accessTokenLifetime, client.id });
@@ -106,9 +115,8 @@ std::optional<Accounts::TokenPair> Accounts::exchange(const QString& token)
 
     if (signIn != m_signInTokens.constEnd()) {
         m_signInTokens.erase(signIn);
-    } else {
-        m_refreshTokens.erase(refresh);
     }
+    m_refreshTokens.remove(retired);
     for (const QString& gone : forgotten.refreshTokens) {
         m_refreshTokens.remove(gone);
     }
@@ -127,6 +135,7 @@ Accounts::Forgotten Accounts::forget(User& user) const
     const auto drop = [&](const Client& client) {
         gone.insert(client.id);
         forgotten.refreshTokens.append(client.refreshToken);
+        forgotten.refreshTokens.append(client.previousRefreshToken);
     };
     const auto unusedSince = wallNow() - ServiceLimits::unusedClient;
     std::erase_if(user.clients, [&](const Client& client) {
@@ -351,6 +360,9 @@ void Accounts::load()
         forget(user);
         for (const Client& client : user.clients) {
             m_refreshTokens.insert(client.refreshToken, email);
+            if (!client.previousRefreshToken.isEmpty()) {
+                m_refreshTokens.insert(client.previousRefreshToken, email);
+            }
         }
         m_users[email] = user;
     }
@@ -365,7 +377,7 @@ void Accounts::loadClients(const QJsonObject& object, User& user) const
         // Written before clients were told apart: each refresh token is a
         // client of its own, and every removal is still due to each.
         for (const QJsonValue& token : object.value(QLatin1String("refreshTokens")).toArray()) {
-            user.clients.push_back({ randomToken(QLatin1String("cl_")), token.toString(), 0, loaded });
+            user.clients.push_back({ randomToken(QLatin1String("cl_")), token.toString(), {}, 0, loaded });
         }
         const QJsonArray removed = object.value(QLatin1String("removedSinceConnection")).toArray();
         user.changes = removed.isEmpty() ? 0 : 1;
@@ -379,6 +391,7 @@ void Accounts::loadClients(const QJsonObject& object, User& user) const
         const QJsonObject client = value.toObject();
         const QJsonValue lastUsed = client.value(QLatin1String("lastUsed"));
         user.clients.push_back({ client.value(QLatin1String("id")).toString(), client.value(QLatin1String("refreshToken")).toString(),
+            client.value(QLatin1String("previousRefreshToken")).toString(),
             std::min(user.changes, static_cast<quint64>(client.value(QLatin1String("acknowledged")).toInteger())),
             lastUsed.isDouble() ? WallClock::time_point(std::chrono::milliseconds(lastUsed.toInteger())) : loaded });
     }
@@ -421,6 +434,7 @@ bool Accounts::save(const QString& email, const User& changed) const
         QJsonArray clients;
         for (const Client& client : user.clients) {
             clients.append(QJsonObject { { QStringLiteral("id"), client.id }, { QStringLiteral("refreshToken"), client.refreshToken },
+                { QStringLiteral("previousRefreshToken"), client.previousRefreshToken },
                 { QStringLiteral("acknowledged"), static_cast<qint64>(client.acknowledged) },
                 { QStringLiteral("lastUsed"),
                     static_cast<qint64>(std::chrono::duration_cast<std::chrono::milliseconds>(client.lastUsed.time_since_epoch()).count()) } });

@@ -15,7 +15,8 @@ class QJsonObject;
 namespace kernwell::localservice {
 
 // Users, their tokens and their synced styles. Sign-in tokens are used once;
-// refresh tokens rotate on every exchange; access tokens expire. Every
+// refresh tokens rotate on every exchange, the replaced one retiring when its
+// successor is first used; access tokens expire. Every
 // sign-in starts a client (one computer's session): its refresh tokens rotate
 // within it and its access tokens belong to it, so that each client is caught
 // up on its own. Changes to a user's styles are numbered; a removal is kept
@@ -74,7 +75,7 @@ public:
     QStringList emails() const;
 
     // A sign-in or refresh token for a new pair; nothing for an unknown,
-    // used or rotated token, or a revoked user.
+    // used or retired token, or a revoked user.
     std::optional<TokenPair> exchange(const QString& token);
     AccessCheck checkAccessToken(const QString& token) const;
 
@@ -103,6 +104,9 @@ private:
     struct Client {
         QString id;
         QString refreshToken;
+        // The one refreshToken replaced, still accepted until refreshToken is
+        // first used: the reply that carried refreshToken may have been lost.
+        QString previousRefreshToken;
         quint64 acknowledged = 0; // the newest change it has read
         WallClock::time_point lastUsed; // its last exchange
     };

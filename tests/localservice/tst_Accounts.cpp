@@ -61,6 +61,7 @@ private slots:
 
         const auto rotated = accounts.exchange(pair->refreshToken);
         QVERIFY(rotated);
+        QVERIFY(accounts.exchange(rotated->refreshToken));
         QVERIFY(!accounts.exchange(pair->refreshToken));
         QCOMPARE(accounts.state(QStringLiteral("ada@example.org"))->refreshTokenCount, 1);
     }
@@ -74,6 +75,7 @@ private slots:
             Accounts accounts(stateFile(), std::chrono::seconds(3600));
             const auto pair = accounts.exchange(accounts.issueSignInToken(QStringLiteral("ada@example.org")));
             refresh = pair->refreshToken;
+            QVERIFY(accounts.exchange(refresh)); // its answer never arrives
             access = pair->accessToken;
             signIn = accounts.issueSignInToken(QStringLiteral("bob@example.org"));
             accounts.setRevoked(QStringLiteral("bob@example.org"), true);

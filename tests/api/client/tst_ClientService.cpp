@@ -82,13 +82,14 @@ private slots:
         const auto refreshed = runTask(api.fetchTokenPair(first.RefreshToken));
         QVERIFY(std::holds_alternative<TokenPair>(refreshed));
         QVERIFY(std::get<TokenPair>(refreshed).RefreshToken != first.RefreshToken);
+        QVERIFY(std::holds_alternative<TokenPair>(runTask(api.fetchTokenPair(std::get<TokenPair>(refreshed).RefreshToken))));
         QVERIFY(m_logger->messages().isEmpty());
 
         QCOMPARE(runTask(api.fetchTokenPair(first.RefreshToken)), kernwell::TokenPairResult(ServiceError::authorization));
         QCOMPARE(m_logger->messages(), QStringList { QStringLiteral("Sign in received a 401") });
 
         const QJsonArray requests = m_service->requests();
-        QCOMPARE(requests.size(), 3);
+        QCOMPARE(requests.size(), 4);
         const QJsonObject last = requests.last().toObject();
         QCOMPARE(last.value(QLatin1String("method")).toString(), QStringLiteral("POST"));
         QCOMPARE(last.value(QLatin1String("target")).toString(), QStringLiteral("/1/access/users"));
