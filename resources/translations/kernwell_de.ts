@@ -126,10 +126,6 @@
         <translation>Bei Kernwell anmelden</translation>
     </message>
     <message>
-        <source>Sign in with your browser</source>
-        <translation>Im Browser anmelden</translation>
-    </message>
-    <message>
         <source>Unable to sign in, please try again.</source>
         <translation>Anmeldung fehlgeschlagen, bitte versuchen Sie es erneut.</translation>
     </message>
@@ -152,10 +148,6 @@
     <message>
         <source>Welcome to Kernwell</source>
         <translation>Willkommen bei Kernwell</translation>
-    </message>
-    <message>
-        <source>Browse fonts</source>
-        <translation>Schriften entdecken</translation>
     </message>
     <message>
         <source>Kernwell in the menu bar</source>
@@ -190,6 +182,17 @@
     <message>
         <source>Open Kernwell</source>
         <translation>Kernwell öffnen</translation>
+    </message>
+</context>
+<context>
+    <name>kernwell::ImageButton</name>
+    <message>
+        <source>Browse fonts</source>
+        <translation>Schriften entdecken</translation>
+    </message>
+    <message>
+        <source>Sign in with your browser</source>
+        <translation>Im Browser anmelden</translation>
     </message>
 </context>
 <context>
@@ -370,10 +373,6 @@
         <translation>Konto</translation>
     </message>
     <message>
-        <source>Browse fonts</source>
-        <translation>Schriften entdecken</translation>
-    </message>
-    <message>
         <source>Notifications</source>
         <translation>Benachrichtigungen</translation>
     </message>
@@ -399,10 +398,6 @@
     <message>
         <source>Quit</source>
         <translation>Beenden</translation>
-    </message>
-    <message>
-        <source>Sign in with your browser</source>
-        <translation>Im Browser anmelden</translation>
     </message>
     <message>
         <source>No account?</source>

@@ -16,16 +16,28 @@ namespace {
 
 } // namespace
 
+DesktopScenes::DesktopScenes(ColorSchemeSource& colorScheme)
+    : m_colorScheme(colorScheme)
+{
+}
+
 std::unique_ptr<QWidget> DesktopScenes::makeMainWindowContent(const SceneContext& context, Toolkit::Action dismiss)
 {
-    return std::make_unique<ContentView>(std::move(dismiss), pages(context.configuration), context.checkForUpdates,
+    auto view = std::make_unique<ContentView>(std::move(dismiss), pages(context.configuration), context.checkForUpdates,
         context.serviceProvider, context.configuration.formattedVersionString, context.toolkit);
+    applyColorScheme(view.get(), m_colorScheme.colorScheme());
+    QObject::connect(&m_colorScheme, &ColorSchemeSource::colorSchemeChanged, view.get(),
+        [content = view.get()](ColorScheme scheme) { applyColorScheme(content, scheme); });
+    return view;
 }
 
 std::unique_ptr<MenuBarScene> DesktopScenes::makeMenuBarExtra(const SceneContext& context)
 {
-    return std::make_unique<MenuBarExtra>(context.serviceProvider, context.toolkit, pages(context.configuration),
+    auto extra = std::make_unique<MenuBarExtra>(context.serviceProvider, context.toolkit, pages(context.configuration),
         context.checkForUpdates, context.configuration.formattedVersionString);
+    extra->setColorScheme(m_colorScheme.colorScheme());
+    QObject::connect(&m_colorScheme, &ColorSchemeSource::colorSchemeChanged, extra.get(), &MenuBarExtra::setColorScheme);
+    return extra;
 }
 
 QString DesktopScenes::noTrayHint() const { return MenuBarExtra::noTrayHint(); }

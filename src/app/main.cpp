@@ -6,6 +6,7 @@
 #include "app/BundleInfo.h"
 #include "app/DataFolderLock.h"
 #include "app/DesktopIntegration.h"
+#include "app/DesktopColorScheme.h"
 #include "app/DesktopScenes.h"
 #include "app/ExitWithdrawal.h"
 #include "app/GlyphdeckMacOS.h"
@@ -232,7 +233,8 @@ int main(int argc, char** argv)
     environment.network = std::make_shared<MacOSNetworkWatcher>(QDBusConnection::systemBus());
     environment.identifier = configuration.bundleIdentifier;
     environment.build = configuration.build;
-    DesktopScenes scenes;
+    DesktopColorScheme colorScheme(bus);
+    DesktopScenes scenes(colorScheme);
     std::unique_ptr<GlyphdeckMacOS> app;
     try {
         app = std::make_unique<GlyphdeckMacOS>(configuration, toolkit, delegate,

@@ -1,5 +1,6 @@
 #include "ui/Avatar.h"
 
+#include "ui/ColorScheme.h"
 #include "ui/Controls.h"
 #include "ui/UiResources.h"
 
@@ -56,11 +57,13 @@ void Avatar::paintEvent(QPaintEvent*)
     QRectF circle(0, 0, m_diameter, m_diameter);
     circle.moveCenter(QRectF(rect()).center());
     painter.setPen(Qt::NoPen);
-    painter.setBrush(isDown() ? QColor(0x3a, 0x3a, 0x3c) : QColor(Qt::black));
+    // The text colour's circle with the background's letter: black on white,
+    // light on dark.
+    painter.setBrush(isDown() ? schemeColours(colorSchemeOf(this)).pressed : palette().color(QPalette::WindowText));
     painter.drawEllipse(circle);
     // The headline font, kept inside the circle.
     painter.setFont(typeface(Typeface::Bold, std::min(17.0, m_diameter * 0.6)));
-    painter.setPen(Qt::white);
+    painter.setPen(palette().color(QPalette::Window));
     painter.drawText(circle, Qt::AlignCenter, m_letter);
     if (hasFocus()) {
         paintFocusRing(painter, rect());

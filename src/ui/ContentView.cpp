@@ -1,5 +1,6 @@
 #include "ui/ContentView.h"
 
+#include "ui/ColorScheme.h"
 #include "ui/Controls.h"
 #include "ui/ImageButton.h"
 #include "ui/ImageView.h"
@@ -48,7 +49,8 @@ QWidget* ContentView::currentPage() const
 void ContentView::build(const ServicePages& pages, const QString& versionString)
 {
     setObjectName(QStringLiteral("ContentView"));
-    paintWhite(this);
+    applyColorScheme(this, ColorScheme::Light);
+    paintBackground(this);
     setFont(typeface(Typeface::Regular, 14));
     // 1000 × 600 of content inside a 32-point margin.
     setFixedSize(1064, 664);
@@ -79,7 +81,7 @@ QWidget* ContentView::buildSignInPage(const ServicePages& pages, const QString& 
     column->addStretch(1);
 
     column->addWidget(makeText(tr("Sign in to Kernwell"), typeface(Typeface::Regular, 32), page), 0, Qt::AlignHCenter);
-    m_signIn = new ImageButton(QStringLiteral("KernwellSignIn"), { 300, 56 }, 16, tr("Sign in with your browser"), page);
+    m_signIn = ImageButton::signIn(16, page);
     connect(m_signIn, &ImageButton::clicked, this, [this, url = pages.authorizeURL] { m_toolkit.openUrl(url); });
     column->addWidget(m_signIn, 0, Qt::AlignHCenter);
 
@@ -103,10 +105,10 @@ QWidget* ContentView::buildSignInPage(const ServicePages& pages, const QString& 
     column->addWidget(signUp, 0, Qt::AlignHCenter);
 
     column->addStretch(1);
-    column->addWidget(makeButton(tr("Check for updates."), font, secondaryGray(), m_checkForUpdates, page), 0,
+    column->addWidget(makeButton(tr("Check for updates."), font, Tone::Secondary, m_checkForUpdates, page), 0,
         Qt::AlignHCenter);
     // Configuration text, shown as it is; at the bottom right however long.
-    m_version = makeText(versionString, typeface(Typeface::Regular, 10), page, secondaryGray());
+    m_version = makeText(versionString, typeface(Typeface::Regular, 10), page, Tone::Secondary);
     m_version->setObjectName(QStringLiteral("VersionText"));
     m_version->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
     m_version->setWordWrap(true);
@@ -125,7 +127,7 @@ QWidget* ContentView::buildWelcomePage(const ServicePages& pages)
     column->addSpacing(40);
     column->addWidget(makeText(tr("Welcome to Kernwell"), typeface(Typeface::Regular, 32), page), 0, Qt::AlignHCenter);
     column->addSpacing(25);
-    m_browse = new ImageButton(QStringLiteral("BrowseFontsButton"), { 336, 64 }, 0, tr("Browse fonts"), page);
+    m_browse = ImageButton::browseFonts(0, page);
     connect(m_browse, &ImageButton::clicked, this, [this, url = pages.browseFontsURL] { m_toolkit.openUrl(url); });
     column->addWidget(m_browse, 0, Qt::AlignHCenter);
     column->addSpacing(25);
@@ -143,7 +145,7 @@ QWidget* ContentView::buildWelcomePage(const ServicePages& pages)
     column->addWidget(pitch, 0, Qt::AlignHCenter);
     column->addSpacing(25);
     column->addWidget(makeButton(tr("You are now logged in. Close the window to continue."),
-                          typeface(Typeface::Regular, 14), Qt::black,
+                          typeface(Typeface::Regular, 14), Tone::Primary,
                           [this] {
                               if (m_dismiss) {
                                   m_dismiss();

@@ -1,6 +1,7 @@
 #include "ui/Controls.h"
 
 #include "ui/Accessibility.h"
+#include "ui/ColorScheme.h"
 #include "ui/TextButton.h"
 #include "ui/toolkit/Toolkit.h"
 
@@ -12,69 +13,83 @@
 
 namespace kernwell {
 
-QColor secondaryGray()
-{
-    return QColor(0x8e, 0x8e, 0x93);
-}
-
 QColor errorRed()
 {
     return QColor(0xff, 0x3b, 0x30);
 }
 
+QPalette::ColorRole toneRole(Tone tone)
+{
+    return tone == Tone::Secondary ? QPalette::PlaceholderText : QPalette::WindowText;
+}
+
+QColor secondaryGray()
+{
+    return schemeColours(ColorScheme::Light).secondaryText;
+}
+
 void paintWhite(QWidget* widget, bool fill)
 {
-    QPalette palette = widget->palette();
-    for (auto role : { QPalette::Window, QPalette::Base, QPalette::Button }) {
-        palette.setColor(role, Qt::white);
-    }
-    for (auto role : { QPalette::WindowText, QPalette::Text, QPalette::ButtonText }) {
-        palette.setColor(role, Qt::black);
-    }
-    widget->setPalette(palette);
+    applyColorScheme(widget, ColorScheme::Light);
+    paintBackground(widget, fill);
+}
+
+void paintBackground(QWidget* widget, bool fill)
+{
+    widget->setBackgroundRole(QPalette::Window);
     widget->setAutoFillBackground(fill);
 }
 
+namespace {
+
+// A rule in the divider colour of its window's scheme.
+class Divider : public QFrame {
+public:
+    using QFrame::QFrame;
+
+protected:
+    void paintEvent(QPaintEvent*) override
+    {
+        QPainter(this).fillRect(rect(), schemeColours(colorSchemeOf(this)).divider);
+    }
+};
+
+} // namespace
+
 QFrame* makeDivider(QWidget* parent)
 {
-    auto* divider = new QFrame(parent);
+    auto* divider = new Divider(parent);
     divider->setFrameShape(QFrame::NoFrame);
     divider->setFixedHeight(1);
     divider->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
-    divider->setAutoFillBackground(true);
-    QPalette palette = divider->palette();
-    palette.setColor(QPalette::Window, QColor(0xe2, 0xe2, 0xe2));
-    divider->setPalette(palette);
     // Only a line on screen; nothing for a screen reader to stop at.
     hideFromAccessibility(divider);
     return divider;
 }
 
-QLabel* makeText(const QString& text, const QFont& font, QWidget* parent, const QColor& colour)
+QLabel* makeText(const QString& text, const QFont& font, QWidget* parent, Tone tone)
 {
     auto* label = new QLabel(parent);
     label->setTextFormat(Qt::PlainText);
     label->setText(text);
     label->setFont(font);
-    QPalette palette = label->palette();
-    palette.setColor(QPalette::WindowText, colour);
-    label->setPalette(palette);
+    label->setForegroundRole(toneRole(tone));
     return label;
 }
 
 TextButton* makeLink(const QString& text, const QUrl& url, Toolkit& toolkit, QFont font, QWidget* parent)
 {
     font.setUnderline(true);
-    auto* link = new TextButton(text, font, Qt::black, TextButton::Kind::Link, parent);
+    auto* link = new TextButton(text, font, Tone::Primary, TextButton::Kind::Link, parent);
     link->setAccessibleDescription(url.toString());
     QObject::connect(link, &TextButton::clicked, link, [&toolkit, url] { toolkit.openUrl(url); });
     return link;
 }
 
 TextButton* makeButton(
-    const QString& text, const QFont& font, const QColor& colour, std::function<void()> action, QWidget* parent)
+    const QString& text, const QFont& font, Tone tone, std::function<void()> action, QWidget* parent)
 {
-    auto* button = new TextButton(text, font, colour, TextButton::Kind::Button, parent);
+    auto* button = new TextButton(text, font, tone, TextButton::Kind::Button, parent);
     QObject::connect(button, &TextButton::clicked, button, [action = std::move(action)] {
         if (action) {
             action();
@@ -93,16 +108,21 @@ void paintFocusRing(QPainter& painter, const QRect& rect)
     painter.restore();
 }
 
-void paintImage(QPainter& painter, QSvgRenderer& renderer, const QRectF& area)
+QRectF fittedImageRect(const QSvgRenderer& renderer, const QRectF& area)
 {
     QSizeF size = renderer.defaultSize();
-    if (size.isEmpty()) {
-        return;
-    }
     size.scale(area.size(), Qt::KeepAspectRatio);
     QRectF target(QPointF(), size);
     target.moveCenter(area.center());
-    renderer.render(&painter, target);
+    return target;
+}
+
+void paintImage(QPainter& painter, QSvgRenderer& renderer, const QRectF& area)
+{
+    if (renderer.defaultSize().isEmpty()) {
+        return;
+    }
+    renderer.render(&painter, fittedImageRect(renderer, area));
 }
 
 } // namespace kernwell

@@ -1,8 +1,10 @@
 #include "ui/ImageView.h"
 
+#include "ui/ColorScheme.h"
 #include "ui/Controls.h"
 #include "ui/UiResources.h"
 
+#include <QEvent>
 #include <QPainter>
 
 namespace kernwell {
@@ -10,7 +12,8 @@ namespace kernwell {
 ImageView::ImageView(const QString& imageName, QSize size, const QString& accessibleName, QWidget* parent)
     : QWidget(parent)
     , m_imageName(imageName)
-    , m_renderer(assetPath(imageName))
+    , m_scheme(colorSchemeOf(this))
+    , m_renderer(assetData(imageName, m_scheme))
 {
     setFixedSize(size);
     setAccessibleName(accessibleName);
@@ -20,6 +23,16 @@ void ImageView::paintEvent(QPaintEvent*)
 {
     QPainter painter(this);
     paintImage(painter, m_renderer, rect());
+}
+
+void ImageView::changeEvent(QEvent* event)
+{
+    if (event->type() == QEvent::PaletteChange && colorSchemeOf(this) != m_scheme) {
+        m_scheme = colorSchemeOf(this);
+        m_renderer.load(assetData(m_imageName, m_scheme));
+        update();
+    }
+    QWidget::changeEvent(event);
 }
 
 } // namespace kernwell

@@ -5,7 +5,10 @@
 
 namespace kernwell {
 
-// An asset image drawn at `size`, keeping its aspect ratio.
+enum class ColorScheme;
+
+// An asset image drawn at `size`, keeping its aspect ratio, in the variant of
+// its window's colour scheme.
 class ImageView : public QWidget {
     Q_OBJECT
 public:
@@ -15,9 +18,11 @@ public:
 
 protected:
     void paintEvent(QPaintEvent* event) override;
+    void changeEvent(QEvent* event) override;
 
 private:
     QString m_imageName;
+    ColorScheme m_scheme;
     QSvgRenderer m_renderer;
 };
 

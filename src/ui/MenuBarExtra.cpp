@@ -72,6 +72,16 @@ void MenuBarExtra::ensureContent()
 {
     if (m_buildContent) {
         std::exchange(m_buildContent, {})();
+        applyColorScheme(view(), m_scheme);
+    }
+}
+
+void MenuBarExtra::setColorScheme(ColorScheme scheme)
+{
+    m_scheme = scheme;
+    // Content not built yet takes the scheme when it is.
+    if (!m_buildContent) {
+        applyColorScheme(view(), scheme);
     }
 }
 

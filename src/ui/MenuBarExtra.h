@@ -1,6 +1,7 @@
 #pragma once
 
 #include "sync/ConnectionState.h"
+#include "ui/ColorScheme.h"
 #include "ui/MenuBarScene.h"
 #include "ui/ProviderSession.h"
 #include "ui/ServicePages.h"
@@ -54,6 +55,8 @@ public:
     static Presentation presentationFor(bool trayAvailable, const QString& platformName);
 
     bool opensAsWindow() const override { return m_presentation == Presentation::Window; }
+    // The content's colours follow the desktop's scheme, also while it is open.
+    void setColorScheme(ColorScheme scheme);
     void openWindow() override;
 
     // Opens the content if it is closed, closes it otherwise.
@@ -80,6 +83,7 @@ private:
     SessionModel* m_session;
     Toolkit& m_toolkit;
     Presentation m_presentation = Presentation::Popup;
+    ColorScheme m_scheme = ColorScheme::Light;
     std::function<void()> m_buildContent; // empty once built
     std::unique_ptr<MenuBarPopup> m_popup;
     std::unique_ptr<MenuBarWindow> m_window;

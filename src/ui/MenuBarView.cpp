@@ -1,5 +1,6 @@
 #include "ui/MenuBarView.h"
 
+#include "ui/ColorScheme.h"
 #include "ui/Controls.h"
 #include "ui/SessionModel.h"
 #include "ui/SignedInView.h"
@@ -23,7 +24,8 @@ MenuBarView::MenuBarView(SessionModel& session, Toolkit& toolkit, const ServiceP
 {
     setObjectName(QStringLiteral("MenuBarView"));
     // The rounded rectangle is painted here; the corners stay transparent.
-    paintWhite(this, false);
+    applyColorScheme(this, ColorScheme::Light);
+    paintBackground(this, false);
     setFont(typeface(Typeface::Regular, 14));
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
@@ -86,7 +88,7 @@ void MenuBarView::paintEvent(QPaintEvent*)
     QPainter painter(this);
     painter.setRenderHint(QPainter::Antialiasing);
     painter.setPen(Qt::NoPen);
-    painter.setBrush(Qt::white);
+    painter.setBrush(palette().color(QPalette::Window));
     if (m_sizing == Sizing::Fixed) {
         painter.drawRoundedRect(QRectF(rect()), 8, 8);
     } else {

@@ -22,8 +22,8 @@ NotificationList::NotificationList(QWidget* parent)
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     // The rows take the focus, not the scrolling area around them.
     setFocusPolicy(Qt::NoFocus);
-    paintWhite(viewport());
-    paintWhite(m_content);
+    paintBackground(viewport());
+    paintBackground(m_content);
     m_rows->setContentsMargins(0, 0, 0, 0);
     m_rows->setSpacing(4);
     m_rows->addStretch(1);

@@ -70,7 +70,7 @@ SignedInView::SignedInView(SessionModel& session, Toolkit& toolkit, const Servic
     column->addSpacing(20 - column->spacing());
     column->addWidget(makeDivider(this));
 
-    m_browse = new ImageButton(QStringLiteral("BrowseFontsButton"), { 336, 64 }, 16, tr("Browse fonts"), this);
+    m_browse = ImageButton::browseFonts(16, this);
     connect(m_browse, &ImageButton::clicked, this, [this] { m_toolkit.openUrl(m_pages.browseFontsURL); });
     column->addWidget(m_browse, 0, Qt::AlignHCenter);
     column->addWidget(makeDivider(this));
@@ -81,7 +81,7 @@ SignedInView::SignedInView(SessionModel& session, Toolkit& toolkit, const Servic
     auto* title = makeText(tr("Notifications"), font, this);
     title->setFixedHeight(20);
     titleRow->addWidget(title, 0, Qt::AlignTop);
-    m_clearNotifications = makeButton(tr("Clear notifications"), typeface(Typeface::Regular, 10), secondaryGray(),
+    m_clearNotifications = makeButton(tr("Clear notifications"), typeface(Typeface::Regular, 10), Tone::Secondary,
         [this] { m_session.setNotifications({}); }, this);
     auto* clearBox = new QVBoxLayout;
     clearBox->setContentsMargins(0, 5, 0, 0);

@@ -29,12 +29,12 @@ SignedOutView::SignedOutView(std::function<void()> checkForUpdates, const QUrl& 
     auto* header = new QHBoxLayout;
     header->addWidget(new ImageView(QStringLiteral("MenuBarNav"), { 120, 28 }, tr("Kernwell"), this));
     header->addStretch(1);
-    header->addWidget(makeButton(tr("Quit"), font, secondaryGray(), [&toolkit] { toolkit.terminate(); }, this));
+    header->addWidget(makeButton(tr("Quit"), font, Tone::Secondary, [&toolkit] { toolkit.terminate(); }, this));
     column->addLayout(header);
     column->addWidget(makeDivider(this));
     column->addStretch(1);
 
-    m_signIn = new ImageButton(QStringLiteral("KernwellSignIn"), { 300, 56 }, 16, tr("Sign in with your browser"), this);
+    m_signIn = ImageButton::signIn(16, this);
     connect(m_signIn, &ImageButton::clicked, this, [&toolkit, authorizeURL] { toolkit.openUrl(authorizeURL); });
     column->addWidget(m_signIn, 0, Qt::AlignHCenter);
 
@@ -48,7 +48,7 @@ SignedOutView::SignedOutView(std::function<void()> checkForUpdates, const QUrl& 
     column->addLayout(signUpRow);
 
     column->addStretch(1);
-    column->addWidget(makeButton(tr("Check for updates."), font, secondaryGray(), std::move(checkForUpdates), this),
+    column->addWidget(makeButton(tr("Check for updates."), font, Tone::Secondary, std::move(checkForUpdates), this),
         0, Qt::AlignHCenter);
 }
 

@@ -1,5 +1,6 @@
 #include "ui/TextButton.h"
 
+#include "ui/ColorScheme.h"
 #include "ui/Controls.h"
 
 #include <QFontMetrics>
@@ -13,9 +14,9 @@ constexpr int focusPadding = 2;
 
 } // namespace
 
-TextButton::TextButton(const QString& text, const QFont& font, const QColor& colour, Kind kind, QWidget* parent)
+TextButton::TextButton(const QString& text, const QFont& font, Tone tone, Kind kind, QWidget* parent)
     : KeyboardButton(parent)
-    , m_colour(colour)
+    , m_tone(tone)
     , m_kind(kind)
 {
     setText(text);
@@ -30,12 +31,41 @@ QSize TextButton::sizeHint() const
     return { metrics.horizontalAdvance(text()) + 2 * focusPadding, metrics.height() + 2 * focusPadding };
 }
 
+QColor TextButton::textColour() const
+{
+    return palette().color(toneRole(m_tone));
+}
+
+void TextButton::setShowsHover(bool shows)
+{
+    m_showsHover = shows;
+    setAttribute(Qt::WA_Hover, shows);
+    update();
+}
+
+QColor TextButton::fillColour() const
+{
+    const SchemeColours colours = schemeColours(colorSchemeOf(this));
+    if (m_showsHover && isDown()) {
+        return colours.pressedFill;
+    }
+    if (m_showsHover && underMouse()) {
+        return colours.hoverFill;
+    }
+    return palette().color(QPalette::Window);
+}
+
 void TextButton::paintEvent(QPaintEvent*)
 {
     QPainter painter(this);
     painter.setRenderHint(QPainter::Antialiasing);
-    QColor pen = m_colour;
-    if (isDown()) {
+    QColor pen = textColour();
+    if (m_showsHover && (isDown() || underMouse())) {
+        // The fill marks the state; the text keeps its full contrast on it.
+        painter.setPen(Qt::NoPen);
+        painter.setBrush(fillColour());
+        painter.drawRoundedRect(QRectF(rect()), 4, 4);
+    } else if (isDown()) {
         pen.setAlphaF(0.5);
     }
     painter.setPen(pen);

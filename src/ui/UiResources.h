@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArray>
 #include <QFont>
 #include <QString>
 
@@ -17,6 +18,13 @@ bool registerTypefaces();
 
 // The resource path of the asset image `name`.
 QString assetPath(const QString& name);
+
+enum class ColorScheme;
+
+// The SVG of the asset image `name` in the variant of `scheme`: the dark
+// variant turns the black shapes light and their white marks dark; the
+// illustration keeps its own colours.
+QByteArray assetData(const QString& name, ColorScheme scheme);
 
 enum class Typeface { Regular, Bold };
 

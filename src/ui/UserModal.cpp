@@ -2,6 +2,7 @@
 
 #include "ui/Accessibility.h"
 #include "ui/Avatar.h"
+#include "ui/ColorScheme.h"
 #include "ui/Controls.h"
 #include "ui/ShrinkingLabel.h"
 #include "ui/TextButton.h"
@@ -24,7 +25,7 @@ UserModal::UserModal(Action checkForUpdates, Action clickLogout, const std::opti
 {
     setObjectName(QStringLiteral("UserModal"));
     setFixedSize(200, 213);
-    paintWhite(this);
+    paintBackground(this);
     setAccessibleName(tr("Account"));
     const QFont font = typeface(Typeface::Regular, 14);
 
@@ -47,23 +48,25 @@ UserModal::UserModal(Action checkForUpdates, Action clickLogout, const std::opti
     column->addWidget(makeDivider(this));
     column->addStretch(1);
 
-    const auto add = [this, column](QWidget* control) {
+    const auto add = [this, column](TextButton* control) {
+        // Borderless, like a menu's items: the pointer and a press show on them.
+        control->setShowsHover(true);
         column->addWidget(control);
         m_controls.append(control);
     };
     add(makeLink(tr("My library"), libraryURL, toolkit, font, this));
     add(makeLink(tr("Contact support"), supportURL, toolkit, font, this));
-    add(makeButton(tr("Log out"), font, Qt::black, std::move(clickLogout), this));
+    add(makeButton(tr("Log out"), font, Tone::Primary, std::move(clickLogout), this));
     column->addSpacing(2);
-    add(makeButton(tr("Check for updates"), font, Qt::black, std::move(checkForUpdates), this));
+    add(makeButton(tr("Check for updates"), font, Tone::Primary, std::move(checkForUpdates), this));
     column->addSpacing(2);
-    add(makeButton(tr("Quit"), font, Qt::black, [&toolkit] { toolkit.terminate(); }, this));
+    add(makeButton(tr("Quit"), font, Tone::Primary, [&toolkit] { toolkit.terminate(); }, this));
     // Opening the panel puts the keyboard on its first control.
     setFocusProxy(m_controls.first());
 
     column->addStretch(1);
     column->addWidget(makeDivider(this));
-    column->addWidget(makeText(versionString, font, this, secondaryGray()));
+    column->addWidget(makeText(versionString, font, this, Tone::Secondary));
 }
 
 bool UserModal::focusNextPrevChild(bool next)
@@ -81,7 +84,7 @@ void UserModal::paintEvent(QPaintEvent*)
 {
     // A one-point gray border drawn inside the edge.
     QPainter painter(this);
-    painter.setPen(QPen(secondaryGray(), 1));
+    painter.setPen(QPen(schemeColours(colorSchemeOf(this)).border, 1));
     painter.setBrush(Qt::NoBrush);
     painter.drawRect(QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5));
 }

@@ -1,3 +1,4 @@
+#include "app/DesktopColorScheme.h"
 #include "app/DesktopIntegration.h"
 #include "app/LauncherEntry.h"
 #include "app/MacOSNetworkWatcher.h"
@@ -9,15 +10,18 @@
 #include "TestMain.h"
 #include "support/FakeNotificationServer.h"
 
+#include <QApplication>
 #include <QDBusConnection>
 #include <QDBusMessage>
 #include <QDBusUnixFileDescriptor>
+#include <QDBusVariant>
 #include <QDBusVirtualObject>
 #include <QDir>
 #include <QFile>
 #include <QMutex>
 #include <QNetworkInformation>
 #include <QProcess>
+#include <QScopeGuard>
 #include <QSignalSpy>
 #include <QThread>
 
@@ -139,6 +143,70 @@ private:
     std::atomic<uint> m_state { Global };
     QMutex m_mutex;
     QList<int> m_readEnds;
+};
+
+const auto portal = QStringLiteral("org.freedesktop.portal.Desktop");
+const auto portalPath = QStringLiteral("/org/freedesktop/portal/desktop");
+const auto portalSettings = QStringLiteral("org.freedesktop.portal.Settings");
+
+// The desktop portal's Settings, answering the appearance's color-scheme
+// with ReadOne (version 2) or, as older portals, with Read alone; on a
+// connection and a thread of its own, as the real one.
+class FakePortal : public QDBusVirtualObject {
+public:
+    FakePortal(uint colorScheme, bool knowsReadOne)
+        : m_colorScheme(colorScheme)
+        , m_knowsReadOne(knowsReadOne)
+    {
+        m_thread.start();
+        moveToThread(&m_thread);
+        registered = m_bus.registerVirtualObject(portalPath, this) && m_bus.registerService(portal);
+    }
+    ~FakePortal() override
+    {
+        QDBusConnection::disconnectFromBus(m_bus.name());
+        m_thread.quit();
+        m_thread.wait();
+    }
+
+    QString introspect(const QString&) const override { return {}; }
+    bool handleMessage(const QDBusMessage& message, const QDBusConnection& connection) override
+    {
+        const bool asked = message.arguments() == QVariantList { QStringLiteral("org.freedesktop.appearance"), QStringLiteral("color-scheme") };
+        const QVariant value = QVariant::fromValue(QDBusVariant(m_colorScheme.load()));
+        if (asked && message.member() == QLatin1String("ReadOne") && m_knowsReadOne) {
+            return connection.send(message.createReply(value));
+        }
+        if (asked && message.member() == QLatin1String("Read")) {
+            return connection.send(message.createReply(QVariant::fromValue(QDBusVariant(value))));
+        }
+        return connection.send(message.createErrorReply(QDBusError::UnknownMethod, message.member()));
+    }
+
+    // Announced as the portal does; returns once this process has taken it in.
+    void change(uint colorScheme)
+    {
+        m_colorScheme = colorScheme;
+        m_bus.send(QDBusMessage::createSignal(portalPath, portalSettings, QStringLiteral("SettingChanged"))
+            << QStringLiteral("org.freedesktop.appearance") << QStringLiteral("color-scheme")
+            << QVariant::fromValue(QDBusVariant(colorScheme)));
+        settle();
+    }
+    // Whatever the portal sent before has arrived once this answer has.
+    static void settle()
+    {
+        QDBusMessage read = QDBusMessage::createMethodCall(portal, portalPath, portalSettings, QStringLiteral("Read"));
+        QDBusConnection::sessionBus().call(read << QStringLiteral("org.freedesktop.appearance") << QStringLiteral("color-scheme"));
+        kernwell::test::nextTurn();
+    }
+
+    bool registered = false;
+
+private:
+    QDBusConnection m_bus = QDBusConnection::connectToBus(QDBusConnection::SessionBus, QStringLiteral("fake-portal"));
+    QThread m_thread;
+    std::atomic<uint> m_colorScheme;
+    bool m_knowsReadOne;
 };
 
 QString readFile(const QString& path)
@@ -405,6 +473,64 @@ private slots:
         const DesktopIntegration desktop(identifier, QStringLiteral("/usr/bin/kernwell"));
         QVERIFY_THROWS_EXCEPTION(kernwell::Error, desktop.registerLoginItem());
         QVERIFY(QFile::remove(autostart));
+    }
+
+    // Dark where the portal says the desktop prefers dark (1) or the palette
+    // is dark, at start and as either changes; light otherwise.
+    void colorSchemeFollowsTheDesktop_data()
+    {
+        QTest::addColumn<int>("portalValue"); // -1: no portal
+        QTest::addColumn<bool>("knowsReadOne");
+        QTest::addColumn<QString>("palette");
+        QTest::addColumn<int>("portalChangesTo"); // -1: no change
+        QTest::addColumn<ColorScheme>("expected");
+        QTest::newRow("no portal, light palette") << -1 << true << QStringLiteral("light") << -1 << ColorScheme::Light;
+        QTest::newRow("no portal, dark palette") << -1 << true << QStringLiteral("dark") << -1 << ColorScheme::Dark;
+        QTest::newRow("no portal, palette turns dark") << -1 << true << QStringLiteral("turns dark") << -1 << ColorScheme::Dark;
+        QTest::newRow("portal prefers dark") << 1 << true << QStringLiteral("light") << -1 << ColorScheme::Dark;
+        QTest::newRow("portal prefers dark, Read only") << 1 << false << QStringLiteral("light") << -1 << ColorScheme::Dark;
+        QTest::newRow("portal prefers light") << 2 << true << QStringLiteral("light") << -1 << ColorScheme::Light;
+        QTest::newRow("portal prefers light, dark palette") << 2 << true << QStringLiteral("dark") << -1 << ColorScheme::Dark;
+        QTest::newRow("portal turns dark") << 0 << true << QStringLiteral("light") << 1 << ColorScheme::Dark;
+        QTest::newRow("portal turns light") << 1 << true << QStringLiteral("light") << 0 << ColorScheme::Light;
+    }
+    void colorSchemeFollowsTheDesktop()
+    {
+        QFETCH(int, portalValue);
+        QFETCH(bool, knowsReadOne);
+        QFETCH(QString, palette);
+        QFETCH(int, portalChangesTo);
+        QFETCH(ColorScheme, expected);
+        const QPalette desktops = QApplication::palette();
+        const auto restore = qScopeGuard([&desktops] { QApplication::setPalette(desktops); });
+        QApplication::setPalette(QPalette(QColor(0xf0, 0xf0, 0xf0)));
+        const QPalette dark(QColor(0x30, 0x30, 0x30));
+        if (palette == QLatin1String("dark")) {
+            QApplication::setPalette(dark);
+        }
+        std::unique_ptr<FakePortal> fake;
+        if (portalValue >= 0) {
+            fake = std::make_unique<FakePortal>(uint(portalValue), knowsReadOne);
+            QVERIFY(fake->registered);
+        }
+        DesktopColorScheme scheme(QDBusConnection::sessionBus());
+        QSignalSpy changes(&scheme, &ColorSchemeSource::colorSchemeChanged);
+        if (fake) {
+            FakePortal::settle();
+        }
+        if (portalChangesTo >= 0) {
+            const ColorScheme before = expected == ColorScheme::Dark ? ColorScheme::Light : ColorScheme::Dark;
+            QVERIFY(waitUntil([&] { return scheme.colorScheme() == before; }));
+            fake->change(uint(portalChangesTo));
+        }
+        if (palette == QLatin1String("turns dark")) {
+            QCOMPARE(scheme.colorScheme(), ColorScheme::Light);
+            QApplication::setPalette(dark);
+        }
+        QVERIFY(waitUntil([&] { return scheme.colorScheme() == expected; }));
+        if (!changes.isEmpty()) {
+            QCOMPARE(changes.last().first().value<ColorScheme>(), expected);
+        }
     }
 
     void terminationSignals_data()

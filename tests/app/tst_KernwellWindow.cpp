@@ -1,5 +1,6 @@
 #include "api/transport/NetworkSession.h"
 #include "app/AppDelegate.h"
+#include "app/DesktopColorScheme.h"
 #include "app/DesktopScenes.h"
 #include "app/GlyphdeckMacOS.h"
 #include "app/SessionStateExporter.h"
@@ -119,7 +120,8 @@ struct RunningKernwell {
     SingleInstance::Role role = SingleInstance::Role::Standalone;
     SystemNotifications notifications { identifier, QDBusConnection::sessionBus() };
     FakeToolkit toolkit;
-    DesktopScenes scenes;
+    DesktopColorScheme colorScheme { QDBusConnection::sessionBus() };
+    DesktopScenes scenes { colorScheme };
     std::shared_ptr<RecordingLogger> logger = std::make_shared<RecordingLogger>();
     std::shared_ptr<FakeTokenStorage> storage = std::make_shared<FakeTokenStorage>();
     std::shared_ptr<NetworkSession> urlSession = std::make_shared<NetworkSession>();

@@ -1,13 +1,17 @@
 #include "ui/Accessibility.h"
 #include "ui/Avatar.h"
+#include "ui/ColorScheme.h"
 #include "ui/ContentView.h"
+#include "ui/ImageButton.h"
 #include "ui/MenuBarPopup.h"
 #include "ui/MenuBarView.h"
 #include "ui/MenuBarWindow.h"
 #include "ui/NotificationList.h"
 #include "ui/NotificationRow.h"
 #include "ui/SignedInView.h"
+#include "ui/TextButton.h"
 #include "ui/UiResources.h"
+#include "ui/UserModal.h"
 #include "ui/toolkit/QtToolkit.h"
 
 #include "support/FakeSession.h"
@@ -21,6 +25,8 @@
 #include <QMetaEnum>
 #include <QPointer>
 
+#include <algorithm>
+#include <cmath>
 #include <memory>
 
 using namespace kernwell;
@@ -44,6 +50,19 @@ QAccessibleInterface* accessible(QWidget* widget)
     return QAccessible::queryAccessibleInterface(widget);
 }
 
+// The contrast ratio of two colours as WCAG 2 defines it, from 1 to 21.
+double contrast(const QColor& one, const QColor& other)
+{
+    const auto luminance = [](const QColor& colour) {
+        const auto linear = [](double c) { return c <= 0.03928 ? c / 12.92 : std::pow((c + 0.055) / 1.055, 2.4); };
+        return 0.2126 * linear(colour.redF()) + 0.7152 * linear(colour.greenF()) + 0.0722 * linear(colour.blueF());
+    };
+    const double a = luminance(one);
+    const double b = luminance(other);
+    return (std::max(a, b) + 0.05) / (std::min(a, b) + 0.05);
+}
+
+
 } // namespace
 
 // Every surface as a keyboard and screen-reader user meets it: the
@@ -61,6 +80,7 @@ private:
     std::unique_ptr<QWidget> menuWindow;
     MenuBarView* view = nullptr;
     int updateChecks = 0;
+    ColorScheme scheme = ColorScheme::Light;
 
     // Opens one surface, as the application shows it, and makes its window active.
     QWidget* open(const QString& surface)
@@ -76,8 +96,10 @@ private:
             // The main window as the toolkit builds it around its content.
             mainWindows = std::make_unique<QtToolkit>(nullptr);
             mainWindows->setMainWindowContent([this](Toolkit::Action dismiss) {
-                return std::make_unique<ContentView>(std::move(dismiss), testPages(), [this] { ++updateChecks; },
+                auto content = std::make_unique<ContentView>(std::move(dismiss), testPages(), [this] { ++updateChecks; },
                     *session, QStringLiteral("Version 1.2 (34)"), *toolkit);
+                applyColorScheme(content.get(), scheme);
+                return content;
             });
             if (surface == QLatin1String("sign-in window")) {
                 session->setVisibleError(QStringLiteral("Unable to sign in."));
@@ -92,6 +114,7 @@ private:
             const bool asWindow = surface == QLatin1String("signed-in window");
             view = new MenuBarView(*session, *toolkit, testPages(), [this] { ++updateChecks; },
                 QStringLiteral("Version 1.2 (34)"), asWindow ? MenuBarView::Sizing::Resizable : MenuBarView::Sizing::Fixed);
+            applyColorScheme(view, scheme);
             menuWindow = asWindow ? std::unique_ptr<QWidget>(new MenuBarWindow(view)) : std::make_unique<MenuBarPopup>(view);
             menuWindow->show();
             window = menuWindow.get();
@@ -182,6 +205,7 @@ private slots:
         session = std::make_unique<FakeSession>();
         toolkit = std::make_unique<FakeToolkit>();
         updateChecks = 0;
+        scheme = ColorScheme::Light;
     }
 
     void cleanup()
@@ -361,6 +385,118 @@ private slots:
         QVERIFY(!rows.contains(QApplication::focusWidget()));
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Backtab);
         QCOMPARE(QApplication::focusWidget(), rows.at(1));
+    }
+
+    // Every text shown, in either scheme, keeps 4.5:1 against what is painted
+    // behind it: the labels, the buttons (pressed too), the labels over the
+    // image buttons and the avatar's letter.
+    void textsKeepTheirContrast_data()
+    {
+        QTest::addColumn<QString>("surface");
+        QTest::addColumn<ColorScheme>("colorScheme");
+        for (const char* surface : { "signed-out popup", "signed-in window", "account panel", "sign-in window", "welcome window" }) {
+            QTest::addRow("%s, light", surface) << QString::fromLatin1(surface) << ColorScheme::Light;
+            QTest::addRow("%s, dark", surface) << QString::fromLatin1(surface) << ColorScheme::Dark;
+        }
+    }
+    void textsKeepTheirContrast()
+    {
+        QFETCH(QString, surface);
+        QFETCH(ColorScheme, colorScheme);
+        scheme = colorScheme;
+        QWidget* window = open(surface);
+        QVERIFY(window);
+        // No focus ring where the background is read.
+        QApplication::focusWidget()->clearFocus();
+        const QImage shown = window->grab().toImage();
+        int texts = 0;
+        for (QWidget* widget : window->findChildren<QWidget*>()) {
+            if (!widget->isVisible() || widget->size().isEmpty()) {
+                continue;
+            }
+            QColor text;
+            QPoint behind;
+            auto* label = qobject_cast<QLabel*>(widget);
+            auto* button = qobject_cast<TextButton*>(widget);
+            auto* image = qobject_cast<ImageButton*>(widget);
+            auto* avatar = qobject_cast<Avatar*>(widget);
+            if ((label && !label->text().isEmpty()) || widget->inherits("kernwell::ShrinkingLabel")) {
+                text = widget->palette().color(widget->foregroundRole());
+            } else if (button) {
+                text = button->textColour();
+                button->setDown(true);
+                QVERIFY2(contrast(text, button->fillColour()) >= 4.5, qPrintable(button->text() + QStringLiteral(", pressed")));
+                button->setDown(false);
+            } else if (image) {
+                text = schemeColours(colorScheme).buttonLabel;
+                behind = QPoint(int(image->labelRect().left()) - 2, int(image->labelRect().center().y()));
+            } else if (avatar) {
+                // Inside the circle, beside the letter; the letter is what
+                // stands out most from it in the middle.
+                behind = avatar->rect().center() - QPoint(avatar->height() / 3, 0);
+                const QColor circle = shown.pixelColor(avatar->mapTo(window, behind));
+                const QPoint middle = avatar->mapTo(window, avatar->rect().center());
+                text = circle;
+                for (int dy = -4; dy <= 4; ++dy) {
+                    for (int dx = -4; dx <= 4; ++dx) {
+                        const QColor pixel = shown.pixelColor(middle + QPoint(dx, dy));
+                        text = contrast(pixel, circle) > contrast(text, circle) ? pixel : text;
+                    }
+                }
+            } else {
+                continue;
+            }
+            const QPoint at = widget->mapTo(window, behind);
+            if (widget->visibleRegion().isEmpty() || !shown.rect().contains(at)) {
+                continue; // scrolled out of sight
+            }
+            const QColor background = shown.pixelColor(at);
+            const QString what = QStringLiteral("%1: %2 on %3").arg(widget->accessibleName(), text.name(), background.name());
+            QVERIFY2(contrast(text, background) >= 4.5, qPrintable(what));
+            ++texts;
+        }
+        QVERIFY(texts >= 4);
+    }
+
+    // The account panel's borderless buttons show where the pointer is and
+    // which one is pressed.
+    void panelButtonsShowHoverAndPress_data()
+    {
+        QTest::addColumn<bool>("pressed");
+        QTest::addColumn<ColorScheme>("colorScheme");
+        QTest::newRow("hover, light") << false << ColorScheme::Light;
+        QTest::newRow("pressed, light") << true << ColorScheme::Light;
+        QTest::newRow("hover, dark") << false << ColorScheme::Dark;
+        QTest::newRow("pressed, dark") << true << ColorScheme::Dark;
+    }
+    void panelButtonsShowHoverAndPress()
+    {
+        QFETCH(bool, pressed);
+        QFETCH(ColorScheme, colorScheme);
+        scheme = colorScheme;
+        QWidget* window = open(QStringLiteral("account panel"));
+        QVERIFY(window);
+        const QColor fill = pressed ? schemeColours(colorScheme).pressedFill : schemeColours(colorScheme).hoverFill;
+        const auto& controls = view->signedInView()->findChild<UserModal*>()->controls();
+        // The pointer starts away from the panel.
+        const QPoint away(window->width() / 4, window->height() - 4);
+        QTest::mouseMove(window, away);
+        QTRY_VERIFY(std::none_of(controls.begin(), controls.end(), [](QWidget* control) { return control->underMouse(); }));
+        for (QWidget* control : controls) {
+            control->clearFocus();
+            // Between the text's lines and the button's edge.
+            const QPoint edge(control->width() / 2, 1);
+            QVERIFY(control->grab().toImage().pixelColor(edge) != fill);
+            if (pressed) {
+                static_cast<QAbstractButton*>(control)->setDown(true);
+            } else {
+                QTest::mouseMove(control);
+                QTRY_VERIFY(control->underMouse());
+            }
+            QCOMPARE(control->grab().toImage().pixelColor(edge), fill);
+            static_cast<QAbstractButton*>(control)->setDown(false);
+        }
+        QTest::mouseMove(window, away);
     }
 
     // Each control draws its focus ring where it can be seen: inside its own rectangle.

@@ -1,4 +1,6 @@
+#include "ui/ColorScheme.h"
 #include "ui/ContentView.h"
+#include "ui/ImageButton.h"
 #include "ui/UiResources.h"
 
 #include "support/FakeSession.h"
@@ -8,11 +10,49 @@
 #include "TestMain.h"
 
 #include <QLabel>
+#include <QPainter>
+#include <QScopeGuard>
+#include <QSvgRenderer>
+#include <QTranslator>
 
 #include <memory>
 
 using namespace kernwell;
 using namespace kernwell::test;
+
+namespace {
+
+// A language whose words for the image buttons are `label`.
+class ButtonLanguage : public QTranslator {
+public:
+    explicit ButtonLanguage(QString label)
+        : m_label(std::move(label))
+    {
+    }
+    bool isEmpty() const override { return false; }
+    QString translate(const char* context, const char*, const char*, int) const override
+    {
+        return QLatin1String(context) == QLatin1String("kernwell::ImageButton") ? m_label : QString();
+    }
+
+private:
+    QString m_label;
+};
+
+// How many pixels of `image` inside `area` are near white.
+int whitePixels(const QImage& image, const QRect& area)
+{
+    int count = 0;
+    for (int y = area.top(); y <= area.bottom(); ++y) {
+        for (int x = area.left(); x <= area.right(); ++x) {
+            const QColor colour = image.pixelColor(x, y);
+            count += colour.alpha() > 200 && colour.red() > 200 && colour.green() > 200 && colour.blue() > 200;
+        }
+    }
+    return count;
+}
+
+} // namespace
 
 class TestContentView : public QObject {
     Q_OBJECT
@@ -193,6 +233,60 @@ private slots:
         QTest::mouseClick(shown(view.get(), QStringLiteral("You are now logged in. Close the window to continue.")),
             Qt::LeftButton);
         QCOMPARE(dismissals, 1);
+    }
+
+    // The image buttons' labels are text over images that carry none:
+    // translated like every text, shrunk or wrapped where a language needs
+    // more room, and never cut.
+    void imageButtonLabelsAreText_data()
+    {
+        QTest::addColumn<QString>("translation"); // "de": the shipped German
+        QTest::addColumn<bool>("welcome");
+        QTest::addColumn<QString>("label");
+        QTest::addColumn<int>("lines");
+        const QString longer = QStringLiteral("Mit Ihrem Browser anmelden");
+        const QString longest = QStringLiteral("Mit Ihrem Webbrowser bei Kernwell anmelden und fortfahren");
+        QTest::newRow("sign in, English") << QString() << false << QStringLiteral("Sign in with your browser") << 1;
+        QTest::newRow("sign in, German") << QStringLiteral("de") << false << QStringLiteral("Im Browser anmelden") << 1;
+        QTest::newRow("sign in, a little longer") << longer << false << longer << 1;
+        QTest::newRow("sign in, much longer") << longest << false << longest << 3;
+        QTest::newRow("browse, English") << QString() << true << QStringLiteral("Browse fonts") << 1;
+        QTest::newRow("browse, German") << QStringLiteral("de") << true << QStringLiteral("Schriften entdecken") << 1;
+        QTest::newRow("browse, much longer") << longest << true << longest << 3;
+    }
+    void imageButtonLabelsAreText()
+    {
+        QFETCH(QString, translation);
+        QFETCH(bool, welcome);
+        QFETCH(QString, label);
+        QFETCH(int, lines);
+        QTranslator german;
+        ButtonLanguage other(translation);
+        QTranslator* language = translation == QLatin1String("de") ? &german : &other;
+        if (language == &german) {
+            QVERIFY(german.load(QCoreApplication::applicationDirPath() + QStringLiteral("/../share/kernwell/translations/kernwell_de.qm")));
+        }
+        if (!translation.isEmpty()) {
+            QCoreApplication::installTranslator(language);
+        }
+        const auto restore = qScopeGuard([language] { QCoreApplication::removeTranslator(language); });
+        build();
+        session->setSignedIn(welcome);
+        auto* button = shown<ImageButton>(view.get(), label);
+        QVERIFY(button);
+        QCOMPARE(button->accessibleName(), label);
+        QCOMPARE(button->labelLineCount(), lines);
+        QVERIFY2(button->labelFont().pixelSize() >= 12, "shrunk past reading");
+        QVERIFY(button->labelArea().contains(button->labelRect()));
+        // Drawn over the image, where the image itself has nothing.
+        const QRect place = button->labelArea().toAlignedRect();
+        QVERIFY(whitePixels(button->grab().toImage(), place) > 100);
+        QImage bare(button->size(), QImage::Format_ARGB32_Premultiplied);
+        bare.fill(Qt::transparent);
+        QPainter painter(&bare);
+        QSvgRenderer(assetData(button->imageName(), ColorScheme::Light)).render(&painter, button->imageRect());
+        painter.end();
+        QCOMPARE(whitePixels(bare, place), 0);
     }
 
     void welcomePageFitsTheWindow()

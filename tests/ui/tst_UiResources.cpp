@@ -1,3 +1,4 @@
+#include "ui/ColorScheme.h"
 #include "ui/UiResources.h"
 
 #include "TestMain.h"
@@ -13,20 +14,34 @@ public:
 private slots:
     void initTestCase() { QVERIFY(kernwell::registerTypefaces()); }
 
+    // Each image, and the dark variant of those the windows show: their
+    // black turned light, the illustration as it is.
     void assetIsAValidImage_data()
     {
         QTest::addColumn<QString>("name");
+        QTest::addColumn<bool>("dark");
+        QTest::addColumn<bool>("recoloured");
         for (const char* name : { "AppTrayYellow", "AppTrayBase", "AppTrayWorking", "AppTrayGreen", "AppTrayRed",
                  "MenuBarNav", "NavIcon", "KernwellSignIn", "BrowseFontsButton", "CTAPreview" }) {
-            QTest::newRow(name) << QString::fromLatin1(name);
+            QTest::newRow(name) << QString::fromLatin1(name) << false << false;
         }
+        for (const char* name : { "MenuBarNav", "NavIcon", "KernwellSignIn", "BrowseFontsButton",
+                 "arrow.triangle.2.circlepath.circle.fill" }) {
+            QTest::addRow("%s, dark", name) << QString::fromLatin1(name) << true << true;
+        }
+        QTest::newRow("CTAPreview, dark") << QStringLiteral("CTAPreview") << true << false;
     }
     void assetIsAValidImage()
     {
         QFETCH(QString, name);
-        QSvgRenderer renderer(kernwell::assetPath(name));
+        QFETCH(bool, dark);
+        QFETCH(bool, recoloured);
+        const QByteArray light = kernwell::assetData(name, kernwell::ColorScheme::Light);
+        const QByteArray data = dark ? kernwell::assetData(name, kernwell::ColorScheme::Dark) : light;
+        QSvgRenderer renderer(data);
         QVERIFY2(renderer.isValid(), qPrintable(name));
         QVERIFY(!renderer.defaultSize().isEmpty());
+        QCOMPARE(data != light, recoloured);
     }
 
     void interfaceTypefacesResolveToTheBundledFont_data()

@@ -4,6 +4,7 @@
 // Usage: kernwell-screenshots <folder>
 
 #include "ui/Avatar.h"
+#include "ui/ColorScheme.h"
 #include "ui/ContentView.h"
 #include "ui/MenuBarExtra.h"
 #include "ui/MenuBarView.h"
@@ -34,15 +35,17 @@ namespace {
 
 class Album {
 public:
-    explicit Album(QString folder)
+    // `suffix` ends every name, as "-dark" for the dark variant.
+    explicit Album(QString folder, QString suffix = {})
         : m_folder(std::move(folder))
+        , m_suffix(std::move(suffix))
     {
         QDir().mkpath(m_folder);
     }
 
     void save(const QImage& image, const QString& name)
     {
-        const QString path = m_folder + QLatin1Char('/') + name + QStringLiteral(".png");
+        const QString path = m_folder + QLatin1Char('/') + name + m_suffix + QStringLiteral(".png");
         if (!image.save(path)) {
             std::fprintf(stderr, "cannot write %s\n", qPrintable(path));
             m_failed = true;
@@ -58,6 +61,7 @@ public:
 
 private:
     QString m_folder;
+    QString m_suffix;
     bool m_failed = false;
 };
 
@@ -87,11 +91,12 @@ NotificationSummary update(const QString& text)
     return NotificationSummary { QUuid::createUuid(), NotificationSummary::Kind::update(text) };
 }
 
-void menuBar(Album& album)
+void menuBar(Album& album, ColorScheme scheme)
 {
     FakeSession session;
     FakeToolkit toolkit;
     MenuBarView view(session, toolkit, testPages(), [] { }, QStringLiteral("Version 1.2 (34)"));
+    applyColorScheme(&view, scheme);
     view.show();
     album.save(view, QStringLiteral("menubar-signed-out"));
     session.setUsername(QStringLiteral("ada@example.com"));
@@ -110,12 +115,13 @@ void menuBar(Album& album)
 }
 
 // The same content in the Kernwell window, where no tray popup can be shown.
-void kernwellWindow(Album& album)
+void kernwellWindow(Album& album, ColorScheme scheme)
 {
     FakeSession session;
     FakeToolkit toolkit;
     toolkit.trayAvailable = false;
     MenuBarExtra extra(session, toolkit, testPages(), [] { }, QStringLiteral("Version 1.2 (34)"));
+    extra.setColorScheme(scheme);
     extra.openWindow();
     album.save(*extra.window(), QStringLiteral("window-signed-out"));
     session.setUsername(QStringLiteral("ada@example.com"));
@@ -134,11 +140,12 @@ void kernwellWindow(Album& album)
     album.save(*extra.window(), QStringLiteral("window-resized-account-panel"));
 }
 
-void mainWindow(Album& album)
+void mainWindow(Album& album, ColorScheme scheme)
 {
     FakeSession session;
     FakeToolkit toolkit;
     ContentView view([] { }, testPages(), [] { }, session, QStringLiteral("Version 1.2 (34)"), toolkit);
+    applyColorScheme(&view, scheme);
     view.show();
     album.save(view, QStringLiteral("main-sign-in"));
     session.setVisibleError(QStringLiteral("Unable to sign in."));
@@ -164,8 +171,11 @@ int main(int argc, char** argv)
     }
     Album album(QString::fromLocal8Bit(argv[1]));
     trayIcons(album);
-    menuBar(album);
-    kernwellWindow(album);
-    mainWindow(album);
-    return album.failed() ? 1 : 0;
+    Album dark(QString::fromLocal8Bit(argv[1]), QStringLiteral("-dark"));
+    for (auto [pictures, scheme] : { std::pair { &album, ColorScheme::Light }, std::pair { &dark, ColorScheme::Dark } }) {
+        menuBar(*pictures, scheme);
+        kernwellWindow(*pictures, scheme);
+        mainWindow(*pictures, scheme);
+    }
+    return album.failed() || dark.failed() ? 1 : 0;
 }
