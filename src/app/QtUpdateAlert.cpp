@@ -23,8 +23,9 @@ void setIcon(QMessageBox* box, QMessageBox::Icon icon)
 
 } // namespace
 
-QtUpdateAlert::QtUpdateAlert(Toolkit& toolkit)
+QtUpdateAlert::QtUpdateAlert(Toolkit& toolkit, const ColorSchemeSource& colorScheme)
     : m_toolkit(toolkit)
+    , m_colorScheme(colorScheme)
 {
 }
 
@@ -39,6 +40,10 @@ QMessageBox* QtUpdateAlert::present(const QString& text, const QString& informat
     // A button ends the dialog without closing it, so WA_DeleteOnClose would not free it.
     QObject::connect(box, &QDialog::finished, box, &QObject::deleteLater);
     box->setObjectName(QStringLiteral("UpdateWindow"));
+    // Light keeps the desktop's own look.
+    if (m_colorScheme.colorScheme() == ColorScheme::Dark) {
+        applyColorScheme(box, ColorScheme::Dark);
+    }
     box->setWindowTitle(QObject::tr("Kernwell"));
     box->setTextFormat(Qt::PlainText);
     box->setText(text);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/ColorSchemeSource.h"
 #include "app/UpdateAlert.h"
 #include "ui/toolkit/Toolkit.h"
 
@@ -9,10 +10,11 @@
 namespace kernwell {
 
 // The updater's windows as message boxes; one at a time, the newest replacing
-// an older one.
+// an older one. They are dark where the desktop prefers dark, also when the
+// application's palette is a light one.
 class QtUpdateAlert : public UpdateAlert {
 public:
-    explicit QtUpdateAlert(Toolkit& toolkit);
+    QtUpdateAlert(Toolkit& toolkit, const ColorSchemeSource& colorScheme);
     ~QtUpdateAlert() override;
 
     void showUpdateFound(const AppcastItem& update, std::function<void()> closed) override;
@@ -23,6 +25,7 @@ private:
     QMessageBox* present(const QString& text, const QString& informativeText);
 
     Toolkit& m_toolkit;
+    const ColorSchemeSource& m_colorScheme;
     QPointer<QMessageBox> m_box;
 };
 

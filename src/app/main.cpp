@@ -219,7 +219,8 @@ int main(int argc, char** argv)
         logger->logError(error);
     }
 
-    const auto updateAlert = std::make_shared<QtUpdateAlert>(toolkit);
+    DesktopColorScheme colorScheme(bus);
+    const auto updateAlert = std::make_shared<QtUpdateAlert>(toolkit, colorScheme);
     const UpdaterSettings updaterSettings { configuration.feedURL, configuration.scheduledCheckInterval,
         configuration.automaticChecks, configuration.build, configuration.shortVersion };
     AppDelegate delegate(
@@ -233,7 +234,6 @@ int main(int argc, char** argv)
     environment.network = std::make_shared<MacOSNetworkWatcher>(QDBusConnection::systemBus());
     environment.identifier = configuration.bundleIdentifier;
     environment.build = configuration.build;
-    DesktopColorScheme colorScheme(bus);
     DesktopScenes scenes(colorScheme);
     std::unique_ptr<GlyphdeckMacOS> app;
     try {

@@ -3,6 +3,7 @@
 #include "fonts/FontFolderAccount.h"
 
 #include "FakeToolkit.h"
+#include "support/FixedColorScheme.h"
 #include "support/FakeUpdateAlert.h"
 #include "FakeTokenStorage.h"
 #include "FakeUrlSession.h"
@@ -14,6 +15,7 @@
 
 using namespace kernwell;
 using kernwell::test::FakeToolkit;
+using kernwell::test::FixedColorScheme;
 using kernwell::test::FakeUpdateAlert;
 using kernwell::test::FakeUrlSession;
 using kernwell::test::TestFonts;
@@ -317,7 +319,8 @@ private slots:
     void updateWindow()
     {
         FakeToolkit toolkit;
-        QtUpdateAlert alert(toolkit);
+        const FixedColorScheme light(ColorScheme::Light);
+        QtUpdateAlert alert(toolkit, light);
         bool closed = false;
         const AppcastItem update { QStringLiteral("Kernwell 2.1"), QStringLiteral("205"), QStringLiteral("2.1"),
             QUrl(QStringLiteral("https://example.org/kernwell-2.1.tar.gz")), QStringLiteral("linux") };
@@ -475,6 +478,37 @@ private slots:
 
     // Versions and errors come from the feed: the window shows them as
     // text, with no markup read and no link to click.
+    // Where the desktop prefers dark the window is dark too (its text kept
+    // readable); light leaves the desktop's own palette alone.
+    void updateWindowFollowsTheScheme_data()
+    {
+        QTest::addColumn<ColorScheme>("scheme");
+        QTest::newRow("light") << ColorScheme::Light;
+        QTest::newRow("dark") << ColorScheme::Dark;
+    }
+    void updateWindowFollowsTheScheme()
+    {
+        QFETCH(ColorScheme, scheme);
+        FakeToolkit toolkit;
+        const FixedColorScheme desktop(scheme);
+        QtUpdateAlert alert(toolkit, desktop);
+        alert.showUpToDate(QStringLiteral("Version 2.0 (200)"));
+        QMessageBox* box = nullptr;
+        for (QWidget* window : QApplication::topLevelWidgets()) {
+            if (window->objectName() == QLatin1String("UpdateWindow") && window->isVisible()) {
+                box = qobject_cast<QMessageBox*>(window);
+            }
+        }
+        QVERIFY(box);
+        if (scheme == ColorScheme::Light) {
+            QCOMPARE(box->palette(), QApplication::palette(box));
+        } else {
+            QCOMPARE(box->palette().color(QPalette::Window), schemeColours(ColorScheme::Dark).background);
+            QCOMPARE(box->palette().color(QPalette::WindowText), schemeColours(ColorScheme::Dark).text);
+        }
+        box->close();
+    }
+
     void updateWindowShowsFeedTextAsIs_data()
     {
         QTest::addColumn<QString>("window");
@@ -495,7 +529,8 @@ private slots:
         QFETCH(QString, feedText);
         QFETCH(QString, shown);
         FakeToolkit toolkit;
-        QtUpdateAlert alert(toolkit);
+        const FixedColorScheme light(ColorScheme::Light);
+        QtUpdateAlert alert(toolkit, light);
         if (window == QLatin1String("update")) {
             alert.showUpdateFound(
                 { QStringLiteral("Kernwell"), QStringLiteral("205"), feedText, QUrl(QStringLiteral("https://example.org/k.tar.gz")),
