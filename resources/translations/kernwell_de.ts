@@ -150,12 +150,12 @@
         <translation>Willkommen bei Kernwell</translation>
     </message>
     <message>
-        <source>Kernwell in the menu bar</source>
-        <translation>Kernwell in der Menüleiste</translation>
+        <source>Kernwell in the system tray</source>
+        <translation>Kernwell im Systembereich</translation>
     </message>
     <message>
-        <source>Find, sync, and test fonts with ease — access Kernwell in the menu bar whenever you need it.</source>
-        <translation>Schriften mühelos finden, synchronisieren und testen — Kernwell ist jederzeit in der Menüleiste für Sie da.</translation>
+        <source>Find, sync, and test fonts with ease — access Kernwell in the system tray whenever you need it.</source>
+        <translation>Schriften mühelos finden, synchronisieren und testen — Kernwell ist jederzeit im Systembereich für Sie da.</translation>
     </message>
     <message>
         <source>You are now logged in. Close the window to continue.</source>

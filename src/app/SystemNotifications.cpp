@@ -85,7 +85,10 @@ void SystemNotifications::notify(const QString& title, const QString& body, cons
             // escaped, since the server that takes the post may read markup.
             const bool markup
                 = capabilities.isError() || capabilities.value().contains(QStringLiteral("body-markup"));
-            send(bus, identifier, title, markup ? body.toHtmlEscaped() : body, actions, answered);
+            // Servers show the title and then the body: a body that says
+            // the title again would be read twice.
+            const QString shown = body == title ? QString() : body;
+            send(bus, identifier, title, markup ? shown.toHtmlEscaped() : shown, actions, answered);
         });
 }
 

@@ -131,11 +131,11 @@ QWidget* ContentView::buildWelcomePage(const ServicePages& pages)
     connect(m_browse, &ImageButton::clicked, this, [this, url = pages.browseFontsURL] { m_toolkit.openUrl(url); });
     column->addWidget(m_browse, 0, Qt::AlignHCenter);
     column->addSpacing(25);
-    column->addWidget(new ImageView(QStringLiteral("CTAPreview"), { 400, 160 }, tr("Kernwell in the menu bar"), page),
+    column->addWidget(new ImageView(QStringLiteral("CTAPreview"), { 400, 160 }, tr("Kernwell in the system tray"), page),
         0, Qt::AlignHCenter);
     column->addSpacing(25);
     auto* pitch = makeText(
-        tr("Find, sync, and test fonts with ease — access Kernwell in the menu bar whenever you need it."),
+        tr("Find, sync, and test fonts with ease — access Kernwell in the system tray whenever you need it."),
         typeface(Typeface::Regular, 14), page);
     pitch->setWordWrap(true);
     pitch->setAlignment(Qt::AlignHCenter | Qt::AlignTop);

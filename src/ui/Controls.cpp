@@ -3,6 +3,7 @@
 #include "ui/Accessibility.h"
 #include "ui/ColorScheme.h"
 #include "ui/TextButton.h"
+#include "ui/TextLabel.h"
 #include "ui/toolkit/Toolkit.h"
 
 #include <QFrame>
@@ -69,7 +70,7 @@ QFrame* makeDivider(QWidget* parent)
 
 QLabel* makeText(const QString& text, const QFont& font, QWidget* parent, Tone tone)
 {
-    auto* label = new QLabel(parent);
+    auto* label = new TextLabel(parent);
     label->setTextFormat(Qt::PlainText);
     label->setText(text);
     label->setFont(font);

@@ -6,6 +6,7 @@
 #include <QApplication>
 #include <QHash>
 #include <QKeyEvent>
+#include <QScrollBar>
 #include <QVBoxLayout>
 
 namespace kernwell {
@@ -28,6 +29,21 @@ NotificationList::NotificationList(QWidget* parent)
     m_rows->setSpacing(4);
     m_rows->addStretch(1);
     setWidget(m_content);
+    // A longer list grows the range before the value is clamped; a user's
+    // scroll moves the value alone.
+    connect(verticalScrollBar(), &QScrollBar::rangeChanged, this, [this](int, int maximum) {
+        if (m_followsEnd) {
+            verticalScrollBar()->setValue(maximum);
+        }
+    });
+    connect(verticalScrollBar(), &QScrollBar::valueChanged, this,
+        [this](int value) { m_followsEnd = value >= verticalScrollBar()->maximum(); });
+}
+
+void NotificationList::showEvent(QShowEvent* event)
+{
+    QScrollArea::showEvent(event);
+    verticalScrollBar()->setValue(verticalScrollBar()->maximum());
 }
 
 void NotificationList::setSummaries(const QList<NotificationSummary>& summaries)

@@ -14,7 +14,9 @@ class NotificationRow;
 // The notification list of the signed-in window: one row per summary, in the
 // list's order, without separators or a background of its own. It is one
 // stop in the Tab order (its current row); the arrow keys, Home and End move
-// between the rows. Screen readers see a list of its rows.
+// between the rows. Screen readers see a list of its rows. It opens at its
+// end, where the newest row is, and follows the end as rows are added unless
+// the user has scrolled away from it.
 class NotificationList : public QScrollArea {
     Q_OBJECT
 public:
@@ -28,6 +30,7 @@ public:
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
+    void showEvent(QShowEvent* event) override;
 
 private:
     void removeRow(NotificationRow* row);
@@ -39,6 +42,7 @@ private:
     QWidget* m_content;
     QVBoxLayout* m_rows;
     QList<NotificationRow*> m_shownRows;
+    bool m_followsEnd = true;
 };
 
 } // namespace kernwell

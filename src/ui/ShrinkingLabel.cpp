@@ -2,6 +2,7 @@
 
 #include <QFontMetrics>
 #include <QPainter>
+#include <QStyle>
 #include <QTextDocument>
 #include <QTextLayout>
 #include <QtMath>
@@ -19,11 +20,12 @@ struct WrappedText {
     int height = 0;
     int lineCount = 0;
 
-    WrappedText(const QString& text, const QFont& font, int width)
+    WrappedText(const QString& text, const QFont& font, int width, Qt::Alignment alignment = Qt::AlignLeft)
         : layout(text, font)
     {
         QTextOption option;
         option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+        option.setAlignment(alignment);
         layout.setTextOption(option);
         layout.beginLayout();
         qreal y = 0;
@@ -82,7 +84,7 @@ bool ShrinkingLabel::hasHeightForWidth() const
 int ShrinkingLabel::heightForWidth(int width) const
 {
     const int oneLine = QFontMetrics(m_font).height();
-    if (m_overflow == Overflow::Cut || fittingPixelSize(width) > 0) {
+    if (m_overflow == Overflow::Elide || fittingPixelSize(width) > 0) {
         return oneLine;
     }
     return std::max(oneLine, WrappedText(m_text, fontOfSize(m_smallestPixelSize), width).height);
@@ -119,8 +121,9 @@ void ShrinkingLabel::fit()
         m_shownPixelSize = size;
     } else {
         m_shownPixelSize = m_smallestPixelSize;
-        if (m_overflow == Overflow::Cut) {
-            m_shownText = QFontMetrics(fontOfSize(m_shownPixelSize)).elidedText(m_text, Qt::ElideRight, width());
+        if (m_overflow == Overflow::Elide) {
+            // The middle goes: both the name and the domain of an address stay.
+            m_shownText = QFontMetrics(fontOfSize(m_shownPixelSize)).elidedText(m_text, Qt::ElideMiddle, width());
         } else {
             m_shownLineCount = WrappedText(m_text, fontOfSize(m_shownPixelSize), width()).lineCount;
         }
@@ -133,13 +136,16 @@ void ShrinkingLabel::paintEvent(QPaintEvent*)
     QPainter painter(this);
     painter.setPen(palette().color(QPalette::WindowText));
     const QFont font = fontOfSize(m_shownPixelSize);
+    // Placed by the window's direction; each text keeps its own order.
+    const Qt::Alignment placed = QStyle::visualAlignment(layoutDirection(), Qt::AlignLeft);
     if (m_shownLineCount > 1) {
-        WrappedText wrapped(m_shownText, font, width());
+        WrappedText wrapped(m_shownText, font, width(), placed);
         wrapped.layout.draw(&painter, QPointF(0, (height() - wrapped.height) / 2.0));
         return;
     }
     painter.setFont(font);
-    painter.drawText(rect(), Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine, m_shownText);
+    painter.setLayoutDirection(Qt::LayoutDirectionAuto);
+    painter.drawText(rect(), static_cast<int>(placed | Qt::AlignVCenter) | Qt::TextSingleLine, m_shownText);
 }
 
 } // namespace kernwell

@@ -6,13 +6,13 @@
 namespace kernwell {
 
 // Plain text that keeps to its width: first the font shrinks, down to
-// `smallestPixelSize` at most; a text still too long is then either cut with
-// an ellipsis (one line) or wrapped onto more lines at that size. The whole
-// text stays available as tooltip and accessible name.
+// `smallestPixelSize` at most; a text still too long then either loses its
+// middle to an ellipsis (one line) or wraps onto more lines at that size. The
+// whole text stays available as tooltip and accessible name.
 class ShrinkingLabel : public QWidget {
     Q_OBJECT
 public:
-    enum class Overflow { Cut, Wrap };
+    enum class Overflow { Elide, Wrap };
 
     ShrinkingLabel(const QFont& font, int smallestPixelSize, Overflow overflow, QWidget* parent = nullptr);
 

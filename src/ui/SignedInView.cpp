@@ -22,8 +22,8 @@ namespace kernwell {
 
 namespace {
 
-// Where the account panel's centre sits, under the avatar: 125 points left
-// of the right edge (x = 275 at the popup's width of 400).
+// Where the account panel's centre sits, under the avatar: 125 points in
+// from the avatar's edge (x = 275 at the popup's width of 400, left to right).
 constexpr int panelCentreFromRight = 125;
 constexpr int panelCentreY = 165;
 
@@ -167,7 +167,8 @@ void SignedInView::resizeEvent(QResizeEvent*)
 void SignedInView::placePanel()
 {
     if (m_panel) {
-        const QPoint centre(width() - panelCentreFromRight, panelCentreY);
+        const int fromLeft = layoutDirection() == Qt::RightToLeft ? panelCentreFromRight : width() - panelCentreFromRight;
+        const QPoint centre(fromLeft, panelCentreY);
         m_panel->move(centre - QPoint(m_panel->width() / 2, m_panel->height() / 2));
     }
 }

@@ -5,6 +5,9 @@
 
 #include <QFontMetrics>
 #include <QPainter>
+#include <QStyle>
+
+#include <algorithm>
 
 namespace kernwell {
 
@@ -22,13 +25,39 @@ TextButton::TextButton(const QString& text, const QFont& font, Tone tone, Kind k
     setText(text);
     setFont(font);
     setAccessibleName(text);
-    setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
+    // As wide as its text where there is room; narrower, it wraps at words.
+    QSizePolicy policy(QSizePolicy::Maximum, QSizePolicy::Preferred);
+    policy.setHeightForWidth(true);
+    setSizePolicy(policy);
 }
 
 QSize TextButton::sizeHint() const
 {
+    // Measured as it is drawn, so that at this width it is one line.
+    const QRect line = QFontMetrics(font()).boundingRect(QRect(0, 0, QWIDGETSIZE_MAX, QWIDGETSIZE_MAX), Qt::TextWordWrap, text());
+    return line.size() + QSize(2 * focusPadding, 2 * focusPadding);
+}
+
+QSize TextButton::minimumSizeHint() const
+{
     const QFontMetrics metrics(font());
-    return { metrics.horizontalAdvance(text()) + 2 * focusPadding, metrics.height() + 2 * focusPadding };
+    int longestWord = 0;
+    for (const auto& word : text().split(QLatin1Char(' '), Qt::SkipEmptyParts)) {
+        longestWord = std::max(longestWord, metrics.horizontalAdvance(word));
+    }
+    return { longestWord + 2 * focusPadding, heightForWidth(longestWord + 2 * focusPadding) };
+}
+
+bool TextButton::hasHeightForWidth() const
+{
+    return true;
+}
+
+int TextButton::heightForWidth(int width) const
+{
+    const QRect lines = QFontMetrics(font()).boundingRect(
+        QRect(0, 0, std::max(1, width - 2 * focusPadding), QWIDGETSIZE_MAX), Qt::TextWordWrap, text());
+    return lines.height() + 2 * focusPadding;
 }
 
 QColor TextButton::textColour() const
@@ -70,8 +99,12 @@ void TextButton::paintEvent(QPaintEvent*)
     }
     painter.setPen(pen);
     painter.setFont(font());
+    // Placed by the window's direction, ordered by the text's own: an English
+    // "Sign Up." in a right-to-left window keeps its period at the end.
+    const Qt::Alignment placed = QStyle::visualAlignment(layoutDirection(), Qt::AlignLeft | Qt::AlignVCenter);
+    painter.setLayoutDirection(Qt::LayoutDirectionAuto);
     painter.drawText(rect().adjusted(focusPadding, focusPadding, -focusPadding, -focusPadding),
-        Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine, text());
+        static_cast<int>(placed) | Qt::TextWordWrap, text());
     if (hasFocus()) {
         paintFocusRing(painter, rect());
     }

@@ -28,6 +28,9 @@ public:
     void setShowsHover(bool shows);
 
     QSize sizeHint() const override;
+    QSize minimumSizeHint() const override;
+    bool hasHeightForWidth() const override;
+    int heightForWidth(int width) const override;
 
 protected:
     void paintEvent(QPaintEvent* event) override;

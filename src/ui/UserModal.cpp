@@ -21,7 +21,7 @@ UserModal::UserModal(Action checkForUpdates, Action clickLogout, const std::opti
     const QString& versionString, const QUrl& supportURL, const QUrl& libraryURL, Toolkit& toolkit, QWidget* parent)
     : QFrame(parent)
     , m_avatar(new Avatar(28, this))
-    , m_username(new ShrinkingLabel(typeface(Typeface::Regular, 14), 7, ShrinkingLabel::Overflow::Cut, this))
+    , m_username(new ShrinkingLabel(typeface(Typeface::Regular, 14), 11, ShrinkingLabel::Overflow::Elide, this))
 {
     setObjectName(QStringLiteral("UserModal"));
     setFixedSize(200, 213);

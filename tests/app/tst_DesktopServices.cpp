@@ -304,6 +304,11 @@ private slots:
         QCOMPARE(seen.summary, QStringLiteral("Added Liberation Sans"));
         QCOMPARE(seen.body, QStringLiteral("Body ✓"));
         QCOMPARE(seen.hints.value(QStringLiteral("desktop-entry")).toString(), identifier);
+        // A line given as title and body is shown once.
+        notifications.postSystemNotification(QStringLiteral("Added Inter"), QStringLiteral("Added Inter"));
+        QVERIFY(waitUntil([&] { return server.notifications.size() == 2; }));
+        QCOMPARE(server.notifications.last().summary, QStringLiteral("Added Inter"));
+        QCOMPARE(server.notifications.last().body, QString());
     }
 
     // Font names come from the service: a server that reads the body as

@@ -225,7 +225,7 @@ private slots:
         QCOMPARE(toolkit->openedUrls, QList<QUrl> { testPages().browseFontsURL });
         QCOMPARE(dismissals, 0);
         auto* pitch = shown<QLabel>(view.get(),
-            QStringLiteral("Find, sync, and test fonts with ease \u2014 access Kernwell in the menu bar whenever you need it."));
+            QStringLiteral("Find, sync, and test fonts with ease \u2014 access Kernwell in the system tray whenever you need it."));
         QVERIFY(pitch);
         QCOMPARE(pitch->width(), 346);
         QVERIFY(pitch->wordWrap());

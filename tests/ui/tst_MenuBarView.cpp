@@ -5,8 +5,10 @@
 #include "ui/ShrinkingLabel.h"
 #include "ui/SignedInView.h"
 #include "ui/SignedOutView.h"
+#include "ui/TextButton.h"
 #include "ui/UiResources.h"
 #include "ui/UserModal.h"
+#include "ui/Controls.h"
 
 #include "support/FakeSession.h"
 #include "FakeToolkit.h"
@@ -18,11 +20,14 @@
 
 #include <QSvgRenderer>
 
+#include <QApplication>
 #include <QFontMetrics>
 #include <QLabel>
 #include <QLayout>
 #include <QPointer>
 #include <QScrollArea>
+#include <QScrollBar>
+#include <QScopeGuard>
 
 #include <memory>
 
@@ -39,6 +44,21 @@ NotificationSummary update(const QString& text)
 NotificationSummary failure(const QString& text)
 {
     return NotificationSummary { QUuid::createUuid(), NotificationSummary::Kind::error(text) };
+}
+
+// Where `image` differs from its top left pixel (the background).
+QRect inkBounds(const QImage& image)
+{
+    QRect bounds;
+    const int background = qGray(image.pixel(0, 0));
+    for (int y = 0; y < image.height(); ++y) {
+        for (int x = 0; x < image.width(); ++x) {
+            if (std::abs(qGray(image.pixel(x, y)) - background) > 64) {
+                bounds |= QRect(x, y, 1, 1);
+            }
+        }
+    }
+    return bounds;
 }
 
 } // namespace
@@ -247,6 +267,103 @@ private slots:
         QCOMPARE(list->widget()->layout()->count(), after.size() + 1);
     }
 
+    // The newest line, added at the end, is in view unless the user scrolled
+    // up to read older ones; opening the window again shows it.
+    void newestLineIsInView_data()
+    {
+        QTest::addColumn<bool>("scrolledUp");
+        QTest::addColumn<bool>("reopened");
+        QTest::addColumn<bool>("newestInView");
+        QTest::newRow("at the end") << false << false << true;
+        QTest::newRow("scrolled up") << true << false << false;
+        QTest::newRow("scrolled up, then reopened") << true << true << true;
+    }
+    void newestLineIsInView()
+    {
+        QFETCH(bool, scrolledUp);
+        QFETCH(bool, reopened);
+        QFETCH(bool, newestInView);
+        signIn();
+        QList<NotificationSummary> lines;
+        for (int i = 0; i < 12; ++i) {
+            lines.append(update(QStringLiteral("Added style %1").arg(i)));
+        }
+        session->setNotifications(lines);
+        auto* list = signedIn()->findChild<QScrollArea*>(QStringLiteral("NotificationList"));
+        const auto inView = [&](QWidget* row) {
+            QCoreApplication::processEvents();
+            return list->viewport()->rect().contains(QRect(row->mapTo(list->viewport(), QPoint()), row->size()));
+        };
+        QVERIFY(inView(rows().last()));
+        if (scrolledUp) {
+            list->verticalScrollBar()->setValue(0);
+        }
+        lines.append(update(QStringLiteral("Removed style 3")));
+        session->setNotifications(lines);
+        if (reopened) {
+            view->hide();
+            view->show();
+        }
+        QCOMPARE(inView(rows().last()), newestInView);
+        QCOMPARE(inView(rows().first()), !newestInView);
+    }
+
+    // In a right-to-left window each text sits at the leading (right) edge
+    // and keeps its own order: an English "Sign Up." keeps its period last.
+    void textFollowsTheDirection_data()
+    {
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<int>("room"); // beyond the text's own width
+        for (const char* kind : { "label", "button", "shrinking label" }) {
+            QTest::addRow("%s, sized to its text", kind) << QString::fromLatin1(kind) << 0;
+            QTest::addRow("%s, wider than its text", kind) << QString::fromLatin1(kind) << 120;
+        }
+    }
+    void textFollowsTheDirection()
+    {
+        QFETCH(QString, kind);
+        QFETCH(int, room);
+        const QString text = QStringLiteral("Sign Up.");
+        const QFont font = typeface(Typeface::Regular, 14);
+        std::unique_ptr<QWidget> widget;
+        if (kind == QLatin1String("label")) {
+            widget.reset(makeText(text, font, nullptr));
+        } else if (kind == QLatin1String("button")) {
+            widget = std::make_unique<TextButton>(text, font, Tone::Primary);
+        } else {
+            auto label = std::make_unique<ShrinkingLabel>(font, 11, ShrinkingLabel::Overflow::Wrap);
+            label->setText(text);
+            widget = std::move(label);
+        }
+        widget->resize(widget->sizeHint() + QSize(room, 0));
+        const QImage leftToRight = widget->grab().toImage();
+        // As the application is in a right-to-left language: Qt lays text out by the application's direction.
+        QApplication::setLayoutDirection(Qt::RightToLeft);
+        const auto restore = qScopeGuard([] { QApplication::setLayoutDirection(Qt::LeftToRight); });
+        widget->setLayoutDirection(Qt::RightToLeft);
+        const QImage rightToLeft = widget->grab().toImage();
+        for (const QImage& image : { leftToRight, rightToLeft }) {
+            // The last inked columns are the period's, a dot; the first the S's.
+            const QRect ink = inkBounds(image);
+            QVERIFY(ink.isValid());
+            QVERIFY(inkBounds(image.copy(ink.right() - 1, 0, 2, image.height())).height() < ink.height() / 3);
+            QVERIFY(inkBounds(image.copy(ink.left(), 0, 2, image.height())).height() > ink.height() / 2);
+        }
+        // Placed at the leading edge: left, then right.
+        QVERIFY(inkBounds(leftToRight).left() <= 4);
+        QVERIFY(inkBounds(rightToLeft).right() >= rightToLeft.width() - 5);
+    }
+
+    void accountPanelOpensOnTheAvatarsSide()
+    {
+        view->setLayoutDirection(Qt::RightToLeft);
+        signIn();
+        QCoreApplication::processEvents();
+        QVERIFY(signedIn()->avatar()->x() < signedIn()->width() / 2);
+        QTest::mouseClick(signedIn()->avatar(), Qt::LeftButton);
+        QCOMPARE(signedIn()->panel()->geometry().center().x() + 1, 125);
+    }
+
     void clearingEmptiesTheListAndHidesTheButton()
     {
         signIn();
@@ -372,6 +489,8 @@ private slots:
                                            << QStringLiteral("E\u0301") << QStringLiteral("e\u0301va@example.com");
         QTest::newRow("outside the BMP") << std::optional<QString>(QStringLiteral("\U0001D4B6lice"))
                                          << QStringLiteral("\U0001D4B6") << QStringLiteral("\U0001D4B6lice");
+        const QString longAddress = QStringLiteral("margarethe.von.der.schriftgiesserei@typography-department.university.example.org");
+        QTest::newRow("81 characters") << std::optional<QString>(longAddress) << QStringLiteral("M") << longAddress;
     }
     void avatarLetter()
     {
@@ -385,6 +504,13 @@ private slots:
         QVERIFY(panel);
         QCOMPARE(panel->avatar()->letter(), letter);
         QCOMPARE(panel->usernameLabel()->text(), panelName);
+        // Too long for the panel, it stays readable and loses its middle,
+        // not the domain; the tooltip has it whole.
+        const ShrinkingLabel* name = panel->usernameLabel();
+        QVERIFY(name->shownPixelSize() >= 11);
+        QCOMPARE(name->shownText().right(8), panelName.right(8));
+        QCOMPARE(name->shownText().left(1), panelName.left(1));
+        QCOMPARE(shownText(name->toolTip()), panelName);
     }
 
     // User names and notification lines come from the service: their

@@ -1,12 +1,12 @@
 #include "ui/toolkit/QtToolkit.h"
 
+#include "ui/toolkit/ScreenFit.h"
+
 #include <QApplication>
 #include <QDesktopServices>
 #include <QEvent>
 #include <QIcon>
-#include <QLayout>
 #include <QTimer>
-#include <QVBoxLayout>
 
 namespace kernwell {
 
@@ -56,10 +56,6 @@ void QtToolkit::openMainWindow()
     window->setObjectName(QString::fromLatin1(mainWindowIdentifier));
     window->setWindowTitle(tr("Kernwell"));
     window->setAttribute(Qt::WA_DeleteOnClose);
-    auto* layout = new QVBoxLayout(window);
-    layout->setContentsMargins(0, 0, 0, 0);
-    // The window takes the size of its content and can't be resized beyond it.
-    layout->setSizeConstraint(QLayout::SetFixedSize);
     if (m_mainContentFactory) {
         QPointer<QWidget> guard(window);
         auto content = m_mainContentFactory([guard] {
@@ -68,11 +64,18 @@ void QtToolkit::openMainWindow()
             }
         });
         if (content) {
-            layout->addWidget(content.release());
+            // The size of its content, or as much of it as the screen holds
+            // (scrolling the rest); never larger.
+            const QSize designed = content->size();
+            addScrolling(window, content.release());
+            window->setMaximumSize(designed);
+            window->resize(fittedToScreen(window, designed));
         }
     }
     m_mainWindow = window;
     window->show();
+    // Shown, it may have a frame to leave room for.
+    window->resize(fittedToScreen(window, window->size()));
     window->raise();
     window->activateWindow();
 }
