@@ -6,6 +6,7 @@
 #include "app/SessionStateExporter.h"
 #include "app/SingleInstance.h"
 #include "app/SystemNotifications.h"
+#include "ui/ColorScheme.h"
 #include "ui/MenuBarExtra.h"
 #include "ui/MenuBarView.h"
 #include "ui/MenuBarWindow.h"
@@ -25,6 +26,7 @@
 #include <QApplication>
 #include <QDBusConnection>
 #include <QSignalSpy>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 
 using namespace kernwell;
@@ -159,6 +161,31 @@ private slots:
         QVERIFY2(QFile::exists(KernwellProcess::buildTreeProgram()), "build the kernwell target first");
         initUiResources();
         QVERIFY(registerTypefaces());
+    }
+
+    // The windows take the desktop's scheme when they are built and follow
+    // it as it changes: here the application palette turning dark and back.
+    void windowsFollowTheDesktopScheme()
+    {
+        LocalService service;
+        RunningKernwell kernwell(service);
+        nextTurn();
+        MenuBarWindow* window = kernwellWindow();
+        QVERIFY(window);
+        const QPalette desktops = QApplication::palette();
+        const auto restore = qScopeGuard([&desktops] { QApplication::setPalette(desktops); });
+        const QColor light = schemeColours(ColorScheme::Light).background;
+        const QColor dark = schemeColours(ColorScheme::Dark).background;
+        QCOMPARE(window->view()->palette().color(QPalette::Window), light);
+
+        QApplication::setPalette(QPalette(QColor(0x30, 0x30, 0x30)));
+        QCOMPARE(window->view()->palette().color(QPalette::Window), dark);
+        const std::unique_ptr<QWidget> content = kernwell.toolkit.contentFactory({});
+        QCOMPARE(content->palette().color(QPalette::Window), dark);
+
+        QApplication::setPalette(desktops);
+        QCOMPARE(window->view()->palette().color(QPalette::Window), light);
+        QCOMPARE(content->palette().color(QPalette::Window), light);
     }
 
     // Launching again and the hint's action open the sign-in window while

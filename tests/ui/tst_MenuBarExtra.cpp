@@ -1,6 +1,9 @@
+#include "ui/ColorScheme.h"
 #include "ui/MenuBarExtra.h"
 #include "ui/MenuBarPopup.h"
 #include "ui/MenuBarView.h"
+#include "ui/NotificationList.h"
+#include "ui/SignedInView.h"
 #include "ui/UiResources.h"
 
 #include "support/FakeSession.h"
@@ -130,6 +133,28 @@ private slots:
         QVERIFY(sinceClosed.elapsed() >= 300);
         QTest::keyClick(extra->popup(), Qt::Key_Escape);
         QVERIFY(!extra->popup()->isVisible());
+    }
+
+    // The content takes the scheme given before it is built, and a change
+    // while it is open, signed-in content and all.
+    void contentFollowsTheScheme_data()
+    {
+        QTest::addColumn<bool>("openFirst");
+        QTest::newRow("given before the content is built") << false;
+        QTest::newRow("changed while it is open") << true;
+    }
+    void contentFollowsTheScheme()
+    {
+        QFETCH(bool, openFirst);
+        session->setSignedIn(true);
+        if (openFirst) {
+            emit toolkit->trayActivated();
+        }
+        extra->setColorScheme(ColorScheme::Dark);
+        emit toolkit->trayActivated();
+        const QColor dark = schemeColours(ColorScheme::Dark).background;
+        QCOMPARE(extra->view()->palette().color(QPalette::Window), dark);
+        QCOMPARE(extra->view()->signedInView()->notificationList()->viewport()->palette().color(QPalette::Window), dark);
     }
 
     void popupStaysOnScreenWhenItGrowsWhileOpen()
