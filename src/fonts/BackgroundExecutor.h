@@ -1,6 +1,7 @@
 #pragma once
 
 #include "diagnostics/Error.h"
+#include "api/HandOff.h"
 
 #include <QFuture>
 #include <QPromise>
@@ -16,9 +17,9 @@ namespace kernwell {
 
 // Runs jobs one after another on a worker thread. A job's result, or the
 // exception it threw (its type kept), arrives through the returned future,
-// which a coroutine can co_await (qcorofuture.h). Once stopped, a job that
-// has not started never runs: its future carries `cancellation` instead. The
-// thread ends when it has been idle for a while.
+// which a coroutine can co_await (qcorofuture.h), or through a HandOff. Once
+// stopped, a job that has not started never runs: its future carries
+// `cancellation` instead. The thread ends when it has been idle for a while.
 class BackgroundExecutor {
 public:
     explicit BackgroundExecutor(Error cancellation)
@@ -56,6 +57,24 @@ public:
             promise->finish();
         });
         return future;
+    }
+
+    // The same, with the job's result, or what it threw (`cancellation`
+    // once stopped), handed to `result` from the worker thread: no future,
+    // no continuation to attach while the job may already be ending.
+    template<typename Job, typename Result = std::invoke_result_t<Job>>
+    void run(Job job, std::shared_ptr<HandOff<Result>> result)
+    {
+        m_pool.start([this, result = std::move(result), job = std::move(job)]() mutable {
+            try {
+                if (m_stopped.load()) {
+                    throw m_cancellation;
+                }
+                result->deliver(job());
+            } catch (...) {
+                result->fail(std::current_exception());
+            }
+        });
     }
 
     // Stops for good: the jobs waiting and those run later are cancelled;

@@ -7,10 +7,8 @@
 
 #include <QFile>
 #include <QFileInfo>
-#include <QPromise>
 #include <QStringList>
 
-#include <QCoro/QCoroFuture>
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -105,37 +103,21 @@ std::optional<QStringList> listFolder(const QString& folder, QorLogger& logger)
     return names;
 }
 
-// Runs `add` on `executor` and hands its result, or what it threw, to
-// `promise` from the executor's thread: the waiting addFont is resumed
-// without a detour through this thread.
-void runInto(BackgroundExecutor& executor, std::function<bool()> add, std::shared_ptr<QPromise<bool>> promise)
-{
-    executor.run(std::move(add)).then(QtFuture::Launch::Sync, [promise](const QFuture<bool>& done) {
-        try {
-            promise->addResult(done.result());
-        } catch (...) {
-            promise->setException(std::current_exception());
-        }
-        promise->finish();
-    });
-}
-
-// Downloads, then adds on `executor`; runs detached and owns what it uses,
-// so it may outlive the store.
+// Downloads, then adds on `executor`, whose thread hands the outcome to
+// `added` (the waiting addFont resumes without a detour through this
+// thread); runs detached and owns what it uses, so it may outlive the store.
 QCoro::Task<> downloadThenAdd(std::shared_ptr<HTTPDataDownloader> downloader,
     std::shared_ptr<BackgroundExecutor> executor, QUrl remoteURL,
-    std::function<bool(const QByteArray&)> add, std::shared_ptr<QPromise<bool>> promise)
+    std::function<bool(const QByteArray&)> add, std::shared_ptr<HandOff<bool>> added)
 {
-    promise->start();
     QByteArray bytes;
     try {
         bytes = co_await downloader->downloadData(std::move(remoteURL));
     } catch (...) {
-        promise->setException(std::current_exception());
-        promise->finish();
+        added->fail(std::current_exception());
         co_return;
     }
-    runInto(*executor, std::bind(std::move(add), std::move(bytes)), std::move(promise));
+    executor->run(std::bind(std::move(add), std::move(bytes)), std::move(added));
 }
 
 } // namespace
@@ -176,7 +158,7 @@ QCoro::Task<bool> FontStore::removeFont(QString name)
                                  .arg(printable(name)));
         co_return false;
     }
-    const QFuture<bool> removal = unregisterAndDelete(name);
+    const std::shared_ptr<HandOff<bool>> removal = unregisterAndDelete(name);
     bool removed = false;
     try {
         removed = co_await removal;
@@ -187,9 +169,10 @@ QCoro::Task<bool> FontStore::removeFont(QString name)
     co_return removed;
 }
 
-QFuture<bool> FontStore::unregisterAndDelete(const QString& name)
+std::shared_ptr<HandOff<bool>> FontStore::unregisterAndDelete(const QString& name)
 {
-    return m_executor->run([path = pathOf(name), logger = m_logger, fontManager = m_fontManager] {
+    auto removed = std::make_shared<HandOff<bool>>();
+    m_executor->run([path = pathOf(name), logger = m_logger, fontManager = m_fontManager] {
         bool result = false;
         try {
             result = fontManager->unregisterFont(path);
@@ -203,7 +186,8 @@ QFuture<bool> FontStore::unregisterAndDelete(const QString& name)
             logger->logMessage(removeFileError() + failure->description());
         }
         return result;
-    });
+    }, removed);
+    return removed;
 }
 
 QCoro::Task<bool> FontStore::addFont(QString name, QUrl remoteURL)
@@ -227,7 +211,7 @@ QCoro::Task<bool> FontStore::addFont(QString name, QUrl remoteURL)
         }
         m_staged.insert(name, startAdd(name, remoteURL, generation, handovers));
     }
-    const QFuture<bool> added = m_staged.take(name).added;
+    const std::shared_ptr<HandOff<bool>> added = m_staged.take(name).added;
     const bool registered = co_await added;
     if (m_staged.isEmpty()) {
         m_fontManager->finishBatch();
@@ -274,11 +258,10 @@ void FontStore::prefetch(const QString& name, const QUrl& remoteURL)
 FontStore::Staging FontStore::startAdd(
     const QString& name, const QUrl& remoteURL, unsigned generation, unsigned handovers)
 {
-    auto promise = std::make_shared<QPromise<bool>>();
-    Staging staging { remoteURL, promise->future(), std::make_shared<std::atomic<bool>>(true) };
+    Staging staging { remoteURL, std::make_shared<HandOff<bool>>(), std::make_shared<std::atomic<bool>>(true) };
     DownloadedFont font { name, pathOf(name), m_logger, m_fontManager, m_walks, generation, handovers, staging.wanted };
     downloadThenAdd(m_downloader, m_executor, remoteURL,
-        [font = std::move(font)](const QByteArray& bytes) { return addDownloaded(font, bytes); }, std::move(promise));
+        [font = std::move(font)](const QByteArray& bytes) { return addDownloaded(font, bytes); }, staging.added);
     return staging;
 }
 
@@ -309,13 +292,18 @@ bool FontStore::addDownloaded(const DownloadedFont& font, const QByteArray& byte
 
 // Built outside the coroutine, holding its own references: the job must not
 // depend on `this` or on the coroutine's frame.
-QFuture<std::optional<bool>> FontStore::registerIfPresent(const QString& name, unsigned handovers, bool endsBatch)
+std::shared_ptr<HandOff<std::optional<bool>>> FontStore::registerIfPresent(
+    const QString& name, unsigned handovers, bool endsBatch)
 {
-    return m_executor->run([name, path = pathOf(name), logger = m_logger, fontManager = m_fontManager,
-                               walks = m_walks, handovers, endsBatch]() -> std::optional<bool> {
-        checkNotHandedOver(*walks, handovers);
-        return registerPresent(*logger, *fontManager, name, path, endsBatch);
-    });
+    auto registered = std::make_shared<HandOff<std::optional<bool>>>();
+    m_executor->run(
+        [name, path = pathOf(name), logger = m_logger, fontManager = m_fontManager, walks = m_walks, handovers,
+            endsBatch]() -> std::optional<bool> {
+            checkNotHandedOver(*walks, handovers);
+            return registerPresent(*logger, *fontManager, name, path, endsBatch);
+        },
+        registered);
+    return registered;
 }
 
 std::optional<bool> FontStore::registerPresent(

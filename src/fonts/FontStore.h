@@ -2,6 +2,7 @@
 
 #include "diagnostics/QorLogger.h"
 #include "fonts/BackgroundExecutor.h"
+#include "api/HandOff.h"
 #include "fonts/HTTPDataDownloader.h"
 #include "fonts/MacOSFontManager.h"
 
@@ -108,7 +109,7 @@ public:
 private:
     struct Staging {
         QUrl remoteURL;
-        QFuture<bool> added;
+        std::shared_ptr<HandOff<bool>> added;
         std::shared_ptr<std::atomic<bool>> wanted; // false once dropped: the font must not go in
     };
 
@@ -149,14 +150,15 @@ private:
     // it was registered); no value when it is not. Store's thread.
     static std::optional<bool> registerPresent(
         QorLogger& logger, MacOSFontManager& fontManager, const QString& name, const QString& path, bool endsBatch);
-    QFuture<std::optional<bool>> registerIfPresent(const QString& name, unsigned handovers, bool endsBatch);
+    std::shared_ptr<HandOff<std::optional<bool>>> registerIfPresent(
+        const QString& name, unsigned handovers, bool endsBatch);
     bool isPrefetched(const QString& name, const QUrl& remoteURL) const;
     // Downloads, then writes and registers on the store's thread, unless
     // the generation or the handovers have changed by then.
     Staging startAdd(const QString& name, const QUrl& remoteURL, unsigned generation, unsigned handovers);
     // Drops the prefetched fonts: those not in yet stay out.
     void dropStaged();
-    QFuture<bool> unregisterAndDelete(const QString& name);
+    std::shared_ptr<HandOff<bool>> unregisterAndDelete(const QString& name);
 
     QString m_rootDir;
     std::shared_ptr<QorLogger> m_logger;

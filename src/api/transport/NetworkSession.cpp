@@ -1,14 +1,12 @@
 #include "api/transport/NetworkSession.h"
 
+#include "api/HandOff.h"
 #include "api/transport/BeastWebSocketTask.h"
 #include "api/transport/HttpTransfer.h"
 #include "api/transport/NetworkThread.h"
 #include "api/transport/RequestCheck.h"
 
 #include <QFile>
-#include <QPromise>
-
-#include <QCoro/QCoroFuture>
 
 #include <optional>
 
@@ -69,7 +67,7 @@ namespace {
     // thread stopped before the transfer ended.
     class OutcomePromise {
     public:
-        OutcomePromise() { m_promise.start(); }
+        OutcomePromise() = default;
         ~OutcomePromise()
         {
             if (!m_fulfilled) {
@@ -81,16 +79,17 @@ namespace {
         OutcomePromise(const OutcomePromise&) = delete;
         OutcomePromise& operator=(const OutcomePromise&) = delete;
 
-        QFuture<HttpOutcome> future() { return m_promise.future(); }
+        // Awaited on the session's thread, which it resumes with one queued
+        // call: a download per font must not cost a train of posted events.
+        const std::shared_ptr<HandOff<HttpOutcome>>& outcome() const { return m_outcome; }
         void fulfil(HttpOutcome outcome)
         {
             m_fulfilled = true;
-            m_promise.addResult(std::move(outcome));
-            m_promise.finish();
+            m_outcome->deliver(std::move(outcome));
         }
 
     private:
-        QPromise<HttpOutcome> m_promise;
+        const std::shared_ptr<HandOff<HttpOutcome>> m_outcome = std::make_shared<HandOff<HttpOutcome>>();
         bool m_fulfilled = false;
     };
 
@@ -207,12 +206,12 @@ QCoro::Task<UrlDataResult> NetworkSession::fetchOnce(const UrlRequest& request)
         throw *refusal;
     }
     auto promise = std::make_shared<OutcomePromise>();
-    QFuture<HttpOutcome> future = promise->future();
+    const std::shared_ptr<HandOff<HttpOutcome>> awaited = promise->outcome();
     std::erase_if(m_transfers, [](const std::weak_ptr<HttpTransfer>& running) { return running.expired(); });
     m_transfers.push_back(HttpTransfer::start(*m_network, request, ProxyRoute::forUrl(request.url),
         [promise](HttpOutcome outcome) { promise->fulfil(std::move(outcome)); }));
     promise.reset(); // the transfer holds the only one: its end fulfils it
-    HttpOutcome outcome = co_await future;
+    HttpOutcome outcome = co_await awaited;
     if (outcome.error) {
         throw *outcome.error;
     }
