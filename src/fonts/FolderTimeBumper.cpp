@@ -2,16 +2,15 @@
 
 #include <QFile>
 
-#include <fcntl.h>
 #include <sys/stat.h>
 
 #include <algorithm>
 
 namespace kernwell {
 
-FolderTimeBumper::FolderTimeBumper(std::chrono::milliseconds quietPeriod, Touched touched)
+FolderTimeBumper::FolderTimeBumper(std::chrono::milliseconds quietPeriod, Touch touch)
     : m_quietPeriod(quietPeriod)
-    , m_touched(std::move(touched))
+    , m_touch(std::move(touch))
     , m_thread([this] { run(); })
 {
 }
@@ -71,16 +70,7 @@ void FolderTimeBumper::run()
             return;
         }
         lock.unlock();
-        QStringList touched;
-        for (const QString& folder : folders) {
-            // A folder gone since (its last link went) needs no touch.
-            if (::utimensat(AT_FDCWD, QFile::encodeName(folder).constData(), nullptr, 0) == 0) {
-                touched.append(folder);
-            }
-        }
-        if (!touched.isEmpty()) {
-            m_touched(touched);
-        }
+        m_touch(folders);
         lock.lock();
     }
 }

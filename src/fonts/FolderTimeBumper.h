@@ -12,9 +12,9 @@
 
 namespace kernwell {
 
-// Gives folders a newer modification time once more when their changes have
-// been quiet for a while, then hands them on (for their caches to be
-// rebuilt to match). Running applications need that one more change:
+// Has folders given a newer modification time once more when their changes
+// have been quiet for a while (by `touch`, which also brings their caches to
+// match). Running applications need that one more change:
 // fontconfig compares folder times in whole seconds with a strict ">"
 // against its last check, so a change made in the second of an
 // application's check goes unseen until the folder changes again; and GTK 3
@@ -25,9 +25,10 @@ namespace kernwell {
 // pending when it is destroyed are dropped: a quit does not wait for them.
 class FolderTimeBumper {
 public:
-    using Touched = std::function<void(const QStringList& folders)>;
+    // Gives the folders a newer time; called on the bumper's own thread.
+    using Touch = std::function<void(const QStringList& folders)>;
 
-    FolderTimeBumper(std::chrono::milliseconds quietPeriod, Touched touched);
+    FolderTimeBumper(std::chrono::milliseconds quietPeriod, Touch touch);
     ~FolderTimeBumper();
     FolderTimeBumper(const FolderTimeBumper&) = delete;
     FolderTimeBumper& operator=(const FolderTimeBumper&) = delete;
@@ -45,7 +46,7 @@ private:
     bool waitForANewerSecond(std::unique_lock<std::mutex>& lock, const QStringList& folders);
 
     const std::chrono::milliseconds m_quietPeriod;
-    const Touched m_touched;
+    const Touch m_touch;
     std::mutex m_mutex;
     std::condition_variable m_changed;
     QSet<QString> m_folders; // guarded by m_mutex, as are the fields below

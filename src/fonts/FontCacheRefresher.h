@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QHash>
+#include <QSet>
 #include <QStringList>
 
 #include <chrono>
@@ -34,6 +35,12 @@ public:
     // The same for folders that will not change again soon (a batch has
     // ended, or filled them): they are refreshed without waiting for a pause.
     void requestNow(const QStringList& folders);
+    // Gives `folders` a newer modification time, without waiting for a
+    // pause, and their caches the same time: a cache that was fresh before
+    // is rewritten as it is, without a scan, where the folder still holds
+    // just what the cache lists; any other is rebuilt. A folder that is gone
+    // is left so.
+    void touch(const QStringList& folders);
     // Blocks until every refresh requested so far is done.
     void wait();
 
@@ -57,6 +64,7 @@ private:
     // Guarded by m_mutex: to refresh, with their last change; settled ones
     // with the clock's earliest time.
     QHash<QString, Clock::time_point> m_folders;
+    QSet<QString> m_touches; // guarded by m_mutex
     std::condition_variable m_changed;
     unsigned long m_requested = 0; // guarded by m_mutex
     unsigned long m_done = 0; // guarded by m_mutex

@@ -51,7 +51,7 @@ MacOSFontManager::MacOSFontManager(RegistrationScope registrationScope, LinkFold
         m_cacheRefresher = std::make_unique<FontCacheRefresher>();
         m_folderTimeBumper = std::make_unique<FolderTimeBumper>(
             settings.quietPeriod, [refresher = m_cacheRefresher.get()](const QStringList& folders) {
-                refresher->request(folders);
+                refresher->touch(folders);
             });
     }
 }
