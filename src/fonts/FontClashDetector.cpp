@@ -4,6 +4,8 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
+#include <QHash>
 
 #include <fontconfig/fontconfig.h>
 
@@ -22,9 +24,15 @@ namespace {
         return QString::fromUtf8(reinterpret_cast<const char*>(value));
     }
 
-    QList<FontClashDetector::Face> facesOf(const FcFontSet* fonts, const QStringList& skippedFolders = {})
+    // The faces fontconfig knows: those under `ownFolders` by file name,
+    // the others as installed.
+    struct KnownFaces {
+        QList<FontClashDetector::Face> installed;
+        QHash<QString, QList<FontClashDetector::Face>> own; // in fontconfig's order
+    };
+
+    void addFaces(const FcFontSet* fonts, const QStringList& ownFolders, KnownFaces& known)
     {
-        QList<FontClashDetector::Face> faces;
         for (int i = 0; fonts && i < fonts->nfont; ++i) {
             FcPattern* pattern = fonts->fonts[i];
             FcChar8* file = nullptr;
@@ -32,20 +40,28 @@ namespace {
                 continue;
             }
             const QString path = QFile::decodeName(reinterpret_cast<const char*>(file));
-            const bool skipped = std::any_of(skippedFolders.cbegin(), skippedFolders.cend(),
+            const FontClashDetector::Face face { path, firstString(pattern, FC_FAMILY), firstString(pattern, FC_STYLE),
+                firstString(pattern, FC_POSTSCRIPT_NAME) };
+            const bool own = std::any_of(ownFolders.cbegin(), ownFolders.cend(),
                 [&](const QString& folder) { return path.startsWith(folder + QLatin1Char('/')); });
-            if (!skipped) {
-                faces.append({ path, firstString(pattern, FC_FAMILY), firstString(pattern, FC_STYLE),
-                    firstString(pattern, FC_POSTSCRIPT_NAME) });
+            if (own) {
+                known.own[QFileInfo(path).fileName()].append(face);
+            } else {
+                known.installed.append(face);
             }
         }
-        return faces;
     }
 
-    // Every face an application could pick, apart from those under `ownFolders`.
-    QList<FontClashDetector::Face> installedFaces(const QStringList& installedFolders, const QStringList& ownFolders)
+    QList<FontClashDetector::Face> facesOf(const FcFontSet* fonts)
     {
-        // A fresh configuration each time: the user may have installed fonts since.
+        KnownFaces known;
+        addFaces(fonts, {}, known);
+        return known.installed;
+    }
+
+    // Every face an application could pick; those under `ownFolders` apart.
+    KnownFaces knownFaces(const QStringList& installedFolders, const QStringList& ownFolders)
+    {
         FcConfig* config = nullptr;
         if (installedFolders.isEmpty()) {
             config = FcInitLoadConfigAndFonts();
@@ -58,10 +74,11 @@ namespace {
         if (!config) {
             return {};
         }
-        QList<FontClashDetector::Face> faces = facesOf(FcConfigGetFonts(config, FcSetSystem), ownFolders);
-        faces += facesOf(FcConfigGetFonts(config, FcSetApplication), ownFolders);
+        KnownFaces known;
+        addFaces(FcConfigGetFonts(config, FcSetSystem), ownFolders, known);
+        addFaces(FcConfigGetFonts(config, FcSetApplication), ownFolders, known);
         FcConfigDestroy(config);
-        return faces;
+        return known;
     }
 
     // Family and style as fontconfig compares them: without regard to case.
@@ -75,12 +92,13 @@ namespace {
 
 } // namespace
 
-FontClashDetector::FontClashDetector(
-    QStringList ownFolders, QStringList installedFolders, FileReader readFile, QObject* parent)
+FontClashDetector::FontClashDetector(QStringList ownFolders, QStringList installedFolders, FileReader readFile,
+    CacheWait waitForCaches, QObject* parent)
     : QObject(parent)
     , m_ownFolders(std::move(ownFolders))
     , m_installedFolders(std::move(installedFolders))
     , m_readFile(readFile ? std::move(readFile) : [](const QString& file) { return readFaces({ file }); })
+    , m_waitForCaches(waitForCaches ? std::move(waitForCaches) : [] {})
     // Only when nothing else wants the processor: the check reads every
     // installed face, and must not slow the start-up or a sync.
     , m_reader(this)
@@ -112,23 +130,37 @@ void FontClashDetector::checkFolder(const QString& folder)
 void FontClashDetector::checkListed(std::function<QStringList()> listFiles)
 {
     m_reader.post([this, listFiles = std::move(listFiles), own = m_ownFolders, installed = m_installedFolders,
-                      readFile = m_readFile](const IdleWorker::StopTest& stopped) -> IdleWorker::Result {
+                      readFile = m_readFile, waitForCaches = m_waitForCaches](
+                      const IdleWorker::StopTest& stopped) -> IdleWorker::Result {
+        const QStringList files = listFiles();
+        if (files.isEmpty() || stopped()) {
+            return {};
+        }
+        // Stale caches would have this check scan their folders itself,
+        // beside the refresh that is on its way.
+        waitForCaches();
+        // A fresh configuration each time: the user may have installed fonts since.
+        const KnownFaces known = knownFaces(installed, own);
         QList<Face> synced;
-        for (const QString& file : listFiles()) {
+        for (const QString& file : files) {
             if (stopped()) {
                 return {};
             }
-            synced += readFile(file);
+            // Registered: fontconfig has read its names already.
+            const QList<Face> listed = known.own.value(QFileInfo(file).fileName());
+            if (listed.isEmpty()) {
+                synced += readFile(file);
+            }
+            for (Face face : listed) {
+                face.file = file;
+                synced.append(face);
+            }
         }
         if (synced.isEmpty() || stopped()) {
             return {};
         }
-        const QList<Face> installedNow = installedFaces(installed, own);
-        if (stopped()) {
-            return {};
-        }
         // Runs on this object's thread, and only while it lives.
-        return [this, clashing = clashes(synced, installedNow)] {
+        return [this, clashing = clashes(synced, known.installed)] {
             report(clashing);
             // Here rather than on the reader's thread: the trim holds the
             // allocator's locks, which no thread should wait for behind one

@@ -34,13 +34,19 @@ public:
 
     // The faces of one synced file.
     using FileReader = std::function<QList<Face>(const QString& file)>;
+    // Returns once the font caches of the folders fontconfig reads are up
+    // to date; called on the check's thread.
+    using CacheWait = std::function<void()>;
 
     // Fonts under `ownFolders` are the synced ones and never count as
     // installed elsewhere. `installedFolders` empty: every font fontconfig
     // offers the user's applications; otherwise the fonts under these
-    // folders alone. `readFile` empty: readFaces() of the one file.
+    // folders alone. A synced file's faces are those fontconfig lists for a
+    // file of its name under `ownFolders` (where the font is registered),
+    // read from the caches after `waitForCaches`; `readFile` reads the file
+    // itself where it lists none (empty: readFaces() of the one file).
     explicit FontClashDetector(QStringList ownFolders, QStringList installedFolders = {}, FileReader readFile = {},
-        QObject* parent = nullptr);
+        CacheWait waitForCaches = {}, QObject* parent = nullptr);
     // Stops a check under way (between two files) without waiting for it.
     ~FontClashDetector() override;
 
@@ -70,6 +76,7 @@ private:
     const QStringList m_ownFolders;
     const QStringList m_installedFolders;
     const FileReader m_readFile;
+    const CacheWait m_waitForCaches;
     QSet<QString> m_reported; // files
     IdleWorker m_reader;
 };

@@ -73,7 +73,15 @@ MacOSProvider::MacOSProvider(QUrl apiRoot, NotificationCallback notificationCall
         = environment.downloader ? environment.downloader : std::make_shared<SessionDataDownloader>(urlSession);
     m_client = std::make_unique<Client>(std::move(apiRoot), urlSession, m_logger);
     auto fontManager = std::make_shared<MacOSFontManager>(environment.registrationScope);
-    m_clashDetector = std::make_unique<FontClashDetector>(QStringList { m_fontFolder, fontManager->linkDirectory() });
+    // The check reads the added fonts' names from the caches the
+    // registration has just brought up to date, instead of each file again.
+    m_clashDetector = std::make_unique<FontClashDetector>(QStringList { m_fontFolder, fontManager->linkDirectory() },
+        QStringList {}, FontClashDetector::FileReader {},
+        [fontManager = std::weak_ptr<MacOSFontManager>(fontManager)] {
+            if (const auto manager = fontManager.lock()) {
+                manager->waitForFlush();
+            }
+        });
     connect(m_clashDetector.get(), &FontClashDetector::clashFound, this,
         [this](const QString&, const QString& fontName) { reportClash(fontName); });
     m_fontStore = std::make_unique<FontStore>(m_fontFolder, m_logger, std::move(downloader), std::move(fontManager));
