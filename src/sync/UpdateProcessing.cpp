@@ -259,7 +259,11 @@ QCoro::Task<std::optional<QList<ClientNotification>>> MacOSProvider::applyUpdate
             }
             co_return std::nullopt;
         }
-        if (showsProgress) {
+        // At most a hundred steps: each goes to the window and onto the bus,
+        // and a step per font of a large update costs more than it tells.
+        constexpr qsizetype progressSteps = 100;
+        const auto step = [&toAdd](qsizetype count) { return count * progressSteps / toAdd.size(); };
+        if (showsProgress && step(index + 1) != step(index)) {
             setAddingProgress(index + 1, toAdd.size());
         }
         if (failure) {
