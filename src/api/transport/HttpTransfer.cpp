@@ -208,6 +208,15 @@ size_t HttpTransfer::onBody(char* data, size_t size, size_t count, void* self)
         return 0;
     }
     try {
+        if (transfer->m_body.isEmpty()) {
+            // Room for the whole announced body at once: grown chunk by
+            // chunk, a font's body is copied over and over as it grows.
+            curl_off_t announced = -1;
+            curl_easy_getinfo(transfer->m_handle.get(), CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &announced);
+            if (announced > length && announced <= bodyLimit) {
+                transfer->m_body.reserve(static_cast<qsizetype>(announced));
+            }
+        }
         transfer->m_body.append(data, length);
         return size * count;
     } catch (const std::exception& error) {
