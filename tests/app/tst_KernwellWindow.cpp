@@ -163,31 +163,6 @@ private slots:
         QVERIFY(registerTypefaces());
     }
 
-    // The windows take the desktop's scheme when they are built and follow
-    // it as it changes: here the application palette turning dark and back.
-    void windowsFollowTheDesktopScheme()
-    {
-        LocalService service;
-        RunningKernwell kernwell(service);
-        nextTurn();
-        MenuBarWindow* window = kernwellWindow();
-        QVERIFY(window);
-        const QPalette desktops = QApplication::palette();
-        const auto restore = qScopeGuard([&desktops] { QApplication::setPalette(desktops); });
-        const QColor light = schemeColours(ColorScheme::Light).background;
-        const QColor dark = schemeColours(ColorScheme::Dark).background;
-        QCOMPARE(window->view()->palette().color(QPalette::Window), light);
-
-        QApplication::setPalette(QPalette(QColor(0x30, 0x30, 0x30)));
-        QCOMPARE(window->view()->palette().color(QPalette::Window), dark);
-        const std::unique_ptr<QWidget> content = kernwell.toolkit.contentFactory({});
-        QCOMPARE(content->palette().color(QPalette::Window), dark);
-
-        QApplication::setPalette(desktops);
-        QCOMPARE(window->view()->palette().color(QPalette::Window), light);
-        QCOMPARE(content->palette().color(QPalette::Window), light);
-    }
-
     // Launching again and the hint's action open the sign-in window while
     // signed out, the Kernwell window once signed in.
     void activationOpensTheRightWindow()
@@ -402,6 +377,31 @@ private slots:
 
         runTask(kernwell.app->serviceProvider().signOut());
         QDBusConnection::disconnectFromBus(QStringLiteral("watcher"));
+    }
+
+    // The windows take the desktop's scheme when they are built and follow
+    // it as it changes: here the application palette turning dark and back.
+    void windowsFollowTheDesktopScheme()
+    {
+        LocalService service;
+        RunningKernwell kernwell(service);
+        nextTurn();
+        MenuBarWindow* window = kernwellWindow();
+        QVERIFY(window);
+        const QPalette desktops = QApplication::palette();
+        const auto restore = qScopeGuard([&desktops] { QApplication::setPalette(desktops); });
+        const QColor light = schemeColours(ColorScheme::Light).background;
+        const QColor dark = schemeColours(ColorScheme::Dark).background;
+        QCOMPARE(window->view()->palette().color(QPalette::Window), light);
+
+        QApplication::setPalette(QPalette(QColor(0x30, 0x30, 0x30)));
+        QCOMPARE(window->view()->palette().color(QPalette::Window), dark);
+        const std::unique_ptr<QWidget> content = kernwell.toolkit.contentFactory({});
+        QCOMPARE(content->palette().color(QPalette::Window), dark);
+
+        QApplication::setPalette(desktops);
+        QCOMPARE(window->view()->palette().color(QPalette::Window), light);
+        QCOMPARE(content->palette().color(QPalette::Window), light);
     }
 };
 
