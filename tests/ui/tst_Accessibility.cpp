@@ -523,6 +523,85 @@ private slots:
                 QVERIFY(widget->hasFocus());
                 QVERIFY2(widget->grab().toImage() != unfocused, qPrintable(widget->accessibleName()));
             }
+    // Every surface in every language the program ships, at 100 % and at
+    // 200 % (the offscreen screen, 800 × 800, is then 400 × 400): a window
+    // takes its designed size where the screen has room and shrinks to it
+    // where not, scrolling to the rest; no text is cut (a line that does not
+    // fit wraps at words; an address loses its middle, whole in its tooltip).
+    void surfacesFitInEveryLanguage_data()
+    {
+        QTest::addColumn<QString>("surface");
+        QTest::addColumn<QSize>("designed"); // of a window that scrolls
+        QTest::addColumn<QString>("language");
+        const QList<std::pair<const char*, QSize>> surfaces { { "signed-out popup", {} }, { "signed-in window", { 400, 426 } },
+            { "account panel", {} }, { "sign-in window", { 1064, 664 } }, { "welcome window", { 1064, 664 } } };
+        for (const auto& [surface, designed] : surfaces) {
+            for (const char* language : { "en", "de" }) {
+                QTest::addRow("%s, %s", surface, language) << QString::fromLatin1(surface) << designed << QString::fromLatin1(language);
+            }
+        }
+    }
+    void surfacesFitInEveryLanguage()
+    {
+        QFETCH(QString, surface);
+        QFETCH(QSize, designed);
+        QFETCH(QString, language);
+        QTranslator translation;
+        QVERIFY(language == QLatin1String("en")
+            || translation.load(QStringLiteral(KERNWELL_BINARY_DIR "/share/kernwell/translations/kernwell_%1.qm").arg(language)));
+        QCoreApplication::installTranslator(&translation);
+        const auto restore = qScopeGuard([&translation] { QCoreApplication::removeTranslator(&translation); });
+        session->setVisibleError(QStringLiteral("Unable to connect.")); // the longest status lines
+        QWidget* window = open(surface);
+        QVERIFY(window);
+        const QSize available = window->screen()->availableGeometry().size() - (window->frameGeometry().size() - window->size());
+        const auto fits = [&] {
+            auto* area = window->findChild<QScrollArea*>(QString(), Qt::FindDirectChildrenOnly);
+            return window->size() == designed.boundedTo(available) && area->widget()->width() <= area->viewport()->width() + area->horizontalScrollBar()->maximum()
+                && area->widget()->height() <= area->viewport()->height() + area->verticalScrollBar()->maximum();
+        };
+        QVERIFY(!designed.isValid() || fits());
+        if (surface == QLatin1String("signed-in window")) {
+            // It grows with the content when the user signs in again, as far as the screen allows.
+            session->setSignedIn(false);
+            QCoreApplication::processEvents();
+            session->setSignedIn(true);
+            QCoreApplication::processEvents();
+            QVERIFY(fits());
+        }
+        for (auto* widget : window->findChildren<QWidget*>()) {
+            if (!widget->isVisible()) {
+                continue;
+            }
+            QWidget* holder = widget->parentWidget();
+            bool whole = holder->rect().contains(widget->geometry()) || qobject_cast<QAbstractScrollArea*>(holder->parentWidget());
+            if (auto* label = qobject_cast<QLabel*>(widget)) {
+                whole &= label->wordWrap() ? label->heightForWidth(label->width()) <= label->height() : label->sizeHint().width() <= label->width();
+            } else if (auto* button = qobject_cast<TextButton*>(widget)) {
+                whole &= button->heightForWidth(button->width()) <= button->height();
+            } else if (auto* shrinking = qobject_cast<ShrinkingLabel*>(widget)) {
+                whole &= shrinking->shownText() == shrinking->text() || shrinking->shownLineCount() > 1
+                    || shrinking->shownText().contains(QChar(0x2026));
+            }
+            QVERIFY2(whole, qPrintable(QString::fromLatin1(widget->metaObject()->className()) + QStringLiteral(": ") + widget->accessibleName()));
+        }
+    }
+
+    // Each control draws its focus ring where it can be seen: inside its own rectangle.
+    void focusRingIsVisible_data() { surfaces(); }
+    void focusRingIsVisible()
+    {
+        QFETCH(QString, surface);
+        QWidget* window = open(surface);
+        QVERIFY(window);
+        for (auto* widget : window->findChildren<QWidget*>()) {
+            if (widget->isVisible() && widget->focusPolicy() != Qt::NoFocus) {
+                widget->clearFocus();
+                const QImage unfocused = widget->grab().toImage();
+                widget->setFocus(Qt::TabFocusReason);
+                QVERIFY(widget->hasFocus());
+                QVERIFY2(widget->grab().toImage() != unfocused, qPrintable(widget->accessibleName()));
+            }
     // The windows take their designed size where the screen has room and
     // shrink to it where it has not (at 200 %, 1280 × 800 leaves 640 × 400),
     // everything still reachable by scrolling. The test runs at 100 % and

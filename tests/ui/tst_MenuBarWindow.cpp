@@ -212,6 +212,12 @@ private slots:
         QTRY_COMPARE(signedIn()->width(), 500);
         QCOMPARE(signedIn()->panel()->geometry().center().x() + 1, 500 - 125);
         QCOMPARE(signedIn()->backdrop()->geometry(), signedIn()->rect());
+        // Right to left, the avatar and the panel under it are on the left.
+        signedIn()->setShowingPopover(false);
+        window()->setLayoutDirection(Qt::RightToLeft);
+        QTRY_VERIFY(signedIn()->avatar()->x() < 100);
+        QTest::mouseClick(signedIn()->avatar(), Qt::LeftButton);
+        QCOMPARE(signedIn()->panel()->geometry().center().x() + 1, 125);
     }
 
     // While an update adds several fonts the status line and the tooltip
