@@ -1,5 +1,6 @@
 #include "ui/ColorScheme.h"
 #include "ui/MenuBarExtra.h"
+#include "ui/MenuBarWindow.h"
 #include "ui/MenuBarPopup.h"
 #include "ui/MenuBarView.h"
 #include "ui/NotificationList.h"
@@ -15,6 +16,7 @@
 #include <QEvent>
 #include <QGuiApplication>
 #include <QScreen>
+#include <QScrollArea>
 #include <QElapsedTimer>
 #include <QSvgRenderer>
 
@@ -140,12 +142,19 @@ private slots:
     void contentFollowsTheScheme_data()
     {
         QTest::addColumn<bool>("openFirst");
-        QTest::newRow("given before the content is built") << false;
-        QTest::newRow("changed while it is open") << true;
+        QTest::addColumn<bool>("inAWindow");
+        QTest::newRow("given before the content is built") << false << false;
+        QTest::newRow("changed while it is open") << true << false;
+        QTest::newRow("changed while the window is open") << true << true;
     }
     void contentFollowsTheScheme()
     {
         QFETCH(bool, openFirst);
+        QFETCH(bool, inAWindow);
+        if (inAWindow) {
+            toolkit->trayAvailable = false;
+            extra = std::make_unique<MenuBarExtra>(*session, *toolkit, testPages(), [] { }, QStringLiteral("1.0 (1)"));
+        }
         session->setSignedIn(true);
         if (openFirst) {
             emit toolkit->trayActivated();
@@ -155,6 +164,10 @@ private slots:
         const QColor dark = schemeColours(ColorScheme::Dark).background;
         QCOMPARE(extra->view()->palette().color(QPalette::Window), dark);
         QCOMPARE(extra->view()->signedInView()->notificationList()->viewport()->palette().color(QPalette::Window), dark);
+        if (inAWindow) {
+            // Its scroll bars too, where the screen is too small for it.
+            QCOMPARE(extra->window()->findChild<QScrollArea*>()->palette().color(QPalette::Window), dark);
+        }
     }
 
     void popupStaysOnScreenWhenItGrowsWhileOpen()
