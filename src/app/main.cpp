@@ -139,6 +139,9 @@ int main(int argc, char** argv)
     QApplication application(argc, argv);
     QApplication::setQuitOnLastWindowClosed(false);
     installTranslations(application);
+    // Mirrored for a right-to-left language whether or not Qt's own
+    // translations, which would say so, are installed.
+    QApplication::setLayoutDirection(QLocale::system().textDirection());
 
     QCommandLineParser parser;
     describeCommandLine(parser);
@@ -215,9 +218,6 @@ int main(int argc, char** argv)
     const DesktopIntegration desktop(configuration.bundleIdentifier, QCoreApplication::applicationFilePath());
     try {
         desktop.ensureUrlHandler();
-    // Mirrored for a right-to-left language whether or not Qt's own
-    // translations, which would say so, are installed.
-    QApplication::setLayoutDirection(QLocale::system().textDirection());
     } catch (const Error& error) {
         logger->logError(error);
     }

@@ -12,7 +12,6 @@
 #include "ui/ShrinkingLabel.h"
 #include "ui/TextButton.h"
 #include "ui/UiResources.h"
-#include "ui/TextButton.h"
 #include "ui/UserModal.h"
 #include "ui/toolkit/QtToolkit.h"
 
@@ -508,21 +507,6 @@ private slots:
         QTest::mouseMove(window, away);
     }
 
-    // Each control draws its focus ring where it can be seen: inside its own rectangle.
-    void focusRingIsVisible_data() { surfaces(); }
-    void focusRingIsVisible()
-    {
-        QFETCH(QString, surface);
-        QWidget* window = open(surface);
-        QVERIFY(window);
-        for (auto* widget : window->findChildren<QWidget*>()) {
-            if (widget->isVisible() && widget->focusPolicy() != Qt::NoFocus) {
-                widget->clearFocus();
-                const QImage unfocused = widget->grab().toImage();
-                widget->setFocus(Qt::TabFocusReason);
-                QVERIFY(widget->hasFocus());
-                QVERIFY2(widget->grab().toImage() != unfocused, qPrintable(widget->accessibleName()));
-            }
     // Every surface in every language the program ships, at 100 % and at
     // 200 % (the offscreen screen, 800 × 800, is then 400 × 400): a window
     // takes its designed size where the screen has room and shrinks to it
@@ -602,91 +586,6 @@ private slots:
                 QVERIFY(widget->hasFocus());
                 QVERIFY2(widget->grab().toImage() != unfocused, qPrintable(widget->accessibleName()));
             }
-    // The windows take their designed size where the screen has room and
-    // shrink to it where it has not (at 200 %, 1280 × 800 leaves 640 × 400),
-    // everything still reachable by scrolling. The test runs at 100 % and
-    // at 200 % (the offscreen screen: 800 × 800, then 400 × 400).
-    void windowsFitTheScreen_data() { surfaces({ "", "400x426", "", "1064x664", "1064x664" }); }
-    void windowsFitTheScreen()
-    {
-        QFETCH(QString, surface);
-        QFETCH(QStringList, values);
-        const QStringList designed = values.first().split(QLatin1Char('x'));
-        QWidget* window = open(surface);
-        QVERIFY(window);
-        const QSize available = window->screen()->availableGeometry().size();
-        const QSize frame = window->frameGeometry().size() - window->size();
-        QCOMPARE(window->size(), QSize(designed.at(0).toInt(), designed.at(1).toInt()).boundedTo(available - frame));
-        if (surface == QLatin1String("signed-in window")) {
-            // It grows as the content does when the user signs in again, as far as the screen allows.
-            session->setSignedIn(false);
-            QCoreApplication::processEvents();
-            session->setSignedIn(true);
-            QCoreApplication::processEvents();
-            QCOMPARE(window->size(), QSize(designed.at(0).toInt(), designed.at(1).toInt()).boundedTo(available - frame));
-        }
-        QScrollArea* area = nullptr;
-        for (auto* candidate : window->findChildren<QScrollArea*>()) {
-            area = candidate->parentWidget() == window ? candidate : area;
-        }
-        QVERIFY(area);
-        const QWidget* content = area->widget();
-        QVERIFY(content->width() <= area->viewport()->width() + area->horizontalScrollBar()->maximum());
-        QVERIFY(content->height() <= area->viewport()->height() + area->verticalScrollBar()->maximum());
-    }
-
-    // No text is cut, in any language the program ships: a line that does
-    // not fit wraps (whole words), and one that cannot wrap (an address)
-    // loses its middle, the whole of it in its tooltip.
-    void noTextIsCut_data()
-    {
-        QTest::addColumn<QString>("surface");
-        QTest::addColumn<QString>("language");
-        for (const char* surface : { "signed-out popup", "signed-in window", "account panel", "sign-in window", "welcome window" }) {
-            for (const char* language : { "en", "de" }) {
-                QTest::addRow("%s, %s", surface, language) << QString::fromLatin1(surface) << QString::fromLatin1(language);
-            }
-        }
-    }
-    void noTextIsCut()
-    {
-        QFETCH(QString, surface);
-        QFETCH(QString, language);
-        QTranslator translation;
-        if (language != QLatin1String("en")) {
-            QVERIFY(translation.load(QStringLiteral(KERNWELL_BINARY_DIR "/share/kernwell/translations/kernwell_%1.qm").arg(language)));
-            QCoreApplication::installTranslator(&translation);
-        }
-        const auto restore = qScopeGuard([&translation] { QCoreApplication::removeTranslator(&translation); });
-        // The status lines with the error's, the longest.
-        session->setVisibleError(QStringLiteral("Unable to connect."));
-        QWidget* window = open(surface);
-        QVERIFY(window);
-        QCoreApplication::processEvents();
-        for (auto* widget : window->findChildren<QWidget*>()) {
-            if (!widget->isVisible()) {
-                continue;
-            }
-            const QString name = QString::fromLatin1(widget->metaObject()->className()) + QStringLiteral(": ") + widget->accessibleName();
-            if (auto* label = qobject_cast<QLabel*>(widget)) {
-                const QString shown = label->text() + QStringLiteral(" (") + QString::number(label->width()) + QStringLiteral(" wide)");
-                QVERIFY2(label->wordWrap() ? label->heightForWidth(label->width()) <= label->height()
-                                           : label->sizeHint().width() <= label->width(),
-                    qPrintable(shown));
-            } else if (auto* button = qobject_cast<TextButton*>(widget)) {
-                QVERIFY2(button->heightForWidth(button->width()) <= button->height(), qPrintable(name));
-            } else if (auto* shrinking = qobject_cast<ShrinkingLabel*>(widget)) {
-                QVERIFY2(shrinking->shownText() == shrinking->text() || shrinking->shownLineCount() > 1
-                        || shrinking->shownText().contains(QChar(0x2026)),
-                    qPrintable(name));
-            }
-            // Inside what holds it, unless that scrolls.
-            QWidget* holder = widget->parentWidget();
-            QVERIFY2(!holder || holder->rect().contains(widget->geometry()) || qobject_cast<QAbstractScrollArea*>(holder->parentWidget()),
-                qPrintable(name));
-        }
-    }
-
         }
     }
 };
