@@ -73,7 +73,9 @@ ProcessFigures sampleProcess(qint64 pid)
     figures.anonymousMb = static_cast<double>(kilobytes(rollup, "Anonymous")) / 1024.0;
     figures.rssMb = static_cast<double>(kilobytes(rollup, "Rss")) / 1024.0;
     figures.fds = static_cast<int>(QDir(QStringLiteral("/proc/%1/fd").arg(pid)).entryList(QDir::AllEntries | QDir::System).size());
-    figures.threads = static_cast<int>(kilobytes(readProc(pid, "status"), "Threads"));
+    const QByteArray status = readProc(pid, "status");
+    figures.rssAnonMb = static_cast<double>(kilobytes(status, "RssAnon")) / 1024.0;
+    figures.threads = static_cast<int>(kilobytes(status, "Threads"));
     // utime and stime: fields 14 and 15, counted after the command's closing parenthesis.
     const QByteArray stat = readProc(pid, "stat");
     const QList<QByteArray> fields = stat.mid(stat.lastIndexOf(')') + 2).split(' ');

@@ -13,6 +13,7 @@ namespace kernwell::bench {
 struct ProcessFigures {
     double privateMb = 0; // Private_Dirty: the process's own pages, anonymous ones and written copies
     double anonymousMb = 0; // Anonymous
+    double rssAnonMb = 0; // RssAnon: resident anonymous pages, as /proc/<pid>/status counts them
     double rssMb = 0; // shared libraries included
     int fds = 0;
     int threads = 0;
