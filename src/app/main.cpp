@@ -130,6 +130,14 @@ int main(int argc, char** argv)
     // allocator arena for each (up to eight per core) would each keep what
     // its burst freed.
     ::mallopt(M_ARENA_MAX, 2);
+    // Fixed, so that what the allocator keeps does not depend on the largest
+    // block freed so far: left to adapt, a large block freed (a big update's
+    // catalog answer) raises the first to its size and the second to twice
+    // that, and the arena the threads share then keeps as much free at its
+    // end, which no trim gives back. A font's file (a few hundred KiB) stays
+    // below the first.
+    ::mallopt(M_MMAP_THRESHOLD, 512 * 1024);
+    ::mallopt(M_TRIM_THRESHOLD, 1024 * 1024);
 #endif
     QApplication::setApplicationName(QStringLiteral("Kernwell"));
     QApplication::setApplicationVersion(QStringLiteral(KERNWELL_VERSION));
