@@ -8,6 +8,30 @@
         <translation>Hält Ihre Schriften im Einklang mit Ihrer Kernwell-Bibliothek.</translation>
     </message>
     <message>
+        <source>Tell whom the running Kernwell is signed in as, its connection, error, fonts and latest notification.</source>
+        <translation>Zeigt, als wer der laufende Kernwell angemeldet ist, seine Verbindung, seinen Fehler, seine Schriften und die neueste Mitteilung.</translation>
+    </message>
+    <message>
+        <source>List the synced fonts: family, style, font id, file.</source>
+        <translation>Listet die synchronisierten Schriften auf: Familie, Schnitt, Schrift-ID, Datei.</translation>
+    </message>
+    <message>
+        <source>With --list: as JSON.</source>
+        <translation>Mit --list: als JSON.</translation>
+    </message>
+    <message>
+        <source>Sign the running Kernwell out, as Log out does.</source>
+        <translation>Meldet den laufenden Kernwell ab, wie „Abmelden“.</translation>
+    </message>
+    <message>
+        <source>Quit the running Kernwell.</source>
+        <translation>Beendet den laufenden Kernwell.</translation>
+    </message>
+    <message>
+        <source>kernwell: give one of --status, --list [--json], --sign-out, --quit, alone.</source>
+        <translation>kernwell: Geben Sie genau eine der Optionen --status, --list [--json], --sign-out, --quit an, ohne weitere.</translation>
+    </message>
+    <message>
         <source>kernwell: URLs to hand to Kernwell (the browser&apos;s sign-in callback).</source>
         <translation>kernwell:-Adressen, die an Kernwell übergeben werden (die Rückmeldung der Anmeldung im Browser).</translation>
     </message>
@@ -65,6 +89,77 @@
     <message>
         <source>Update Error!</source>
         <translation>Fehler bei der Aktualisierung!</translation>
+    </message>
+</context>
+<context>
+    <name>RemoteCommands</name>
+    <message>
+        <source>signed out</source>
+        <translation>abgemeldet</translation>
+    </message>
+    <message>
+        <source>updating fonts</source>
+        <translation>Schriften werden aktualisiert</translation>
+    </message>
+    <message>
+        <source>interrupted</source>
+        <translation>unterbrochen</translation>
+    </message>
+    <message>
+        <source>connected</source>
+        <translation>verbunden</translation>
+    </message>
+    <message>
+        <source>Kernwell is not running.</source>
+        <translation>Kernwell läuft nicht.</translation>
+    </message>
+    <message>
+        <source>kernwell: Kernwell did not answer: %1</source>
+        <translation>kernwell: Kernwell hat nicht geantwortet: %1</translation>
+    </message>
+    <message>
+        <source>kernwell: Kernwell answered with a list this version cannot read.</source>
+        <translation>kernwell: Kernwell hat mit einer Liste geantwortet, die diese Version nicht lesen kann.</translation>
+    </message>
+    <message>
+        <source>Signed in as %1</source>
+        <translation>Angemeldet als %1</translation>
+    </message>
+    <message>
+        <source>Signed out</source>
+        <translation>Abgemeldet</translation>
+    </message>
+    <message>
+        <source>Connection: %1</source>
+        <translation>Verbindung: %1</translation>
+    </message>
+    <message>
+        <source>Error: %1</source>
+        <translation>Fehler: %1</translation>
+    </message>
+    <message>
+        <source>Fonts: %1 (%2)</source>
+        <translation>Schriften: %1 (%2)</translation>
+    </message>
+    <message>
+        <source>Latest notification: %1</source>
+        <translation>Neueste Mitteilung: %1</translation>
+    </message>
+    <message>
+        <source>Not signed in.</source>
+        <translation>Nicht angemeldet.</translation>
+    </message>
+    <message>
+        <source>kernwell: the sign-out has not finished yet.</source>
+        <translation>kernwell: Die Abmeldung ist noch nicht abgeschlossen.</translation>
+    </message>
+    <message>
+        <source>Signed out.</source>
+        <translation>Abgemeldet.</translation>
+    </message>
+    <message>
+        <source>kernwell: Kernwell has not quit yet.</source>
+        <translation>kernwell: Kernwell wurde noch nicht beendet.</translation>
     </message>
 </context>
 <context>
@@ -171,6 +266,63 @@
     <message>
         <source>Kernwell is already running for the data folder “%1”%2, in another login or without a session bus to reach it by. This one stops without touching any font; quit the other to use this one.</source>
         <translation>Kernwell läuft bereits für den Datenordner „%1“%2, in einer anderen Anmeldung oder ohne Sitzungsbus, über den es erreichbar wäre. Dieses beendet sich, ohne eine Schrift anzurühren; beenden Sie das andere, um dieses zu verwenden.</translation>
+    </message>
+</context>
+<context>
+    <name>kernwell::FontsDelegate</name>
+    <message>
+        <source>No preview</source>
+        <translation>Keine Vorschau</translation>
+    </message>
+</context>
+<context>
+    <name>kernwell::FontsModel</name>
+    <message>
+        <source>Families: %1, styles: %2, on disk: %3</source>
+        <translation>Familien: %1, Schnitte: %2, auf dem Datenträger: %3</translation>
+    </message>
+    <message>
+        <source>In use by %1</source>
+        <translation>Verwendet von %1</translation>
+    </message>
+    <message>
+        <source>%1: %2</source>
+        <translation>%1: %2</translation>
+    </message>
+</context>
+<context>
+    <name>kernwell::FontsWindow</name>
+    <message>
+        <source>Fonts on this computer</source>
+        <translation>Schriften auf diesem Computer</translation>
+    </message>
+    <message>
+        <source>Search families and styles</source>
+        <translation>Familien und Schnitte suchen</translation>
+    </message>
+    <message>
+        <source>Search fonts</source>
+        <translation>Schriften suchen</translation>
+    </message>
+    <message>
+        <source>Type a sample text</source>
+        <translation>Mustertext eingeben</translation>
+    </message>
+    <message>
+        <source>Sample text</source>
+        <translation>Mustertext</translation>
+    </message>
+    <message>
+        <source>Fonts</source>
+        <translation>Schriften</translation>
+    </message>
+    <message>
+        <source>No fonts are synced to this computer.</source>
+        <translation>Auf diesem Computer sind keine Schriften synchronisiert.</translation>
+    </message>
+    <message>
+        <source>No family or style matches “%1”.</source>
+        <translation>Keine Familie und kein Schnitt passt zu „%1“.</translation>
     </message>
 </context>
 <context>
@@ -436,6 +588,10 @@
     <message>
         <source>My library</source>
         <translation>Meine Bibliothek</translation>
+    </message>
+    <message>
+        <source>Fonts on this computer</source>
+        <translation>Schriften auf diesem Computer</translation>
     </message>
     <message>
         <source>Contact support</source>

@@ -198,7 +198,7 @@ void SignedInView::setShowingPopover(bool showing)
     // Built anew each time, with the user name of that moment.
     m_panel = new UserModal(
         m_checkForUpdates, [this] { m_session.signOut(); }, m_session.username(), m_versionString,
-        m_pages.supportURL, m_pages.libraryURL, m_toolkit, this);
+        m_pages.supportURL, m_pages.libraryURL, m_pages.showFontsOnComputer, m_toolkit, this);
     placePanel();
     m_panel->show();
     m_panel->raise();

@@ -18,13 +18,15 @@
 namespace kernwell {
 
 UserModal::UserModal(Action checkForUpdates, Action clickLogout, const std::optional<QString>& username,
-    const QString& versionString, const QUrl& supportURL, const QUrl& libraryURL, Toolkit& toolkit, QWidget* parent)
+    const QString& versionString, const QUrl& supportURL, const QUrl& libraryURL, Action showFontsOnComputer,
+    Toolkit& toolkit, QWidget* parent)
     : QFrame(parent)
     , m_avatar(new Avatar(28, this))
     , m_username(new ShrinkingLabel(typeface(Typeface::Regular, 14), 11, ShrinkingLabel::Overflow::Elide, this))
 {
     setObjectName(QStringLiteral("UserModal"));
-    setFixedSize(200, 213);
+    // One row more where the fonts on this computer can be shown.
+    setFixedSize(200, showFontsOnComputer ? 236 : 213);
     paintBackground(this);
     setAccessibleName(tr("Account"));
     const QFont font = typeface(Typeface::Regular, 14);
@@ -55,6 +57,9 @@ UserModal::UserModal(Action checkForUpdates, Action clickLogout, const std::opti
         m_controls.append(control);
     };
     add(makeLink(tr("My library"), libraryURL, toolkit, font, this));
+    if (showFontsOnComputer) {
+        add(makeButton(tr("Fonts on this computer"), font, Tone::Primary, std::move(showFontsOnComputer), this));
+    }
     add(makeLink(tr("Contact support"), supportURL, toolkit, font, this));
     add(makeButton(tr("Log out"), font, Tone::Primary, std::move(clickLogout), this));
     column->addSpacing(2);

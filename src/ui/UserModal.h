@@ -22,8 +22,8 @@ public:
     using Action = std::function<void()>;
 
     UserModal(Action checkForUpdates, Action clickLogout, const std::optional<QString>& username,
-        const QString& versionString, const QUrl& supportURL, const QUrl& libraryURL, Toolkit& toolkit,
-        QWidget* parent = nullptr);
+        const QString& versionString, const QUrl& supportURL, const QUrl& libraryURL, Action showFontsOnComputer,
+        Toolkit& toolkit, QWidget* parent = nullptr);
 
     Avatar* avatar() const { return m_avatar; }
     ShrinkingLabel* usernameLabel() const { return m_username; }

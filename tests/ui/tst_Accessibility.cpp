@@ -2,6 +2,7 @@
 #include "ui/Avatar.h"
 #include "ui/ColorScheme.h"
 #include "ui/ContentView.h"
+#include "ui/FontsWindow.h"
 #include "ui/ImageButton.h"
 #include "ui/MenuBarPopup.h"
 #include "ui/MenuBarView.h"
@@ -17,6 +18,7 @@
 
 #include "support/FakeSession.h"
 #include "FakeToolkit.h"
+#include "TestFonts.h"
 #include "support/UiTestHelpers.h"
 
 #include "TestMain.h"
@@ -100,7 +102,15 @@ private:
             line(NotificationSummary::Kind::update(QStringLiteral("Added Inter and 1 other"))),
             line(NotificationSummary::Kind::warning(QStringLiteral("Lora is also installed on this computer."))) });
         QWidget* window = nullptr;
-        if (surface.endsWith(QLatin1String(" window")) && surface != QLatin1String("signed-in window")) {
+        if (surface == QLatin1String("fonts window")) {
+            const QList<SyncedFont> fonts { { QStringLiteral("a"), TestFonts::path(QStringLiteral("Bold")),
+                                                QStringLiteral("Liberation Sans"), QStringLiteral("Bold") },
+                { QStringLiteral("b"), TestFonts::path(), QStringLiteral("Liberation Sans"), QStringLiteral("Regular") } };
+            menuWindow = std::make_unique<FontsWindow>([fonts] { return fonts; },
+                [](const QList<SyncedFont>&) { return FontsWindow::Usage(); }, std::chrono::hours(1));
+            menuWindow->show();
+            window = menuWindow.get();
+        } else if (surface.endsWith(QLatin1String(" window")) && surface != QLatin1String("signed-in window")) {
             // The main window as the toolkit builds it around its content.
             mainWindows = std::make_unique<QtToolkit>(nullptr);
             mainWindows->setMainWindowContent([this](Toolkit::Action dismiss) {
@@ -241,6 +251,10 @@ private slots:
             "Window: Kernwell|Link: Browse fonts|Graphic: Kernwell in the system tray|"
             "Button: You are now logged in. Close the window to continue.",
         });
+        QTest::newRow("fonts window") << QStringLiteral("fonts window")
+                                      << QStringList { QStringLiteral("Window: Fonts on this computer"),
+                                             QStringLiteral("EditableText: Search fonts"), QStringLiteral("EditableText: Sample text"),
+                                             QStringLiteral("List: Fonts"), QStringLiteral("ListItem: Liberation Sans: Bold, Regular") };
     }
     void tree()
     {
@@ -265,12 +279,13 @@ private slots:
             QCOMPARE(list->childCount(), 3);
             QVERIFY(list->child(0)->state().focusable);
         }
-        // Every control the keyboard reaches is a named link, button or list item; links and buttons can be pressed.
+        // Every control the keyboard reaches is a named link, button, list item, list or text field; links and
+        // buttons can be pressed.
         for (auto* widget : window->findChildren<QWidget*>()) {
             if (widget->isVisible() && (widget->focusPolicy() & Qt::TabFocus)) {
                 QAccessibleInterface* node = accessible(widget);
                 QVERIFY2(!node->text(QAccessible::Name).isEmpty(), widget->metaObject()->className());
-                QVERIFY2(node->role() == QAccessible::ListItem
+                QVERIFY2((QList { QAccessible::ListItem, QAccessible::List, QAccessible::EditableText }.contains(node->role()))
                         || (QList { QAccessible::Link, QAccessible::Button }.contains(node->role())
                             && node->actionInterface()->actionNames().contains(QAccessibleActionInterface::pressAction())),
                     qPrintable(describe(node)));
@@ -332,6 +347,7 @@ private slots:
         QTest::newRow("sign-in window, then signed in") << QStringLiteral("sign-in window") << QStringList { QStringLiteral("Browse fonts") };
         QTest::newRow("account panel, then Log out") << QStringLiteral("account panel")
                                                      << QStringList { QStringLiteral("Sign in with your browser") };
+        QTest::newRow("fonts window") << QStringLiteral("fonts window") << QStringList { QStringLiteral("Search fonts") };
     }
     void firstControlHasTheFocus()
     {

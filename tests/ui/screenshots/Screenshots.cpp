@@ -6,6 +6,7 @@
 #include "ui/Avatar.h"
 #include "ui/ColorScheme.h"
 #include "ui/ContentView.h"
+#include "ui/FontsWindow.h"
 #include "ui/MenuBarExtra.h"
 #include "ui/MenuBarView.h"
 #include "ui/MenuBarWindow.h"
@@ -17,10 +18,13 @@
 
 #include "FakeToolkit.h"
 #include "Sandbox.h"
+#include "TestFonts.h"
 
 #include <QApplication>
 #include <QDir>
 #include <QImage>
+#include <QLineEdit>
+#include <QSignalSpy>
 #include <QPainter>
 #include <QSvgRenderer>
 #include <QTest>
@@ -95,7 +99,10 @@ void menuBar(Album& album, ColorScheme scheme)
 {
     FakeSession session;
     FakeToolkit toolkit;
-    MenuBarView view(session, toolkit, testPages(), [] { }, QStringLiteral("Version 1.2 (34)"));
+    // As the application has them: the account panel offers the fonts on this computer.
+    ServicePages pages = testPages();
+    pages.showFontsOnComputer = [] { };
+    MenuBarView view(session, toolkit, pages, [] { }, QStringLiteral("Version 1.2 (34)"));
     applyColorScheme(&view, scheme);
     view.show();
     album.save(view, QStringLiteral("menubar-signed-out"));
@@ -112,6 +119,35 @@ void menuBar(Album& album, ColorScheme scheme)
     album.save(view, QStringLiteral("menubar-signed-in-error"));
     QTest::mouseClick(view.signedInView()->avatar(), Qt::LeftButton);
     album.save(view, QStringLiteral("menubar-account-panel"));
+}
+
+// "Fonts on this computer" over the bundled typeface, one program using it,
+// then the search narrowed to a style and a sample text typed.
+void fontsWindow(Album& album, ColorScheme scheme)
+{
+    QList<SyncedFont> fonts;
+    for (const QString& style : { QStringLiteral("Bold"), QStringLiteral("BoldItalic"), QStringLiteral("Italic"),
+             QStringLiteral("Regular") }) {
+        fonts.append({ style, TestFonts::path(style), QStringLiteral("Liberation Sans"), style, 410000, 0, 0 });
+    }
+    FontsWindow window([fonts] { return fonts; },
+        [](const QList<SyncedFont>&) { return FontsWindow::Usage { { QStringLiteral("Bold"), { QStringLiteral("Inkscape") } } }; },
+        std::chrono::hours(1));
+    applyColorScheme(&window, scheme);
+    window.resize(480, 420);
+    QSignalSpy usage(&window, &FontsWindow::usageUpdated);
+    window.show();
+    usage.wait();
+    album.save(window, QStringLiteral("fonts-window"));
+    QTest::keyClicks(window.searchField(), QStringLiteral("ital"));
+    QTest::keyClicks(window.sampleField(), QStringLiteral("The quick brown fox"));
+    album.save(window, QStringLiteral("fonts-window-search-sample"));
+    FontsWindow empty([] { return QList<SyncedFont>(); }, [](const QList<SyncedFont>&) { return FontsWindow::Usage(); },
+        std::chrono::hours(1));
+    applyColorScheme(&empty, scheme);
+    empty.resize(480, 300);
+    empty.show();
+    album.save(empty, QStringLiteral("fonts-window-empty"));
 }
 
 // The same content in the Kernwell window, where no tray popup can be shown.
@@ -175,6 +211,7 @@ int main(int argc, char** argv)
     for (auto [pictures, scheme] : { std::pair { &album, ColorScheme::Light }, std::pair { &dark, ColorScheme::Dark } }) {
         menuBar(*pictures, scheme);
         kernwellWindow(*pictures, scheme);
+        fontsWindow(*pictures, scheme);
         mainWindow(*pictures, scheme);
     }
     return album.failed() || dark.failed() ? 1 : 0;
