@@ -12,7 +12,18 @@ void ApplicationAdaptor::Activate(const QVariantMap&) { emit activateRequested()
 
 void ApplicationAdaptor::Open(const QStringList& uris, const QVariantMap&) { emit openRequested(uris); }
 
-// The application offers no actions; an unknown action only brings it forward.
-void ApplicationAdaptor::ActivateAction(const QString&, const QVariantList&, const QVariantMap&) { emit activateRequested(); }
+// An unknown action only brings the application forward.
+void ApplicationAdaptor::ActivateAction(const QString& actionName, const QVariantList&, const QVariantMap&)
+{
+    if (actionName == QLatin1String("show-fonts")) {
+        emit showFontsRequested();
+    } else if (actionName == QLatin1String("sign-out")) {
+        emit signOutRequested();
+    } else if (actionName == QLatin1String("quit")) {
+        emit quitRequested();
+    } else {
+        emit activateRequested();
+    }
+}
 
 } // namespace kernwell

@@ -8,7 +8,8 @@
 namespace kernwell {
 
 // org.freedesktop.Application on the running instance: launchers and a
-// second `kernwell URL` hand their URLs and activations over through it.
+// second `kernwell URL` hand their URLs and activations over through it. Its
+// actions: "show-fonts" (the fonts on this computer), "sign-out", "quit".
 class ApplicationAdaptor : public QDBusAbstractAdaptor {
     Q_OBJECT
     Q_CLASSINFO("D-Bus Interface", "org.freedesktop.Application")
@@ -24,6 +25,9 @@ public slots:
 signals:
     void activateRequested();
     void openRequested(const QStringList& uris);
+    void showFontsRequested();
+    void signOutRequested();
+    void quitRequested();
 };
 
 } // namespace kernwell

@@ -6,19 +6,16 @@
 
 namespace kernwell {
 
-namespace {
-
-    ServicePages pages(const AppConfiguration& configuration)
-    {
-        return ServicePages { configuration.authorizationURL, configuration.browseFontsURL, configuration.supportURL,
-            configuration.libraryURL, configuration.signupURL };
-    }
-
-} // namespace
-
-DesktopScenes::DesktopScenes(ColorSchemeSource& colorScheme)
+DesktopScenes::DesktopScenes(ColorSchemeSource& colorScheme, std::function<void()> showFontsOnComputer)
     : m_colorScheme(colorScheme)
+    , m_showFontsOnComputer(std::move(showFontsOnComputer))
 {
+}
+
+ServicePages DesktopScenes::pages(const AppConfiguration& configuration) const
+{
+    return ServicePages { configuration.authorizationURL, configuration.browseFontsURL, configuration.supportURL,
+        configuration.libraryURL, configuration.signupURL, m_showFontsOnComputer };
 }
 
 std::unique_ptr<QWidget> DesktopScenes::makeMainWindowContent(const SceneContext& context, Toolkit::Action dismiss)

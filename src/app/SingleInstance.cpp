@@ -15,6 +15,9 @@ SingleInstance::SingleInstance(QString bundleIdentifier, QDBusConnection bus, QO
     auto* adaptor = new ApplicationAdaptor(&m_exported);
     connect(adaptor, &ApplicationAdaptor::activateRequested, this, &SingleInstance::activateRequested);
     connect(adaptor, &ApplicationAdaptor::openRequested, this, &SingleInstance::openRequested);
+    connect(adaptor, &ApplicationAdaptor::showFontsRequested, this, &SingleInstance::showFontsRequested);
+    connect(adaptor, &ApplicationAdaptor::signOutRequested, this, &SingleInstance::signOutRequested);
+    connect(adaptor, &ApplicationAdaptor::quitRequested, this, &SingleInstance::quitRequested);
 }
 
 SingleInstance::~SingleInstance()

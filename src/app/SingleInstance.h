@@ -38,6 +38,10 @@ public:
 signals:
     void activateRequested();
     void openRequested(const QStringList& urls);
+    // The actions of ApplicationAdaptor.
+    void showFontsRequested();
+    void signOutRequested();
+    void quitRequested();
 
 private:
     QString m_identifier;

@@ -9,10 +9,12 @@
 #include "app/DesktopColorScheme.h"
 #include "app/DesktopScenes.h"
 #include "app/ExitWithdrawal.h"
+#include "app/FontsOnComputer.h"
 #include "app/GlyphdeckMacOS.h"
 #include "app/LauncherEntry.h"
 #include "app/MacOSNetworkWatcher.h"
 #include "app/QtUpdateAlert.h"
+#include "app/RemoteCommands.h"
 #include "app/SessionStateExporter.h"
 #include "app/SingleInstance.h"
 #include "app/SystemNotifications.h"
@@ -33,6 +35,7 @@
 #include <QLibraryInfo>
 #include <QLocale>
 #include <QStandardPaths>
+#include <QTextStream>
 #include <QTranslator>
 
 #include <chrono>
@@ -87,9 +90,79 @@ void describeCommandLine(QCommandLineParser& parser)
     parser.setApplicationDescription(QCoreApplication::translate("Kernwell", "Keeps your fonts in step with your Kernwell library."));
     parser.addHelpOption();
     parser.addVersionOption();
+    parser.addOptions({
+        { QStringLiteral("status"),
+            QCoreApplication::translate("Kernwell", "Tell whom the running Kernwell is signed in as, its connection, error, fonts and latest notification.") },
+        { QStringLiteral("list"), QCoreApplication::translate("Kernwell", "List the synced fonts: family, style, font id, file.") },
+        { QStringLiteral("json"), QCoreApplication::translate("Kernwell", "With --list: as JSON.") },
+        { QStringLiteral("sign-out"), QCoreApplication::translate("Kernwell", "Sign the running Kernwell out, as Log out does.") },
+        { QStringLiteral("quit"), QCoreApplication::translate("Kernwell", "Quit the running Kernwell.") },
+    });
     parser.addPositionalArgument(QStringLiteral("url"),
         QCoreApplication::translate("Kernwell", "kernwell: URLs to hand to Kernwell (the browser's sign-in callback)."),
         QStringLiteral("[url...]"));
+}
+
+// The data folder of the application (see DataFolderLock) and the folder
+// fontconfig reads its fonts from (see LinkFolder).
+QString dataFolder(const QString& bundleIdentifier)
+{
+    return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) + QLatin1Char('/') + bundleIdentifier;
+}
+
+QString linkFolder(const QString& bundleIdentifier)
+{
+    return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) + QStringLiteral("/fonts/") + bundleIdentifier;
+}
+
+// The command given to the running instance, if any; exit code 2 for a
+// command line that asks for two, or --json alone.
+std::optional<RemoteCommands::Command> remoteCommand(const QCommandLineParser& parser, int& usageError)
+{
+    std::optional<RemoteCommands::Command> command;
+    int given = 0;
+    for (const auto& [option, meaning] : { std::pair { "status", RemoteCommands::Command::Status },
+             std::pair { "list", RemoteCommands::Command::List }, std::pair { "sign-out", RemoteCommands::Command::SignOut },
+             std::pair { "quit", RemoteCommands::Command::Quit } }) {
+        if (parser.isSet(QLatin1String(option))) {
+            command = meaning;
+            ++given;
+        }
+    }
+    const bool json = parser.isSet(QStringLiteral("json"));
+    if (given > 1 || (json && command != RemoteCommands::Command::List) || (given > 0 && !parser.positionalArguments().isEmpty())) {
+        printLine(stderr, QCoreApplication::translate("Kernwell", "kernwell: give one of --status, --list [--json], --sign-out, --quit, alone."));
+        usageError = 2;
+        return std::nullopt;
+    }
+    return json ? std::optional(RemoteCommands::Command::ListJson) : command;
+}
+
+// Runs --status, --list, --sign-out or --quit against the running instance.
+std::optional<int> answerRemoteCommand(const QCommandLineParser& parser)
+{
+    int usageError = 0;
+    const std::optional<RemoteCommands::Command> command = remoteCommand(parser, usageError);
+    if (usageError != 0) {
+        std::fputs(qUtf8Printable(parser.helpText()), stderr);
+        return usageError;
+    }
+    if (!command) {
+        return std::nullopt;
+    }
+    AppConfiguration configuration;
+    try {
+        configuration = AppConfiguration::read(BundleInfo::fromFile(infoPlistPath()));
+    } catch (const Error& error) {
+        printLine(stderr, QCoreApplication::translate("Kernwell", "kernwell: configuration error: %1").arg(error.description()));
+        return 78; // EX_CONFIG
+    }
+    QTextStream out(stdout);
+    QTextStream err(stderr);
+    const QString id = configuration.bundleIdentifier;
+    return RemoteCommands(id, QDBusConnection::sessionBus(),
+        SyncedFontReader(dataFolder(id) + QStringLiteral("/fonts"), linkFolder(id)), out, err)
+        .run(*command);
 }
 
 // What --help and --version print, when one of them was given.
@@ -118,7 +191,10 @@ std::optional<int> answerBeforeDisplay(int argc, char** argv)
     if (!parser.parse(QCoreApplication::arguments())) {
         return std::nullopt;
     }
-    return answerInformationOptions(parser);
+    if (std::optional<int> answered = answerInformationOptions(parser)) {
+        return answered;
+    }
+    return answerRemoteCommand(parser);
 }
 
 } // namespace
@@ -186,8 +262,7 @@ int main(int argc, char** argv)
     // One instance per data folder as well, bus or none: a second one would
     // register, withdraw and delete the first one's fonts. Held until every
     // font of this run has been withdrawn.
-    const DataFolderLock dataFolderLock(QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation)
-        + QLatin1Char('/') + configuration.bundleIdentifier);
+    const DataFolderLock dataFolderLock(dataFolder(configuration.bundleIdentifier));
     if (!dataFolderLock.isHeld()) {
         printLine(stderr, QStringLiteral("kernwell: ") + dataFolderLock.problem());
         SystemNotifications(configuration.bundleIdentifier, bus)
@@ -245,7 +320,10 @@ int main(int argc, char** argv)
     environment.network = std::make_shared<MacOSNetworkWatcher>(QDBusConnection::systemBus());
     environment.identifier = configuration.bundleIdentifier;
     environment.build = configuration.build;
-    DesktopScenes scenes(colorScheme);
+    FontsOnComputer fontsOnComputer(dataFolder(configuration.bundleIdentifier) + QStringLiteral("/fonts"),
+        linkFolder(configuration.bundleIdentifier), bus,
+        SingleInstance::objectPath(configuration.bundleIdentifier) + QStringLiteral("/Fonts"));
+    DesktopScenes scenes(colorScheme, [&fontsOnComputer] { fontsOnComputer.open(); });
     std::unique_ptr<GlyphdeckMacOS> app;
     try {
         app = std::make_unique<GlyphdeckMacOS>(configuration, toolkit, delegate,
@@ -260,9 +338,14 @@ int main(int argc, char** argv)
     SessionStateExporter sessionState(
         app->serviceProvider(), bus, SingleInstance::objectPath(configuration.bundleIdentifier) + QStringLiteral("/Session"));
     sessionState.exportOnBus();
+    fontsOnComputer.exportOnBus();
 
     QObject::connect(&instance, &SingleInstance::openRequested, app.get(), &GlyphdeckMacOS::openUrls);
     QObject::connect(&instance, &SingleInstance::activateRequested, app.get(), &GlyphdeckMacOS::activate);
+    QObject::connect(&instance, &SingleInstance::showFontsRequested, &fontsOnComputer, &FontsOnComputer::open);
+    // As the account panel's Log out and Quit.
+    QObject::connect(&instance, &SingleInstance::signOutRequested, app.get(), [&app] { app->serviceProvider().signOut(); });
+    QObject::connect(&instance, &SingleInstance::quitRequested, &toolkit, [&toolkit] { toolkit.terminate(); });
     app->openUrls(urls);
 
     // Every way out (Quit, a termination signal, the session ending) passes

@@ -187,6 +187,88 @@ private slots:
         clearKeyring(email);
     }
 
+    // The command line against the Kernwell running signed in with one
+    // synced font, and against none: what it prints ("%fonts": the font
+    // folder), its exit code, and for --sign-out and --quit what is left.
+    void commandLine_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<bool>("running");
+        QTest::addColumn<int>("exitCode");
+        QTest::addColumn<QString>("output"); // a pattern in stdout, then stderr
+        QTest::addColumn<QString>("left"); // "signed out", "not running" or nothing
+
+        const QString listed = QStringLiteral("^Liberation Sans\tRegular\tliberation-sans\t%fonts/liberation-sans\n");
+        const QString json = QStringLiteral("\"fontId\": \"liberation-sans\"");
+        const QString notRunning = QStringLiteral("^Kernwell is not running\\.\n");
+        QTest::newRow("status") << QStringList { QStringLiteral("--status") } << true << 0
+                                << QStringLiteral("^Signed in as fonts@example\\.org\nConnection: (connected|updating fonts)\nFonts: 1 \\(")
+                                << QString();
+        QTest::newRow("list") << QStringList { QStringLiteral("--list") } << true << 0 << listed << QString();
+        QTest::newRow("list as JSON") << QStringList { QStringLiteral("--list"), QStringLiteral("--json") } << true << 0 << json
+                                      << QString();
+        QTest::newRow("sign out") << QStringList { QStringLiteral("--sign-out") } << true << 0 << QStringLiteral("^Signed out\\.\n")
+                                  << QStringLiteral("signed out");
+        QTest::newRow("quit") << QStringList { QStringLiteral("--quit") } << true << 0 << QString() << QStringLiteral("not running");
+        QTest::newRow("status, none running") << QStringList { QStringLiteral("--status") } << false << 3
+                                              << notRunning << QString();
+        QTest::newRow("sign out, none running") << QStringList { QStringLiteral("--sign-out") } << false << 3
+                                                << notRunning << QString();
+        QTest::newRow("quit, none running") << QStringList { QStringLiteral("--quit") } << false << 3
+                                            << notRunning << QString();
+        QTest::newRow("list, none running, from the folder") << QStringList { QStringLiteral("--list") } << false << 0 << listed
+                                                             << QString();
+        QTest::newRow("list as JSON, none running") << QStringList { QStringLiteral("--list"), QStringLiteral("--json") } << false
+                                                    << 0 << json << QString();
+        QTest::newRow("unknown option") << QStringList { QStringLiteral("--frobnicate") } << false << 2
+                                        << QStringLiteral("Usage: ") << QString();
+        QTest::newRow("--json alone") << QStringList { QStringLiteral("--json") } << false << 2 << QStringLiteral("Usage: ")
+                                      << QString();
+        QTest::newRow("two commands") << QStringList { QStringLiteral("--status"), QStringLiteral("--quit") } << false << 2
+                                      << QStringLiteral("Usage: ") << QString();
+    }
+    void commandLine()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(bool, running);
+        QFETCH(int, exitCode);
+        QFETCH(QString, output);
+        QFETCH(QString, left);
+        LocalService service;
+        const QString email = QStringLiteral("fonts@example.org");
+        QVERIFY(QDir().mkpath(fontFolder()));
+        QVERIFY(QFile::copy(TestFonts::path(), fontFolder() + QStringLiteral("/liberation-sans")));
+        writeInfoPlist(m_dir.filePath(QStringLiteral("Info.plist")), workingInfoPlist(service.baseUrl().toString()));
+        KernwellProcess kernwell;
+        if (running) {
+            storeRefreshToken(email, service.signIn(email).refreshToken);
+            QVERIFY(!kernwell::FontFolderAccount::write(fontFolder(), email));
+            startInstance(kernwell, service);
+            QVERIFY2(service.waitForOpenSockets(email, 1, std::chrono::seconds(30)), qPrintable(kernwell.standardError()));
+            QVERIFY(waitUntil([] { return !registeredFonts().isEmpty(); }, std::chrono::seconds(20)));
+        }
+        KernwellProcess command;
+        command.environment().insert(QStringLiteral("KERNWELL_INFO_PLIST"), m_dir.filePath(QStringLiteral("Info.plist")));
+        command.start(arguments);
+        QVERIFY(command.finish(std::chrono::seconds(40)));
+        const QString printed = command.standardOutput() + command.standardError();
+        const QRegularExpression pattern(QString(output).replace(QStringLiteral("%fonts"), QRegularExpression::escape(fontFolder())));
+        QVERIFY2(pattern.match(printed).hasMatch(), qPrintable(printed));
+        QCOMPARE(command.exitCode(), exitCode);
+        if (left == QLatin1String("signed out")) {
+            QVERIFY(instanceRunning());
+            QVERIFY(registeredFonts().isEmpty());
+        } else if (left == QLatin1String("not running")) {
+            QVERIFY(!instanceRunning());
+            QVERIFY(kernwell.finish());
+            QCOMPARE(kernwell.exitCode(), 0);
+        }
+        if (kernwell.isRunning()) {
+            stop(kernwell, SIGTERM);
+        }
+        clearKeyring(email);
+    }
+
     // However the run ends, no synced font stays registered; the files stay.
     void terminationUnregistersFonts_data()
     {
