@@ -39,10 +39,11 @@ namespace {
 
 } // namespace
 
-FontsOnComputer::FontsOnComputer(
-    QString fontFolder, QString linkFolder, QDBusConnection bus, QString objectPath, QObject* parent)
+FontsOnComputer::FontsOnComputer(QString fontFolder, QString linkFolder, ColorSchemeSource& colorScheme,
+    QDBusConnection bus, QString objectPath, QObject* parent)
     : QObject(parent)
     , m_reader(std::move(fontFolder), std::move(linkFolder))
+    , m_colorScheme(colorScheme)
     , m_bus(std::move(bus))
     , m_objectPath(std::move(objectPath))
 {
@@ -69,6 +70,9 @@ void FontsOnComputer::open()
     if (!m_window) {
         m_window = new FontsWindow([this] { return m_reader.read(); }, usersOfThisUser(), usageInterval);
         m_window->setAttribute(Qt::WA_DeleteOnClose);
+        applyColorScheme(m_window, m_colorScheme.colorScheme());
+        connect(&m_colorScheme, &ColorSchemeSource::colorSchemeChanged, m_window,
+            [window = m_window.data()](ColorScheme scheme) { applyColorScheme(window, scheme); });
         // The previews and the list go with the window, not later.
         connect(m_window, &QObject::destroyed, this, [this] { QTimer::singleShot(0, this, [] { releaseFreedMemory(); }); });
     }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/ColorSchemeSource.h"
 #include "fonts/SyncedFontReader.h"
 #include "ui/FontsWindow.h"
 
@@ -23,9 +24,10 @@ public:
     static constexpr const char* interfaceName = "org.kernwell.Kernwell.Fonts";
 
     // `fontFolder`: the font store's folder; `linkFolder`: where its fonts
-    // are registered (see LinkFolder).
-    FontsOnComputer(QString fontFolder, QString linkFolder, QDBusConnection bus, QString objectPath,
-        QObject* parent = nullptr);
+    // are registered (see LinkFolder). The window takes `colorScheme`'s
+    // scheme and follows its changes.
+    FontsOnComputer(QString fontFolder, QString linkFolder, ColorSchemeSource& colorScheme, QDBusConnection bus,
+        QString objectPath, QObject* parent = nullptr);
     ~FontsOnComputer() override;
 
     // False when there is no bus or the path is taken.
@@ -43,6 +45,7 @@ public slots:
 
 private:
     SyncedFontReader m_reader;
+    ColorSchemeSource& m_colorScheme;
     QDBusConnection m_bus;
     QString m_objectPath;
     bool m_exported = false;

@@ -321,7 +321,7 @@ int main(int argc, char** argv)
     environment.identifier = configuration.bundleIdentifier;
     environment.build = configuration.build;
     FontsOnComputer fontsOnComputer(dataFolder(configuration.bundleIdentifier) + QStringLiteral("/fonts"),
-        linkFolder(configuration.bundleIdentifier), bus,
+        linkFolder(configuration.bundleIdentifier), colorScheme, bus,
         SingleInstance::objectPath(configuration.bundleIdentifier) + QStringLiteral("/Fonts"));
     DesktopScenes scenes(colorScheme, [&fontsOnComputer] { fontsOnComputer.open(); });
     std::unique_ptr<GlyphdeckMacOS> app;
