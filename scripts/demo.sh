@@ -232,6 +232,38 @@ screenshot_kernwell_window() {
         || echo "  (screenshot $1 could not be taken)"
 }
 
+# The X window of "Fonts on this computer", told by its role.
+fonts_window() {
+    local id
+    for id in $(xwininfo -root -children 2>/dev/null | sed -n 's/^ *\(0x[0-9a-f]*\) ".*/\1/p'); do
+        if xprop -id "$id" WM_WINDOW_ROLE 2>/dev/null | grep -q '"FontsWindow"'; then
+            echo "$id"
+            return 0
+        fi
+    done
+    return 1
+}
+
+# Opens "Fonts on this computer" through the application's D-Bus action, as
+# the account panel's row does, prints what the command line lists, and
+# photographs the window.
+show_fonts_window() {
+    echo "  kernwell --list:"
+    "$DEMO_BUILD/bin/kernwell" --list 2>&1 | sed 's/^/    /'
+    if [ "$DEMO_SCREENSHOTS" != yes ]; then
+        return 0
+    fi
+    # dbus-send cannot send the action's empty array of variants; gdbus can.
+    gdbus call --session --dest "$BUNDLE_ID" --object-path "/${BUNDLE_ID//.//}" \
+        --method org.freedesktop.Application.ActivateAction show-fonts '[]' '{}' >/dev/null 2>&1 || {
+        echo "  (the fonts window could not be opened)"
+        return 0
+    }
+    wait_for "the fonts window to open" fonts_window
+    sleep 0.5 # let it paint
+    import -window "$(fonts_window)" "$DEMO_SHOTS/$1.png" 2>/dev/null || echo "  (screenshot $1 could not be taken)"
+}
+
 report() {
     STEP=$((STEP + 1))
     local state username
@@ -380,6 +412,7 @@ inside() {
         # shellcheck disable=SC2086
         wait_for "the $count styles to show in fc-list" all_listed $rest
         report "$count more styles added at once" added-many
+        show_fonts_window "$(printf '%02d' "$STEP")-added-many-fonts-window"
     fi
 
     echo
