@@ -208,7 +208,8 @@ QCoro::Task<UrlDataResult> NetworkSession::fetchOnce(const UrlRequest& request)
     auto promise = std::make_shared<OutcomePromise>();
     const std::shared_ptr<HandOff<HttpOutcome>> awaited = promise->outcome();
     std::erase_if(m_transfers, [](const std::weak_ptr<HttpTransfer>& running) { return running.expired(); });
-    m_transfers.push_back(HttpTransfer::start(*m_network, request, ProxyRoute::forUrl(request.url),
+    const ProxyRoute route = routeFor(request.url);
+    m_transfers.push_back(HttpTransfer::start(*m_network, request, route,
         [promise](HttpOutcome outcome) { promise->fulfil(std::move(outcome)); }));
     promise.reset(); // the transfer holds the only one: its end fulfils it
     HttpOutcome outcome = co_await awaited;
@@ -216,6 +217,22 @@ QCoro::Task<UrlDataResult> NetworkSession::fetchOnce(const UrlRequest& request)
         throw *outcome.error;
     }
     co_return UrlDataResult { std::move(outcome.body), std::move(outcome.response) };
+}
+
+ProxyRoute NetworkSession::routeFor(const QUrl& url)
+{
+    // Each question costs libproxy a read of the system's service list and
+    // this thread a wait for libproxy's: per font of a large update, that
+    // was most of the update's time on this thread.
+    if (m_transfers.empty()) {
+        m_routes.clear();
+    }
+    const QString server = url.scheme() + QLatin1Char(' ') + url.host(QUrl::FullyEncoded) + QLatin1Char(' ')
+        + QString::number(url.port(-1));
+    if (const auto known = m_routes.constFind(server); known != m_routes.cend()) {
+        return known.value();
+    }
+    return m_routes.insert(server, ProxyRoute::forUrl(url)).value();
 }
 
 QCoro::Task<UrlDataResult> NetworkSession::download(QUrl url)

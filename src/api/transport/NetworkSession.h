@@ -1,6 +1,10 @@
 #pragma once
 
 #include "api/UrlSession.h"
+#include "api/transport/ProxyRoute.h"
+
+#include <QHash>
+#include <QString>
 
 #include <chrono>
 #include <memory>
@@ -29,9 +33,14 @@ public:
 
 private:
     QCoro::Task<UrlDataResult> fetchOnce(const UrlRequest& request);
+    // The desktop's proxy for `url`, asked once per server for as long as
+    // transfers keep running: a burst of downloads (an update's fonts) asks
+    // once, the next burst asks again.
+    ProxyRoute routeFor(const QUrl& url);
 
     std::shared_ptr<NetworkThread> m_network;
     std::vector<std::weak_ptr<HttpTransfer>> m_transfers; // the ones that may still run
+    QHash<QString, ProxyRoute> m_routes; // by scheme, host and port; while transfers run
 
 };
 
