@@ -213,10 +213,12 @@ QCoro::Task<std::optional<QList<ClientNotification>>> MacOSProvider::applyUpdate
 {
     const std::shared_ptr<Cancellation> session = m_session;
     // Fonts are collected one at a time, but the next ones are downloaded,
-    // written and registered meanwhile: twice as many as the network
-    // session fetches at once from one server, so that its connections
-    // never wait for the adds to catch up.
-    constexpr qsizetype downloadsAhead = 12;
+    // written and registered meanwhile: enough that each of the network
+    // session's connections to a server (six) finds its next request waiting
+    // when an answer ends, however long an answer takes to reach this
+    // thread and the store's: the wait between threads, not the work,
+    // bounded an update's time.
+    constexpr qsizetype downloadsAhead = 32;
     QStringList names;
     for (const FontForAppend& font : toAdd) {
         names.append(font.fontId);
