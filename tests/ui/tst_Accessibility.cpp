@@ -9,8 +9,8 @@
 #include "ui/MenuBarWindow.h"
 #include "ui/NotificationList.h"
 #include "ui/NotificationRow.h"
-#include "ui/SignedInView.h"
 #include "ui/ShrinkingLabel.h"
+#include "ui/SignedInView.h"
 #include "ui/TextButton.h"
 #include "ui/UiResources.h"
 #include "ui/UserModal.h"
@@ -23,19 +23,19 @@
 
 #include "TestMain.h"
 
+#include <QAbstractScrollArea>
 #include <QAccessible>
 #include <QApplication>
-#include <QAbstractScrollArea>
 #include <QMetaEnum>
-#include <QPointer>
-
 #include <QLabel>
-#include <algorithm>
+#include <QPointer>
 #include <QScopeGuard>
 #include <QScreen>
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QTranslator>
+
+#include <algorithm>
 #include <cmath>
 #include <memory>
 
@@ -71,7 +71,6 @@ double contrast(const QColor& one, const QColor& other)
     const double b = luminance(other);
     return (std::max(a, b) + 0.05) / (std::min(a, b) + 0.05);
 }
-
 
 } // namespace
 
