@@ -38,6 +38,7 @@
 #include <QTextStream>
 #include <QTranslator>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -88,6 +89,8 @@ void printLine(FILE* stream, const QString& line)
 void describeCommandLine(QCommandLineParser& parser)
 {
     parser.setApplicationDescription(QCoreApplication::translate("Kernwell", "Keeps your fonts in step with your Kernwell library."));
+    // "-platform xcb" names one option, as the toolkit reads it.
+    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
     parser.addHelpOption();
     parser.addVersionOption();
     parser.addOptions({
@@ -182,6 +185,22 @@ std::optional<int> answerInformationOptions(const QCommandLineParser& parser)
 // --help and --version answer before the window system is reached, so that
 // they work in a terminal without a display. Everything else is read once the
 // GUI application has taken its own options (-platform, -session, ...).
+// True when every option the parser did not know is one the GUI
+// application takes for itself.
+bool onlyToolkitOptionsUnknown(const QCommandLineParser& parser)
+{
+    static const QStringList toolkit { QStringLiteral("platform"), QStringLiteral("platformpluginpath"),
+        QStringLiteral("platformtheme"), QStringLiteral("plugin"), QStringLiteral("qmljsdebugger"),
+        QStringLiteral("qwindowgeometry"), QStringLiteral("qwindowicon"), QStringLiteral("qwindowtitle"),
+        QStringLiteral("reverse"), QStringLiteral("session"), QStringLiteral("display"), QStringLiteral("geometry"),
+        QStringLiteral("name"), QStringLiteral("title"), QStringLiteral("icon"), QStringLiteral("visual"),
+        QStringLiteral("ncols"), QStringLiteral("cmap"), QStringLiteral("nograb"), QStringLiteral("dograb"),
+        QStringLiteral("sync"), QStringLiteral("style"), QStringLiteral("stylesheet"), QStringLiteral("widgetcount") };
+    const QStringList unknown = parser.unknownOptionNames();
+    return !unknown.isEmpty()
+        && std::all_of(unknown.cbegin(), unknown.cend(), [](const QString& name) { return toolkit.contains(name); });
+}
+
 std::optional<int> answerBeforeDisplay(int argc, char** argv)
 {
     QCoreApplication core(argc, argv);
@@ -189,7 +208,14 @@ std::optional<int> answerBeforeDisplay(int argc, char** argv)
     QCommandLineParser parser;
     describeCommandLine(parser);
     if (!parser.parse(QCoreApplication::arguments())) {
-        return std::nullopt;
+        if (onlyToolkitOptionsUnknown(parser)) {
+            return std::nullopt; // read again once the GUI application has taken its own
+        }
+        // Answered here, so that a mistyped option gets its usage in a
+        // terminal without a display too.
+        printLine(stderr, QStringLiteral("kernwell: ") + parser.errorText());
+        std::fputs(qUtf8Printable(parser.helpText()), stderr);
+        return 2;
     }
     if (std::optional<int> answered = answerInformationOptions(parser)) {
         return answered;
@@ -235,6 +261,10 @@ int main(int argc, char** argv)
         return 2;
     }
     if (const std::optional<int> exitCode = answerInformationOptions(parser)) {
+        return *exitCode;
+    }
+    // Given with a toolkit option (-platform ...), a command comes this far.
+    if (const std::optional<int> exitCode = answerRemoteCommand(parser)) {
         return *exitCode;
     }
     const QStringList urls = parser.positionalArguments();

@@ -50,8 +50,15 @@ private slots:
             QTest::newRow("version" + where) << QStringList { QStringLiteral("--version") } << 0
                                              << QStringLiteral("kernwell 0.1.0\n") << QString() << withoutDisplay;
         }
-        QTest::newRow("unknown option") << QStringList { QStringLiteral("--frobnicate") } << 2 << QString()
-                                        << QStringLiteral("Unknown option 'frobnicate'.") << false;
+        for (const bool withoutDisplay : { false, true }) {
+            QTest::newRow(withoutDisplay ? "unknown option without a display" : "unknown option")
+                << QStringList { QStringLiteral("--frobnicate") } << 2 << QString()
+                << QStringLiteral("Unknown option 'frobnicate'.") << withoutDisplay;
+        }
+        QTest::newRow("--json without --list") << QStringList { QStringLiteral("--json") } << 2 << QString()
+                                               << QStringLiteral("give one of --status") << true;
+        QTest::newRow("two commands") << QStringList { QStringLiteral("--status"), QStringLiteral("--quit") } << 2 << QString()
+                                      << QStringLiteral("give one of --status") << true;
         QTest::newRow("the toolkit's own option") << QStringList { QStringLiteral("-platform"), QStringLiteral("offscreen"),
             QStringLiteral("--version") } << 0 << QStringLiteral("kernwell 0.1.0\n") << QString() << false;
     }
