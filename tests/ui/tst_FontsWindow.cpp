@@ -15,6 +15,8 @@
 #include <QTemporaryDir>
 
 #include <csignal>
+#include <cstdlib>
+#include <cstring>
 
 #include <fcntl.h>
 #include <sys/mman.h>
@@ -28,17 +30,53 @@ using namespace kernwell::test;
 
 namespace {
 
+// In a forked child: drops the mappings of files under `folder` that it
+// inherited (the window's previews), so that it maps only what it maps
+// itself. System calls and plain C only, as after a fork.
+void unmapInherited(const char* folder)
+{
+    static char maps[1 << 20];
+    const int fd = ::open("/proc/self/maps", O_RDONLY);
+    size_t length = 0;
+    for (ssize_t got = 1; got > 0 && length < sizeof maps - 1; length += size_t(got)) {
+        got = ::read(fd, maps + length, sizeof maps - 1 - length);
+        if (got < 0) {
+            got = 0;
+        }
+    }
+    ::close(fd);
+    maps[length] = '\0';
+    for (char* line = maps; *line != '\0';) {
+        char* end = std::strchr(line, '\n');
+        if (end) {
+            *end = '\0';
+        }
+        if (std::strstr(line, folder)) {
+            char* next = nullptr;
+            const unsigned long from = std::strtoul(line, &next, 16);
+            const unsigned long to = std::strtoul(next + 1, nullptr, 16);
+            ::munmap(reinterpret_cast<void*>(from), to - from);
+        }
+        if (!end) {
+            break;
+        }
+        line = end + 1;
+    }
+}
+
 // A program named `name` that maps `path`, as one that draws with the font
 // does, until it is killed.
 pid_t mapInChild(const QString& path, const char* name)
 {
     const QByteArray file = QFile::encodeName(path);
+    const QByteArray folder = QFile::encodeName(QFileInfo(path).path());
     int ready[2];
     if (::pipe(ready) != 0) {
         return -1;
     }
     const pid_t child = ::fork();
     if (child == 0) {
+        unmapInherited(folder.constData());
         const int fd = ::open(file.constData(), O_RDONLY);
         struct stat status { };
         ::fstat(fd, &status);
@@ -93,6 +131,9 @@ private slots:
         QTest::newRow("in use by a program mapping one style") << library << QString() << QStringLiteral("b") << QString()
             << QStringList { QStringLiteral("Alpha Serif: Bold, Regular. In use by inkscape-bin"), QStringLiteral("Zeta Sans: Regular") }
             << QStringLiteral("Families: 2, styles: 3, on disk: %size");
+        QTest::newRow("in use from a later look, while the window shows") << library << QString() << QStringLiteral("z") << QString()
+            << QStringList { QStringLiteral("Alpha Serif: Bold, Regular"), QStringLiteral("Zeta Sans: Regular. In use by inkscape-bin") }
+            << QStringLiteral("Families: 2, styles: 3, on disk: %size");
         QTest::newRow("in use, named by its desktop entry") << library << QStringLiteral("zeta") << QStringLiteral("z")
             << QStringLiteral("Inkscape") << QStringList { QStringLiteral("Zeta Sans: Regular. In use by Inkscape") }
             << QStringLiteral("Families: 2, styles: 3, on disk: %size");
@@ -121,7 +162,9 @@ private slots:
             }
             bytes += QFileInfo(path).size();
         }
-        const pid_t program = mapped.isEmpty() ? 0 : mapInChild(folder.filePath(mapped), "inkscape-bin");
+        // The program starts using the font only after the window's first look.
+        const bool later = QString::fromLatin1(QTest::currentDataTag()).endsWith(QLatin1String("while the window shows"));
+        pid_t program = mapped.isEmpty() || later ? 0 : mapInChild(folder.filePath(mapped), "inkscape-bin");
         QVERIFY(program >= 0);
         QFile ownCopy(folder.filePath(mapped));
         if (!mapped.isEmpty()) {
@@ -140,10 +183,15 @@ private slots:
             [&desktopNames](const QList<SyncedFont>& fonts) {
                 return FontUsageScanner(QStringLiteral("/proc"), ::getpid(), ::getuid(), desktopNames).scan(fonts);
             },
-            std::chrono::hours(1));
+            later ? std::chrono::milliseconds(20) : std::chrono::milliseconds(std::chrono::hours(1)));
         QSignalSpy usage(&window, &FontsWindow::usageUpdated);
         window.show();
         QVERIFY(usage.wait());
+        if (later) {
+            QVERIFY(!window.model().index(1).data().toString().contains(QLatin1String("In use")));
+            program = mapInChild(folder.filePath(mapped), "inkscape-bin");
+            QTRY_COMPARE(window.model().index(1).data().toString(), rows.at(1));
+        }
         if (program > 0) {
             ::kill(program, SIGKILL);
             ::waitpid(program, nullptr, 0);
