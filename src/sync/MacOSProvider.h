@@ -206,6 +206,8 @@ private:
     Sleeper m_sleeper;
     KeychainWriter m_keychain;
     FailureStreak m_failureStreak;
+    // What the last message that failed was to remove: applied with the next.
+    QStringList m_pendingRemovals;
 
     bool m_storedCredentialsRead = false;
     bool m_signedIn = false;

@@ -43,6 +43,8 @@ QCoro::Task<> MacOSProvider::startSync()
     auto session = std::make_shared<Cancellation>(m_lifetime);
     m_session = session;
     m_failureStreak.end();
+    // Nothing of an earlier session (or account) is removed in this one.
+    m_pendingRemovals.clear();
     const bool handedOver = claimFontFolder();
     // On the store's thread: the session's start does not wait for a large
     // library, and the updates it receives are applied after the walk.

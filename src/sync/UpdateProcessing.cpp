@@ -111,6 +111,7 @@ QCoro::Task<bool> MacOSProvider::processMessage(WebSocketMessage message, std::s
         co_return false;
     }
     deliver(untold);
+    m_pendingRemovals.clear();
     setConnectionState(ConnectionState::SignedIn);
     co_return true;
 }
@@ -155,11 +156,25 @@ QCoro::Task<std::optional<UpdateWork>> MacOSProvider::handleMessage(WebSocketMes
         m_logger->logMessage(malformed + describe(message));
         co_return std::nullopt;
     }
-    if (!decoded->styles) {
+    const QStringList addIds = decoded->styles ? decoded->styles->append.value_or(QStringList()) : QStringList();
+    QStringList removeIds = decoded->styles ? decoded->styles->remove.value_or(QStringList()) : QStringList();
+    // The service counts a message as read when it is read, so the removals
+    // of one that then failed never come again: they go with this one,
+    // unless it brings the style back.
+    for (const QString& id : std::as_const(m_pendingRemovals)) {
+        if (!addIds.contains(id) && !removeIds.contains(id)) {
+            removeIds.append(id);
+        }
+    }
+    m_pendingRemovals.clear();
+    for (const QString& id : std::as_const(removeIds)) {
+        if (FontStore::isValidFontId(id)) {
+            m_pendingRemovals.append(id);
+        }
+    }
+    if (!decoded->styles && removeIds.isEmpty()) {
         co_return UpdateWork {};
     }
-    const QStringList addIds = decoded->styles->append.value_or(QStringList());
-    const QStringList removeIds = decoded->styles->remove.value_or(QStringList());
     const QStringList allIds = addIds + removeIds;
 
     QList<QueryResult::Font> fonts;

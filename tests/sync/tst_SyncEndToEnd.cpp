@@ -169,6 +169,35 @@ private slots:
         runTask(provider.signOut());
         QVERIFY(waitUntil([&] { return syncEnded; }, 30s));
     }
+
+    // The service counts a message as read once it is read: a removal in one
+    // that fails (here at its catalog query, the access token having
+    // expired) is not sent again, and goes with the next message.
+    void aFailedRemovalIsNotLost()
+    {
+        LocalService::Options options;
+        options.accessTokenLifetimeSeconds = 1;
+        LocalService service(options);
+        const QList<LocalService::Style> styles = service.catalog();
+        QStringList posted;
+        ProviderEnvironment environment;
+        environment.build = QStringLiteral("1");
+        environment.secondLength = 10ms;
+        auto logger = std::make_shared<RecordingLogger>();
+        MacOSProvider provider(
+            service.baseUrl(), [&](const QString& title, const QString&) { posted.append(title); },
+            std::make_shared<MacOSTokenStorage>(logger), logger, environment);
+        runTask(provider.signIn(service.createUser(email), email));
+        [](MacOSProvider& p) -> QCoro::Task<> { co_await p.startSync(); }(provider);
+        QVERIFY(service.waitForOpenSockets(email, 1));
+        service.syncStyles(email, { styles[2].id });
+        QVERIFY(waitUntil([&] { return !posted.isEmpty(); }, 30s));
+        QTest::qWait(1500); // the access token expires
+        service.syncStyles(email, { styles[3].id }, { styles[2].id });
+        const QString removed = QStringLiteral("Removed ") + styles[2].family + QLatin1Char(' ') + styles[2].style;
+        QVERIFY2(waitUntil([&] { return posted.contains(removed); }, 30s), qPrintable(posted.join(QLatin1Char('\n'))));
+        runTask(provider.signOut());
+    }
 };
 
 KERNWELL_TEST_MAIN(TestSyncEndToEnd)

@@ -259,6 +259,37 @@ private slots:
         }
     }
 
+    // The service counts a message as read once it is read, so what one
+    // that failed was to remove goes with the next message, unless that one
+    // brings the style back; an id that can never be removed is not kept.
+    void removalsOfAFailedMessageGoWithTheNext_data()
+    {
+        QTest::addColumn<QString>("next");
+        QTest::addColumn<QStringList>("toRemove");
+        QTest::newRow("next message adds another") << syncMessage({ QStringLiteral("bold") }, {})
+                                                   << QStringList { QStringLiteral("regular=Ombrel Sans Regular") };
+        QTest::newRow("next message brings it back") << syncMessage({ QStringLiteral("regular") }, {}) << QStringList();
+        QTest::newRow("next message has no styles")
+            << QStringLiteral("{\"id\":\"m2\"}") << QStringList { QStringLiteral("regular=Ombrel Sans Regular") };
+    }
+    void removalsOfAFailedMessageGoWithTheNext()
+    {
+        QFETCH(QString, next);
+        QFETCH(QStringList, toRemove);
+        ProviderHarness harness;
+        fillCatalog(*harness.session);
+        MacOSProvider& provider = harness.make();
+        runTask(provider.signIn(QStringLiteral("callback"), account));
+        harness.session->catalogDown = true;
+        const QString failing = syncMessage({}, { QStringLiteral("regular"), QStringLiteral(".hidden") });
+        QCOMPARE(runTask(provider.handleMessage(WebSocketMessage { failing })), std::nullopt);
+        harness.session->catalogDown = false;
+        const std::optional<UpdateWork> work = runTask(provider.handleMessage(WebSocketMessage { next }));
+        QVERIFY(work);
+        QCOMPARE(describe(*work, QStringLiteral("remove")), toRemove);
+        QVERIFY(work->notRemoved.isEmpty());
+    }
+
     void applyUpdateAddsThenRemoves()
     {
         ProviderHarness harness;
