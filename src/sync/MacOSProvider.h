@@ -174,6 +174,8 @@ private:
     // True when the message's update was applied, every font of it included.
     QCoro::Task<bool> processMessage(WebSocketMessage message, std::shared_ptr<Cancellation> session);
     QCoro::Task<> pingTask(std::shared_ptr<WebSocketTask> socket, std::shared_ptr<Cancellation> cancellation);
+    // Whether `socket` answers a ping in time.
+    QCoro::Task<bool> isOpen(std::shared_ptr<WebSocketTask> socket, std::shared_ptr<Cancellation> cancellation);
     QCoro::Task<> updateSuccessTask(std::shared_ptr<Cancellation> session);
     // The back-off before the next attempt; false when `session` ended
     // meanwhile.
@@ -206,7 +208,8 @@ private:
     Sleeper m_sleeper;
     KeychainWriter m_keychain;
     FailureStreak m_failureStreak;
-    // What the last message that failed was to remove: applied with the next.
+    // What a message that failed before its fonts were touched was to
+    // remove: applied with the next.
     QStringList m_pendingRemovals;
 
     bool m_storedCredentialsRead = false;

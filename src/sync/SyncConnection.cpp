@@ -140,16 +140,32 @@ QCoro::Task<MacOSProvider::Next> MacOSProvider::connectAndReceive(
     setConnectionState(ConnectionState::SignedIn);
 
     bool updateApplied = false;
+    // Removals left by a message that failed on an earlier socket go with the
+    // first message of this one, which the service sends before it answers
+    // a ping; with none (nothing else changed), they go on their own.
+    bool removalsAlone = false;
+    if (!m_pendingRemovals.isEmpty()) {
+        removalsAlone = co_await isOpen(socket, ping);
+    }
+    std::optional<QCoro::Task<WebSocketMessage>> receiving;
     for (;;) {
         std::optional<WebSocketMessage> message;
         try {
-            auto receiving = socket->receive();
-            // The success is shown only once the loop waits for the next
-            // message: one queued behind it is processed first.
-            if (std::exchange(updateApplied, false) && !receiving.isReady()) {
-                updateSuccessTask(session);
+            if (!receiving) {
+                receiving.emplace(socket->receive());
             }
-            message = co_await std::move(receiving);
+            if (std::exchange(removalsAlone, false) && !receiving->isReady()) {
+                message = WebSocketMessage { QStringLiteral("{}") };
+            } else {
+                // The success is shown only once the loop waits for the next
+                // message: one queued behind it is processed first.
+                if (std::exchange(updateApplied, false) && !receiving->isReady()) {
+                    updateSuccessTask(session);
+                }
+                auto next = std::move(*receiving);
+                receiving.reset();
+                message = co_await std::move(next);
+            }
         } catch (const std::exception&) {
             // The close code and the handshake answer tell what happened.
         }
@@ -206,23 +222,29 @@ QCoro::Task<> MacOSProvider::pingTask(std::shared_ptr<WebSocketTask> socket, std
         if (!co_await m_sleeper.sleep(pingIntervalSeconds, cancellation)) {
             co_return;
         }
-        auto answered = std::make_shared<Cancellation>(cancellation);
-        auto ponged = std::make_shared<bool>(false);
-        socket->sendPing([answered, ponged](const std::optional<Error>& error) {
-            *ponged = !error;
-            answered->cancel();
-        });
-        const bool timedOut = co_await m_sleeper.sleep(pongTimeoutSeconds, answered);
+        const bool open = co_await isOpen(socket, cancellation);
         if (cancellation->isCancelled()) {
             co_return;
         }
-        if (timedOut || !*ponged) {
+        if (!open) {
             // Ending the socket fails its receive, and the loop reconnects as
             // after a drop.
             socket->cancel(goingAway);
             co_return;
         }
     }
+}
+
+QCoro::Task<bool> MacOSProvider::isOpen(std::shared_ptr<WebSocketTask> socket, std::shared_ptr<Cancellation> cancellation)
+{
+    auto answered = std::make_shared<Cancellation>(cancellation);
+    auto ponged = std::make_shared<bool>(false);
+    socket->sendPing([answered, ponged](const std::optional<Error>& error) {
+        *ponged = !error;
+        answered->cancel();
+    });
+    const bool timedOut = co_await m_sleeper.sleep(pongTimeoutSeconds, answered);
+    co_return !timedOut && *ponged;
 }
 
 QCoro::Task<> MacOSProvider::updateSuccessTask(std::shared_ptr<Cancellation> session)

@@ -88,6 +88,10 @@ QCoro::Task<bool> MacOSProvider::processMessage(WebSocketMessage message, std::s
         records.append(setAsideRecord(font, Change::Remove));
     }
     const auto applied = co_await applyUpdate(work->toAdd, work->toRemove);
+    if (applied) {
+        // Tried: one that could not be removed is told with the rest.
+        m_pendingRemovals.clear();
+    }
     if (!applied || session->isCancelled()) {
         co_return false;
     }
@@ -111,7 +115,6 @@ QCoro::Task<bool> MacOSProvider::processMessage(WebSocketMessage message, std::s
         co_return false;
     }
     deliver(untold);
-    m_pendingRemovals.clear();
     setConnectionState(ConnectionState::SignedIn);
     co_return true;
 }
