@@ -202,18 +202,21 @@ screenshot() {
     fi
 }
 
-# The X window of the Kernwell window (the menu-bar content as a window of
-# its own), told from the sign-in window of the same title by its role.
-kernwell_window() {
+# The X window whose role is $1: the Kernwell window is told from the
+# sign-in window of the same title that way.
+window_with_role() {
     local id
-    for id in $(xwininfo -root -children 2>/dev/null | sed -n 's/^ *\(0x[0-9a-f]*\) "Kernwell".*/\1/p'); do
-        if xprop -id "$id" WM_WINDOW_ROLE 2>/dev/null | grep -q '"MenuBarWindow"'; then
+    for id in $(xwininfo -root -children 2>/dev/null | sed -n 's/^ *\(0x[0-9a-f]*\) ".*/\1/p'); do
+        if xprop -id "$id" WM_WINDOW_ROLE 2>/dev/null | grep -q "\"$1\""; then
             echo "$id"
             return 0
         fi
     done
     return 1
 }
+
+kernwell_window() { window_with_role MenuBarWindow; }
+fonts_window() { window_with_role FontsWindow; }
 
 # Opens the Kernwell window the way a user does without a tray, by launching
 # kernwell again, and photographs it alone. Only once signed in: before, a
@@ -230,18 +233,6 @@ screenshot_kernwell_window() {
     sleep 0.5 # let it paint
     import -window "$(kernwell_window)" "$DEMO_SHOTS/$1.png" 2>/dev/null \
         || echo "  (screenshot $1 could not be taken)"
-}
-
-# The X window of "Fonts on this computer", told by its role.
-fonts_window() {
-    local id
-    for id in $(xwininfo -root -children 2>/dev/null | sed -n 's/^ *\(0x[0-9a-f]*\) ".*/\1/p'); do
-        if xprop -id "$id" WM_WINDOW_ROLE 2>/dev/null | grep -q '"FontsWindow"'; then
-            echo "$id"
-            return 0
-        fi
-    done
-    return 1
 }
 
 # Opens "Fonts on this computer" through the application's D-Bus action, as

@@ -118,6 +118,19 @@ QString linkFolder(const QString& bundleIdentifier)
     return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) + QStringLiteral("/fonts/") + bundleIdentifier;
 }
 
+constexpr int configurationError = 78; // EX_CONFIG
+
+// The bundle's configuration; nothing, the error told, when it cannot be read.
+std::optional<AppConfiguration> readConfiguration()
+{
+    try {
+        return AppConfiguration::read(BundleInfo::fromFile(infoPlistPath()));
+    } catch (const Error& error) {
+        printLine(stderr, QCoreApplication::translate("Kernwell", "kernwell: configuration error: %1").arg(error.description()));
+        return std::nullopt;
+    }
+}
+
 // The command given to the running instance, if any; exit code 2 for a
 // command line that asks for two, or --json alone.
 std::optional<RemoteCommands::Command> remoteCommand(const QCommandLineParser& parser, int& usageError)
@@ -153,16 +166,13 @@ std::optional<int> answerRemoteCommand(const QCommandLineParser& parser)
     if (!command) {
         return std::nullopt;
     }
-    AppConfiguration configuration;
-    try {
-        configuration = AppConfiguration::read(BundleInfo::fromFile(infoPlistPath()));
-    } catch (const Error& error) {
-        printLine(stderr, QCoreApplication::translate("Kernwell", "kernwell: configuration error: %1").arg(error.description()));
-        return 78; // EX_CONFIG
+    const std::optional<AppConfiguration> configuration = readConfiguration();
+    if (!configuration) {
+        return configurationError;
     }
     QTextStream out(stdout);
     QTextStream err(stderr);
-    const QString id = configuration.bundleIdentifier;
+    const QString id = configuration->bundleIdentifier;
     return RemoteCommands(id, QDBusConnection::sessionBus(),
         SyncedFontReader(dataFolder(id) + QStringLiteral("/fonts"), linkFolder(id)), out, err)
         .run(*command);
@@ -269,13 +279,11 @@ int main(int argc, char** argv)
     }
     const QStringList urls = parser.positionalArguments();
 
-    AppConfiguration configuration;
-    try {
-        configuration = AppConfiguration::read(BundleInfo::fromFile(infoPlistPath()));
-    } catch (const Error& error) {
-        printLine(stderr, QCoreApplication::translate("Kernwell", "kernwell: configuration error: %1").arg(error.description()));
-        return 78; // EX_CONFIG
+    const std::optional<AppConfiguration> read = readConfiguration();
+    if (!read) {
+        return configurationError;
     }
+    const AppConfiguration& configuration = *read;
     QApplication::setDesktopFileName(configuration.bundleIdentifier);
 
     // One instance per session: a later launch hands its URLs over and leaves.
